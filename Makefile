@@ -1,0 +1,46 @@
+# The two commands a new user types: `make run` and `make test`.
+.PHONY: all deps configure build run test test-asan demo bench package clean
+
+BUILD := build
+APP := $(BUILD)/app/tarnwell
+CLI := $(BUILD)/cli/tarnwell-cli
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+configure: deps
+	@cmake --preset default >/dev/null
+
+build: configure
+	@cmake --build --preset default
+
+run: build
+	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
+	  echo "No display to open the window on: try 'make demo' for the command-line report."; exit 1; \
+	fi
+	@if [ ! -x $(APP) ]; then echo "The window is not built yet: try 'make demo'."; exit 1; fi
+	@$(APP)
+
+test: build
+	@ctest --preset default
+	@$(MAKE) --no-print-directory test-asan
+
+# The engine, report and command line again under AddressSanitizer and UBSan.
+test-asan: deps
+	@cmake --preset asan >/dev/null
+	@cmake --build --preset asan
+	@ctest --preset asan
+
+demo: build
+	@$(CLI) --tx samples/tx.pcm --rx samples/rx.pcm --out $(BUILD)/demo-out.pcm
+
+bench: build
+	@for b in $(BUILD)/bench/bench_*; do $$b; done
+
+package: build
+	@cd $(BUILD) && cpack -G DEB
+
+clean:
+	@rm -rf $(BUILD) build-asan

@@ -1,0 +1,26 @@
+// DspToolkit: the stateless numeric operations every stage of the echo test shares.
+// BlockLevel gives a block's level in dB on the dBm0 scale (10*log10(variance*C));
+// BlockCorrelation the normalised cross-correlation of two blocks (means not removed);
+// HighPassFilter and UpperBandFilter run a fixed elliptic IIR over a whole buffer.
+// Degenerate blocks give non-finite results, which flow on to the callers unchanged.
+#pragma once
+
+#include <cstdint>
+
+class DspToolkit {
+public:
+    virtual ~DspToolkit() = default;
+
+    // Level of count samples on the dBm0 scale; -inf for silence or count <= 0.
+    double BlockLevel(const std::int16_t* samples, int count) const;
+
+    // Cosine of the angle between two blocks of count samples; NaN if either is silent.
+    double BlockCorrelation(const std::int16_t* first, const std::int16_t* second, int count) const;
+
+    // Third-order elliptic high-pass, 200..4000 Hz passband, >= 50 dB down below 50 Hz.
+    // Starts from rest; source and destination are distinct buffers of count samples.
+    void HighPassFilter(const std::int16_t* source, std::int16_t* destination, int count) const;
+
+    // Ninth-order elliptic high-pass, 1800..4000 Hz passband, >= 80 dB down below 1607 Hz.
+    void UpperBandFilter(const std::int16_t* source, std::int16_t* destination, int count) const;
+};

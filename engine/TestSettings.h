@@ -1,0 +1,38 @@
+// TestSettings: what the Run command hands to a test run; TestResults: what the run fills in.
+// The caller zeroes TestResults before the run ({}); the run adds into some of its members.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct TestSettings {
+    std::string txPath;          // Tx capture: sent towards the line, the canceller's reference
+    std::string rxPath;          // Rx capture: back from the line, carries the echo
+    std::string outPath;         // cancelled Rx output, created or truncated by the run
+    std::int32_t delay = 0;      // bulk delay, samples, 0..8000
+    std::int32_t tail = 0;       // filter length, samples, 0..1024
+    std::int32_t nlpEnable = 0;  // passed to the canceller; the front ends give 1
+    std::int32_t nlpDiff = 0;    // NLP threshold, dB, 0..100
+    std::int32_t nlpShift = 0;   // NLP attenuation in 6 dB steps, 0..10
+    std::int32_t highPass = 0;   // non-zero: high-pass both captures first
+};
+
+// True when tail, delay, nlpDiff and nlpShift lie within their accepted ranges (bounds included).
+inline bool SettingsInRange(const TestSettings& s)
+{
+    return s.tail >= 0 && s.tail <= 1024 && s.delay >= 0 && s.delay <= 8000 &&
+           s.nlpDiff >= 0 && s.nlpDiff <= 100 && s.nlpShift >= 0 && s.nlpShift <= 10;
+}
+
+struct TestResults {
+    std::int32_t delay = 0;        // detected echo delay, samples
+    double cancellation = 0.0;     // average cancellation over the counted frames, dB
+    double erl = 0.0;              // echo return loss, dB
+    double txLevel = 0.0;          // average Tx block level, second half, dBm0
+    double rxLevel = 0.0;          // average Rx block level, second half, dBm0
+    double residualLevel = 0.0;    // average output level over the counted frames, dBm0
+    std::int32_t delayOk = 0;      // 1: delay inside the canceller's window
+    std::int32_t erlOk = 0;        // 1: ERL above 6 dB
+    std::int32_t levelsOk = 0;     // 1: Tx and Rx levels in range
+    std::int32_t residualOk = 0;   // 1: cancellation and residual meet their limits
+};

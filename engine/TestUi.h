@@ -1,0 +1,14 @@
+// TestUi: the only way a test run reaches its user. The window and the command line each
+// implement it; every call is synchronous and returns once the user can see the change.
+#pragma once
+
+#include <string>
+
+class TestUi {
+public:
+    virtual ~TestUi() = default;
+    virtual void SetStatus(const std::string& text) = 0;       // status line, shown at once
+    virtual void ShowMessage(const std::string& text) = 0;     // modal message, returns when closed
+    virtual void SetProgressRange(int count) = 0;              // progress runs 0..count
+    virtual void SetProgressPos(int position) = 0;
+};
