@@ -1,0 +1,61 @@
+// The canceller's adaptive FIR filter: normalised LMS in 16/32-bit integers, where the
+// window energy is stood in for by its absolute sum E times the peak (via the normaliser).
+#include <cstdint>
+
+#include "canceller/EchoCanceller.h"
+#include "canceller/FixedPoint.h"
+
+namespace {
+// Below this window sum the reference is too quiet to give a trustworthy step.
+constexpr std::int32_t kMinWindowSum = 10000;
+}  // namespace
+
+std::int16_t EchoCanceller::FilterFrame(CancellerState& state, const std::int16_t* nearEnd,
+                                        const std::int16_t* reference,
+                                        std::int16_t* output) const
+{
+    using fixedpoint::Magnitude;
+    using fixedpoint::RoundQ15;
+
+    const int tail = state.tail;
+    const std::int16_t* x = reference;  // x[-tail] .. x[79] are valid
+    std::int32_t* c = state.coefficients;
+    const int shift = state.adaptState;
+    const std::int32_t normaliser = state.normaliser;
+    const bool adapting = state.adaptFlag == 1;
+
+    std::int16_t step = state.step;  // worked out at the previous frame's last sample
+
+    std::int32_t windowSum = 1;
+    for (int k = -tail; k < 0; ++k) {
+        windowSum += Magnitude(x[k]);
+    }
+
+    for (int i = 0; i < kFrameLength; ++i) {
+        // Constant-time window update: E covers x[i - T + 1] .. x[i].
+        windowSum += Magnitude(x[i]) - Magnitude(x[i - tail]);
+
+        // One pass over the taps: the update uses the sample tap j met one sample ago
+        // (the step lags the error by one sample), the estimate the current one.
+        const std::int16_t* previous = x + i - 1;
+        const std::int16_t* current = x + i;
+        const std::int32_t mu = step;
+        std::int32_t estimate = 0;
+        for (int j = 0; j < tail; ++j) {
+            c[j] = fixedpoint::SaturatingAdd32(c[j], RoundQ15(previous[-j] * mu));
+            const std::int32_t w = fixedpoint::SaturateInt16(c[j] >> 4);
+            estimate += RoundQ15(current[-j] * w);
+        }
+
+        const std::int16_t error = fixedpoint::SaturateSymmetric16(nearEnd[i] - estimate);
+        output[i] = error;
+
+        step = 0;
+        if (windowSum > kMinWindowSum && adapting) {
+            // |error| * 2^16 stays below 2^31; the quotient truncates toward zero.
+            const std::int32_t q = (error * (std::int32_t{1} << shift)) / (windowSum >> 4);
+            step = fixedpoint::SaturateSymmetric16(static_cast<std::int64_t>(q) * normaliser);
+        }
+    }
+    return step;
+}
