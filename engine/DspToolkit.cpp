@@ -1,11 +1,105 @@
 #include "engine/DspToolkit.h"
 
+#include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 namespace {
 // The double nearest to 1/256536560: a variance of 256,536,560 reads 0 dBm0.
 constexpr double kLevelScale = 3.89807986822619e-9;
+
+constexpr double kSampleMin = -32768.0;
+constexpr double kSampleMax = 32767.0;
+
+// Truncates toward zero into -32768..32767. Values beyond either end saturate: a wrapped
+// sample would turn a full-scale edge into a full-scale click of the opposite sign.
+// NaN (which a stable filter fed with samples never produces) gives 0 rather than UB.
+constexpr std::int16_t TruncateSaturated(double v)
+{
+    if (v != v) {
+        return 0;
+    }
+    if (v >= kSampleMax) {
+        return static_cast<std::int16_t>(kSampleMax);
+    }
+    if (v <= kSampleMin) {
+        return static_cast<std::int16_t>(kSampleMin);
+    }
+    return static_cast<std::int16_t>(v);
+}
+
+// A filter output as a sample: trunc(y + 0.5), so a half rounds up and a negative value
+// rounds toward zero (-1.5 gives -1, -2.6 gives -2), then saturated.
+constexpr std::int16_t RoundFilterOutput(double y)
+{
+    return TruncateSaturated(y + 0.5);
+}
+
+static_assert(RoundFilterOutput(2.5) == 3);
+static_assert(RoundFilterOutput(0.49) == 0);
+static_assert(RoundFilterOutput(-1.3) == 0);
+static_assert(RoundFilterOutput(-1.49) == 0);
+static_assert(RoundFilterOutput(-1.5) == -1);
+static_assert(RoundFilterOutput(-2.4) == -1);
+static_assert(RoundFilterOutput(-2.6) == -2);
+static_assert(RoundFilterOutput(32766.6) == 32767);
+static_assert(RoundFilterOutput(32768.0) == 32767, "saturates, does not wrap to -32768");
+static_assert(RoundFilterOutput(40000.0) == 32767);
+static_assert(RoundFilterOutput(-32768.4) == -32767);
+static_assert(RoundFilterOutput(-32769.0) == -32768);
+static_assert(RoundFilterOutput(-1.0e12) == -32768);
+
+// Direct form I over a whole buffer, from rest. b and a hold b_0..b_M and a_0..a_M (a_0 = 1).
+// The output history keeps the unrounded doubles, not the stored samples.
+template <std::size_t Taps>
+void RunDirectFormI(const std::array<double, Taps>& b, const std::array<double, Taps>& a,
+                    const std::int16_t* source, std::int16_t* destination, int count)
+{
+    constexpr std::size_t order = Taps - 1;
+    if (count <= 0) {
+        return;
+    }
+    std::array<double, order> inputs{};   // inputs[k] = x[n - 1 - k]
+    std::array<double, order> outputs{};  // outputs[k] = y[n - 1 - k]
+    for (int n = 0; n < count; ++n) {
+        const double x = source[n];
+        // Summed in this order: b_0 x[n] + ... + b_M x[n-M], then - a_1 y[n-1] - ... - a_M y[n-M].
+        double y = b[0] * x;
+        for (std::size_t k = 1; k <= order; ++k) {
+            y += b[k] * inputs[k - 1];
+        }
+        for (std::size_t k = 1; k <= order; ++k) {
+            y -= a[k] * outputs[k - 1];
+        }
+        destination[n] = RoundFilterOutput(y);
+        for (std::size_t k = order - 1; k > 0; --k) {
+            inputs[k] = inputs[k - 1];
+            outputs[k] = outputs[k - 1];
+        }
+        inputs[0] = x;
+        outputs[0] = y;
+    }
+}
+
+// Third-order elliptic high-pass at 8 kHz: passband 200..4000 Hz (0..-0.43 dB ripple),
+// at least 50 dB down from DC to 50 Hz; zeros at 0 and 43.5 Hz. Written to the last digit:
+// each is the shortest decimal of the double the filter uses.
+constexpr std::array<double, 4> kHighPassB = {
+    0.854861857992496, -2.563588983649438, 2.563588983649438, -0.854861857992496};
+constexpr std::array<double, 4> kHighPassA = {
+    1.0, -2.68972421059649, 2.420547023705505, -0.726630448981872};
+
+// Ninth-order elliptic high-pass at 8 kHz: passband 1800..4000 Hz (0..-1.0 dB ripple), at
+// least 80 dB down below 1607 Hz. Only picks the loudest stretch for the delay search.
+constexpr std::array<double, 10> kUpperBandB = {
+    0.014721266990614, -0.074262210529019, 0.204353040213579, -0.376168880922515,
+    0.503218777352402, -0.503218777352402, 0.376168880922515, -0.204353040213579,
+    0.074262210529019, -0.014721266990614};
+constexpr std::array<double, 10> kUpperBandA = {
+    1.0,               1.03041023171744,  3.147675939562921, 3.025047405996733,
+    4.027716766179966, 3.193204814527535, 2.450694551884117, 1.412792795944779,
+    0.587637057010005, 0.206820714434264};
 }  // namespace
 
 double DspToolkit::BlockLevel(const std::int16_t* samples, int count) const
@@ -18,7 +112,7 @@ double DspToolkit::BlockLevel(const std::int16_t* samples, int count) const
     for (int i = 0; i < count; ++i) {
         const std::int32_t x = samples[i];
         mean += x / n;
-        meanSquare += static_cast<double>(x * x) / n;
+        meanSquare += static_cast<double>(x * x) / n;  // x*x <= 2^30, exact in int32
     }
     const double variance = meanSquare - mean * mean;
     return 10.0 * std::log(variance * kLevelScale) / std::log(10.0);
@@ -39,4 +133,16 @@ double DspToolkit::BlockCorrelation(const std::int16_t* first, const std::int16_
         sfs += f * s;
     }
     return sfs / ((std::sqrt(sss / n) * std::sqrt(sff / n)) * n);
+}
+
+void DspToolkit::HighPassFilter(const std::int16_t* source, std::int16_t* destination,
+                                int count) const
+{
+    RunDirectFormI(kHighPassB, kHighPassA, source, destination, count);
+}
+
+void DspToolkit::UpperBandFilter(const std::int16_t* source, std::int16_t* destination,
+                                 int count) const
+{
+    RunDirectFormI(kUpperBandB, kUpperBandA, source, destination, count);
 }

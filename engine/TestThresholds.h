@@ -1,0 +1,49 @@
+// The screens and gates of a test run as named predicates. Every decision is a strict
+// comparison, so NaN and -inf fail each of them: a silent block is never active, never
+// qualifies for the ERL, and an ERL that could not be measured never passes the gate.
+#pragma once
+
+#include <climits>
+#include <cstdint>
+
+namespace TestThresholds {
+
+inline constexpr std::int64_t kMinSamples = 40000;  // 5 s at 8 kHz; a capture must be longer
+
+// Longest capture the run takes, in samples (about 37 hours). Keeps N, every frame offset
+// p + 80, the progress range and the activity numerator 100 * (N / 80) inside an int, and
+// 2N bytes inside a size_t.
+inline constexpr int kMaxSamples = 1 << 30;
+static_assert(kMaxSamples <= INT_MAX - 80);
+static_assert(static_cast<std::int64_t>(kMaxSamples / 80) * 100 <= INT_MAX);
+
+inline constexpr int kScreenBlock = 80;  // samples per voice-activity block (10 ms)
+
+constexpr bool IsLongEnough(std::int64_t samples) { return samples > kMinSamples; }
+constexpr bool IsTooLong(std::int64_t samples) { return samples > kMaxSamples; }
+
+// A 10 ms Tx block carries voice when its level is above -50 dBm0.
+constexpr bool IsVoiceBlock(double level) { return level > -50.0; }
+
+// Percentage of active blocks over all whole blocks of the capture, both divisions rounding down.
+constexpr int ActivityPercent(int activeBlocks, int samples)
+{
+    const int wholeBlocks = samples / kScreenBlock;
+    return wholeBlocks > 0 ? activeBlocks * 100 / wholeBlocks : 0;
+}
+// At least 11 percent.
+constexpr bool HasEnoughActivity(int percent) { return percent > 10; }
+
+// Delay inside the canceller's window: bulkDelay < delay < bulkDelay + tail - 48.
+constexpr bool DelayInWindow(int delay, int bulkDelay, int tail)
+{
+    return bulkDelay < delay && delay < bulkDelay + tail - 48;
+}
+
+// A Tx block takes part in the ERL estimate when it lies strictly between -20 and -10 dBm0.
+constexpr bool QualifiesForErl(double txLevel) { return txLevel > -20.0 && txLevel < -10.0; }
+
+// The run cancels only when the ERL is above 6 dB; 6.0 itself stops it.
+constexpr bool PassesErlGate(double erl) { return erl > 6.0; }
+
+}  // namespace TestThresholds
