@@ -1,0 +1,139 @@
+#include "cli/CommandLine.h"
+
+#include <cstdio>
+#include <exception>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "cli/CliUi.h"
+#include "cli/JsonReport.h"
+
+namespace {
+
+// The window's values right after start, apart from the device presets.
+constexpr int kDefaultNlpDiff = 6;
+constexpr int kDefaultNlpShift = 3;
+constexpr const char* kDefaultOutPath = "./out.pcm";
+
+std::string DeviceList()
+{
+    std::string text = "Device rows (--device):\n";
+    for (int row = 0; row < kDeviceCount; ++row) {
+        char line[96];
+        std::snprintf(line, sizeof line, "  %d  %-24s delay %3d, tail %3d\n", row,
+                      kDeviceNames[static_cast<std::size_t>(row)], DelayPreset(row),
+                      TailPreset(row));
+        text += line;
+    }
+    return text;
+}
+
+std::string Row(const char* label, const std::string& value)
+{
+    char line[64];
+    std::snprintf(line, sizeof line, "%-24s", label);
+    return line + value + "\n";
+}
+
+}  // namespace
+
+ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
+                                   std::ostream& err)
+{
+    CLI::App app{"Runs the echo test on a Tx/Rx capture pair (raw 16-bit little-endian mono PCM, "
+                 "8000 samples/s) and prints the report."};
+    app.footer(DeviceList());
+
+    CliOptions options;
+    TestSettings& s = options.settings;
+    std::string highPass = "on";
+    s.outPath = kDefaultOutPath;
+    s.nlpEnable = 1;
+    s.nlpDiff = kDefaultNlpDiff;
+    s.nlpShift = kDefaultNlpShift;
+
+    app.add_option("--tx", s.txPath, "Tx capture: sent towards the line")->required();
+    app.add_option("--rx", s.rxPath, "Rx capture: back from the line, with the echo")->required();
+    app.add_option("--device", options.deviceType, "device preset row")
+        ->check(CLI::Range(0, kDeviceCount - 1))
+        ->capture_default_str();
+    CLI::Option* delay =
+        app.add_option("--delay", s.delay, "bulk delay, samples, 0..8000 (default: the device's preset)");
+    CLI::Option* tail =
+        app.add_option("--tail", s.tail, "tail, samples, 0..1024 (default: the device's preset)");
+    app.add_option("--nlp-diff", s.nlpDiff, "NLP threshold, dB, 0..100")->capture_default_str();
+    app.add_option("--nlp-shift", s.nlpShift, "NLP attenuation in 6 dB steps, 0..10")
+        ->capture_default_str();
+    app.add_option("--high-pass", highPass, "high-pass both captures first")
+        ->check(CLI::IsMember({"on", "off"}))
+        ->capture_default_str();
+    app.add_option("--out", s.outPath, "output file: the cancelled Rx")->capture_default_str();
+    app.add_flag("--json", options.json, "print one JSON object instead of the report rows");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // --help ends in a "success" that is not a run; every other parse error is a usage error.
+        const int status = app.exit(e, out, err);
+        return {std::nullopt, status == 0 ? kExitOk : kExitUsage};
+    }
+
+    if (delay->count() == 0) {
+        s.delay = DelayPreset(options.deviceType);
+    }
+    if (tail->count() == 0) {
+        s.tail = TailPreset(options.deviceType);
+    }
+    s.highPass = highPass == "on" ? 1 : 0;
+    return {options, kExitOk};
+}
+
+CliRun RunCommandLine(const CliOptions& options, CliUi& ui)
+{
+    CliRun run;
+    run.report = RunAndReport(options.settings, options.deviceType, ui, run.results);
+    run.ok = run.report.has_value();
+    return run;
+}
+
+std::string PlainReport(const CliRun& run, const std::string& status)
+{
+    std::string text;
+    if (run.report) {
+        const Report& r = *run.report;
+        text += Row("Real Delay", r.realDelay);
+        text += Row("ERL", r.erl);
+        text += Row("Residual level", r.residual);
+        text += Row("Rx / Tx level avg.", r.levels);
+        text += Row("Minimal tail (samples)", std::to_string(r.minimalTail));
+        text += Row("Tx gain decrease (dB)", std::to_string(r.txGainDecrease));
+    }
+    text += Row("Status", status);
+    return text;
+}
+
+int CommandLineMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+                    bool showProgress)
+{
+    const ParsedCommandLine parsed = ParseCommandLine(argc, argv, out, err);
+    if (!parsed.options) {
+        return parsed.exitStatus;
+    }
+    const CliOptions& options = *parsed.options;
+    try {
+        CliUi ui(err, showProgress);
+        const CliRun run = RunCommandLine(options, ui);
+        ui.EndProgress();
+        if (options.json) {
+            out << DumpJson(JsonReport(options, run, ui.Status(), ui.Messages())) << '\n';
+        } else {
+            out << PlainReport(run, ui.Status());
+        }
+        out.flush();
+        return run.ok ? kExitOk : kExitRunFailed;
+    } catch (const std::exception& e) {
+        err << "tarnwell-cli: " << e.what() << '\n';
+        return kExitRunFailed;
+    }
+}

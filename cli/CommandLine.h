@@ -1,0 +1,49 @@
+// The command line's front end over the engine: options in, one run through the same
+// sequence as the window (RunAndReport), the report out as labelled rows or as one JSON
+// object. Exit status 0 when the run returned true, 1 when it returned false, 2 for a
+// usage error.
+#pragma once
+
+#include <optional>
+#include <ostream>
+
+#include "engine/TestSettings.h"
+#include "ui/Report.h"
+
+class CliUi;
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitRunFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+struct CliOptions {
+    TestSettings settings;  // as the window fills it right after start, unless overridden
+    int deviceType = 0;     // device preset row, 0..kDeviceCount - 1
+    bool json = false;
+};
+
+// Either the options of a run, or the exit status when there is nothing to run: a usage
+// error (its text already written to err) or --help (the help written to out).
+struct ParsedCommandLine {
+    std::optional<CliOptions> options;
+    int exitStatus = kExitOk;
+};
+
+ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
+                                   std::ostream& err);
+
+// What one run left behind: its result, what it filled in, and the report on a true result.
+struct CliRun {
+    bool ok = false;
+    TestResults results;
+    std::optional<Report> report;
+};
+
+CliRun RunCommandLine(const CliOptions& options, CliUi& ui);
+
+// The six report rows as the window labels them (only after a true result), then the status.
+std::string PlainReport(const CliRun& run, const std::string& status);
+
+// The whole command: parse, run, print. main() only adds the real streams and the terminal test.
+int CommandLineMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+                    bool showProgress);

@@ -1,0 +1,23 @@
+// The --json form of a run: one object with the run's result, its last status, every
+// message, the settings, every TestResults member and the report (null after a false
+// result). Doubles read back to the identical double; non-finite ones become the strings
+// "NaN", "Infinity" and "-Infinity", which plain JSON numbers cannot carry.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/CommandLine.h"
+
+nlohmann::ordered_json JsonDouble(double value);
+
+// Keys in the order of the records they come from.
+nlohmann::ordered_json JsonReport(const CliOptions& options, const CliRun& run,
+                                  const std::string& status,
+                                  const std::vector<std::string>& messages);
+
+// Indented text; bytes that are not UTF-8 (a path can hold any) become U+FFFD instead of
+// making the dump throw.
+std::string DumpJson(const nlohmann::ordered_json& object);
