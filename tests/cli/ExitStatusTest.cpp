@@ -105,15 +105,6 @@ TEST(CliBinary, FalseResultExitsWithOneAndStillPrintsJson)
     EXPECT_TRUE(parsed["report"].is_null());
 }
 
-TEST(CliBinary, TooShortCapturesExitWithOne)
-{
-    clitest::Captures captures(110, 12.0, 40000);  // exactly 5 s is refused
-    const clitest::Outcome outcome = RunBinary(captures.Args());
-    EXPECT_EQ(outcome.status, kExitRunFailed);
-    EXPECT_EQ(outcome.out, "Status                  Test failed\n");
-    EXPECT_EQ(outcome.err, std::string(TestMessages::kCheckSize) + "\n");
-}
-
 TEST(CliBinary, TrueResultsExitWithZeroAndNoProgressReachesAFile)
 {
     clitest::Captures complete(110, 12.0);
