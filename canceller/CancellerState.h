@@ -2,8 +2,14 @@
 // (everything an instance remembers, one flat fixed-size record, no allocation) and
 // FrameReport (what one frame reports to the caller).
 //
-// Scales: samples and levels are plain int16 sample units / whole dB; coefficients are Q19
-// (the filter uses c >> 4 as a Q15 weight); the step is Q15.
+// Scales, once for the whole canceller:
+//   samples (reference, near end, output)  int16, sample units (Q15 of full scale)
+//   coefficients                           int32, Q19; the filter uses c >> 4, saturated to
+//                                          the int16 range, as a Q15 weight
+//   step                                   int16, Q15, within +-32767; tap j changes by
+//                                          round(x * step / 2^15)
+//   frame levels (ref, near, error)        whole dB relative to a mean square of 32767^2
+//   residualLevel                          dBm0 (BlockLevel), the one value on that scale
 #pragma once
 
 #include <cstdint>
@@ -45,7 +51,7 @@ struct CancellerState {
     std::int16_t adaptFlag = 0;                    // 1: this frame may adapt
     std::int16_t convergeTimer = 0;                // samples of active reference, 0..8000 in 80s
     std::int16_t mode = ModeIdle;                  // -1 idle, 0 hold, 1 training, 2 converged
-    std::int16_t modeCounter = 0;                  // poor minus good frames, -5..5
+    std::int16_t modeCounter = 0;                  // training: poor minus good; converged: poor in a row; -5..5
     std::int16_t nlpDiff = 0;                      // NLP threshold, dB
 };
 

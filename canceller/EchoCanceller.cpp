@@ -128,7 +128,7 @@ void EchoCanceller::ProcessFrame(CancellerState& state, const std::int16_t* near
     }
 
     if (report.valid != 0) {
-        report.residualLevel = BlockLevel(output, kFrameLength);
+        report.residualLevel = BlockLevel(output, count);
     }
 
     // Keep the most recent T + D reference samples, oldest first; the ranges overlap and

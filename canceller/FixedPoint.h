@@ -2,6 +2,7 @@
 // Every caller keeps its operands inside the stated ranges; nothing here can overflow.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 
@@ -34,7 +35,7 @@ constexpr std::int16_t SaturateInt16(std::int32_t v)
 {
     constexpr std::int32_t lo = std::numeric_limits<std::int16_t>::min();
     constexpr std::int32_t hi = std::numeric_limits<std::int16_t>::max();
-    return static_cast<std::int16_t>(v < lo ? lo : (v > hi ? hi : v));
+    return static_cast<std::int16_t>(std::min(std::max(v, lo), hi));
 }
 
 // a + b clamped to the int32 range; the sum is formed in 64 bits, so it never overflows.
@@ -43,7 +44,7 @@ constexpr std::int32_t SaturatingAdd32(std::int32_t a, std::int32_t b)
     constexpr std::int64_t lo = std::numeric_limits<std::int32_t>::min();
     constexpr std::int64_t hi = std::numeric_limits<std::int32_t>::max();
     const std::int64_t sum = static_cast<std::int64_t>(a) + b;
-    return static_cast<std::int32_t>(sum < lo ? lo : (sum > hi ? hi : sum));
+    return static_cast<std::int32_t>(std::min(std::max(sum, lo), hi));
 }
 
 // Absolute value of a sample, widened: |-32768| is 32768.
