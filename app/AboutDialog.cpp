@@ -1,0 +1,12 @@
+#include "app/AboutDialog.h"
+
+#include <QPushButton>
+
+namespace {
+constexpr int kOkButton = 1;
+}
+
+AboutDialog::AboutDialog(QWidget* parent) : TemplateDialog(kAboutDialogTemplate, parent)
+{
+    connect(ControlAs<QPushButton>(kOkButton), &QPushButton::clicked, this, &QDialog::accept);
+}

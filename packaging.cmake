@@ -1,0 +1,27 @@
+# Installation and the Debian package: the window, the command line when it is built, the
+# desktop entry and the application icon in both sizes.
+if(TARGET tarnwell)
+  install(TARGETS tarnwell RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/res/tarnwell.desktop
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES ${PROJECT_SOURCE_DIR}/res/icons/tarnwell-32.png
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/32x32/apps RENAME tarnwell.png)
+  install(FILES ${PROJECT_SOURCE_DIR}/res/icons/tarnwell-16.png
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/16x16/apps RENAME tarnwell.png)
+endif()
+if(TARGET tarnwell-cli)
+  install(TARGETS tarnwell-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
+set(CPACK_PACKAGE_NAME tarnwell)
+set(CPACK_PACKAGE_VENDOR "Tarnwell")
+set(CPACK_PACKAGE_CONTACT "Tarnwell maintainers <tarnwell@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Line echo canceller test tool for telephony gateway ports")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_INSTALL_DIRECTORY Tarnwell)
+set(CPACK_GENERATOR DEB)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION comm)
+# Library dependencies (Qt 6 and the C++ runtime) are read from the binaries themselves.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+include(CPack)

@@ -1,0 +1,202 @@
+#include "ui/MainDialog.h"
+
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include "app/AboutDialog.h"
+#include "engine/TestMessages.h"
+#include "ui/DataExchange.h"
+
+// Written with "*" for "all files": "*.*" would hide names without a dot on this system.
+const QString MainDialog::kBrowseFilter = QStringLiteral("pcm files (*.pcm);;All Files (*)");
+
+namespace {
+
+// The run writes the cancelled Rx here, in the working directory.
+constexpr const char* kOutputPath = "./out.pcm";
+
+QString DefaultChooseFile(QWidget* parent, const QString& filter)
+{
+    // Open mode: only existing files; no read-only box exists here to hide.
+    return QFileDialog::getOpenFileName(parent, QString(), QString(), filter);
+}
+
+}  // namespace
+
+MainDialog::MainDialog(QWidget* parent)
+    : TemplateDialog(kMainDialogTemplate, parent),
+      m_hIcon(LoadResourceIcon(kApplicationIcon)),
+      chooseFile_(DefaultChooseFile)
+{
+    connect(ControlAs<QPushButton>(ControlId::kRun), &QPushButton::clicked, this, &MainDialog::OnRun);
+    connect(ControlAs<QPushButton>(ControlId::kBrowseRx), &QPushButton::clicked, this, &MainDialog::OnBrowseRx);
+    connect(ControlAs<QPushButton>(ControlId::kBrowseTx), &QPushButton::clicked, this, &MainDialog::OnBrowseTx);
+    // Only the user's choices: the list's own updates from the members must not re-apply presets.
+    connect(ControlAs<QComboBox>(ControlId::kDeviceType), &QComboBox::activated, this,
+            &MainDialog::ApplyDevicePreset);
+}
+
+void MainDialog::DoDataExchange(DataExchange& dx)
+{
+    dx.Control(ControlId::kProgress, m_progress);
+    dx.Int(ControlId::kDelay, m_delay);
+    dx.Text(ControlId::kErl, m_erlText);
+    dx.Int(ControlId::kNlpShift, m_nlpShift);
+    dx.Text(ControlId::kRealDelay, m_realDelayText);
+    dx.Text(ControlId::kResidual, m_residualText);
+    dx.Text(ControlId::kRxPath, m_rxPath);
+    dx.Text(ControlId::kStatus, m_status);
+    dx.Int(ControlId::kTail, m_tail);
+    dx.Text(ControlId::kTxPath, m_txPath);
+    dx.Int(ControlId::kNlpDiff, m_nlpDiff);
+    dx.Check(ControlId::kHighPass, m_highPass);
+    dx.ListIndex(ControlId::kDeviceType, m_deviceType);
+    dx.Int(ControlId::kTxGainDecrease, m_txGainDecrease);
+    dx.Int(ControlId::kMinimalTail, m_minimalTail);
+    dx.Text(ControlId::kLevels, m_levelsText);
+}
+
+bool MainDialog::OnInitDialog()
+{
+    TemplateDialog::OnInitDialog();
+    // The window manager's system menu is not ours to extend here: the About entry lives in the
+    // window's context menu instead (AddSystemMenuEntries). The icon serves every size.
+    setWindowIcon(m_hIcon);
+    ApplyDevicePreset();
+    return true;
+}
+
+void MainDialog::ApplyDevicePreset()
+{
+    UpdateData(true);
+    m_delay = DelayPreset(m_deviceType);
+    m_tail = TailPreset(m_deviceType);
+    m_nlpDiff = 6;
+    m_nlpShift = 3;
+    Control(ControlId::kDelay)->setEnabled(!DelayPresetFixed(m_deviceType));
+    UpdateData(false);
+}
+
+void MainDialog::Browse(QString& path)
+{
+    UpdateData(true);
+    const QString chosen = chooseFile_(this, kBrowseFilter);
+    if (!chosen.isEmpty()) {
+        path = chosen;
+    }
+    UpdateData(false);
+}
+
+void MainDialog::OnBrowseRx() { Browse(m_rxPath); }
+
+void MainDialog::OnBrowseTx() { Browse(m_txPath); }
+
+void MainDialog::SetStatus(const std::string& text)
+{
+    m_status = QString::fromStdString(text);
+    UpdateData(false);
+    // The run keeps this thread busy: paint the status line now rather than on the next event.
+    auto* status = ControlAs<QLineEdit>(ControlId::kStatus);
+    status->setText(m_status);
+    status->repaint();
+}
+
+void MainDialog::ShowMessage(const std::string& text) { MessageBox(QString::fromStdString(text)); }
+
+void MainDialog::SetProgressRange(int count) { m_progress->setRange(0, count); }
+
+void MainDialog::SetProgressPos(int position) { m_progress->setValue(position); }
+
+void MainDialog::OnRun()
+{
+    TestSettings settings;
+    TestResults results{};
+    QWidget* run = Control(ControlId::kRun);
+    run->setEnabled(false);
+
+    // A box that does not hold an integer has been pointed out to the user; running on the
+    // members' older values would test settings the window no longer shows.
+    if (UpdateData(true)) {
+        settings.txPath = m_txPath.toStdString();
+        settings.rxPath = m_rxPath.toStdString();
+        settings.outPath = kOutputPath;
+        settings.delay = m_delay;
+        settings.tail = m_tail;
+        settings.nlpEnable = 1;
+        settings.nlpDiff = m_nlpDiff;
+        settings.nlpShift = m_nlpShift;
+        settings.highPass = m_highPass;
+
+        if (const std::optional<Report> report = RunAndReport(settings, m_deviceType, *this, results)) {
+            m_realDelayText = QString::fromStdString(report->realDelay);
+            m_erlText = QString::fromStdString(report->erl);
+            m_residualText = QString::fromStdString(report->residual);
+            m_levelsText = QString::fromStdString(report->levels);
+            m_minimalTail = report->minimalTail;
+            m_txGainDecrease = report->txGainDecrease;
+            UpdateData(false);
+        }
+    }
+
+    SetProgressPos(0);
+    run->setEnabled(true);
+}
+
+void MainDialog::OnOK() { OnRun(); }
+
+void MainDialog::accept() { OnOK(); }
+
+void MainDialog::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        // A focused push button takes Enter as its own click; anywhere else Enter is OK.
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget()); button != nullptr && button->isEnabled()) {
+            button->click();
+        } else {
+            OnOK();
+        }
+        event->accept();
+        return;
+    }
+    TemplateDialog::keyPressEvent(event);
+}
+
+void MainDialog::AddSystemMenuEntries(QMenu& menu)
+{
+    const QString about = LoadResourceString(kAboutEntryString);
+    if (about.isEmpty()) {
+        return;
+    }
+    if (!menu.isEmpty()) {
+        menu.addSeparator();
+    }
+    QAction* entry = menu.addAction(about);
+    entry->setData(kAboutCommand);
+}
+
+void MainDialog::contextMenuEvent(QContextMenuEvent* event)
+{
+    QMenu menu(this);
+    AddSystemMenuEntries(menu);
+    if (menu.isEmpty()) {
+        return;
+    }
+    if (QAction* chosen = menu.exec(event->globalPos())) {
+        OnSysCommand(chosen->data().toInt());
+    }
+}
+
+void MainDialog::OnSysCommand(int id)
+{
+    // The low four bits of a system command are the system's own.
+    if ((id & 0xFFF0) == kAboutCommand) {
+        AboutDialog about(this);
+        about.exec();
+    }
+}

@@ -1,0 +1,18 @@
+# The window (Qt 6 Widgets): the dialog-template layer, data exchange, MainDialog and the
+# About box, with the templates, strings and icon of res/ compiled in.
+find_package(Qt6 REQUIRED COMPONENTS Widgets)
+
+add_library(tarnwell_ui STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/DialogUnits.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/DialogTemplate.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/TemplateDialog.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/DataExchange.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MainDialog.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MainDialog.h
+  ${CMAKE_CURRENT_LIST_DIR}/TemplateDialog.h
+  ${PROJECT_SOURCE_DIR}/app/AboutDialog.cpp
+  ${PROJECT_SOURCE_DIR}/app/AboutDialog.h
+  ${PROJECT_SOURCE_DIR}/res/tarnwell.qrc)
+set_target_properties(tarnwell_ui PROPERTIES AUTOMOC ON AUTORCC ON)
+target_include_directories(tarnwell_ui PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(tarnwell_ui PUBLIC tarnwell_report Qt6::Widgets)
