@@ -16,10 +16,10 @@ configure: deps
 build: configure
 	@cmake --build --preset default
 
-run: build
-	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
-	  echo "No display to open the window on: try 'make demo' for the command-line report."; exit 1; \
-	fi
+# Without a display there is nothing to open: say so in one line, before building anything.
+run:
+	$(if $(DISPLAY)$(WAYLAND_DISPLAY),,$(error No display to open the window on: try 'make demo' for the command-line report))
+	@$(MAKE) --no-print-directory build
 	@if [ ! -x $(APP) ]; then echo "The window is not built yet: try 'make demo'."; exit 1; fi
 	@$(APP)
 

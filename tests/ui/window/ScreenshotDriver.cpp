@@ -1,0 +1,42 @@
+// Opens the window on the current display, runs a test on the given captures and, once the
+// report is on screen, prints the window's id; it then stays open until it is killed.
+// scripts/screenshot.sh drives it under Xvfb.
+// Usage: window_screenshot_driver RX.pcm TX.pcm [device-row]
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTimer>
+#include <cstdio>
+
+#include "ui/MainDialog.h"
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tarnwell"));
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s RX.pcm TX.pcm [device-row]\n", argv[0]);
+        return 2;
+    }
+    MainDialog dialog;
+    dialog.SetMessageBoxHook([](QWidget*, const QString& text) {
+        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+    });
+    dialog.show();
+    if (argc > 3) {
+        dialog.ControlAs<QComboBox>(ControlId::kDeviceType)->setCurrentIndex(QString::fromLocal8Bit(argv[3]).toInt());
+        dialog.ApplyDevicePreset();
+    }
+    dialog.ControlAs<QLineEdit>(ControlId::kRxPath)->setText(QString::fromLocal8Bit(argv[1]));
+    dialog.ControlAs<QLineEdit>(ControlId::kTxPath)->setText(QString::fromLocal8Bit(argv[2]));
+
+    QTimer::singleShot(300, &dialog, [&dialog] {
+        dialog.OnRun();
+        // Give the window a moment to paint the report before anyone looks.
+        QTimer::singleShot(700, &dialog, [&dialog] {
+            std::printf("%llu\n", static_cast<unsigned long long>(dialog.winId()));
+            std::fflush(stdout);
+        });
+    });
+    return application.exec();
+}
