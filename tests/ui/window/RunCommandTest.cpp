@@ -29,11 +29,17 @@ private:
 constexpr int kSamples = 80000;
 constexpr int kEchoDelay = 150;
 
-void WriteCaptures(const WorkingDir& dir)
+void WriteCaptures(const WorkingDir& dir, int delay = kEchoDelay, double lossDb = 12.0)
 {
     const testcaptures::Samples tx = testcaptures::Bursts(kSamples, 2848, 400, 30, 7);
     testcaptures::WritePcm(dir.File("tx.pcm"), tx);
-    testcaptures::WritePcm(dir.File("rx.pcm"), testcaptures::Echo(tx, kEchoDelay, 12.0, 3.0));
+    testcaptures::WritePcm(dir.File("rx.pcm"), testcaptures::Echo(tx, delay, lossDb, 3.0));
+}
+
+void UseCaptures(const WindowProbe& probe, const WorkingDir& dir)
+{
+    probe.Type(ControlId::kRxPath, QString::fromStdString(dir.File("rx.pcm")));
+    probe.Type(ControlId::kTxPath, QString::fromStdString(dir.File("tx.pcm")));
 }
 
 QStringList ReportTexts(const WindowProbe& probe)
@@ -97,6 +103,55 @@ private slots:
         QCOMPARE(probe.Progress()->value(), 0);
         QVERIFY(probe.Button(ControlId::kRun)->isEnabled());
         QCOMPARE(QFileInfo(QStringLiteral("out.pcm")).size(), qint64(2 * kSamples));
+    }
+
+    void deviceRowJudgesTheDelay_data()
+    {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("delayLine");
+        QTest::addColumn<QString>("minimalTail");
+        // An echo 110 samples late. Row 0's fixed delay 100 and tail 64 take it (100 < 110 < 116)
+        // although its delay box is disabled; row 7 starts at 180, past the echo.
+        QTest::newRow("row 0") << 0 << "110 smp, OK" << "59";    // 110 - 100 + 49
+        QTest::newRow("row 7") << 7 << "110 smp, CHECK" << "50"; // preset above the delay
+        QTest::newRow("row 1") << 1 << "110 smp, CHECK" << "79"; // 80 + 48 - 48 = 80 < 110
+    }
+
+    void deviceRowJudgesTheDelay()
+    {
+        QFETCH(int, row);
+        QFETCH(QString, delayLine);
+        QFETCH(QString, minimalTail);
+        WorkingDir dir;
+        WriteCaptures(dir, 110);
+        WindowProbe probe;
+        probe.ChooseRow(row);
+        UseCaptures(probe, dir);
+        QTest::mouseClick(probe.Button(ControlId::kRun), Qt::LeftButton);
+        QCOMPARE(probe.Text(ControlId::kRealDelay), delayLine);
+        QCOMPARE(probe.Text(ControlId::kMinimalTail), minimalTail);
+    }
+
+    void erlGateStillReportsDelayAndErl()
+    {
+        WorkingDir dir;
+        WriteCaptures(dir, kEchoDelay, 3.0);
+        WindowProbe probe;
+        probe.ChooseRow(2);
+        UseCaptures(probe, dir);
+        QTest::mouseClick(probe.Button(ControlId::kRun), Qt::LeftButton);
+
+        QCOMPARE(probe.messages, QStringList{QString::fromLatin1(TestMessages::kErlGate)});
+        QCOMPARE(probe.statusWhenShown, QStringList{QStringLiteral("Test failed")});
+        QCOMPARE(probe.Text(ControlId::kStatus), QStringLiteral("Finished"));
+        QCOMPARE(probe.Text(ControlId::kRealDelay), QStringLiteral("150 smp, OK"));
+        QVERIFY2(probe.Text(ControlId::kErl).endsWith(QStringLiteral(" dB, CHECK")), qPrintable(probe.Text(ControlId::kErl)));
+        QCOMPARE(probe.Text(ControlId::kResidual), QStringLiteral("Not Available"));
+        QCOMPARE(probe.Text(ControlId::kLevels), QStringLiteral("Not Available"));
+        QCOMPARE(probe.Text(ControlId::kMinimalTail), QStringLiteral("119"));
+        QCOMPARE(probe.Text(ControlId::kTxGainDecrease), QStringLiteral("0"));
+        QCOMPARE(QFileInfo(QStringLiteral("out.pcm")).size(), qint64(0));
+        QVERIFY(probe.Button(ControlId::kRun)->isEnabled());
     }
 
     void failingRunKeepsThePreviousReport()
