@@ -109,16 +109,13 @@ private slots:
         QTest::newRow("largest") << "2147483647" << true << 2147483647;
         QTest::newRow("smallest") << "-2147483648" << true << int(-2147483647 - 1);
         QTest::newRow("empty") << "" << false << 0;
-        QTest::newRow("blank") << "   " << false << 0;
         QTest::newRow("sign only") << "-" << false << 0;
         QTest::newRow("trailing letters") << "12a" << false << 0;
         QTest::newRow("inner blank") << "1 2" << false << 0;
         QTest::newRow("hex") << "0x10" << false << 0;
         QTest::newRow("decimal point") << "6.5" << false << 0;
-        QTest::newRow("double sign") << "--3" << false << 0;
         QTest::newRow("too large") << "2147483648" << false << 0;
         QTest::newRow("too small") << "-2147483649" << false << 0;
-        QTest::newRow("far too large") << "99999999999999999999999" << false << 0;
         QTest::newRow("arabic-indic digit") << QString(QChar(0x0663)) << false << 0;
     }
 

@@ -273,21 +273,17 @@ private slots:
         QVERIFY(probe.dialog->isVisible());
     }
 
-    void escapeEndsTheDialog()
+    void escapeAndCloseEndTheDialog()
     {
-        WindowProbe probe;
-        QTest::keyClick(probe.dialog.get(), Qt::Key_Escape);
-        QVERIFY(!probe.dialog->isVisible());
-        QCOMPARE(probe.dialog->result(), int(QDialog::Rejected));
-        QVERIFY(probe.messages.isEmpty());
-    }
+        WindowProbe escaped;
+        QTest::keyClick(escaped.dialog.get(), Qt::Key_Escape);
+        QVERIFY(!escaped.dialog->isVisible());
+        QCOMPARE(escaped.dialog->result(), int(QDialog::Rejected));
 
-    void closingTheWindowEndsTheDialog()
-    {
-        WindowProbe probe;
-        QVERIFY(probe.dialog->close());
-        QVERIFY(!probe.dialog->isVisible());
-        QVERIFY(probe.messages.isEmpty());
+        WindowProbe closed;
+        QVERIFY(closed.dialog->close());
+        QVERIFY(!closed.dialog->isVisible());
+        QVERIFY(escaped.messages.isEmpty() && closed.messages.isEmpty());
     }
 };
 
