@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -203,12 +204,25 @@ TEST_F(RunTestTest, AnOutputThatCannotBeOpenedFails)
 
 TEST_F(RunTestTest, AnUnreadableCaptureFails)
 {
-    if (::geteuid() == 0) {
-        GTEST_SKIP() << "permissions do not apply to root";
-    }
     WriteCaptures(GoodTx(), GoodTx());
     fs::permissions(settings.txPath, fs::perms::none);
-    ExpectFails(TestMessages::kCheckFiles);
+    if (::geteuid() != 0) {
+        ExpectFails(TestMessages::kCheckFiles);
+        return;
+    }
+    // Root reads anything: run in a child that has become an ordinary user.
+    fs::permissions(dir.path(), fs::perms::all);
+    fs::permissions(settings.outPath, fs::perms::all);
+    EXPECT_EXIT(
+        {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
+                std::_Exit(2);
+            }
+            const bool result = EchoTester().RunTest(settings, results, ui);
+            const bool shown = ui.messages == std::vector<std::string>{TestMessages::kCheckFiles};
+            std::_Exit(!result && shown && fs::file_size(settings.outPath) == 0 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(RunTestTest, AnOutputNamingACaptureIsRefusedAndTheCaptureKept)
