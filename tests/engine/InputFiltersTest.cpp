@@ -30,8 +30,8 @@ Samples UpperBand(const Samples& in)
 
 Samples Head(const Samples& s, std::size_t n) { return Samples(s.begin(), s.begin() + static_cast<long>(n)); }
 
-// The reference outputs below were worked out from the coefficients by hand-checked double
-// arithmetic, independently of this code; the negative ones pin trunc(y + 0.5) toward zero.
+// The reference outputs below are the filters' documented responses, computed from the
+// coefficients independently of this code; the negative ones pin trunc(y + 0.5) toward zero.
 TEST(HighPassFilter, ConstantInputGivesTheReferenceStepResponse)
 {
     const Samples out = HighPass(Samples(3000, 1000));
