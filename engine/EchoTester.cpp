@@ -1,6 +1,7 @@
 #include "engine/EchoTester.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include "engine/FileHandle.h"
+#include "engine/PassStatistics.h"
 #include "engine/SampleBuffer.h"
 #include "engine/TestMessages.h"
 #include "engine/TestThresholds.h"
@@ -35,12 +37,14 @@ struct RunResources {
     SampleBuffer rawTx;
     SampleBuffer rxWork;
     SampleBuffer txWork;
+    SampleBuffer frame;
 
     RunResources() = default;
     RunResources(const RunResources&) = delete;
     RunResources& operator=(const RunResources&) = delete;
     ~RunResources()
     {
+        frame.Release();
         rawRx.Release();
         rawTx.Release();
         rxWork.Release();
@@ -119,15 +123,79 @@ int CountVoiceBlocks(const DspToolkit& dsp, const std::int16_t* tx, int count)
     return active;
 }
 
+// Writes one frame of output samples as little-endian 16-bit values.
+bool WriteFrame(const FileHandle& file, const std::int16_t* samples)
+{
+    std::array<std::int16_t, kFrameLength> bytes;
+    std::copy_n(samples, kFrameLength, bytes.begin());
+    if constexpr (std::endian::native == std::endian::big) {
+        for (auto& s : bytes) {
+            const auto u = static_cast<std::uint16_t>(s);
+            s = static_cast<std::int16_t>(static_cast<std::uint16_t>((u << 8) | (u >> 8)));
+        }
+    }
+    return file.WriteAll(bytes.data(), sizeof bytes);
+}
+
 // The cancellation pass: configures the canceller, runs it over the whole capture frame by
 // frame, writes the output file, moves the progress bar and fills the statistics. It takes
 // over the open files and both working buffers (count samples each) once the ERL gate has
 // been passed; whatever it allocates belongs in RunResources so that the run releases it.
-Outcome RunCancellationPass(const EchoTester& /*engine*/, const TestSettings& /*settings*/,
-                            TestResults& /*results*/, TestUi& /*ui*/, RunResources& /*run*/,
-                            int /*count*/)
+Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settings,
+                            TestResults& results, TestUi& ui, RunResources& run, int count)
 {
-    // Not built yet: the delay and the ERL are reported with the other results at zero.
+    ui.SetProgressRange(count);
+    ui.SetProgressPos(0);
+
+    CancellerConfig config;
+    config.tail = settings.tail;
+    config.bulkDelay = settings.delay;
+    config.nlpEnable = settings.nlpEnable;
+    config.nlpDiff = settings.nlpDiff;
+    config.nlpShift = settings.nlpShift;
+    CancellerState state;  // fixed size, on this run's own stack
+    engine.InitCanceller(state, config);
+
+    run.frame = SampleBuffer(kFrameLength);
+    results.cancellation = 0.0;
+
+    const std::int16_t* rx = run.rxWork.data();
+    const std::int16_t* tx = run.txWork.data();
+    // The last frame may run past the end of the captures: the canceller and the level
+    // statistics see zeros there, and nothing beyond the captures is read.
+    std::array<std::int16_t, kFrameLength> rxTail{};
+    std::array<std::int16_t, kFrameLength> txTail{};
+
+    PassStatistics stats;
+    for (int p = 0; p < count; p += kFrameLength) {
+        const std::int16_t* nearFrame = rx + p;
+        const std::int16_t* referenceFrame = tx + p;
+        if (count - p < kFrameLength) {
+            std::copy_n(rx + p, count - p, rxTail.begin());
+            std::copy_n(tx + p, count - p, txTail.begin());
+            nearFrame = rxTail.data();
+            referenceFrame = txTail.data();
+        }
+
+        FrameReport report{};
+        engine.ProcessFrame(state, nearFrame, referenceFrame, run.frame.data(), kFrameLength,
+                            report);
+        stats.CountFrame(report, results);
+        if (PassStatistics::InSecondHalf(p, count)) {
+            if (PassStatistics::RxLevelApplies(report)) {
+                stats.AddRxLevel(engine.BlockLevel(nearFrame, kFrameLength));
+            }
+            stats.AddTxLevel(engine.BlockLevel(referenceFrame, kFrameLength));
+        }
+
+        // A lost output frame would be corrupted data reported as a finished run.
+        if (!WriteFrame(run.output, run.frame.data())) {
+            return Failed(TestMessages::kCannotWrite);
+        }
+        ui.SetProgressPos(p);
+    }
+
+    stats.Finish(settings, results);
     return {true, nullptr};
 }
 

@@ -1,0 +1,57 @@
+#include "engine/PassStatistics.h"
+
+namespace {
+constexpr double kCountedCancellation = 2.0;  // dB; a frame must measure more to count
+constexpr double kSpeechFloor = -40.0;        // dBm0; quieter blocks are not speech
+constexpr std::int32_t kMinLevelBlocks = 10;  // each average needs more blocks than this
+constexpr double kResidualLimit = -50.0;      // dBm0
+constexpr double kTxLevelLow = -40.0;         // dBm0
+constexpr double kTxLevelHigh = -3.0;         // dBm0
+constexpr double kMaxTxOverRx = 6.0;          // dB
+}  // namespace
+
+void PassStatistics::CountFrame(const FrameReport& report, TestResults& results)
+{
+    if (report.valid != 0 && report.cancellation > kCountedCancellation) {
+        results.cancellation += report.cancellation;
+        results.residualLevel += report.residualLevel;
+        ++countedFrames;
+    }
+}
+
+void PassStatistics::AddTxLevel(double level)
+{
+    if (level > kSpeechFloor) {
+        txSum += level;
+        ++txCount;
+    }
+}
+
+void PassStatistics::AddRxLevel(double level)
+{
+    if (level > kSpeechFloor) {
+        rxSum += level;
+        ++rxCount;
+    }
+}
+
+void PassStatistics::Finish(const TestSettings& settings, TestResults& results) const
+{
+    if (countedFrames > 0) {
+        results.cancellation /= countedFrames;
+        results.residualLevel /= countedFrames;
+        // A residual average that is not a number or minus infinity counts as below the limit.
+        const bool residualLow = !(results.residualLevel >= kResidualLimit);
+        if (results.cancellation > static_cast<double>(settings.nlpDiff) && residualLow) {
+            results.residualOk = 1;
+        }
+    }
+    if (txCount > kMinLevelBlocks && rxCount > kMinLevelBlocks) {
+        results.txLevel = txSum / txCount;
+        results.rxLevel = rxSum / rxCount;
+        if (kTxLevelLow < results.txLevel && results.txLevel < kTxLevelHigh &&
+            results.txLevel - results.rxLevel < kMaxTxOverRx) {
+            results.levelsOk = 1;
+        }
+    }
+}
