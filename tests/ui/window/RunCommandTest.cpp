@@ -1,5 +1,6 @@
 // The Run command: a test on generated captures, failing runs, the two mends (a bad integer
 // stops the command; refused settings say so), Enter, Escape and closing the window.
+#include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -70,8 +71,9 @@ private slots:
         // Row 2 (ISDN): delay 80, tail 128, so a 150-sample echo lies inside the window
         // (80 < 150 < 80 + 128 - 48) and the minimal tail is 150 - 80 + 49 = 119.
         probe.ChooseRow(2);
-        probe.Type(ControlId::kRxPath, QString::fromStdString(dir.File("rx.pcm")));
-        probe.Type(ControlId::kTxPath, QString::fromStdString(dir.File("tx.pcm")));
+        UseCaptures(probe, dir);
+        // Unfiltered, the Tx average is the bursts' own level.
+        probe.dialog->ControlAs<QCheckBox>(ControlId::kHighPass)->setChecked(false);
         QTest::mouseClick(probe.Button(ControlId::kRun), Qt::LeftButton);
 
         QCOMPARE(probe.messages, QStringList());
@@ -91,7 +93,7 @@ private slots:
         QVERIFY2(levels.hasMatch(), qPrintable(probe.Text(ControlId::kLevels)));
         const double rx = levels.captured(1).toDouble();
         const double tx = levels.captured(2).toDouble();
-        QVERIFY(std::abs(tx - -15.0) < 2.0);   // the bursts' level, second half of the capture
+        QVERIFY2(std::abs(tx - -15.0) < 2.0, qPrintable(probe.Text(ControlId::kLevels)));   // the bursts' level, second half of the capture
         QVERIFY(rx < tx);                      // Rx first: the echo comes back quieter
 
         QCOMPARE(probe.Text(ControlId::kMinimalTail), QStringLiteral("119"));
@@ -103,6 +105,13 @@ private slots:
         QCOMPARE(probe.Progress()->value(), 0);
         QVERIFY(probe.Button(ControlId::kRun)->isEnabled());
         QCOMPARE(QFileInfo(QStringLiteral("out.pcm")).size(), qint64(2 * kSamples));
+
+        // The high-pass box reaches the run: filtered captures measure differently.
+        const QString unfiltered = probe.Text(ControlId::kLevels);
+        probe.dialog->ControlAs<QCheckBox>(ControlId::kHighPass)->setChecked(true);
+        QTest::mouseClick(probe.Button(ControlId::kRun), Qt::LeftButton);
+        QCOMPARE(probe.Text(ControlId::kStatus), QStringLiteral("Finished"));
+        QVERIFY(probe.Text(ControlId::kLevels) != unfiltered);
     }
 
     void deviceRowJudgesTheDelay_data()
