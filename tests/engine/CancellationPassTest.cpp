@@ -1,0 +1,169 @@
+// The cancellation pass end to end: a capture pair with a known delay and ERL, the output
+// file against the canceller run frame by frame on the same samples (zeros past the end of
+// the captures), the progress calls, and a failed write of the output file.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <csignal>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <sys/resource.h>
+
+#include "EngineTestSupport.h"
+#include "engine/EchoTester.h"
+#include "engine/TestMessages.h"
+
+namespace {
+
+using testcaptures::Samples;
+
+constexpr int kEchoDelay = 160;
+
+class CancellationPassTest : public ::testing::Test {
+protected:
+    CancellationPassTest()
+    {
+        settings.txPath = dir.File("tx.pcm");
+        settings.rxPath = dir.File("rx.pcm");
+        settings.outPath = dir.File("out.pcm");
+        settings.delay = 100;
+        settings.tail = 128;  // 100 < 160 < 100 + 128 - 48: the echo lies in the window
+        settings.nlpEnable = 1;
+        settings.nlpDiff = 6;
+        settings.nlpShift = 3;
+        settings.highPass = 0;
+    }
+
+    // Speech-like Tx at about -15 dBm0 (50 ms bursts over quiet line noise) and its echo
+    // 12 dB down behind 160 samples, with a little line noise.
+    void WriteCaptures(int count)
+    {
+        tx = testcaptures::Bursts(count, 2848.0, 400, 30.0, 17);
+        rx = testcaptures::Echo(tx, kEchoDelay, 12.0, 3.0);
+        testcaptures::WritePcm(settings.txPath, tx);
+        testcaptures::WritePcm(settings.rxPath, rx);
+    }
+
+    bool Run()
+    {
+        ui = enginetest::RecordingUi();
+        results = TestResults{};
+        const int descriptors = enginetest::OpenDescriptorCount();
+        const bool result = EchoTester().RunTest(settings, results, ui);
+        EXPECT_EQ(enginetest::OpenDescriptorCount(), descriptors) << "a file was left open";
+        return result;
+    }
+
+    // What the canceller gives when fed the captures frame by frame, zeros past their end.
+    Samples CancelDirectly() const
+    {
+        const EchoCanceller canceller;
+        CancellerConfig config{settings.tail, settings.delay, settings.nlpEnable,
+                               settings.nlpDiff, settings.nlpShift};
+        CancellerState state;
+        canceller.InitCanceller(state, config);
+        Samples out;
+        const int count = static_cast<int>(tx.size());
+        for (int p = 0; p < count; p += kFrameLength) {
+            std::array<std::int16_t, kFrameLength> nearFrame{};
+            std::array<std::int16_t, kFrameLength> referenceFrame{};
+            for (int k = 0; k < kFrameLength && p + k < count; ++k) {
+                nearFrame[k] = rx[static_cast<std::size_t>(p + k)];
+                referenceFrame[k] = tx[static_cast<std::size_t>(p + k)];
+            }
+            std::array<std::int16_t, kFrameLength> output{};
+            FrameReport report{};
+            canceller.ProcessFrame(state, nearFrame.data(), referenceFrame.data(), output.data(),
+                                   kFrameLength, report);
+            out.insert(out.end(), output.begin(), output.end());
+        }
+        return out;
+    }
+
+    // True when the run failed with "Test failed" and the write message alone.
+    bool RunWithFileSizeLimit(rlim_t bytes)
+    {
+        std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails instead of killing
+        const rlimit limit{bytes, bytes};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        const bool result = Run();
+        return !result && ui.statuses == std::vector<std::string>{TestMessages::kTestFailed} &&
+               ui.messages == std::vector<std::string>{TestMessages::kCannotWrite};
+    }
+
+    testcaptures::TempDir dir;
+    TestSettings settings;
+    TestResults results;
+    enginetest::RecordingUi ui;
+    Samples tx;
+    Samples rx;
+};
+
+TEST_F(CancellationPassTest, AKnownEchoIsFoundCancelledAndReported)
+{
+    WriteCaptures(48000);
+    ASSERT_TRUE(Run());
+    EXPECT_TRUE(ui.statuses.empty());
+    EXPECT_TRUE(ui.messages.empty());
+
+    EXPECT_EQ(results.delay, kEchoDelay);
+    EXPECT_EQ(results.delayOk, 1);
+    EXPECT_NEAR(results.erl, 12.0, 0.2);
+    EXPECT_EQ(results.erlOk, 1);
+
+    // The line noise 3 units rms under an echo of about 710 rms bounds the cancellation near
+    // 10*log10((710^2 + 3^2) / 3^2) = 47 dB; the NLP then takes the residual far below -50.
+    EXPECT_GT(results.cancellation, 20.0);
+    EXPECT_LT(results.residualLevel, -50.0);
+    EXPECT_EQ(results.residualOk, 1);
+    // The Tx bursts were made at -15 dBm0; the quiet gaps (-58 dBm0) do not count.
+    EXPECT_NEAR(results.txLevel, -15.0, 0.5);
+    EXPECT_LT(results.rxLevel, results.txLevel);
+    EXPECT_EQ(results.levelsOk, results.txLevel - results.rxLevel < 6.0 ? 1 : 0);
+}
+
+TEST_F(CancellationPassTest, TheProgressRunsFromZeroToTheLastFrameStart)
+{
+    WriteCaptures(48000);
+    ASSERT_TRUE(Run());
+    ASSERT_GE(ui.calls.size(), 3u);
+    EXPECT_EQ(ui.calls[0], "range: 48000");
+    EXPECT_EQ(ui.calls[1], "pos: 0");
+    EXPECT_EQ(ui.calls[2], "pos: 0");  // the first frame written
+    EXPECT_EQ(ui.calls.back(), "pos: 47920");
+    EXPECT_EQ(ui.calls.size(), 2u + 600u);
+}
+
+TEST_F(CancellationPassTest, TheOutputIsTheCancelledRxFrameByFrame)
+{
+    WriteCaptures(48000);
+    ASSERT_TRUE(Run());
+    const Samples written = testcaptures::ReadPcm(settings.outPath);
+    EXPECT_EQ(std::filesystem::file_size(settings.outPath), 96000u);
+    EXPECT_EQ(written, CancelDirectly());
+    EXPECT_NE(written, rx);
+}
+
+TEST_F(CancellationPassTest, ALastPartialFrameSeesZerosPastTheEndOfTheCaptures)
+{
+    WriteCaptures(48037);  // 600 whole frames and 37 samples
+    settings.highPass = 0;
+    ASSERT_TRUE(Run());
+    EXPECT_EQ(std::filesystem::file_size(settings.outPath), 601u * 160u);
+    EXPECT_EQ(testcaptures::ReadPcm(settings.outPath), CancelDirectly());
+    EXPECT_EQ(ui.calls.back(), "pos: 48000");
+}
+
+TEST_F(CancellationPassTest, AFailedWriteOfTheOutputFailsTheRun)
+{
+    WriteCaptures(48000);
+    // In a child process: a file size limit of 8000 bytes makes the 51st frame's write fail.
+    EXPECT_EXIT(std::exit(RunWithFileSizeLimit(8000) ? 0 : 1),
+        ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
