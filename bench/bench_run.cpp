@@ -1,0 +1,68 @@
+// A whole test run on one minute of captures (speech-like Tx bursts and their echo), at
+// tails 64 and 1024: reading, high-pass, screening, delay and ERL search, the cancellation
+// pass and the output file. Reports seconds of run time per minute of capture.
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "engine/EchoTester.h"
+#include "tests/support/TestCaptures.h"
+
+namespace {
+
+constexpr int kMinute = 60 * 8000;
+
+class SilentUi : public TestUi {
+public:
+    void SetStatus(const std::string&) override {}
+    void ShowMessage(const std::string&) override {}
+    void SetProgressRange(int) override {}
+    void SetProgressPos(int) override {}
+};
+
+const testcaptures::TempDir& Captures()
+{
+    static const testcaptures::TempDir dir;
+    static const bool written = [] {
+        const auto tx = testcaptures::Bursts(kMinute, 2848.0, 2400, 30.0, 3);
+        testcaptures::WritePcm(dir.File("tx.pcm"), tx);
+        testcaptures::WritePcm(dir.File("rx.pcm"), testcaptures::Echo(tx, 160, 12.0, 3.0));
+        return true;
+    }();
+    (void)written;
+    return dir;
+}
+
+void WholeRun(benchmark::State& state)
+{
+    const testcaptures::TempDir& dir = Captures();
+    TestSettings settings;
+    settings.txPath = dir.File("tx.pcm");
+    settings.rxPath = dir.File("rx.pcm");
+    settings.outPath = dir.File("out.pcm");
+    settings.delay = 100;
+    settings.tail = static_cast<int>(state.range(0));
+    settings.nlpEnable = 1;
+    settings.nlpDiff = 6;
+    settings.nlpShift = 3;
+    settings.highPass = 1;
+    SilentUi ui;
+    for (auto _ : state) {
+        TestResults results;
+        if (!EchoTester().RunTest(settings, results, ui)) {
+            state.SkipWithError("the run failed");
+            break;
+        }
+        benchmark::DoNotOptimize(results);
+    }
+    // With one minute per iteration, the time per iteration is seconds per minute of capture.
+    state.counters["s_per_capture_min"] =
+        benchmark::Counter(static_cast<double>(state.iterations()),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+BENCHMARK(WholeRun)->Arg(64)->Arg(1024)->Unit(benchmark::kSecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
