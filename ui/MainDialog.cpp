@@ -133,7 +133,8 @@ void MainDialog::OnRun()
         settings.nlpShift = m_nlpShift;
         settings.highPass = m_highPass;
 
-        if (const std::optional<Report> report = RunAndReport(settings, m_deviceType, *this, results)) {
+        if (const std::optional<Report> report =
+                RunAndReport(settings, m_deviceType, *this, results, m_verdict)) {
             m_realDelayText = QString::fromStdString(report->realDelay);
             m_erlText = QString::fromStdString(report->erl);
             m_residualText = QString::fromStdString(report->residual);

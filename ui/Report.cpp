@@ -80,7 +80,7 @@ Report MakeReport(const TestResults& r, int deviceType, const VerdictWords& word
 }
 
 std::optional<Report> RunAndReport(const TestSettings& settings, int deviceType, TestUi& ui,
-                                   TestResults& results)
+                                   TestResults& results, const VerdictWords& words)
 {
     ui.SetStatus(TestMessages::kPleaseWait);
     const EchoTester tester;
@@ -91,7 +91,7 @@ std::optional<Report> RunAndReport(const TestSettings& settings, int deviceType,
         }
         return std::nullopt;
     }
-    Report report = MakeReport(results, deviceType);
+    Report report = MakeReport(results, deviceType, words);
     ui.SetStatus(TestMessages::kFinished);
     return report;
 }

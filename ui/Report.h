@@ -64,4 +64,4 @@ Report MakeReport(const TestResults& r, int deviceType, const VerdictWords& word
 // "Test failed" with the settings message, so the wait text never stays on screen.
 // results must be zeroed; returns the report only when the run returned true.
 std::optional<Report> RunAndReport(const TestSettings& settings, int deviceType, TestUi& ui,
-                                   TestResults& results);
+                                   TestResults& results, const VerdictWords& words = kVerdictWords);
