@@ -93,19 +93,25 @@ bool OpenFiles(const TestSettings& settings, RunResources& run)
     return run.tx.IsOpen() && run.rx.IsOpen();
 }
 
+// Turns samples between the files' little-endian order and the machine's, in place; a
+// no-op on little-endian machines.
+void ConvertLittleEndian(std::int16_t* samples, int count)
+{
+    if constexpr (std::endian::native == std::endian::big) {
+        for (int i = 0; i < count; ++i) {
+            const auto u = static_cast<std::uint16_t>(samples[i]);
+            samples[i] = static_cast<std::int16_t>(static_cast<std::uint16_t>((u << 8) | (u >> 8)));
+        }
+    }
+}
+
 // Fills buffer with the first buffer.size() little-endian samples of a freshly opened file.
 bool ReadSamples(const FileHandle& file, SampleBuffer& buffer)
 {
     if (!file.ReadExactly(buffer.data(), buffer.ByteSize())) {
         return false;
     }
-    if constexpr (std::endian::native == std::endian::big) {
-        std::int16_t* samples = buffer.data();
-        for (int i = 0; i < buffer.size(); ++i) {
-            const auto u = static_cast<std::uint16_t>(samples[i]);
-            samples[i] = static_cast<std::int16_t>(static_cast<std::uint16_t>((u << 8) | (u >> 8)));
-        }
-    }
+    ConvertLittleEndian(buffer.data(), buffer.size());
     return true;
 }
 
@@ -121,20 +127,6 @@ int CountVoiceBlocks(const DspToolkit& dsp, const std::int16_t* tx, int count)
         }
     }
     return active;
-}
-
-// Writes one frame of output samples as little-endian 16-bit values.
-bool WriteFrame(const FileHandle& file, const std::int16_t* samples)
-{
-    std::array<std::int16_t, kFrameLength> bytes;
-    std::copy_n(samples, kFrameLength, bytes.begin());
-    if constexpr (std::endian::native == std::endian::big) {
-        for (auto& s : bytes) {
-            const auto u = static_cast<std::uint16_t>(s);
-            s = static_cast<std::int16_t>(static_cast<std::uint16_t>((u << 8) | (u >> 8)));
-        }
-    }
-    return file.WriteAll(bytes.data(), sizeof bytes);
 }
 
 // The cancellation pass: configures the canceller, runs it over the whole capture frame by
@@ -189,7 +181,8 @@ Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settin
         }
 
         // A lost output frame would be corrupted data reported as a finished run.
-        if (!WriteFrame(run.output, run.frame.data())) {
+        ConvertLittleEndian(run.frame.data(), run.frame.size());
+        if (!run.output.WriteAll(run.frame.data(), run.frame.ByteSize())) {
             return Failed(TestMessages::kCannotWrite);
         }
         ui.SetProgressPos(p);
