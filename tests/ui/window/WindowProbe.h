@@ -1,7 +1,8 @@
 // A MainDialog on the offscreen platform with its message box and file dialog replaced, so a
-// test never blocks on a modal window and can see what the user would have been shown.
+// test never blocks on a modal window and sees what the user would have been shown.
 #pragma once
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -14,24 +15,18 @@
 struct WindowProbe {
     std::unique_ptr<MainDialog> dialog = std::make_unique<MainDialog>();
     QStringList messages;            // every message box, in order
-    QStringList statusWhenShown;     // the status line as each message box opened
     QList<bool> runEnabledWhenShown; // the Run button's state as each message box opened
     QStringList filters;             // every file dialog's filter
     QString nextFile;                // what the next file dialog returns ("" = cancelled)
-    std::function<void()> onFileDialog;
 
     WindowProbe()
     {
         dialog->SetMessageBoxHook([this](QWidget*, const QString& text) {
             messages.push_back(text);
-            statusWhenShown.push_back(Edit(ControlId::kStatus)->text());
             runEnabledWhenShown.push_back(Button(ControlId::kRun)->isEnabled());
         });
         dialog->SetFileChooser([this](QWidget*, const QString& filter) {
             filters.push_back(filter);
-            if (onFileDialog) {
-                onFileDialog();
-            }
             return nextFile;
         });
         dialog->show();
@@ -39,9 +34,11 @@ struct WindowProbe {
 
     QLineEdit* Edit(int id) const { return dialog->ControlAs<QLineEdit>(id); }
     QPushButton* Button(int id) const { return dialog->ControlAs<QPushButton>(id); }
+    QCheckBox* HighPass() const { return dialog->ControlAs<QCheckBox>(ControlId::kHighPass); }
     QComboBox* List() const { return dialog->ControlAs<QComboBox>(ControlId::kDeviceType); }
     QProgressBar* Progress() const { return dialog->ControlAs<QProgressBar>(ControlId::kProgress); }
     QString Text(int id) const { return Edit(id)->text(); }
+    void Click(int id) const { QTest::mouseClick(Button(id), Qt::LeftButton); }
 
     void Type(int id, const QString& text) const
     {
