@@ -1,15 +1,16 @@
-// Replacement of the global allocation functions for the engine test program (see
-// AllocationProbe.h). Everything goes to malloc/free, so a sanitizer still sees every block.
+// Replacement of the global allocation functions for the engine test program. Every block
+// goes to malloc/free, so a sanitizer still sees it. All forms are replaced: a sanitizer's
+// own new[] or sized delete would otherwise pair with these malloc'd blocks.
 #include "AllocationProbe.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <new>
 
 namespace {
 
-constexpr std::size_t kTrackedBlocks = 256;
-std::array<void*, kTrackedBlocks> largeBlocks{};  // live large blocks; nullptr = free slot
+std::array<void*, 256> largeBlocks{};  // live large blocks; nullptr = free slot
 int liveLarge = 0;
 int attempted = 0;
 int failFrom = 0;
@@ -17,26 +18,28 @@ int failFrom = 0;
 void* Allocate(std::size_t size)
 {
     const bool large = size >= allocationprobe::kLargeBytes;
-    if (large) {
-        ++attempted;
-        if (failFrom > 0 && attempted >= failFrom) {
-            throw std::bad_alloc();
-        }
+    if (large && ++attempted >= failFrom && failFrom > 0) {
+        throw std::bad_alloc();
     }
     void* block = std::malloc(size == 0 ? 1 : size);
     if (block == nullptr) {
         throw std::bad_alloc();
     }
-    if (large) {
-        for (auto& slot : largeBlocks) {
-            if (slot == nullptr) {
-                slot = block;
-                ++liveLarge;
-                break;
-            }
-        }
+    auto slot = large ? std::find(largeBlocks.begin(), largeBlocks.end(), nullptr) : largeBlocks.end();
+    if (slot != largeBlocks.end()) {
+        *slot = block;
+        ++liveLarge;
     }
     return block;
+}
+
+void* AllocateOrNull(std::size_t size) noexcept
+{
+    try {
+        return Allocate(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
 
 void Free(void* block) noexcept
@@ -44,12 +47,9 @@ void Free(void* block) noexcept
     if (block == nullptr) {
         return;
     }
-    for (auto& slot : largeBlocks) {
-        if (slot == block) {
-            slot = nullptr;
-            --liveLarge;
-            break;
-        }
+    if (auto slot = std::find(largeBlocks.begin(), largeBlocks.end(), block); slot != largeBlocks.end()) {
+        *slot = nullptr;
+        --liveLarge;
     }
     std::free(block);
 }
@@ -68,22 +68,8 @@ void FailLargeAllocationsFrom(int which)
 
 void* operator new(std::size_t size) { return Allocate(size); }
 void* operator new[](std::size_t size) { return Allocate(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept
-{
-    try {
-        return Allocate(size);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
-{
-    try {
-        return Allocate(size);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return AllocateOrNull(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return AllocateOrNull(size); }
 void operator delete(void* block) noexcept { Free(block); }
 void operator delete[](void* block) noexcept { Free(block); }
 void operator delete(void* block, std::size_t) noexcept { Free(block); }

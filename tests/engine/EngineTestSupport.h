@@ -1,7 +1,8 @@
-// Helpers shared by the engine tests: a TestUi that records every call, simple signals whose
-// level is known, and a count of the process's open file descriptors.
+// Helpers shared by the engine tests: a TestUi that records every call, signals of known
+// level, and a count of the process's open file descriptors.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -53,9 +54,9 @@ inline Samples Tone(int count, double frequency, double peak, double phase = 0.0
 // +a, -a, +a, ...: mean exactly 0 and variance a*a, so its level is 20*log10(a) - 84.0915 dB.
 inline Samples Alternating(int count, int amplitude)
 {
-    Samples out(static_cast<std::size_t>(count));
-    for (int n = 0; n < count; ++n) {
-        out[static_cast<std::size_t>(n)] = static_cast<std::int16_t>(n % 2 == 0 ? amplitude : -amplitude);
+    Samples out(static_cast<std::size_t>(count), static_cast<std::int16_t>(amplitude));
+    for (std::size_t n = 1; n < out.size(); n += 2) {
+        out[n] = static_cast<std::int16_t>(-amplitude);
     }
     return out;
 }
@@ -63,9 +64,7 @@ inline Samples Alternating(int count, int amplitude)
 // Copies part into whole from index start.
 inline void Place(Samples& whole, const Samples& part, int start)
 {
-    for (std::size_t i = 0; i < part.size(); ++i) {
-        whole[static_cast<std::size_t>(start) + i] = part[i];
-    }
+    std::copy(part.begin(), part.end(), whole.begin() + start);
 }
 
 }  // namespace enginetest

@@ -1,0 +1,100 @@
+// Input filters: reference outputs (rounding toward zero included), no state between calls,
+// saturation at both ends, and the pass and stop bands each filter promises.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
+#include "EngineTestSupport.h"
+#include "engine/DspToolkit.h"
+
+namespace {
+
+using enginetest::Samples;
+
+using Filter = void (DspToolkit::*)(const std::int16_t*, std::int16_t*, int) const;
+constexpr Filter kHighPass = &DspToolkit::HighPassFilter;
+constexpr Filter kUpperBand = &DspToolkit::UpperBandFilter;
+
+// The filter over the first count samples of in, into a buffer pre-filled with 1234.
+Samples Filtered(Filter filter, const Samples& in, int count)
+{
+    Samples out(in.size(), 1234);
+    (DspToolkit().*filter)(in.data(), out.data(), count);
+    return out;
+}
+Samples Filtered(Filter filter, const Samples& in) { return Filtered(filter, in, static_cast<int>(in.size())); }
+
+Samples HighPass(const Samples& in) { return Filtered(kHighPass, in); }
+Samples UpperBand(const Samples& in) { return Filtered(kUpperBand, in); }
+
+// Reference responses computed from the coefficients independently of this code; the
+// negative ones pin trunc(y + 0.5) rounding toward zero.
+TEST(InputFilters, GiveTheReferenceResponses)
+{
+    const Samples step = HighPass(Samples(3000, 1000));
+    EXPECT_EQ(Samples(step.begin(), step.begin() + 12),
+              (Samples{855, 591, 374, 198, 56, -55, -143, -209, -256, -286, -303, -307}));
+    EXPECT_EQ(Samples(step.begin() + 2000, step.end()), Samples(1000, 0)) << "DC is blocked";
+
+    Samples impulse(12, 0);
+    impulse[0] = 10000;
+    EXPECT_EQ(HighPass(impulse), (Samples{8549, -2641, -2163, -1760, -1418, -1126, -874, -656, -468, -305, -164, -44}));
+    EXPECT_EQ(UpperBand(Samples(12, 1000)), (Samples{15, -74, 175, -221, 115, 71, -122, -8, 109, -28, -73, 23}));
+}
+
+TEST(InputFilters, StartFromRestAndWriteNothingForAnEmptyCount)
+{
+    const Samples noise = testcaptures::Noise(4000, 5000.0, 3);
+    for (Filter filter : {kHighPass, kUpperBand}) {
+        const Samples first = Filtered(filter, noise);
+        EXPECT_EQ(Filtered(filter, noise), first);
+        EXPECT_EQ(Filtered(filter, Samples(300, 0)), Samples(300, 0));  // silent after loud
+        EXPECT_EQ(Filtered(filter, noise, 0), Samples(4000, 1234));
+        EXPECT_EQ(Filtered(filter, noise, -1), Samples(4000, 1234));
+    }
+}
+
+// A full-scale edge of 65535 makes the high-pass overshoot to about 0.855 * 65535 = 56000.
+// Saturated, the edge keeps its sign; wrapped, it would flip to the other.
+TEST(InputFilters, SaturateAtBothEndsAndKeepTheUnroundedHistory)
+{
+    Samples in(9000, -32768);
+    std::fill(in.begin() + 3000, in.begin() + 6000, 32767);
+    const Samples out = HighPass(in);
+    EXPECT_EQ(out[3000], 32767);
+    EXPECT_EQ(out[3001], 32767);  // 0.591 * 65535 = 38700, still beyond full scale
+    EXPECT_EQ(out[6000], -32768);
+    EXPECT_EQ(out[6001], -32768);
+    // By linearity the third output is 65.535 times the 1000-step's 374: about 24510. A
+    // history holding the clipped 32767 instead of the true 56000 would be thousands away.
+    EXPECT_NEAR(out[3002], 24510, 40);
+    EXPECT_NEAR(out[6002], -24510, 40);
+
+    // Full scale at 4000 Hz (gain 1): the upper-band filter's onset overshoots both ways.
+    const Samples alternating = enginetest::Alternating(400, 32767);
+    const Samples upper = UpperBand(alternating);
+    for (std::size_t i = 0; i < upper.size(); ++i) {
+        ASSERT_GE(upper[i] * (alternating[i] / 32767), -1000) << "wrapped at " << i;
+    }
+    EXPECT_NE(std::count(upper.begin(), upper.end(), 32767), 0);
+    EXPECT_NE(std::count(upper.begin(), upper.end(), -32768), 0);
+}
+
+TEST(InputFilters, PassAndStopTheirBands)
+{
+    const DspToolkit dsp;
+    const double any = -std::numeric_limits<double>::infinity();
+    const struct { Filter filter; double hz, minGain, maxGain; } cases[] = {
+        {kHighPass, 1000.0, -0.45, 0.02}, {kHighPass, 25.0, any, -45.0},
+        {kUpperBand, 3000.0, -1.05, 0.02}, {kUpperBand, 1000.0, any, -75.0}};
+    for (const auto& c : cases) {
+        const Samples in = enginetest::Tone(16000, c.hz, 22651.0);  // 0 dBm0
+        const Samples out = Filtered(c.filter, in);
+        const double gain = dsp.BlockLevel(out.data() + 8000, 8000) - dsp.BlockLevel(in.data() + 8000, 8000);
+        EXPECT_TRUE(gain >= c.minGain && gain <= c.maxGain) << c.hz << " Hz: " << gain << " dB";
+    }
+}
+
+}  // namespace
