@@ -1,236 +1,285 @@
-// Parsing and in-process runs of the command line: defaults as the window starts, usage
-// errors, the status sequence and the plain report.
+// The command line: settings as the window starts, usage errors, runs in-process and as the real
+// binary (exit statuses, streams), the progress line, the --json object (keys in record order,
+// doubles read back bit for bit, non-finite ones as names), and the shipped samples.
+#include <sys/wait.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <limits>
+#include <random>
 #include <sstream>
+#include <tuple>
 
 #include "cli/CliUi.h"
-#include "cli/CommandLine.h"
+#include "cli/JsonReport.h"
 #include "engine/TestMessages.h"
-#include "tests/cli/CliTestSupport.h"
+#include "tests/support/TestCaptures.h"
 
-using clitest::Captures;
-using clitest::RunInProcess;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using ::testing::IsEmpty;
-using ::testing::Not;
+using namespace std::string_literals;
+using nlohmann::json;
+using Args = std::vector<std::string>;
 
 namespace {
 
-ParsedCommandLine Parse(std::vector<std::string> args, std::string* err = nullptr)
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Calls parse or main with argv made of the program name and args.
+template <typename Entry>
+auto CallWithArgv(Entry entry, const Args& args)
 {
-    args.insert(args.begin(), "tarnwell-cli");
-    std::vector<const char*> argv;
+    std::vector<const char*> argv{"tarnwell-cli"};
     for (const auto& a : args) {
         argv.push_back(a.c_str());
     }
+    return entry(static_cast<int>(argv.size()), argv.data());
+}
+
+Outcome RunInProcess(const Args& args)
+{
     std::ostringstream out;
-    std::ostringstream errStream;
-    ParsedCommandLine parsed = ParseCommandLine(static_cast<int>(argv.size()), argv.data(), out, errStream);
-    if (err != nullptr) {
-        *err = errStream.str();
+    std::ostringstream err;
+    const int status = CallWithArgv(
+        [&](int argc, const char* const* argv) { return CommandLineMain(argc, argv, out, err, false); }, args);
+    return {status, out.str(), err.str()};
+}
+
+std::string Slurp(const std::string& path)
+{
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+// The real binary through the shell: stdin from /dev/null, stdout and stderr into files.
+Outcome RunBinary(const Args& args)
+{
+    const testcaptures::TempDir dir;
+    std::string command = "'"s + TARNWELL_CLI_PATH + "'";
+    for (const auto& a : args) {
+        command += " '" + a + "'";
     }
-    return parsed;
+    command += " </dev/null >'" + dir.File("out") + "' 2>'" + dir.File("err") + "'";
+    const int wstatus = std::system(command.c_str());
+    return {WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1, Slurp(dir.File("out")), Slurp(dir.File("err"))};
+}
+
+// Writes 6 s of half-second noise bursts at about -15 dBm0 (100 ms ERL blocks between -20 and
+// -10 dBm0) and its noisy echo; returns the options naming them and dir's out.pcm, then extra.
+Args WriteCaptures(const testcaptures::TempDir& dir, int delay, double lossDb, Args extra = {})
+{
+    const testcaptures::Samples tx = testcaptures::Bursts(48000, 2848.0, 4000, 0.0, 7);
+    testcaptures::WritePcm(dir.File("tx.pcm"), tx);
+    testcaptures::WritePcm(dir.File("rx.pcm"), testcaptures::Echo(tx, delay, lossDb, 8.0, 11));
+    extra.insert(extra.begin(),
+                 {"--tx", dir.File("tx.pcm"), "--rx", dir.File("rx.pcm"), "--out", dir.File("out.pcm")});
+    return extra;
+}
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Read back with the C library, independently of the JSON library.
+bool ReadsBackIdentically(double value)
+{
+    const std::string text = JsonDouble(value).dump();
+    char* end = nullptr;
+    const double back = std::strtod(text.c_str(), &end);
+    return *end == '\0' && std::bit_cast<std::uint64_t>(back) == std::bit_cast<std::uint64_t>(value);
 }
 
 }  // namespace
 
-TEST(CommandLineParse, DefaultsAreTheWindowAfterStart)
+TEST(CommandLineParse, DefaultsAreTheWindowAfterStartAndOptionsOverrideThem)
 {
-    const ParsedCommandLine parsed = Parse({"--tx", "t.pcm", "--rx", "r.pcm"});
-    ASSERT_TRUE(parsed.options);
-    const TestSettings& s = parsed.options->settings;
-    EXPECT_EQ(s.txPath, "t.pcm");
-    EXPECT_EQ(s.rxPath, "r.pcm");
-    EXPECT_EQ(s.outPath, "./out.pcm");
-    EXPECT_EQ(parsed.options->deviceType, 0);
-    EXPECT_EQ(s.delay, 100);  // row 0 of the device presets
-    EXPECT_EQ(s.tail, 64);
-    EXPECT_EQ(s.nlpEnable, 1);
-    EXPECT_EQ(s.nlpDiff, 6);
-    EXPECT_EQ(s.nlpShift, 3);
-    EXPECT_EQ(s.highPass, 1);
-    EXPECT_FALSE(parsed.options->json);
-}
-
-TEST(CommandLineParse, DeviceRowPicksPresetsAndExplicitValuesOverrideThem)
-{
-    // Row 7 is the one row whose delay preset is 180; row 2 has a tail of 128.
-    auto row7 = Parse({"--tx", "t", "--rx", "r", "--device", "7"});
-    ASSERT_TRUE(row7.options);
-    EXPECT_EQ(row7.options->settings.delay, 180);
-    EXPECT_EQ(row7.options->settings.tail, 64);
-
-    auto row2 = Parse({"--tx", "t", "--rx", "r", "--device", "2", "--delay", "0"});
-    ASSERT_TRUE(row2.options);
-    EXPECT_EQ(row2.options->settings.delay, 0);  // explicit, even though it equals the type's zero
-    EXPECT_EQ(row2.options->settings.tail, 128);
-
-    // The override holds whichever order the options come in.
-    auto tailFirst = Parse({"--tail", "512", "--tx", "t", "--rx", "r", "--device", "9"});
-    ASSERT_TRUE(tailFirst.options);
-    EXPECT_EQ(tailFirst.options->settings.tail, 512);
-    EXPECT_EQ(tailFirst.options->settings.delay, 80);
-    EXPECT_EQ(tailFirst.options->deviceType, 9);
-}
-
-TEST(CommandLineParse, EveryOptionReachesItsSetting)
-{
-    auto parsed = Parse({"--tx", "t", "--rx", "r", "--nlp-diff", "12", "--nlp-shift", "10",
-                         "--high-pass", "off", "--out", "/tmp/x.pcm", "--json", "--tail", "1024",
-                         "--delay", "8000"});
-    ASSERT_TRUE(parsed.options);
-    const TestSettings& s = parsed.options->settings;
-    EXPECT_EQ(s.nlpDiff, 12);
-    EXPECT_EQ(s.nlpShift, 10);
-    EXPECT_EQ(s.highPass, 0);
-    EXPECT_EQ(s.outPath, "/tmp/x.pcm");
-    EXPECT_EQ(s.tail, 1024);
-    EXPECT_EQ(s.delay, 8000);
-    EXPECT_EQ(s.nlpEnable, 1);
-    EXPECT_TRUE(parsed.options->json);
-}
-
-TEST(CommandLineParse, OutOfRangeSettingsAreLeftToTheEngine)
-{
-    auto parsed = Parse({"--tx", "t", "--rx", "r", "--delay", "-1", "--tail", "1025",
-                         "--nlp-diff", "101", "--nlp-shift=-5"});
-    ASSERT_TRUE(parsed.options);
-    EXPECT_EQ(parsed.options->settings.delay, -1);
-    EXPECT_EQ(parsed.options->settings.tail, 1025);
-    EXPECT_EQ(parsed.options->settings.nlpDiff, 101);
-    EXPECT_EQ(parsed.options->settings.nlpShift, -5);
-}
-
-TEST(CommandLineParse, UsageErrorsExitWithTwoAndSayWhy)
-{
-    const std::vector<std::vector<std::string>> cases = {
-        {"--rx", "r"},                                     // no Tx
-        {"--tx", "t"},                                     // no Rx
-        {"--tx", "t", "--rx", "r", "--device", "10"},      // past the last row
-        {"--tx", "t", "--rx", "r", "--device=-1"},
-        {"--tx", "t", "--rx", "r", "--high-pass", "yes"},  // only on or off
-        {"--tx", "t", "--rx", "r", "--delay", "abc"},
-        {"--tx", "t", "--rx", "r", "--tail", "2147483648"},  // not a 32-bit value
-        {"--tx", "t", "--rx", "r", "--verbose"},
-        {"--tx", "t", "--rx", "r", "extra"},
-        {"--tx", "t", "--rx", "r", "--delay"},
+    // device, delay, tail, NLP enable, NLP diff, NLP shift, high-pass, output, json
+    using Fields = std::tuple<int, int, int, int, int, int, int, std::string, bool>;
+    const std::pair<Args, Fields> cases[] = {
+        {{}, {0, 100, 64, 1, 6, 3, 1, "./out.pcm", false}},
+        {{"--device", "7"}, {7, 180, 64, 1, 6, 3, 1, "./out.pcm", false}},  // the one row with delay 180
+        {{"--device", "2", "--delay", "0"}, {2, 0, 128, 1, 6, 3, 1, "./out.pcm", false}},  // 0 overrides too
+        {{"--tail", "512", "--device", "9"}, {9, 80, 512, 1, 6, 3, 1, "./out.pcm", false}},
+        {{"--delay", "-1", "--tail", "1025", "--nlp-diff", "101", "--nlp-shift=-5"},  // for the engine
+         {0, -1, 1025, 1, 101, -5, 1, "./out.pcm", false}},
+        {{"--delay", "8000", "--tail", "1024", "--high-pass", "off", "--out", "x.pcm", "--json"},
+         {0, 8000, 1024, 1, 6, 3, 0, "x.pcm", true}},
     };
-    for (const auto& args : cases) {
-        std::string err;
-        const ParsedCommandLine parsed = Parse(args, &err);
-        SCOPED_TRACE(::testing::PrintToString(args));
-        EXPECT_FALSE(parsed.options);
-        EXPECT_EQ(parsed.exitStatus, kExitUsage);
-        EXPECT_THAT(err, Not(IsEmpty()));
+    for (auto [args, fields] : cases) {
+        args.insert(args.begin(), {"--tx", "t", "--rx", "r"});
+        std::ostringstream sink;
+        const ParsedCommandLine parsed = CallWithArgv(
+            [&](int argc, const char* const* argv) { return ParseCommandLine(argc, argv, sink, sink); }, args);
+        ASSERT_TRUE(parsed.options) << ::testing::PrintToString(args);
+        const TestSettings& s = parsed.options->settings;
+        EXPECT_EQ(Fields(parsed.options->deviceType, s.delay, s.tail, s.nlpEnable, s.nlpDiff, s.nlpShift,
+                         s.highPass, s.outPath, parsed.options->json),
+                  fields)
+            << ::testing::PrintToString(args);
     }
 }
 
-TEST(CommandLineParse, HelpExitsWithZeroWithoutRunning)
+TEST(CliBinary, UsageErrorsExitWithTwoAndSayWhyAndHelpExitsWithZero)
 {
-    testcaptures::TempDir dir;
-    const std::string out = dir.File("out.pcm");
-    const clitest::Outcome help = RunInProcess({"--help", "--out", out});
+    const Args cases[] = {
+        {"--rx", "r"},
+        {"--tx", "t"},
+        {"--tx", "t", "--rx", "r", "--device", "10"},
+        {"--tx", "t", "--rx", "r", "--device=-1"},
+        {"--tx", "t", "--rx", "r", "--high-pass", "yes"},
+        {"--tx", "t", "--rx", "r", "--tail", "2147483648"},  // not a 32-bit value
+    };
+    for (const auto& args : cases) {
+        const Outcome outcome = RunBinary(args);
+        EXPECT_EQ(std::tie(outcome.status, outcome.out), std::make_tuple(kExitUsage, ""s)) << outcome.err;
+        EXPECT_THAT(outcome.err, ::testing::HasSubstr("--help")) << ::testing::PrintToString(args);
+    }
+    const testcaptures::TempDir dir;
+    const Outcome help = RunBinary({"--help", "--tx", "t", "--rx", "r", "--out", dir.File("out.pcm")});
     EXPECT_EQ(help.status, kExitOk);
-    EXPECT_THAT(help.out, HasSubstr("--nlp-shift"));
-    EXPECT_THAT(help.out, HasSubstr("Vestra D - E1/T1"));
-    EXPECT_FALSE(std::filesystem::exists(out));
-}
-
-TEST(CommandLineRun, SettingsOutOfRangeEndInTestFailedWithTheSettingsMessage)
-{
-    Captures captures(110, 12.0);
-    auto args = captures.Args();
-    args.insert(args.end(), {"--tail", "1025"});
-    const clitest::Outcome outcome = RunInProcess(args);
-    EXPECT_EQ(outcome.status, kExitRunFailed);
-    EXPECT_EQ(outcome.out, "Status                  Test failed\n");
-    EXPECT_EQ(outcome.err, std::string(TestMessages::kCheckSettings) + "\n");
-    EXPECT_FALSE(std::filesystem::exists(captures.out));  // the engine refused before opening
-}
-
-TEST(CommandLineRun, MissingCaptureFailsWithCheckTheFiles)
-{
-    Captures captures(110, 12.0);
-    auto args = captures.Args();
-    args[3] = captures.dir.File("missing.pcm");
-    const clitest::Outcome outcome = RunInProcess(args);
-    EXPECT_EQ(outcome.status, kExitRunFailed);
-    EXPECT_EQ(outcome.out, "Status                  Test failed\n");
-    EXPECT_EQ(outcome.err, std::string(TestMessages::kCheckFiles) + "\n");
+    EXPECT_THAT(help.out, ::testing::HasSubstr("Vestra D - E1/T1"));  // the device rows
+    EXPECT_FALSE(std::filesystem::exists(dir.File("out.pcm")));
 }
 
 TEST(CommandLineRun, CompleteRunPrintsTheSixRowsAndFinished)
 {
-    Captures captures(110, 12.0);
-    const clitest::Outcome outcome = RunInProcess(captures.Args());
-    ASSERT_EQ(outcome.status, kExitOk) << outcome.out << outcome.err;
+    const testcaptures::TempDir dir;
+    const Outcome outcome = RunInProcess(WriteCaptures(dir, 110, 12.0));
+    EXPECT_EQ(outcome.status, kExitOk);
     EXPECT_EQ(outcome.err, "");
-    std::istringstream lines(outcome.out);
-    std::vector<std::string> rows;
-    for (std::string line; std::getline(lines, line);) {
-        rows.push_back(line);
-    }
-    ASSERT_EQ(rows.size(), 7u) << outcome.out;
-    // Row 0: delay preset 100, tail 64, so 110 lies in the window; the minimal tail is
-    // 110 - 100 + 49.
-    EXPECT_EQ(rows[0], "Real Delay              110 smp, OK");
-    EXPECT_THAT(rows[1], ::testing::MatchesRegex("ERL                     1[12]\\.[0-9][0-9] dB, OK"));
-    EXPECT_THAT(rows[2], ::testing::StartsWith("Residual level          "));
-    EXPECT_THAT(rows[3], ::testing::StartsWith("Rx / Tx level avg.      "));
-    EXPECT_EQ(rows[4], "Minimal tail (samples)  59");
-    EXPECT_THAT(rows[5], ::testing::StartsWith("Tx gain decrease (dB)   "));
-    EXPECT_EQ(rows[6], "Status                  Finished");
-    EXPECT_EQ(std::filesystem::file_size(captures.out), 48000u / 80u * 160u);
+    // Row 0 (delay 100, tail 64) holds 110 in its window; the minimal tail is 110 - 100 + 49.
+    EXPECT_THAT(outcome.out, ::testing::MatchesRegex("Real Delay              110 smp, OK\n"
+                                                     "ERL                     1[12]\\.[0-9][0-9] dB, OK\n"
+                                                     "Residual level          [^\n]*\n"
+                                                     "Rx / Tx level avg\\.      [^\n]*\n"
+                                                     "Minimal tail \\(samples\\)  59\n"
+                                                     "Tx gain decrease \\(dB\\)   [^\n]*\n"
+                                                     "Status                  Finished\n"));
+    EXPECT_EQ(std::filesystem::file_size(dir.File("out.pcm")), 48000u / 80u * 160u);
 }
 
-TEST(CommandLineRun, ErlGateReportsDelayAndErlAndEndsFinished)
+TEST(CliBinary, RefusedRunExitsWithOneTheErlGateWithZeroAndNoProgressReachesAFile)
 {
-    Captures captures(110, 3.0);  // an echo only 3 dB down stops the run at the gate
-    clitest::Outcome outcome = RunInProcess(captures.Args());
-    ASSERT_EQ(outcome.status, kExitOk) << outcome.out << outcome.err;
-    EXPECT_EQ(outcome.err, std::string(TestMessages::kErlGate) + "\n");
-    EXPECT_THAT(outcome.out, HasSubstr("Real Delay              110 smp, OK\n"));
-    EXPECT_THAT(outcome.out, ::testing::ContainsRegex("ERL                     [23]\\.[0-9][0-9] dB, CHECK\n"));
-    EXPECT_THAT(outcome.out, HasSubstr("Residual level          Not Available\n"));
-    EXPECT_THAT(outcome.out, HasSubstr("Rx / Tx level avg.      Not Available\n"));
-    EXPECT_THAT(outcome.out, HasSubstr("Tx gain decrease (dB)   0\n"));
-    EXPECT_THAT(outcome.out, ::testing::EndsWith("Status                  Finished\n"));
-    EXPECT_EQ(std::filesystem::file_size(captures.out), 0u);
+    const testcaptures::TempDir dir;
+    const Outcome refused = RunBinary(WriteCaptures(dir, 110, 12.0, {"--nlp-shift", "11"}));
+    EXPECT_EQ(refused.status, kExitRunFailed);
+    EXPECT_EQ(refused.out, "Status                  Test failed\n");
+    EXPECT_EQ(refused.err, TestMessages::kCheckSettings + "\n"s);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("out.pcm")));  // refused before opening it
+
+    // An echo only 3 dB down stops the run at the ERL gate, which still returns true.
+    const Outcome gated = RunBinary(WriteCaptures(dir, 110, 3.0, {"--json"}));
+    EXPECT_EQ(gated.status, kExitOk);
+    EXPECT_EQ(gated.err, TestMessages::kErlGate + "\n"s);  // and no progress line
+    const json parsed = json::parse(gated.out);
+    EXPECT_EQ(parsed["ok"], true);
+    EXPECT_EQ(parsed["status"], "Finished");
+    EXPECT_EQ(parsed["messages"], json::array({TestMessages::kErlGate}));
+    EXPECT_EQ(parsed["report"]["residual"], "Not Available");
 }
 
-TEST(CliUi, KeepsTheLastStatusAndEveryMessageInOrder)
-{
-    std::ostringstream err;
-    CliUi ui(err, false);
-    ui.SetStatus("one");
-    ui.ShowMessage("first");
-    ui.SetStatus("two");
-    ui.ShowMessage("second");
-    ui.SetProgressRange(100);
-    ui.SetProgressPos(50);
-    EXPECT_EQ(ui.Status(), "two");
-    EXPECT_THAT(ui.Messages(), ElementsAre("first", "second"));
-    EXPECT_EQ(err.str(), "first\nsecond\n");  // no progress drawn when not asked
-}
-
-TEST(CliUi, ProgressIsDrawnOncePerPercentAndErasedAtTheEnd)
+TEST(CliUi, ProgressIsDrawnOncePerPercentAndErasedBeforeMessagesAndAtTheEnd)
 {
     std::ostringstream err;
     {
         CliUi ui(err, true);
         ui.SetStatus(TestMessages::kPleaseWait);
-        // A capture this long makes position * 100 overflow a 32-bit int.
-        const int count = 30'000'000;
+        const int count = 30'000'000;  // position * 100 overflows a 32-bit int
         ui.SetProgressRange(count);
         ui.SetProgressPos(0);
-        ui.SetProgressPos(80);  // still 0 %: not drawn again
+        ui.SetProgressPos(80);  // still 0 %
+        ui.ShowMessage("note");
         ui.SetProgressPos(count - 80);
     }
-    EXPECT_EQ(err.str(), std::string("\r\x1b[KPlease wait, processing...") +
-                             "\r\x1b[KPlease wait, processing... 0%" +
-                             "\r\x1b[KPlease wait, processing... 99%" + "\r\x1b[K");
+    EXPECT_EQ(err.str(), "\r\x1b[KPlease wait, processing...\r\x1b[KPlease wait, processing... 0%\r\x1b[Knote\n"
+                         "\r\x1b[KPlease wait, processing... 99%\r\x1b[K");
+}
+
+TEST(JsonDouble, FiniteDoublesReadBackIdenticallyAndNonFiniteOnesBecomeNames)
+{
+    for (double d : {0.0, -0.0, 0.1, 1.0 / 3.0, -62.499999999999993, 5e-324, 2.2250738585072009e-308,
+                     std::numeric_limits<double>::min(), std::numeric_limits<double>::max(),
+                     -std::numeric_limits<double>::max(), 9007199254740993.0, 1e23}) {
+        EXPECT_TRUE(ReadsBackIdentically(d)) << JsonDouble(d).dump();
+    }
+    // Random bit patterns cover every exponent and mantissa shape.
+    std::mt19937_64 generator(2024);
+    for (int checked = 0; checked < 20000;) {
+        const double d = std::bit_cast<double>(generator());
+        if (std::isfinite(d)) {
+            ++checked;
+            ASSERT_TRUE(ReadsBackIdentically(d)) << JsonDouble(d).dump();
+        }
+    }
+    EXPECT_EQ(JsonDouble(kNaN), "NaN");
+    EXPECT_EQ(JsonDouble(-kNaN), "NaN");
+    EXPECT_EQ(JsonDouble(kInf), "Infinity");
+    EXPECT_EQ(JsonDouble(-kInf), "-Infinity");
+}
+
+TEST(JsonReport, FalseResultGivesEveryMemberInOrderAndANullReport)
+{
+    CliOptions options;
+    options.settings = {"captures/\xff.pcm", "rx.pcm", "./out.pcm", 100, 64, 1, 6, 3, 1};
+    options.deviceType = 4;
+    CliRun run;                // ok false
+    run.results.delay = 1799;  // a failed run may still have stored its delay
+    const std::string text = DumpJson(JsonReport(options, run, "Test failed", {"first", "second"}));
+    // Levels stay doubles (0.0, not 0); a path that is not UTF-8 gets U+FFFD instead of a throw.
+    EXPECT_EQ(nlohmann::ordered_json::parse(text).dump(),
+              R"({"ok":false,"status":"Test failed","messages":["first","second"],)"
+              R"("settings":{"txPath":"captures/)" "\xEF\xBF\xBD" R"(.pcm","rxPath":"rx.pcm",)"
+              R"("outPath":"./out.pcm","delay":100,"tail":64,"nlpEnable":1,"nlpDiff":6,"nlpShift":3,)"
+              R"("highPass":1,"deviceType":4},"results":{"delay":1799,"cancellation":0.0,"erl":0.0,)"
+              R"("txLevel":0.0,"rxLevel":0.0,"residualLevel":0.0,"delayOk":0,"erlOk":0,"levelsOk":0,)"
+              R"("residualOk":0},"report":null})");
+}
+
+TEST(JsonReport, TrueResultKeepsEveryBitAndNonFiniteValuesAndFillsTheReport)
+{
+    CliRun run;
+    run.ok = true;
+    run.results = {92, 25.253333333333334, 12.5, -20.000000000000004, -kInf, kNaN, 1, 1, 0, 1};
+    run.report = MakeReport(run.results, 0);
+    const json parsed = json::parse(DumpJson(JsonReport(CliOptions{}, run, "Finished", {})));
+    EXPECT_EQ(parsed["results"],
+              json::parse(R"({"delay":92,"cancellation":25.253333333333334,"erl":12.5,)"
+                          R"("txLevel":-20.000000000000004,"rxLevel":"-Infinity","residualLevel":"NaN",)"
+                          R"("delayOk":1,"erlOk":1,"levelsOk":0,"residualOk":1})"));
+    // Delay 92 lies below row 0's preset of 100, so the minimal tail is 50.
+    json report = {{"realDelay", "92 smp, OK"}, {"erl", "12.50 dB, OK"},
+                   {"residual", "25.25 / nan dBm, OK"}, {"levels", "-inf / -20.00 dBm, CHECK"},
+                   {"minimalTail", 50}, {"txGainDecrease", run.report->txGainDecrease}};
+    EXPECT_EQ(parsed["report"], report);
+}
+
+// The shipped captures (scripts/make-samples.py: bulk delay 100 samples, G.168 D.2 hybrid,
+// ERL 12 dB, at most 10 s) must be present and show that echo path in the report.
+TEST(Samples, ArePresentAndTheReportShowsTheEchoPathTheyWereMadeWith)
+{
+    const std::filesystem::path dir = TARNWELL_SAMPLES_DIR;
+    for (const char* name : {"README.md", "tx.pcm", "rx.pcm"}) {
+        ASSERT_TRUE(std::filesystem::exists(dir / name)) << name << ": run scripts/make-samples.py";
+    }
+    EXPECT_EQ(std::filesystem::file_size(dir / "tx.pcm"), std::filesystem::file_size(dir / "rx.pcm"));
+    EXPECT_LE(std::filesystem::file_size(dir / "tx.pcm"), 2u * 10u * 8000u);
+
+    const testcaptures::TempDir out;
+    const Outcome outcome = RunInProcess({"--tx", (dir / "tx.pcm").string(), "--rx", (dir / "rx.pcm").string(),
+                                          "--out", out.File("out.pcm"), "--json"});
+    ASSERT_EQ(outcome.status, kExitOk) << outcome.out << outcome.err;
+    const json r = json::parse(outcome.out)["results"];
+    // The hybrid peaks at its taps 6 and 7 after the bulk delay, inside row 0's window.
+    EXPECT_TRUE(r["delay"] >= 104 && r["delay"] <= 110) << r["delay"];
+    EXPECT_EQ(std::tie(r["delayOk"], r["erlOk"]), std::make_tuple(1, 1));
+    EXPECT_NEAR(r["erl"].get<double>(), 12.0, 1.0);
 }
