@@ -1,5 +1,5 @@
-// Shared setup for the canceller tests: a freshly initialised state on the heap (the record
-// is some 22 kB) and small frame builders.
+// Shared setup for the canceller tests: a fresh state on the heap (the record is some
+// 22 kB) and small frame builders.
 #pragma once
 
 #include <array>
@@ -13,8 +13,8 @@ namespace cancellertest {
 
 using Frame = std::array<std::int16_t, kFrameLength>;
 
-inline std::unique_ptr<CancellerState> MakeState(int tail, int bulkDelay, int nlpDiff = 10,
-                                                 int nlpShift = 3, int nlpEnable = 1)
+inline std::unique_ptr<CancellerState> MakeState(int tail, int bulkDelay, int nlpDiff = 10, int nlpShift = 3,
+                                                 int nlpEnable = 1)
 {
     auto state = std::make_unique<CancellerState>();
     CancellerConfig config{tail, bulkDelay, nlpEnable, nlpDiff, nlpShift};
@@ -22,27 +22,16 @@ inline std::unique_ptr<CancellerState> MakeState(int tail, int bulkDelay, int nl
     return state;
 }
 
-inline Frame Constant(std::int16_t value)
+// value + offset everywhere, or +value, -value, ... (plus offset) when alternating.
+inline Frame Constant(int value, bool alternating = false, int offset = 0)
 {
     Frame f;
-    f.fill(value);
-    return f;
-}
-
-// +value, -value, +value, ... (a square wave at half the sampling rate).
-inline Frame Alternating(std::int16_t value)
-{
-    Frame f;
-    for (int i = 0; i < kFrameLength; ++i) {
-        f[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(i % 2 == 0 ? value : -value);
+    for (std::size_t i = 0; i < f.size(); ++i) {
+        f[i] = static_cast<std::int16_t>((alternating && i % 2 == 1 ? -value : value) + offset);
     }
     return f;
 }
 
-// A Q15 weight w stored as a Q19 coefficient.
-constexpr std::int32_t Q19(std::int32_t q15Weight)
-{
-    return q15Weight * 16;
-}
+constexpr std::int32_t Q19(std::int32_t q15Weight) { return q15Weight * 16; }  // Q15 weight as coefficient
 
 }  // namespace cancellertest

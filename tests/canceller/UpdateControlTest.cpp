@@ -1,4 +1,5 @@
 #include <cstdint>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -6,7 +7,7 @@
 
 namespace {
 
-// Levels used throughout: an active, loud reference with a good or a poor residual.
+// An active, loud reference with a good or a poor residual, and a quiet near end.
 constexpr std::int16_t kLoudRef = -10;
 constexpr std::int16_t kQuietNear = -60;
 constexpr std::int16_t kGoodError = -50;
@@ -14,226 +15,122 @@ constexpr std::int16_t kPoorError = -20;
 
 class UpdateControlTest : public ::testing::Test {
 protected:
-    void SetUp() override { state = cancellertest::MakeState(64, 0); }
-
     void Frame(std::int16_t ref, std::int16_t near, std::int16_t error, std::int16_t flag = 1)
     {
         ec.UpdateControl(*state, ref, near, error, flag);
     }
-    void Good() { Frame(kLoudRef, kQuietNear, kGoodError); }
-    void Poor() { Frame(kLoudRef, kQuietNear, kPoorError); }
-
-    // Training with the timer full, as after one second of active reference.
-    void FullTimerIn(std::int16_t mode)
+    void Frames(const std::string& goodOrPoor)  // "GGP": good, good, poor
     {
-        state->mode = mode;
-        state->convergeTimer = 8000;
-        state->modeCounter = 0;
+        for (char q : goodOrPoor) {
+            Frame(kLoudRef, kQuietNear, q == 'G' ? kGoodError : kPoorError);
+        }
+    }
+    void Start(std::int16_t mode, std::int16_t timer = 8000, std::int16_t counter = 0)
+    {
+        state = std::make_unique<CancellerState>(
+            CancellerState{.convergeTimer = timer, .mode = mode, .modeCounter = counter});
     }
 
     EchoCanceller ec;
     std::unique_ptr<CancellerState> state;
 };
 
-TEST_F(UpdateControlTest, ReferenceActivityBoundaries)
+TEST_F(UpdateControlTest, ActivityBoundaries)
 {
-    Frame(-37, kQuietNear, kGoodError);
-    EXPECT_EQ(state->mode, ModeIdle);  // -37 does not wake the canceller
-    EXPECT_EQ(state->convergeTimer, 0);
-    EXPECT_EQ(state->adaptState, AdaptNormal);
-    Frame(-36, kQuietNear, kGoodError);
-    EXPECT_EQ(state->mode, ModeTraining);
-    EXPECT_EQ(state->convergeTimer, 80);
-
-    // -37 neither sends a mode to idle nor to hold, whatever the near end does.
-    for (std::int16_t mode : {ModeTraining, ModeConverged, ModeHold}) {
-        for (std::int16_t near : {std::int16_t{-20}, std::int16_t{-80}}) {
-            state->mode = mode;
-            Frame(-37, near, kGoodError);
-            EXPECT_EQ(state->mode, mode) << "mode " << mode << " near " << near;
-        }
+    struct Case { std::int16_t mode, ref, near, flag, modeAfter, counter, timer, adaptState; };
+    const Case cases[] = {
+        {ModeIdle, -37, kQuietNear, 1, ModeIdle, 3, 0, AdaptNormal},  // -37 does not wake it,
+        {ModeTraining, -37, -20, 1, ModeTraining, 3, 0, AdaptNormal},  // nor send it to hold
+        {ModeConverged, -37, -80, 1, ModeConverged, 3, 0, AdaptNormal},  // or to idle
+        {ModeHold, -37, -80, 1, ModeHold, 3, 0, AdaptSlow},
+        {ModeIdle, -36, kQuietNear, 1, ModeTraining, 3, 80, AdaptFast},
+        {ModeIdle, -36, kQuietNear, 0, ModeTraining, 3, 80, AdaptSlow},  // flag 0: slow after the update
+        {ModeConverged, -38, -40, 1, ModeConverged, 3, 0, AdaptNormal},  // -40 changes nothing
+        {ModeTraining, -38, -39, 1, ModeHold, 3, 0, AdaptSlow},
+        {ModeConverged, -38, -41, 1, ModeIdle, 0, 0, AdaptNormal},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "mode " << c.mode << " ref " << c.ref << " near " << c.near);
+        Start(c.mode, 0, 3);
+        Frame(c.ref, c.near, kGoodError, c.flag);
+        EXPECT_EQ(state->mode, c.modeAfter);
+        EXPECT_EQ(state->modeCounter, c.counter);
+        EXPECT_EQ(state->convergeTimer, c.timer);
+        EXPECT_EQ(state->adaptState, c.adaptState);
     }
-}
-
-TEST_F(UpdateControlTest, QuietReferenceNearEndBoundaries)
-{
-    state->mode = ModeConverged;
-    state->modeCounter = 3;
-    Frame(-38, -40, kGoodError);
-    EXPECT_EQ(state->mode, ModeConverged);  // -40 changes nothing
-    EXPECT_EQ(state->modeCounter, 3);
-    Frame(-38, -39, kGoodError);
-    EXPECT_EQ(state->mode, ModeHold);
-    EXPECT_EQ(state->adaptState, AdaptSlow);
-    EXPECT_EQ(state->modeCounter, 3);
-    Frame(-38, -41, kGoodError);
-    EXPECT_EQ(state->mode, ModeIdle);
-    EXPECT_EQ(state->modeCounter, 0);
-    // A quiet reference never moves the timer and leaves AdaptNormal.
-    EXPECT_EQ(state->convergeTimer, 0);
-    EXPECT_EQ(state->adaptState, AdaptNormal);
 }
 
 TEST_F(UpdateControlTest, TimerRunsFastThenNormalThenJudges)
 {
-    for (int f = 0; f < 50; ++f) {
-        Poor();
-        ASSERT_EQ(state->adaptState, AdaptFast) << "frame " << f;
+    // Poor and unjudged (-15) frames alike advance the timer and count nothing until it is full.
+    Start(ModeIdle, 0);
+    for (int f = 0; f < 100; ++f) {
+        Frame(f % 2 == 0 ? kLoudRef : -15, kQuietNear, kPoorError);
+        ASSERT_EQ(state->adaptState, f < 50 ? AdaptFast : AdaptNormal) << "frame " << f;
+        ASSERT_EQ(state->convergeTimer, 80 * (f + 1)) << "frame " << f;
     }
-    EXPECT_EQ(state->convergeTimer, 4000);
-    for (int f = 0; f < 50; ++f) {
-        Poor();
-        ASSERT_EQ(state->adaptState, AdaptNormal) << "frame " << 50 + f;
-    }
-    EXPECT_EQ(state->convergeTimer, 8000);
-    // Poor frames before the timer was full counted nothing.
+    EXPECT_EQ(state->modeCounter, 0);
     EXPECT_EQ(state->mode, ModeTraining);
-    EXPECT_EQ(state->modeCounter, 0);
-    Poor();
-    EXPECT_EQ(state->adaptState, AdaptSlow);
-    EXPECT_EQ(state->modeCounter, 1);
-    EXPECT_EQ(state->convergeTimer, 8000);
-    Good();
-    EXPECT_EQ(state->adaptState, AdaptNormal);
-    EXPECT_EQ(state->modeCounter, 0);
 }
 
 TEST_F(UpdateControlTest, QualityBoundaries)
 {
-    // Loud reference: a fixed residual bound.
-    FullTimerIn(ModeTraining);
-    Frame(-14, kQuietNear, -35);
-    EXPECT_EQ(state->modeCounter, -1);
-    Frame(-14, kQuietNear, -34);
-    EXPECT_EQ(state->modeCounter, 0);
-    EXPECT_EQ(state->adaptState, AdaptSlow);
-    // Quieter reference: 20 dB below it.
-    Frame(-16, kQuietNear, -36);
-    EXPECT_EQ(state->modeCounter, -1);
-    EXPECT_EQ(state->adaptState, AdaptNormal);
-    Frame(-16, kQuietNear, -35);
-    EXPECT_EQ(state->modeCounter, 0);
-    EXPECT_EQ(state->adaptState, AdaptSlow);
-    Frame(-36, kQuietNear, -56);
-    EXPECT_EQ(state->modeCounter, -1);
-    // -15 judges nothing, however bad or good the residual.
-    Frame(-15, kQuietNear, 0);
-    Frame(-15, kQuietNear, -100);
-    EXPECT_EQ(state->modeCounter, -1);
-    EXPECT_EQ(state->adaptState, AdaptNormal);
+    struct Case { std::int16_t ref, error, flag, counter, adaptState; };
+    const Case cases[] = {
+        {-14, -35, 1, -1, AdaptNormal}, {-14, -34, 1, 1, AdaptSlow},  // loud: a fixed bound
+        {-16, -36, 1, -1, AdaptNormal}, {-16, -35, 1, 1, AdaptSlow},  // quieter: 20 dB below
+        {-36, -56, 1, -1, AdaptNormal}, {-36, -55, 1, 1, AdaptSlow},
+        {-15, 0, 1, 0, AdaptNormal}, {-15, -100, 1, 0, AdaptNormal},  // not judged
+        {-14, -35, 0, -1, AdaptSlow},  // flag 0: counted, then slow
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "ref " << c.ref << " error " << c.error << " flag " << c.flag);
+        Start(ModeTraining);
+        Frame(c.ref, kQuietNear, c.error, c.flag);
+        EXPECT_EQ(state->modeCounter, c.counter);
+        EXPECT_EQ(state->adaptState, c.adaptState);
+    }
 }
 
-TEST_F(UpdateControlTest, UnjudgedFrameStillAdvancesTheTimer)
+TEST_F(UpdateControlTest, NetFiveGoodConvergeAndNetFivePoorRestartTraining)
 {
-    state->mode = ModeTraining;
-    Frame(-15, kQuietNear, 0);
-    EXPECT_EQ(state->convergeTimer, 80);
-    EXPECT_EQ(state->adaptState, AdaptFast);
-}
-
-TEST_F(UpdateControlTest, AdaptationFlagZeroForcesSlowAfterTheUpdate)
-{
-    Frame(kLoudRef, kQuietNear, kGoodError, 0);
-    EXPECT_EQ(state->adaptState, AdaptSlow);
-    EXPECT_EQ(state->mode, ModeTraining);
-    EXPECT_EQ(state->convergeTimer, 80);
-
-    FullTimerIn(ModeTraining);
-    Frame(kLoudRef, kQuietNear, kGoodError, 0);
-    EXPECT_EQ(state->modeCounter, -1);
-    EXPECT_EQ(state->adaptState, AdaptSlow);
-}
-
-TEST_F(UpdateControlTest, TrainingConvergesAfterFiveNetGoodFrames)
-{
-    FullTimerIn(ModeTraining);
-    Good();
-    Good();
-    Poor();  // net 1
-    Good();
-    Good();
-    Good();
-    EXPECT_EQ(state->mode, ModeTraining);
+    Start(ModeTraining);
+    Frames("GGPGGG");
     EXPECT_EQ(state->modeCounter, -4);
-    Good();
+    Frames("G");
     EXPECT_EQ(state->mode, ModeConverged);
     EXPECT_EQ(state->modeCounter, 0);
-    EXPECT_EQ(state->adaptState, AdaptNormal);
-}
 
-TEST_F(UpdateControlTest, FailedTrainingRestartsTheTimer)
-{
-    FullTimerIn(ModeTraining);
-    Poor();
-    Poor();
-    Good();
-    Poor();
-    Poor();
-    Poor();
+    Start(ModeTraining);
+    Frames("PPGPPP");
     EXPECT_EQ(state->modeCounter, 4);
-    EXPECT_EQ(state->convergeTimer, 8000);
-    EXPECT_EQ(state->adaptState, AdaptSlow);
-    Poor();  // net 5 poor
+    Frames("P");
     EXPECT_EQ(state->mode, ModeTraining);
     EXPECT_EQ(state->modeCounter, 0);
     EXPECT_EQ(state->convergeTimer, 80);
     EXPECT_EQ(state->adaptState, AdaptFast);
 }
 
-TEST_F(UpdateControlTest, ConvergedHoldsAfterFivePoorFramesInARow)
+TEST_F(UpdateControlTest, FivePoorInARowHoldUntilBothSidesFallQuiet)
 {
-    FullTimerIn(ModeConverged);
-    for (int f = 0; f < 4; ++f) {
-        Poor();
-    }
-    EXPECT_EQ(state->modeCounter, 4);
-    Good();
+    Start(ModeConverged);
+    Frames("PPPPGPPPP");  // the good frame starts the count again
     EXPECT_EQ(state->mode, ModeConverged);
-    EXPECT_EQ(state->modeCounter, 0);
-    for (int f = 0; f < 4; ++f) {
-        Poor();
-    }
-    EXPECT_EQ(state->mode, ModeConverged);
-    Poor();
+    Frames("P");
     EXPECT_EQ(state->mode, ModeHold);
     EXPECT_EQ(state->modeCounter, 5);
-    EXPECT_EQ(state->adaptState, AdaptSlow);
-}
-
-TEST_F(UpdateControlTest, HoldLastsWhileTheReferenceStaysActive)
-{
-    FullTimerIn(ModeHold);
-    state->modeCounter = 5;
-    for (int f = 0; f < 500; ++f) {
-        const std::int16_t ref = static_cast<std::int16_t>(f % 2 == 0 ? -37 : kLoudRef);
-        Frame(ref, kQuietNear, kGoodError);
+    for (int f = 0; f < 500; ++f) {  // however good the cancellation, while the reference is active
+        Frame(f % 2 == 0 ? -37 : kLoudRef, kQuietNear, kGoodError);
         ASSERT_EQ(state->mode, ModeHold) << "frame " << f;
         ASSERT_EQ(state->adaptState, AdaptSlow) << "frame " << f;
     }
-    // A poor frame in hold clears the counter.
-    Poor();
-    EXPECT_EQ(state->modeCounter, 0);
-    // Only both sides falling quiet ends it; training then judges at once (timer kept).
+    Frames("P");
+    EXPECT_EQ(state->modeCounter, 0);  // a poor frame in hold clears the counter
     Frame(-38, -41, kGoodError);
     EXPECT_EQ(state->mode, ModeIdle);
-    Poor();
+    Frames("P");  // training again, judged at once: the timer is kept
     EXPECT_EQ(state->mode, ModeTraining);
     EXPECT_EQ(state->modeCounter, 1);
-    EXPECT_EQ(state->adaptState, AdaptSlow);
-}
-
-TEST_F(UpdateControlTest, HoldEntersEvenDuringTraining)
-{
-    state->mode = ModeTraining;
-    state->convergeTimer = 1200;
-    Frame(-50, -30, kGoodError);
-    EXPECT_EQ(state->mode, ModeHold);
-    EXPECT_EQ(state->convergeTimer, 1200);
-    // An active reference does not bring hold back to training.
-    Good();
-    EXPECT_EQ(state->mode, ModeHold);
-    EXPECT_EQ(state->convergeTimer, 1280);
-    EXPECT_EQ(state->adaptState, AdaptSlow);
 }
 
 }  // namespace
