@@ -32,11 +32,7 @@ TEST(EstimateErl, MeasuresAKnownLossOnlyWithMoreThan800SamplesAfterTheDelay)
         }
         const Samples rx = testcaptures::Echo(tx, delay, kQuarterLoss);
         const double erl = EchoTester().EstimateErl(tx.data(), rx.data(), c.span + delay, delay);
-        if (c.measured) {
-            EXPECT_NEAR(erl, kQuarterLoss, 0.05) << c.span;
-        } else {
-            EXPECT_EQ(erl, 0.0) << c.span;
-        }
+        EXPECT_NEAR(erl, c.measured ? kQuarterLoss : 0.0, c.measured ? 0.05 : 0.0) << c.span;
     }
     const Samples tx = testcaptures::Noise(1000, 2848.0, 32);
     EXPECT_EQ(EchoTester().EstimateErl(tx.data(), tx.data(), 1000, -1), 0.0);

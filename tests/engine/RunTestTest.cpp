@@ -24,6 +24,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using enginetest::Samples;
+namespace msg = TestMessages;
 
 constexpr int kCount = 48000;
 constexpr int kEchoDelay = 160;
@@ -42,6 +43,11 @@ Samples ActiveBlocks(int count, int active, int extra)
         }
     }
     return tx;
+}
+
+std::vector<std::string> FailureShown(const char* message)
+{
+    return {std::string("status: ") + msg::kTestFailed, std::string("message: ") + message};
 }
 
 void WriteZeros(const std::string& path, std::uintmax_t bytes)
@@ -77,9 +83,11 @@ protected:
     // output file (when it is neither missing nor a capture) emptied.
     void ExpectFails(const char* message, bool outputEmptied = true)
     {
+        if (outputEmptied) {
+            std::ofstream(settings.outPath) << kPrevious;
+        }
         EXPECT_FALSE(Run());
-        EXPECT_EQ(ui.calls, (std::vector<std::string>{std::string("status: ") + TestMessages::kTestFailed,
-                                                      std::string("message: ") + message}));
+        EXPECT_EQ(ui.calls, FailureShown(message));
         EXPECT_EQ(results.delay, 0);
         EXPECT_EQ(results.erl, 0.0);
         EXPECT_EQ(results.delayOk + results.erlOk, 0);
@@ -107,11 +115,11 @@ TEST_F(RunTestTest, SettingsOutOfRangeEndTheRunSilentlyAndTheirBoundsPass)
             SCOPED_TRACE(value);
             settings = good;
             settings.*range.member = value;
-            std::ofstream(settings.outPath) << kPrevious;
             if (value >= range.low && value <= range.high) {
-                ExpectFails(TestMessages::kCheckFiles);
+                ExpectFails(msg::kCheckFiles);
                 continue;
             }
+            std::ofstream(settings.outPath) << kPrevious;
             EXPECT_FALSE(Run());
             EXPECT_TRUE(ui.calls.empty());
             EXPECT_EQ(results.delay, 0);
@@ -131,17 +139,16 @@ TEST_F(RunTestTest, FilesThatCannotBeOpenedOrOutputsNamingACaptureFail)
     const std::string t = settings.txPath, r = settings.rxPath, o = settings.outPath;
     const std::string folder = dir.path().string(), missing = dir.File("missing");
     // An output that is a capture, whatever the spelling, is refused before it is truncated.
-    const struct { std::string tx, rx, out; bool emptied; } cases[] = {
-        {t, missing, o, true}, {missing, r, o, true}, {t, folder, o, true}, {dir.File("fifo"), r, o, true},
-        {"/dev/null", r, o, true}, {t, r, folder, false}, {t, r, dir.File("none/out"), false},
-        {t, r, folder + "/./rx.pcm", false}, {t, r, t, false}, {t, r, dir.File("hardlink.pcm"), false},
-        {t, r, dir.File("symlink.pcm"), false}};
+    const struct { std::string tx, rx, out; } cases[] = {
+        {t, missing, o}, {missing, r, o}, {t, folder, o}, {dir.File("fifo"), r, o}, {"/dev/null", r, o},
+        {t, r, folder}, {t, r, dir.File("none/out")}, {t, r, folder + "/./rx.pcm"}, {t, r, t},
+        {t, r, dir.File("hardlink.pcm")}, {t, r, dir.File("symlink.pcm")}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.tx + " " + c.rx + " " + c.out);
         settings.txPath = c.tx;
         settings.rxPath = c.rx;
         settings.outPath = c.out;
-        ExpectFails(TestMessages::kCheckFiles, c.emptied);
+        ExpectFails(msg::kCheckFiles, c.out == o);
         EXPECT_EQ(testcaptures::ReadPcm(t), tx);
         EXPECT_EQ(testcaptures::ReadPcm(r), rx);
     }
@@ -159,7 +166,7 @@ TEST_F(RunTestTest, AnUnreadableCaptureFails)
             if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
                 std::_Exit(2);
             }
-            ExpectFails(TestMessages::kCheckFiles);
+            ExpectFails(msg::kCheckFiles);
             std::_Exit(HasFailure() ? 1 : 0);
         },
         ::testing::ExitedWithCode(0), "");
@@ -169,12 +176,11 @@ TEST_F(RunTestTest, CapturesMustHoldMoreThan40000SamplesInTheShorterFile)
 {
     // Silent captures: a run past the length check stops at the activity screen.
     const struct { std::uintmax_t txBytes, rxBytes; const char* message; } cases[] = {
-        {0, 0, TestMessages::kCheckSize},           {1, 1, TestMessages::kCheckSize},
-        {80000, 80000, TestMessages::kCheckSize},   {80001, 80001, TestMessages::kCheckSize},
-        {200000, 80000, TestMessages::kCheckSize},  {80001, 200000, TestMessages::kCheckSize},
-        {80002, 80002, TestMessages::kLowActivity}, {80003, 80003, TestMessages::kLowActivity}};
+        {0, 0, msg::kCheckSize}, {1, 1, msg::kCheckSize}, {80000, 80000, msg::kCheckSize},
+        {80001, 80001, msg::kCheckSize}, {200000, 80000, msg::kCheckSize}, {80001, 200000, msg::kCheckSize},
+        {80002, 80002, msg::kLowActivity}, {80003, 80003, msg::kLowActivity}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.txBytes) + " " + std::to_string(c.rxBytes));
+        SCOPED_TRACE(::testing::Message() << c.txBytes << " " << c.rxBytes);
         WriteZeros(settings.txPath, c.txBytes);
         WriteZeros(settings.rxPath, c.rxBytes);
         ExpectFails(c.message);
@@ -187,12 +193,12 @@ TEST_F(RunTestTest, ActivityMustReachElevenPercentOfAllWholeBlocksOfTheFirstNSam
     // examined (the final one ends on the last sample) over 600; with N = 40001, all 500 over
     // 500. Tx 50000 and Rx 45000 samples: N = 45000, 68 of 562 blocks are 12 percent.
     const struct { int txCount, rxCount, active, extra; const char* message; } cases[] = {
-        {48000, 48000, 66, -1, TestMessages::kDelayFailed}, {48000, 48000, 65, -1, TestMessages::kLowActivity},
-        {48000, 48000, 65, 599, TestMessages::kLowActivity}, {40001, 40001, 54, -1, TestMessages::kLowActivity},
-        {40001, 40001, 54, 499, TestMessages::kDelayFailed}, {50000, 45000, 68, -1, TestMessages::kDelayFailed},
-        {50000, 50000, 68, -1, TestMessages::kLowActivity}};
+        {48000, 48000, 66, -1, msg::kDelayFailed}, {48000, 48000, 65, -1, msg::kLowActivity},
+        {48000, 48000, 65, 599, msg::kLowActivity}, {40001, 40001, 54, -1, msg::kLowActivity},
+        {40001, 40001, 54, 499, msg::kDelayFailed}, {50000, 45000, 68, -1, msg::kDelayFailed},
+        {50000, 50000, 68, -1, msg::kLowActivity}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.txCount) + " " + std::to_string(c.rxCount) + " " + std::to_string(c.active));
+        SCOPED_TRACE(::testing::Message() << c.txCount << " " << c.rxCount << " " << c.active << " " << c.extra);
         WriteCaptures(ActiveBlocks(c.txCount, c.active, c.extra), Samples(static_cast<std::size_t>(c.rxCount), 0));
         ExpectFails(c.message);
     }
@@ -202,9 +208,9 @@ TEST_F(RunTestTest, TheHighPassFilterRunsBeforeTheScreen)
 {
     // A 25 Hz hum at -10 dBm0: every block is active as it is, none once high-passed.
     WriteCaptures(enginetest::Tone(kCount, 25.0, 7163.0), Samples(kCount, 0));
-    ExpectFails(TestMessages::kDelayFailed);
+    ExpectFails(msg::kDelayFailed);
     settings.highPass = 7;  // any non-zero value
-    ExpectFails(TestMessages::kLowActivity);
+    ExpectFails(msg::kLowActivity);
 }
 
 TEST_F(RunTestTest, TooLargeCapturesAreRefusedBeforeAnyAllocation)
@@ -215,20 +221,14 @@ TEST_F(RunTestTest, TooLargeCapturesAreRefusedBeforeAnyAllocation)
     WriteZeros(settings.rxPath, 2 * (samples + 1));
     {
         allocationprobe::ScopedFailure counting(1000000);
-        ExpectFails(TestMessages::kTooLarge);
+        ExpectFails(msg::kTooLarge);
         EXPECT_EQ(allocationprobe::LargeAllocationsAttempted(), 0);
     }
     // The longest accepted capture gets as far as allocating its first buffer.
     WriteZeros(settings.rxPath, 2 * samples + 1);
     allocationprobe::ScopedFailure noMemory(1);
-    ExpectFails(TestMessages::kNoMemory);
+    ExpectFails(msg::kNoMemory);
     EXPECT_EQ(allocationprobe::LargeAllocationsAttempted(), 1);
-}
-
-TEST_F(RunTestTest, AnEchoAtLagZeroFailsTheDelayStep)
-{
-    WriteCaptures(GoodTx(), GoodTx());
-    ExpectFails(TestMessages::kDelayFailed);
 }
 
 TEST_F(RunTestTest, TheDelayIsJudgedWithStrictBoundsAndAnErlOfSixDbOrLessStopsTheRun)
@@ -250,8 +250,7 @@ TEST_F(RunTestTest, TheDelayIsJudgedWithStrictBoundsAndAnErlOfSixDbOrLessStopsTh
         EXPECT_NEAR(results.erl, c.loss, 0.1);
         EXPECT_EQ(results.erlOk, c.loss > 6 ? 1 : 0);
         if (c.loss < 6) {  // stopped at the gate, before any progress or output
-            EXPECT_EQ(ui.calls, (std::vector<std::string>{std::string("status: ") + TestMessages::kTestFailed,
-                                                          std::string("message: ") + TestMessages::kErlGate}));
+            EXPECT_EQ(ui.calls, FailureShown(msg::kErlGate));
             EXPECT_EQ(fs::file_size(settings.outPath), 0u);
         } else {
             EXPECT_TRUE(ui.statuses.empty() && ui.messages.empty());
@@ -269,9 +268,8 @@ TEST_F(RunTestTest, EveryFailedAllocationFailsTheRunAndReleasesEverything)
     ASSERT_GE(allocations, 5);
     for (int which = 1; which <= allocations; ++which) {
         SCOPED_TRACE(which);
-        std::ofstream(settings.outPath) << kPrevious;
         allocationprobe::ScopedFailure failure(which);
-        ExpectFails(TestMessages::kNoMemory);
+        ExpectFails(msg::kNoMemory);
     }
 }
 
