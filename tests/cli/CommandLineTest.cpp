@@ -175,6 +175,9 @@ TEST(CliBinary, RefusedRunExitsWithOneTheErlGateWithZeroAndNoProgressReachesAFil
     EXPECT_EQ(refused.out, "Status                  Test failed\n");
     EXPECT_EQ(refused.err, TestMessages::kCheckSettings + "\n"s);
     EXPECT_FALSE(std::filesystem::exists(dir.File("out.pcm")));  // refused before opening it
+    const json failed = json::parse(RunBinary(WriteCaptures(dir, 110, 12.0, {"--tail", "-1", "--json"})).out);
+    EXPECT_EQ(std::tie(failed["ok"], failed["status"], failed["report"]),
+              std::make_tuple(false, "Test failed"s, nullptr));
 
     // An echo only 3 dB down stops the run at the ERL gate, which still returns true.
     const Outcome gated = RunBinary(WriteCaptures(dir, 110, 3.0, {"--json"}));
