@@ -191,12 +191,13 @@ TEST_F(RunTestTest, ActivityMustReachElevenPercentOfAllWholeBlocksOfTheFirstNSam
 {
     // Rx silent, so a Tx past the screen fails the delay step. With N = 48000, 599 blocks are
     // examined (the final one ends on the last sample) over 600; with N = 40001, all 500 over
-    // 500. Tx 50000 and Rx 45000 samples: N = 45000, 68 of 562 blocks are 12 percent.
+    // 500; with N = 40080, 500 over 501 (55 are 10 percent). Tx 50000 and Rx 45000 samples:
+    // N = 45000, and 68 of 562 blocks are 12 percent.
     const struct { int txCount, rxCount, active, extra; const char* message; } cases[] = {
         {48000, 48000, 66, -1, msg::kDelayFailed}, {48000, 48000, 65, -1, msg::kLowActivity},
         {48000, 48000, 65, 599, msg::kLowActivity}, {40001, 40001, 54, -1, msg::kLowActivity},
         {40001, 40001, 54, 499, msg::kDelayFailed}, {50000, 45000, 68, -1, msg::kDelayFailed},
-        {50000, 50000, 68, -1, msg::kLowActivity}};
+        {50000, 50000, 68, -1, msg::kLowActivity}, {40080, 40080, 55, -1, msg::kLowActivity}};
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.txCount << " " << c.rxCount << " " << c.active << " " << c.extra);
         WriteCaptures(ActiveBlocks(c.txCount, c.active, c.extra), Samples(static_cast<std::size_t>(c.rxCount), 0));
