@@ -8,106 +8,65 @@
 
 namespace {
 
-TestResults Results()
+TestResults Results(int flag)
 {
     TestResults r;
     r.delay = 92;
-    r.delayOk = 1;
     r.erl = 12.5;
-    r.erlOk = 1;
     r.cancellation = 25.25;
     r.residualLevel = -62.5;
-    r.residualOk = 1;
     r.rxLevel = -30.0;
     r.txLevel = -20.0;
-    r.levelsOk = 0;
+    r.delayOk = r.erlOk = r.residualOk = r.levelsOk = flag;
     return r;
 }
 
-TEST(ReportLines, FormatEachRowWithItsVerdict)
+TEST(ReportLines, EachRowWithItsVerdictOrNotAvailable)
 {
-    const TestResults r = Results();
-    EXPECT_EQ(RealDelayLine(r), "92 smp, OK");
-    EXPECT_EQ(ErlLine(r), "12.50 dB, OK");
-    EXPECT_EQ(ResidualLine(r), "25.25 / -62.50 dBm, OK");
-    EXPECT_EQ(LevelsLine(r), "-30.00 / -20.00 dBm, CHECK");
+    const Report ok = MakeReport(Results(1), 0);
+    EXPECT_EQ(ok.realDelay, "92 smp, OK");
+    EXPECT_EQ(ok.erl, "12.50 dB, OK");
+    EXPECT_EQ(ok.residual, "25.25 / -62.50 dBm, OK");  // cancellation first
+    EXPECT_EQ(ok.levels, "-30.00 / -20.00 dBm, OK");   // Rx first
+    EXPECT_EQ(ok.minimalTail, 50);                     // delay 92 below the preset 100
+    EXPECT_EQ(ok.txGainDecrease, -6);                  // Tx 10 dB above Rx
+
+    const Report check = MakeReport(Results(0), 0);
+    EXPECT_EQ(check.realDelay, "92 smp, CHECK");
+    EXPECT_EQ(check.levels, "-30.00 / -20.00 dBm, CHECK");
+
+    TestResults missing = Results(1);
+    missing.residualLevel = 0.0;
+    missing.rxLevel = 0.0;
+    EXPECT_EQ(ResidualLine(missing), "Not Available");
+    EXPECT_EQ(LevelsLine(missing), "Not Available");
+    missing = Results(1);
+    missing.txLevel = 0.0;
+    EXPECT_EQ(LevelsLine(missing), "Not Available");
+    // Only an exact zero means missing: minus infinity is shown as it is.
+    missing.residualLevel = -std::numeric_limits<double>::infinity();
+    EXPECT_EQ(ResidualLine(missing), "25.25 / -inf dBm, OK");
 }
 
-TEST(ReportLines, ZeroFlagsReadCheck)
+TEST(Recommendations, MinimalTailCountsTheDelayBeyondTheDevicePreset)
 {
-    TestResults r = Results();
-    r.delayOk = 0;
-    r.erlOk = 0;
-    r.residualOk = 0;
-    EXPECT_EQ(RealDelayLine(r), "92 smp, CHECK");
-    EXPECT_EQ(ErlLine(r), "12.50 dB, CHECK");
-    EXPECT_EQ(ResidualLine(r), "25.25 / -62.50 dBm, CHECK");
-}
-
-TEST(ReportLines, MissingStatisticsReadNotAvailable)
-{
-    TestResults r = Results();
-    r.residualLevel = 0.0;
-    EXPECT_EQ(ResidualLine(r), "Not Available");
-    r.txLevel = 0.0;
-    EXPECT_EQ(LevelsLine(r), "Not Available");
-    r = Results();
-    r.rxLevel = 0.0;
-    EXPECT_EQ(LevelsLine(r), "Not Available");
-    // A residual average that is not zero is shown, even when it is minus infinity.
-    r = Results();
-    r.residualLevel = -std::numeric_limits<double>::infinity();
-    EXPECT_EQ(ResidualLine(r), "25.25 / -inf dBm, OK");
-}
-
-TEST(MinimalTail, CountsTheDelayBeyondTheDevicePreset)
-{
-    EXPECT_EQ(MinimalTail(0, 150), 99);  // preset 100
-    EXPECT_EQ(MinimalTail(0, 100), 49);  // equal to the preset
-    EXPECT_EQ(MinimalTail(0, 99), 50);   // just below
-    EXPECT_EQ(MinimalTail(7, 150), 50);  // preset 180, below
-    EXPECT_EQ(MinimalTail(7, 181), 50);
-    EXPECT_EQ(MinimalTail(2, 1799), 1799 - 80 + 49);
-}
-
-TEST(TxGainDecrease, StepsOfThreeAboveSixDecibels)
-{
-    EXPECT_EQ(TxGainDecrease(-20.0, -30.0), -6);   // D = 10
-    EXPECT_EQ(TxGainDecrease(-20.0, -26.5), -3);   // D = 6.5
-    EXPECT_EQ(TxGainDecrease(-20.0, -26.0), 0);    // D = 6.0 exactly: not above
-    EXPECT_EQ(TxGainDecrease(-20.0, -29.0), -6);   // D = 9
-    EXPECT_EQ(TxGainDecrease(-20.0, -28.99), -3);  // D just below 9
-    EXPECT_EQ(TxGainDecrease(-20.0, -32.0), -9);   // D = 12
-    EXPECT_EQ(TxGainDecrease(-41.0, -80.0), 0);    // Tx too quiet
-    EXPECT_EQ(TxGainDecrease(-40.0, -80.0), 0);    // -40 is not above -40
-    EXPECT_EQ(TxGainDecrease(0.0, 0.0), 0);        // missing statistics
-    EXPECT_EQ(TxGainDecrease(-20.0, std::nan("")), 0);
-}
-
-TEST(MakeReport, FillsAllSixValues)
-{
-    const Report report = MakeReport(Results(), 0);
-    EXPECT_EQ(report.realDelay, "92 smp, OK");
-    EXPECT_EQ(report.erl, "12.50 dB, OK");
-    EXPECT_EQ(report.residual, "25.25 / -62.50 dBm, OK");
-    EXPECT_EQ(report.levels, "-30.00 / -20.00 dBm, CHECK");
-    EXPECT_EQ(report.minimalTail, 50);  // delay 92 below the preset 100
-    EXPECT_EQ(report.txGainDecrease, -6);
-}
-
-TEST(DevicePresets, TenRowsOfDelayThenTail)
-{
-    EXPECT_EQ(DelayPreset(0), 100);
-    EXPECT_EQ(TailPreset(0), 64);
-    EXPECT_EQ(DelayPreset(7), 180);
-    EXPECT_EQ(TailPreset(9), 128);
-    int fixed = 0;
-    for (int row = 0; row < kDeviceCount; ++row) {
-        fixed += DelayPresetFixed(row) ? 1 : 0;
+    const struct { int row, delay, tail; } cases[] = {
+        {0, 150, 99}, {0, 100, 49}, {0, 99, 50}, {7, 150, 50}, {7, 181, 50}, {2, 1799, 1768}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(MinimalTail(c.row, c.delay), c.tail) << c.row << " " << c.delay;
     }
-    EXPECT_EQ(fixed, 5);
-    EXPECT_FALSE(DelayPresetFixed(2));
-    EXPECT_TRUE(DelayPresetFixed(6));
+}
+
+TEST(Recommendations, TxGainDecreaseStepsByThreeAboveSixDecibels)
+{
+    const struct { double tx, rx; int decrease; } cases[] = {
+        {-20.0, -26.5, -3}, {-20.0, -26.0, 0},  // D = 6.0 is not above 6
+        {-20.0, -28.99, -3}, {-20.0, -29.0, -6}, {-20.0, -32.0, -9},
+        {-40.0, -80.0, 0}, {-39.9, -80.0, -36},  // Tx must be above -40
+        {0.0, 0.0, 0}, {-20.0, std::nan(""), 0}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(TxGainDecrease(c.tx, c.rx), c.decrease) << c.tx << " " << c.rx;
+    }
 }
 
 }  // namespace
