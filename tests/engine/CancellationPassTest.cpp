@@ -48,15 +48,7 @@ protected:
         testcaptures::WritePcm(settings.rxPath, rx);
     }
 
-    bool Run()
-    {
-        ui = enginetest::RecordingUi();
-        results = TestResults{};
-        const int descriptors = enginetest::OpenDescriptorCount();
-        const bool result = EchoTester().RunTest(settings, results, ui);
-        EXPECT_EQ(enginetest::OpenDescriptorCount(), descriptors) << "a file was left open";
-        return result;
-    }
+    bool Run() { return enginetest::RunLeavingNothingBehind(settings, results, ui); }
 
     // What the canceller gives when fed the captures frame by frame, zeros past their end.
     Samples CancelDirectly() const

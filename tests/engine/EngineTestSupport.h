@@ -1,5 +1,5 @@
 // Helpers shared by the engine tests: a TestUi that records every call, signals of known
-// level, and a count of the process's open file descriptors.
+// level, a count of the open file descriptors and a run checked for anything left behind.
 #pragma once
 
 #include <algorithm>
@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "AllocationProbe.h"
+#include "engine/EchoTester.h"
 #include "engine/TestUi.h"
 #include "tests/support/TestCaptures.h"
 
@@ -65,6 +69,20 @@ inline Samples Alternating(int count, int amplitude)
 inline void Place(Samples& whole, const Samples& part, int start)
 {
     std::copy(part.begin(), part.end(), whole.begin() + start);
+}
+
+// One run on a fresh engine, ui and results, checked for files left open and sample buffers
+// left allocated, whichever way it ended.
+inline bool RunLeavingNothingBehind(const TestSettings& settings, TestResults& results, RecordingUi& ui)
+{
+    ui = RecordingUi();
+    results = TestResults{};
+    const int descriptors = OpenDescriptorCount();
+    const int blocks = allocationprobe::LiveLargeBlocks();
+    const bool result = EchoTester().RunTest(settings, results, ui);
+    EXPECT_EQ(OpenDescriptorCount(), descriptors) << "a file was left open";
+    EXPECT_EQ(allocationprobe::LiveLargeBlocks(), blocks) << "a sample buffer was left allocated";
+    return result;
 }
 
 }  // namespace enginetest

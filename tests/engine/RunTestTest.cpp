@@ -66,18 +66,7 @@ protected:
         testcaptures::WritePcm(settings.rxPath, rx);
     }
 
-    // One run on a fresh engine and UI, checked for anything left behind.
-    bool Run()
-    {
-        ui = enginetest::RecordingUi();
-        results = TestResults{};
-        const int descriptors = enginetest::OpenDescriptorCount();
-        const int blocks = allocationprobe::LiveLargeBlocks();
-        const bool result = EchoTester().RunTest(settings, results, ui);
-        EXPECT_EQ(enginetest::OpenDescriptorCount(), descriptors) << "a file was left open";
-        EXPECT_EQ(allocationprobe::LiveLargeBlocks(), blocks) << "a sample buffer was left allocated";
-        return result;
-    }
+    bool Run() { return enginetest::RunLeavingNothingBehind(settings, results, ui); }
 
     // "Test failed" and the one message, nothing else shown, results untouched, and the
     // output file (when it is neither missing nor a capture) emptied.
