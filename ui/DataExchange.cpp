@@ -3,7 +3,6 @@
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QLineEdit>
-#include <limits>
 
 #include "ui/TemplateDialog.h"
 
@@ -84,29 +83,9 @@ void DataExchange::ListIndex(int id, int& value)
 
 std::optional<int> DataExchange::ParseInt(const QString& text)
 {
-    const QString trimmed = text.trimmed();
-    qsizetype i = 0;
-    bool negative = false;
-    if (i < trimmed.size() && (trimmed[i] == u'+' || trimmed[i] == u'-')) {
-        negative = trimmed[i] == u'-';
-        ++i;
-    }
-    if (i == trimmed.size()) {
-        return std::nullopt;
-    }
-    // Accumulate the magnitude wide and stop as soon as it leaves the int range.
-    const long long limit = negative ? -static_cast<long long>(std::numeric_limits<int>::min())
-                                     : std::numeric_limits<int>::max();
-    long long magnitude = 0;
-    for (; i < trimmed.size(); ++i) {
-        const QChar c = trimmed[i];
-        if (c < u'0' || c > u'9') {
-            return std::nullopt;
-        }
-        magnitude = magnitude * 10 + (c.unicode() - u'0');
-        if (magnitude > limit) {
-            return std::nullopt;
-        }
-    }
-    return static_cast<int>(negative ? -magnitude : magnitude);
+    // Qt's conversion takes an optional sign and decimal digits and refuses anything past
+    // the int range; the blanks around them are trimmed first.
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok, 10);
+    return ok ? std::optional<int>(value) : std::nullopt;
 }
