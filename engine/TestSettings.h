@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "canceller/CancellerState.h"
+
 struct TestSettings {
     std::string txPath;          // Tx capture: sent towards the line, the canceller's reference
     std::string rxPath;          // Rx capture: back from the line, carries the echo
@@ -17,10 +19,13 @@ struct TestSettings {
     std::int32_t highPass = 0;   // non-zero: high-pass both captures first
 };
 
+// The canceller's state is sized for the largest tail and delay; beyond them it cannot run.
+static_assert(kMaxTail == 1024 && kMaxBulkDelay == 8000, "the settings message names these limits");
+
 // True when tail, delay, nlpDiff and nlpShift lie within their accepted ranges (bounds included).
 inline bool SettingsInRange(const TestSettings& s)
 {
-    return s.tail >= 0 && s.tail <= 1024 && s.delay >= 0 && s.delay <= 8000 &&
+    return s.tail >= 0 && s.tail <= kMaxTail && s.delay >= 0 && s.delay <= kMaxBulkDelay &&
            s.nlpDiff >= 0 && s.nlpDiff <= 100 && s.nlpShift >= 0 && s.nlpShift <= 10;
 }
 
