@@ -2,6 +2,8 @@
 
 #include <QPushButton>
 
+namespace tarnwell {
+
 namespace {
 constexpr int kOkButton = 1;
 }
@@ -10,3 +12,5 @@ AboutDialog::AboutDialog(QWidget* parent) : TemplateDialog(kAboutDialogTemplate,
 {
     connect(ControlAs<QPushButton>(kOkButton), &QPushButton::clicked, this, &QDialog::accept);
 }
+
+}  // namespace tarnwell

@@ -4,6 +4,8 @@
 
 #include "ui/TemplateDialog.h"
 
+namespace tarnwell {
+
 inline constexpr int kAboutDialogTemplate = 100;
 
 class AboutDialog : public TemplateDialog {
@@ -12,3 +14,5 @@ class AboutDialog : public TemplateDialog {
 public:
     explicit AboutDialog(QWidget* parent = nullptr);
 };
+
+}  // namespace tarnwell

@@ -5,6 +5,8 @@
 #include "ui/DialogTemplate.h"
 #include "ui/MainDialog.h"
 
+namespace tarnwell {
+
 int MainApp::Run(int argc, char** argv)
 {
     QApplication application(argc, argv);
@@ -22,3 +24,5 @@ bool MainApp::InitInstance()
     dialog.exec();   // the outcome does not matter: closing the window ends the program
     return false;
 }
+
+}  // namespace tarnwell

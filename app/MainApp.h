@@ -2,6 +2,8 @@
 // window closes, the program ends.
 #pragma once
 
+namespace tarnwell {
+
 class MainApp {
 public:
     // Sets up the toolkit and runs InitInstance; the process's exit status.
@@ -11,3 +13,5 @@ private:
     // Shows the main window modally. False: there is no message loop of our own to enter.
     bool InitInstance();
 };
+
+}  // namespace tarnwell

@@ -24,6 +24,6 @@ int main(int argc, char** argv)
                              "tarnwell-cli (or 'make demo') gives the report without one.\n");
         return 1;
     }
-    MainApp app;
+    tarnwell::MainApp app;
     return app.Run(argc, argv);
 }

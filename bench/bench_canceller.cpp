@@ -10,6 +10,8 @@
 #include "canceller/CancellerState.h"
 #include "canceller/EchoCanceller.h"
 
+using namespace tarnwell;
+
 namespace {
 
 constexpr int kSeconds = 4;

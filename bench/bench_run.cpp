@@ -8,6 +8,8 @@
 #include "engine/EchoTester.h"
 #include "tests/support/TestCaptures.h"
 
+using namespace tarnwell;
+
 namespace {
 
 constexpr int kMinute = 60 * 8000;

@@ -4,6 +4,8 @@
 
 #include "canceller/EchoCanceller.h"
 
+namespace tarnwell {
+
 namespace {
 
 constexpr int kActiveReference = -36;    // reference at or above: active, frame judged
@@ -101,3 +103,5 @@ void EchoCanceller::UpdateControl(CancellerState& state, std::int16_t refLevel,
         state.adaptState = AdaptSlow;
     }
 }
+
+}  // namespace tarnwell

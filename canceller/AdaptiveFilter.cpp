@@ -5,6 +5,8 @@
 #include "canceller/EchoCanceller.h"
 #include "canceller/FixedPoint.h"
 
+namespace tarnwell {
+
 namespace {
 // Below this window sum the reference is too quiet to give a trustworthy step.
 constexpr std::int32_t kMinWindowSum = 10000;
@@ -59,3 +61,5 @@ std::int16_t EchoCanceller::FilterFrame(CancellerState& state, const std::int16_
     }
     return step;
 }
+
+}  // namespace tarnwell

@@ -14,6 +14,8 @@
 
 #include <cstdint>
 
+namespace tarnwell {
+
 inline constexpr int kMaxTail = 1024;        // taps
 inline constexpr int kMaxBulkDelay = 8000;   // samples
 inline constexpr int kFrameLength = 80;      // samples, 10 ms at 8 kHz
@@ -60,3 +62,5 @@ struct FrameReport {
     double cancellation = 0.0;     // nearLevel - errorLevel, frame level scale, dB
     double residualLevel = 0.0;    // BlockLevel of the final output frame, dBm0
 };
+
+}  // namespace tarnwell

@@ -9,6 +9,8 @@
 
 #include "canceller/FixedPoint.h"
 
+namespace tarnwell {
+
 namespace {
 
 // The double nearest to 1/32767^2: a constant +-32767 signal reads 0 dB.
@@ -135,3 +137,5 @@ void EchoCanceller::ProcessFrame(CancellerState& state, const std::int16_t* near
     // the move goes downwards, which std::copy handles front to back.
     std::copy(state.history + count, state.history + count + tail + delay, state.history);
 }
+
+}  // namespace tarnwell

@@ -8,6 +8,8 @@
 #include "canceller/CancellerState.h"
 #include "engine/DspToolkit.h"
 
+namespace tarnwell {
+
 class EchoCanceller : public DspToolkit {
 public:
     ~EchoCanceller() override = default;
@@ -34,3 +36,5 @@ public:
     void UpdateControl(CancellerState& state, std::int16_t refLevel, std::int16_t nearLevel,
                        std::int16_t errorLevel, std::int16_t adaptFlag) const;
 };
+
+}  // namespace tarnwell

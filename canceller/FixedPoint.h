@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <limits>
 
+namespace tarnwell {
+
 namespace fixedpoint {
 
 inline constexpr std::int32_t kQ15Half = 16384;           // 0.5 in Q15
@@ -86,3 +88,5 @@ static_assert(Magnitude(-1) == 1);
 static_assert(Magnitude(7) == 7);
 
 }  // namespace fixedpoint
+
+}  // namespace tarnwell

@@ -1,5 +1,7 @@
 #include "cli/CliUi.h"
 
+namespace tarnwell {
+
 CliUi::CliUi(std::ostream& err, bool showProgress) : err_(err), showProgress_(showProgress) {}
 
 CliUi::~CliUi() { EndProgress(); }
@@ -56,3 +58,5 @@ void CliUi::DrawProgress()
     err_ << std::flush;
     drawn_ = true;
 }
+
+}  // namespace tarnwell

@@ -9,6 +9,8 @@
 
 #include "engine/TestUi.h"
 
+namespace tarnwell {
+
 class CliUi : public TestUi {
 public:
     CliUi(std::ostream& err, bool showProgress);
@@ -36,3 +38,5 @@ private:
     int range_ = 0;
     int percent_ = -1;  // last percentage drawn; -1 before the first
 };
+
+}  // namespace tarnwell

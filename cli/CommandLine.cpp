@@ -9,6 +9,8 @@
 #include "cli/CliUi.h"
 #include "cli/JsonReport.h"
 
+namespace tarnwell {
+
 namespace {
 
 // The window's values right after start, apart from the device presets.
@@ -137,3 +139,5 @@ int CommandLineMain(int argc, const char* const* argv, std::ostream& out, std::o
         return kExitRunFailed;
     }
 }
+
+}  // namespace tarnwell

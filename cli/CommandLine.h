@@ -10,6 +10,8 @@
 #include "engine/TestSettings.h"
 #include "ui/Report.h"
 
+namespace tarnwell {
+
 class CliUi;
 
 inline constexpr int kExitOk = 0;
@@ -47,3 +49,5 @@ std::string PlainReport(const CliRun& run, const std::string& status);
 // The whole command: parse, run, print. main() only adds the real streams and the terminal test.
 int CommandLineMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                     bool showProgress);
+
+}  // namespace tarnwell

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace tarnwell {
+
 using json = nlohmann::ordered_json;
 
 json JsonDouble(double value)
@@ -72,3 +74,5 @@ std::string DumpJson(const json& object)
 {
     return object.dump(2, ' ', false, json::error_handler_t::replace);
 }
+
+}  // namespace tarnwell

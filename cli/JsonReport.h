@@ -11,6 +11,8 @@
 
 #include "cli/CommandLine.h"
 
+namespace tarnwell {
+
 nlohmann::ordered_json JsonDouble(double value);
 
 // Keys in the order of the records they come from.
@@ -21,3 +23,5 @@ nlohmann::ordered_json JsonReport(const CliOptions& options, const CliRun& run,
 // Indented text; bytes that are not UTF-8 (a path can hold any) become U+FFFD instead of
 // making the dump throw.
 std::string DumpJson(const nlohmann::ordered_json& object);
+
+}  // namespace tarnwell

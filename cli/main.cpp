@@ -8,5 +8,5 @@
 
 int main(int argc, char** argv)
 {
-    return CommandLineMain(argc, argv, std::cout, std::cerr, isatty(STDERR_FILENO) == 1);
+    return tarnwell::CommandLineMain(argc, argv, std::cout, std::cerr, isatty(STDERR_FILENO) == 1);
 }

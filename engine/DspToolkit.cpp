@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace tarnwell {
+
 namespace {
 // The double nearest to 1/256536560: a variance of 256,536,560 reads 0 dBm0.
 constexpr double kLevelScale = 3.89807986822619e-9;
@@ -146,3 +148,5 @@ void DspToolkit::UpperBandFilter(const std::int16_t* source, std::int16_t* desti
 {
     RunDirectFormI(kUpperBandB, kUpperBandA, source, destination, count);
 }
+
+}  // namespace tarnwell

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+namespace tarnwell {
+
 class DspToolkit {
 public:
     virtual ~DspToolkit() = default;
@@ -24,3 +26,5 @@ public:
     // Ninth-order elliptic high-pass, 1800..4000 Hz passband, >= 80 dB down below 1607 Hz.
     void UpperBandFilter(const std::int16_t* source, std::int16_t* destination, int count) const;
 };
+
+}  // namespace tarnwell

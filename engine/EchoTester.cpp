@@ -17,6 +17,8 @@
 #include "engine/TestMessages.h"
 #include "engine/TestThresholds.h"
 
+namespace tarnwell {
+
 namespace {
 
 // Delay search: 600-sample Tx windows every 300 samples (half overlap), 1800 lags (0..224.875 ms).
@@ -120,9 +122,9 @@ bool ReadSamples(const FileHandle& file, SampleBuffer& buffer)
 int CountVoiceBlocks(const DspToolkit& dsp, const std::int16_t* tx, int count)
 {
     int active = 0;
-    for (int offset = 0; offset < count - TestThresholds::kScreenBlock;
-         offset += TestThresholds::kScreenBlock) {
-        if (TestThresholds::IsVoiceBlock(dsp.BlockLevel(tx + offset, TestThresholds::kScreenBlock))) {
+    for (int offset = 0; offset < count - testthresholds::kScreenBlock;
+         offset += testthresholds::kScreenBlock) {
+        if (testthresholds::IsVoiceBlock(dsp.BlockLevel(tx + offset, testthresholds::kScreenBlock))) {
             ++active;
         }
     }
@@ -183,7 +185,7 @@ Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settin
         // A lost output frame would be corrupted data reported as a finished run.
         ConvertLittleEndian(run.frame.data(), run.frame.size());
         if (!run.output.WriteAll(run.frame.data(), run.frame.ByteSize())) {
-            return Failed(TestMessages::kCannotWrite);
+            return Failed(testmessages::kCannotWrite);
         }
         ui.SetProgressPos(p);
     }
@@ -197,28 +199,28 @@ Outcome RunCaptures(const EchoTester& engine, const TestSettings& settings, Test
                     TestUi& ui, RunResources& run)
 {
     if (!OpenFiles(settings, run)) {
-        return Failed(TestMessages::kCheckFiles);
+        return Failed(testmessages::kCheckFiles);
     }
 
     struct stat txInfo {};
     struct stat rxInfo {};
     if (!run.tx.Stat(txInfo) || !run.rx.Stat(rxInfo)) {
-        return Failed(TestMessages::kCheckFiles);
+        return Failed(testmessages::kCheckFiles);
     }
     // N: the shorter capture in whole samples; an odd last byte and the longer one's excess are ignored.
     const std::int64_t samples = std::min<std::int64_t>(txInfo.st_size, rxInfo.st_size) / 2;
-    if (!TestThresholds::IsLongEnough(samples)) {
-        return Failed(TestMessages::kCheckSize);
+    if (!testthresholds::IsLongEnough(samples)) {
+        return Failed(testmessages::kCheckSize);
     }
-    if (TestThresholds::IsTooLong(samples)) {
-        return Failed(TestMessages::kTooLarge);
+    if (testthresholds::IsTooLong(samples)) {
+        return Failed(testmessages::kTooLarge);
     }
     const int count = static_cast<int>(samples);
 
     run.rawRx = SampleBuffer(count);
     run.rawTx = SampleBuffer(count);
     if (!ReadSamples(run.rx, run.rawRx) || !ReadSamples(run.tx, run.rawTx)) {
-        return Failed(TestMessages::kCheckFiles);
+        return Failed(testmessages::kCheckFiles);
     }
     run.rxWork = SampleBuffer(count);
     run.txWork = SampleBuffer(count);
@@ -234,24 +236,24 @@ Outcome RunCaptures(const EchoTester& engine, const TestSettings& settings, Test
 
     // The Rx capture is not screened: it may be silent.
     const int activity =
-        TestThresholds::ActivityPercent(CountVoiceBlocks(engine, run.txWork.data(), count), count);
-    if (!TestThresholds::HasEnoughActivity(activity)) {
-        return Failed(TestMessages::kLowActivity);
+        testthresholds::ActivityPercent(CountVoiceBlocks(engine, run.txWork.data(), count), count);
+    if (!testthresholds::HasEnoughActivity(activity)) {
+        return Failed(testmessages::kLowActivity);
     }
 
     // Stored even when it is a failure.
     results.delay = engine.EstimateDelay(run.rxWork.data(), run.txWork.data(), count);
     if (results.delay <= 0) {
-        return Failed(TestMessages::kDelayFailed);
+        return Failed(testmessages::kDelayFailed);
     }
-    if (TestThresholds::DelayInWindow(results.delay, settings.delay, settings.tail)) {
+    if (testthresholds::DelayInWindow(results.delay, settings.delay, settings.tail)) {
         results.delayOk = 1;
     }
 
     results.erl = engine.EstimateErl(run.txWork.data(), run.rxWork.data(), count, results.delay);
-    if (!TestThresholds::PassesErlGate(results.erl)) {
+    if (!testthresholds::PassesErlGate(results.erl)) {
         // The one failure that still reports: the delay and the ERL are worth showing.
-        return {true, TestMessages::kErlGate};
+        return {true, testmessages::kErlGate};
     }
     results.erlOk = 1;
 
@@ -320,7 +322,7 @@ double EchoTester::EstimateErl(const std::int16_t* tx, const std::int16_t* rx, i
         const std::int16_t* r = rx + delay + k * kErlBlock;
         const double txLevel = BlockLevel(t, kErlBlock);
         const double rxLevel = BlockLevel(r, kErlBlock);
-        if (TestThresholds::QualifiesForErl(txLevel)) {
+        if (testthresholds::QualifiesForErl(txLevel)) {
             const double c = std::fabs(BlockCorrelation(t, r, kErlBlock));
             if (c > bestCorrelation) {  // strict: the earliest of equal pairs wins
                 bestCorrelation = c;
@@ -342,11 +344,13 @@ bool EchoTester::RunTest(const TestSettings& settings, TestResults& results, Tes
     try {
         outcome = RunCaptures(*this, settings, results, ui, run);
     } catch (const std::bad_alloc&) {
-        outcome = Failed(TestMessages::kNoMemory);
+        outcome = Failed(testmessages::kNoMemory);
     }
     if (outcome.message != nullptr) {
-        ui.SetStatus(TestMessages::kTestFailed);
+        ui.SetStatus(testmessages::kTestFailed);
         ui.ShowMessage(outcome.message);
     }
     return outcome.result;
 }
+
+}  // namespace tarnwell

@@ -10,6 +10,8 @@
 #include "engine/TestSettings.h"
 #include "engine/TestUi.h"
 
+namespace tarnwell {
+
 inline constexpr int kSegmentLength = 600;   // delay template, samples
 using DelayTemplate = std::array<std::int16_t, kSegmentLength>;
 
@@ -31,3 +33,5 @@ public:
     // The whole test. results must be zeroed by the caller. True when results are to be reported.
     bool RunTest(const TestSettings& settings, TestResults& results, TestUi& ui) const;
 };
+
+}  // namespace tarnwell

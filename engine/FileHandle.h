@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace tarnwell {
+
 class FileHandle {
 public:
     FileHandle() = default;
@@ -99,3 +101,5 @@ public:
 private:
     int descriptor_ = -1;
 };
+
+}  // namespace tarnwell

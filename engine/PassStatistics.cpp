@@ -1,5 +1,7 @@
 #include "engine/PassStatistics.h"
 
+namespace tarnwell {
+
 namespace {
 constexpr double kCountedCancellation = 2.0;  // dB; a frame must measure more to count
 constexpr double kSpeechFloor = -40.0;        // dBm0; quieter blocks are not speech
@@ -55,3 +57,5 @@ void PassStatistics::Finish(const TestSettings& settings, TestResults& results) 
         }
     }
 }
+
+}  // namespace tarnwell

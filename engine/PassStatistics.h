@@ -8,6 +8,8 @@
 #include "canceller/CancellerState.h"
 #include "engine/TestSettings.h"
 
+namespace tarnwell {
+
 class PassStatistics {
 public:
     // A frame counts when the canceller adapted at normal or fast speed and measured more
@@ -37,3 +39,5 @@ public:
     double rxSum = 0.0;
     std::int32_t rxCount = 0;
 };
+
+}  // namespace tarnwell

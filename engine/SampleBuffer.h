@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <memory>
 
+namespace tarnwell {
+
 class SampleBuffer {
 public:
     SampleBuffer() = default;
@@ -32,3 +34,5 @@ private:
     int count_ = 0;
     std::unique_ptr<std::int16_t[]> samples_;
 };
+
+}  // namespace tarnwell

@@ -1,7 +1,9 @@
 // The fixed texts a test run and its front ends show; users search for them, keep them exact.
 #pragma once
 
-namespace TestMessages {
+namespace tarnwell {
+
+namespace testmessages {
 inline constexpr const char* kPleaseWait = "Please wait, processing...";
 inline constexpr const char* kTestFailed = "Test failed";
 inline constexpr const char* kFinished = "Finished";
@@ -16,4 +18,6 @@ inline constexpr const char* kErlGate = "Echo Return Loss (ERL) is less than 6 d
 inline constexpr const char* kCannotWrite = "Cannot write the output file";
 inline constexpr const char* kCheckSettings =
     "Check the settings: tail 0 to 1024, delay 0 to 8000, NLP diff 0 to 100, NLP shift 0 to 10";
-}  // namespace TestMessages
+}  // namespace testmessages
+
+}  // namespace tarnwell

@@ -7,6 +7,8 @@
 
 #include "canceller/CancellerState.h"
 
+namespace tarnwell {
+
 struct TestSettings {
     std::string txPath;          // Tx capture: sent towards the line, the canceller's reference
     std::string rxPath;          // Rx capture: back from the line, carries the echo
@@ -41,3 +43,5 @@ struct TestResults {
     std::int32_t levelsOk = 0;     // 1: Tx and Rx levels in range
     std::int32_t residualOk = 0;   // 1: cancellation and residual meet their limits
 };
+
+}  // namespace tarnwell

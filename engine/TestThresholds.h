@@ -6,7 +6,9 @@
 #include <climits>
 #include <cstdint>
 
-namespace TestThresholds {
+namespace tarnwell {
+
+namespace testthresholds {
 
 inline constexpr std::int64_t kMinSamples = 40000;  // 5 s at 8 kHz; a capture must be longer
 
@@ -46,4 +48,6 @@ constexpr bool QualifiesForErl(double txLevel) { return txLevel > -20.0 && txLev
 // The run cancels only when the ERL is above 6 dB; 6.0 itself stops it.
 constexpr bool PassesErlGate(double erl) { return erl > 6.0; }
 
-}  // namespace TestThresholds
+}  // namespace testthresholds
+
+}  // namespace tarnwell

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace tarnwell {
+
 class TestUi {
 public:
     virtual ~TestUi() = default;
@@ -12,3 +14,5 @@ public:
     virtual void SetProgressRange(int count) = 0;              // progress runs 0..count
     virtual void SetProgressPos(int position) = 0;
 };
+
+}  // namespace tarnwell

@@ -6,6 +6,8 @@
 
 #include "ui/TemplateDialog.h"
 
+namespace tarnwell {
+
 QWidget* DataExchange::Find(int id) const
 {
     QWidget* control = dialog_.Control(id);
@@ -89,3 +91,5 @@ std::optional<int> DataExchange::ParseInt(const QString& text)
     const int value = text.trimmed().toInt(&ok, 10);
     return ok ? std::optional<int>(value) : std::nullopt;
 }
+
+}  // namespace tarnwell

@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <string>
 
+namespace tarnwell {
+
 class TemplateDialog;
 
 class DataExchange {
@@ -60,3 +62,5 @@ Widget* DataExchange::Require(int id) const
     }
     return widget;
 }
+
+}  // namespace tarnwell

@@ -11,6 +11,8 @@
 // from dropping them from programs that only reach them through these functions.
 static void RegisterResources() { Q_INIT_RESOURCE(tarnwell); }
 
+namespace tarnwell {
+
 namespace {
 
 const QString kResourceRoot = QStringLiteral(":/tarnwell/");
@@ -158,3 +160,5 @@ QIcon LoadResourceIcon(int iconId)
     }
     return icon;
 }
+
+}  // namespace tarnwell

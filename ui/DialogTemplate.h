@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <vector>
 
+namespace tarnwell {
+
 enum class ControlKind { Edit, PushButton, GroupBox, Label, ProgressBar, DropDownList, CheckBox, Icon };
 
 // A static control with no id of its own (labels, group boxes, the About icon).
@@ -47,3 +49,5 @@ QString LoadResourceString(int stringId);
 
 // The icon with this resource id, with every size the resources hold (null when there is none).
 QIcon LoadResourceIcon(int iconId);
+
+}  // namespace tarnwell

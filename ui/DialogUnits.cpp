@@ -3,6 +3,8 @@
 #include <QFontMetrics>
 #include <cstdint>
 
+namespace tarnwell {
+
 namespace {
 
 // a * b / c rounded to nearest, halves away from zero, computed wide so no product overflows.
@@ -39,3 +41,5 @@ QRect DialogUnits::Map(const QRect& du) const
 }
 
 QSize DialogUnits::MapSize(int widthDu, int heightDu) const { return {X(widthDu), Y(heightDu)}; }
+
+}  // namespace tarnwell

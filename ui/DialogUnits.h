@@ -9,6 +9,8 @@
 #include <QRect>
 #include <QSize>
 
+namespace tarnwell {
+
 class DialogUnits {
 public:
     explicit DialogUnits(const QFont& font);
@@ -29,3 +31,5 @@ private:
     int baseX_;
     int baseY_;
 };
+
+}  // namespace tarnwell

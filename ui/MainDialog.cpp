@@ -13,6 +13,8 @@
 #include "engine/TestMessages.h"
 #include "ui/DataExchange.h"
 
+namespace tarnwell {
+
 // Written with "*" for "all files": "*.*" would hide names without a dot on this system.
 const QString MainDialog::kBrowseFilter = QStringLiteral("pcm files (*.pcm);;All Files (*)");
 
@@ -34,32 +36,32 @@ MainDialog::MainDialog(QWidget* parent)
       m_hIcon(LoadResourceIcon(kApplicationIcon)),
       chooseFile_(DefaultChooseFile)
 {
-    connect(ControlAs<QPushButton>(ControlId::kRun), &QPushButton::clicked, this, &MainDialog::OnRun);
-    connect(ControlAs<QPushButton>(ControlId::kBrowseRx), &QPushButton::clicked, this, &MainDialog::OnBrowseRx);
-    connect(ControlAs<QPushButton>(ControlId::kBrowseTx), &QPushButton::clicked, this, &MainDialog::OnBrowseTx);
+    connect(ControlAs<QPushButton>(controlid::kRun), &QPushButton::clicked, this, &MainDialog::OnRun);
+    connect(ControlAs<QPushButton>(controlid::kBrowseRx), &QPushButton::clicked, this, &MainDialog::OnBrowseRx);
+    connect(ControlAs<QPushButton>(controlid::kBrowseTx), &QPushButton::clicked, this, &MainDialog::OnBrowseTx);
     // Only the user's choices: the list's own updates from the members must not re-apply presets.
-    connect(ControlAs<QComboBox>(ControlId::kDeviceType), &QComboBox::activated, this,
+    connect(ControlAs<QComboBox>(controlid::kDeviceType), &QComboBox::activated, this,
             &MainDialog::ApplyDevicePreset);
 }
 
 void MainDialog::DoDataExchange(DataExchange& dx)
 {
-    dx.Control(ControlId::kProgress, m_progress);
-    dx.Int(ControlId::kDelay, m_delay);
-    dx.Text(ControlId::kErl, m_erlText);
-    dx.Int(ControlId::kNlpShift, m_nlpShift);
-    dx.Text(ControlId::kRealDelay, m_realDelayText);
-    dx.Text(ControlId::kResidual, m_residualText);
-    dx.Text(ControlId::kRxPath, m_rxPath);
-    dx.Text(ControlId::kStatus, m_status);
-    dx.Int(ControlId::kTail, m_tail);
-    dx.Text(ControlId::kTxPath, m_txPath);
-    dx.Int(ControlId::kNlpDiff, m_nlpDiff);
-    dx.Check(ControlId::kHighPass, m_highPass);
-    dx.ListIndex(ControlId::kDeviceType, m_deviceType);
-    dx.Int(ControlId::kTxGainDecrease, m_txGainDecrease);
-    dx.Int(ControlId::kMinimalTail, m_minimalTail);
-    dx.Text(ControlId::kLevels, m_levelsText);
+    dx.Control(controlid::kProgress, m_progress);
+    dx.Int(controlid::kDelay, m_delay);
+    dx.Text(controlid::kErl, m_erlText);
+    dx.Int(controlid::kNlpShift, m_nlpShift);
+    dx.Text(controlid::kRealDelay, m_realDelayText);
+    dx.Text(controlid::kResidual, m_residualText);
+    dx.Text(controlid::kRxPath, m_rxPath);
+    dx.Text(controlid::kStatus, m_status);
+    dx.Int(controlid::kTail, m_tail);
+    dx.Text(controlid::kTxPath, m_txPath);
+    dx.Int(controlid::kNlpDiff, m_nlpDiff);
+    dx.Check(controlid::kHighPass, m_highPass);
+    dx.ListIndex(controlid::kDeviceType, m_deviceType);
+    dx.Int(controlid::kTxGainDecrease, m_txGainDecrease);
+    dx.Int(controlid::kMinimalTail, m_minimalTail);
+    dx.Text(controlid::kLevels, m_levelsText);
 }
 
 bool MainDialog::OnInitDialog()
@@ -79,7 +81,7 @@ void MainDialog::ApplyDevicePreset()
     m_tail = TailPreset(m_deviceType);
     m_nlpDiff = 6;
     m_nlpShift = 3;
-    Control(ControlId::kDelay)->setEnabled(!DelayPresetFixed(m_deviceType));
+    Control(controlid::kDelay)->setEnabled(!DelayPresetFixed(m_deviceType));
     UpdateData(false);
 }
 
@@ -102,7 +104,7 @@ void MainDialog::SetStatus(const std::string& text)
     m_status = QString::fromStdString(text);
     UpdateData(false);
     // The run keeps this thread busy: paint the status line now rather than on the next event.
-    auto* status = ControlAs<QLineEdit>(ControlId::kStatus);
+    auto* status = ControlAs<QLineEdit>(controlid::kStatus);
     status->setText(m_status);
     status->repaint();
 }
@@ -117,7 +119,7 @@ void MainDialog::OnRun()
 {
     TestSettings settings;
     TestResults results{};
-    QWidget* run = Control(ControlId::kRun);
+    QWidget* run = Control(controlid::kRun);
     run->setEnabled(false);
 
     // A box that does not hold an integer has been pointed out to the user; running on the
@@ -201,3 +203,5 @@ void MainDialog::OnSysCommand(int id)
         about.exec();
     }
 }
+
+}  // namespace tarnwell

@@ -14,7 +14,10 @@
 class QProgressBar;
 class QMenu;
 
-namespace ControlId {
+namespace tarnwell {
+
+
+namespace controlid {
 inline constexpr int kRxPath = 1000;
 inline constexpr int kTxPath = 1001;
 inline constexpr int kBrowseRx = 1002;
@@ -34,7 +37,7 @@ inline constexpr int kMinimalTail = 1021;
 inline constexpr int kTxGainDecrease = 1023;
 inline constexpr int kDeviceType = 1024;
 inline constexpr int kHighPass = 1025;
-}  // namespace ControlId
+}  // namespace controlid
 
 inline constexpr int kMainDialogTemplate = 102;
 inline constexpr int kAboutEntryString = 101;
@@ -105,3 +108,5 @@ private:
 
     FileChooser chooseFile_;
 };
+
+}  // namespace tarnwell

@@ -6,6 +6,8 @@
 #include "engine/EchoTester.h"
 #include "engine/TestMessages.h"
 
+namespace tarnwell {
+
 namespace {
 
 template <typename... Args>
@@ -82,16 +84,18 @@ Report MakeReport(const TestResults& r, int deviceType, const VerdictWords& word
 std::optional<Report> RunAndReport(const TestSettings& settings, int deviceType, TestUi& ui,
                                    TestResults& results, const VerdictWords& words)
 {
-    ui.SetStatus(TestMessages::kPleaseWait);
+    ui.SetStatus(testmessages::kPleaseWait);
     const EchoTester tester;
     if (!tester.RunTest(settings, results, ui)) {
         if (!SettingsInRange(settings)) {
-            ui.SetStatus(TestMessages::kTestFailed);
-            ui.ShowMessage(TestMessages::kCheckSettings);
+            ui.SetStatus(testmessages::kTestFailed);
+            ui.ShowMessage(testmessages::kCheckSettings);
         }
         return std::nullopt;
     }
     Report report = MakeReport(results, deviceType, words);
-    ui.SetStatus(TestMessages::kFinished);
+    ui.SetStatus(testmessages::kFinished);
     return report;
 }
+
+}  // namespace tarnwell

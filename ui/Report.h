@@ -10,6 +10,8 @@
 #include "engine/TestSettings.h"
 #include "engine/TestUi.h"
 
+namespace tarnwell {
+
 // Words appended to report lines, indexed by a verdict flag (0 or 1).
 using VerdictWords = std::array<std::string, 2>;
 inline const VerdictWords kVerdictWords{"CHECK", "OK"};
@@ -65,3 +67,5 @@ Report MakeReport(const TestResults& r, int deviceType, const VerdictWords& word
 // results must be zeroed; returns the report only when the run returned true.
 std::optional<Report> RunAndReport(const TestSettings& settings, int deviceType, TestUi& ui,
                                    TestResults& results, const VerdictWords& words = kVerdictWords);
+
+}  // namespace tarnwell

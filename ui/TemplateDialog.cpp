@@ -16,6 +16,8 @@
 
 #include "ui/DataExchange.h"
 
+namespace tarnwell {
+
 namespace {
 
 QFont TemplateFont(const DialogTemplate& t)
@@ -194,3 +196,5 @@ bool TemplateDialog::OnInitDialog()
 }
 
 void TemplateDialog::DoDataExchange(DataExchange&) {}
+
+}  // namespace tarnwell

@@ -12,8 +12,11 @@
 #include "ui/DialogTemplate.h"
 #include "ui/DialogUnits.h"
 
-class DataExchange;
 class QStyle;
+
+namespace tarnwell {
+
+class DataExchange;
 
 class TemplateDialog : public QDialog {
     Q_OBJECT
@@ -59,3 +62,5 @@ private:
     std::unique_ptr<QStyle> groupStyle_;   // outlives the group boxes that use it
     bool initialised_ = false;
 };
+
+}  // namespace tarnwell

@@ -9,7 +9,7 @@
 #include "canceller/CancellerState.h"
 #include "canceller/EchoCanceller.h"
 
-namespace cancellertest {
+namespace tarnwell::cancellertest {
 
 using Frame = std::array<std::int16_t, kFrameLength>;
 
@@ -34,4 +34,4 @@ inline Frame Constant(int value, bool alternating = false, int offset = 0)
 
 constexpr std::int32_t Q19(std::int32_t q15Weight) { return q15Weight * 16; }  // Q15 weight as coefficient
 
-}  // namespace cancellertest
+}  // namespace tarnwell::cancellertest

@@ -9,6 +9,8 @@
 #include "CancellerTestSupport.h"
 #include "tests/support/TestCaptures.h"
 
+using namespace tarnwell;
+
 namespace {
 
 using cancellertest::Constant;

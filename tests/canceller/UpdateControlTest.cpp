@@ -5,6 +5,8 @@
 
 #include "CancellerTestSupport.h"
 
+using namespace tarnwell;
+
 namespace {
 
 // An active, loud reference with a good or a poor residual, and a quiet near end.

@@ -22,6 +22,8 @@
 #include "engine/TestMessages.h"
 #include "tests/support/TestCaptures.h"
 
+using namespace tarnwell;
+
 using namespace std::string_literals;
 using nlohmann::json;
 using Args = std::vector<std::string>;
@@ -173,7 +175,7 @@ TEST(CliBinary, RefusedRunExitsWithOneTheErlGateWithZeroAndNoProgressReachesAFil
     const Outcome refused = RunBinary(WriteCaptures(dir, 110, 12.0, {"--nlp-shift", "11"}));
     EXPECT_EQ(refused.status, kExitRunFailed);
     EXPECT_EQ(refused.out, "Status                  Test failed\n");
-    EXPECT_EQ(refused.err, TestMessages::kCheckSettings + "\n"s);
+    EXPECT_EQ(refused.err, testmessages::kCheckSettings + "\n"s);
     EXPECT_FALSE(std::filesystem::exists(dir.File("out.pcm")));  // refused before opening it
     const json failed = json::parse(RunBinary(WriteCaptures(dir, 110, 12.0, {"--tail", "-1", "--json"})).out);
     EXPECT_EQ(std::tie(failed["ok"], failed["status"], failed["report"]),
@@ -182,11 +184,11 @@ TEST(CliBinary, RefusedRunExitsWithOneTheErlGateWithZeroAndNoProgressReachesAFil
     // An echo only 3 dB down stops the run at the ERL gate, which still returns true.
     const Outcome gated = RunBinary(WriteCaptures(dir, 110, 3.0, {"--json"}));
     EXPECT_EQ(gated.status, kExitOk);
-    EXPECT_EQ(gated.err, TestMessages::kErlGate + "\n"s);  // and no progress line
+    EXPECT_EQ(gated.err, testmessages::kErlGate + "\n"s);  // and no progress line
     const json parsed = json::parse(gated.out);
     EXPECT_EQ(parsed["ok"], true);
     EXPECT_EQ(parsed["status"], "Finished");
-    EXPECT_EQ(parsed["messages"], json::array({TestMessages::kErlGate}));
+    EXPECT_EQ(parsed["messages"], json::array({testmessages::kErlGate}));
     EXPECT_EQ(parsed["report"]["residual"], "Not Available");
 }
 
@@ -195,7 +197,7 @@ TEST(CliUi, ProgressIsDrawnOncePerPercentAndErasedBeforeMessagesAndAtTheEnd)
     std::ostringstream err;
     {
         CliUi ui(err, true);
-        ui.SetStatus(TestMessages::kPleaseWait);
+        ui.SetStatus(testmessages::kPleaseWait);
         const int count = 30'000'000;  // position * 100 overflows a 32-bit int
         ui.SetProgressRange(count);
         ui.SetProgressPos(0);

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <new>
 
+using namespace tarnwell;
+
 namespace {
 
 std::array<void*, 256> largeBlocks{};  // live large blocks; nullptr = free slot
@@ -56,7 +58,7 @@ void Free(void* block) noexcept
 
 }  // namespace
 
-namespace allocationprobe {
+namespace tarnwell::allocationprobe {
 int LiveLargeBlocks() { return liveLarge; }
 int LargeAllocationsAttempted() { return attempted; }
 void FailLargeAllocationsFrom(int which)
@@ -64,7 +66,7 @@ void FailLargeAllocationsFrom(int which)
     attempted = 0;
     failFrom = which;
 }
-}  // namespace allocationprobe
+}  // namespace tarnwell::allocationprobe
 
 void* operator new(std::size_t size) { return Allocate(size); }
 void* operator new[](std::size_t size) { return Allocate(size); }

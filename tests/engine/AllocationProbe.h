@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-namespace allocationprobe {
+namespace tarnwell::allocationprobe {
 
 // "Large" blocks are the sample buffers of a run, not the test framework's small ones.
 inline constexpr std::size_t kLargeBytes = 64 * 1024;
@@ -24,4 +24,4 @@ public:
     ScopedFailure& operator=(const ScopedFailure&) = delete;
 };
 
-}  // namespace allocationprobe
+}  // namespace tarnwell::allocationprobe

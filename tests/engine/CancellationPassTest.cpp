@@ -17,6 +17,8 @@
 #include "engine/EchoTester.h"
 #include "engine/TestMessages.h"
 
+using namespace tarnwell;
+
 namespace {
 
 using testcaptures::Samples;
@@ -83,8 +85,8 @@ protected:
         const rlimit limit{bytes, bytes};
         setrlimit(RLIMIT_FSIZE, &limit);
         const bool result = Run();
-        return !result && ui.statuses == std::vector<std::string>{TestMessages::kTestFailed} &&
-               ui.messages == std::vector<std::string>{TestMessages::kCannotWrite};
+        return !result && ui.statuses == std::vector<std::string>{testmessages::kTestFailed} &&
+               ui.messages == std::vector<std::string>{testmessages::kCannotWrite};
     }
 
     testcaptures::TempDir dir;

@@ -8,6 +8,8 @@
 #include "EngineTestSupport.h"
 #include "engine/EchoTester.h"
 
+using namespace tarnwell;
+
 namespace {
 
 using enginetest::Samples;

@@ -17,7 +17,7 @@
 #include "engine/TestUi.h"
 #include "tests/support/TestCaptures.h"
 
-namespace enginetest {
+namespace tarnwell::enginetest {
 
 using testcaptures::Samples;
 
@@ -85,4 +85,4 @@ inline bool RunLeavingNothingBehind(const TestSettings& settings, TestResults& r
     return result;
 }
 
-}  // namespace enginetest
+}  // namespace tarnwell::enginetest

@@ -10,6 +10,8 @@
 #include "engine/EchoTester.h"
 #include "engine/TestThresholds.h"
 
+using namespace tarnwell;
+
 namespace {
 
 using enginetest::Alternating;
@@ -81,9 +83,9 @@ TEST(EstimateErl, TheEarliestOfEqualPairsWinsAndNonFinitePairsNever)
     EXPECT_EQ(engine.EstimateErl(silent.data(), tx.data(), 1601, 0), 0.0);
 }
 
-TEST(TestThresholds, TheLevelAndErlGatesAreStrictAndRejectNonFiniteValues)
+TEST(testthresholds, TheLevelAndErlGatesAreStrictAndRejectNonFiniteValues)
 {
-    using namespace TestThresholds;
+    using namespace testthresholds;
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
     const struct { const char* name; bool (*gate)(double); double value; bool passes; } cases[] = {

@@ -8,6 +8,8 @@
 #include "EngineTestSupport.h"
 #include "engine/DspToolkit.h"
 
+using namespace tarnwell;
+
 namespace {
 
 using enginetest::Samples;

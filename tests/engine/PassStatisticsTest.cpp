@@ -7,6 +7,8 @@
 #include <cmath>
 #include <limits>
 
+using namespace tarnwell;
+
 namespace {
 
 FrameReport Report(int valid, double cancellation, double residual)

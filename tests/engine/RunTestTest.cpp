@@ -20,11 +20,13 @@
 #include "engine/TestMessages.h"
 #include "engine/TestThresholds.h"
 
+using namespace tarnwell;
+
 namespace {
 
 namespace fs = std::filesystem;
 using enginetest::Samples;
-namespace msg = TestMessages;
+namespace msg = testmessages;
 
 constexpr int kCount = 48000;
 constexpr int kEchoDelay = 160;
@@ -206,7 +208,7 @@ TEST_F(RunTestTest, TheHighPassFilterRunsBeforeTheScreen)
 TEST_F(RunTestTest, TooLargeCapturesAreRefusedBeforeAnyAllocation)
 {
     // Sparse files: cheap to make, never read.
-    const auto samples = static_cast<std::uintmax_t>(TestThresholds::kMaxSamples);
+    const auto samples = static_cast<std::uintmax_t>(testthresholds::kMaxSamples);
     WriteZeros(settings.txPath, 2 * (samples + 1));
     WriteZeros(settings.rxPath, 2 * (samples + 1));
     {

@@ -13,7 +13,7 @@
 #include <system_error>
 #include <vector>
 
-namespace testcaptures {
+namespace tarnwell::testcaptures {
 
 using Samples = std::vector<std::int16_t>;
 
@@ -119,4 +119,4 @@ private:
     std::filesystem::path path_;
 };
 
-}  // namespace testcaptures
+}  // namespace tarnwell::testcaptures

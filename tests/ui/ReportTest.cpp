@@ -6,6 +6,8 @@
 #include <cmath>
 #include <limits>
 
+using namespace tarnwell;
+
 namespace {
 
 TestResults Results(int flag)

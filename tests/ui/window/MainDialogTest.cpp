@@ -118,7 +118,7 @@ private slots:
 
     void startsOnRowZeroAndEveryRowAppliesItsPreset()
     {
-        using namespace ControlId;
+        using namespace controlid;
         WindowProbe probe;
         QCOMPARE(probe.List()->count(), 10);
         QCOMPARE(probe.List()->itemText(0), QStringLiteral("Vestra A - FXO"));
@@ -136,20 +136,20 @@ private slots:
 
         for (int row : {1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 7}) {
             // Values the user typed are overwritten; the high-pass box is left alone.
-            probe.Type(ControlId::kTail, QStringLiteral("500"));
-            probe.Type(ControlId::kNlpDiff, QStringLiteral("20"));
-            probe.Type(ControlId::kNlpShift, QStringLiteral("9"));
-            if (probe.Edit(ControlId::kDelay)->isEnabled()) {
-                probe.Type(ControlId::kDelay, QStringLiteral("4000"));
+            probe.Type(controlid::kTail, QStringLiteral("500"));
+            probe.Type(controlid::kNlpDiff, QStringLiteral("20"));
+            probe.Type(controlid::kNlpShift, QStringLiteral("9"));
+            if (probe.Edit(controlid::kDelay)->isEnabled()) {
+                probe.Type(controlid::kDelay, QStringLiteral("4000"));
             }
             probe.HighPass()->setChecked(row % 2 == 0);
             probe.ChooseRow(row);
             QCOMPARE(probe.dialog->m_deviceType, row);
-            QCOMPARE(probe.Text(ControlId::kDelay), QString::number(kPresets[row].delay));
-            QCOMPARE(probe.Text(ControlId::kTail), QString::number(kPresets[row].tail));
-            QCOMPARE(probe.Text(ControlId::kNlpDiff), QStringLiteral("6"));
-            QCOMPARE(probe.Text(ControlId::kNlpShift), QStringLiteral("3"));
-            QCOMPARE(probe.Edit(ControlId::kDelay)->isEnabled(), kPresets[row].delayEditable);
+            QCOMPARE(probe.Text(controlid::kDelay), QString::number(kPresets[row].delay));
+            QCOMPARE(probe.Text(controlid::kTail), QString::number(kPresets[row].tail));
+            QCOMPARE(probe.Text(controlid::kNlpDiff), QStringLiteral("6"));
+            QCOMPARE(probe.Text(controlid::kNlpShift), QStringLiteral("3"));
+            QCOMPARE(probe.Edit(controlid::kDelay)->isEnabled(), kPresets[row].delayEditable);
             QCOMPARE(probe.HighPass()->isChecked(), row % 2 == 0);
             QCOMPARE(probe.dialog->m_highPass, row % 2 == 0 ? 1 : 0);
         }
@@ -162,12 +162,12 @@ private slots:
         probe.ChooseRow(2);   // delay box editable
         // Exchange order: delay, ERL, NLP shift, real delay, residual, Rx path, status, tail,
         // Tx path, NLP diff, high pass, device, ...
-        probe.Type(ControlId::kDelay, QStringLiteral("123"));
-        probe.Type(ControlId::kNlpShift, QStringLiteral("7"));
-        probe.Type(ControlId::kRxPath, QStringLiteral("rx.pcm"));
-        probe.Type(ControlId::kTail, QStringLiteral("12x"));
-        probe.Type(ControlId::kTxPath, QStringLiteral("tx.pcm"));
-        probe.Type(ControlId::kNlpDiff, QStringLiteral("9"));
+        probe.Type(controlid::kDelay, QStringLiteral("123"));
+        probe.Type(controlid::kNlpShift, QStringLiteral("7"));
+        probe.Type(controlid::kRxPath, QStringLiteral("rx.pcm"));
+        probe.Type(controlid::kTail, QStringLiteral("12x"));
+        probe.Type(controlid::kTxPath, QStringLiteral("tx.pcm"));
+        probe.Type(controlid::kNlpDiff, QStringLiteral("9"));
         probe.HighPass()->setChecked(false);
 
         QVERIFY(!d.UpdateData(true));
@@ -179,24 +179,24 @@ private slots:
         QVERIFY(d.m_txPath.isEmpty());   // and so does everything after it
         QCOMPARE(d.m_nlpDiff, 6);
         QCOMPARE(d.m_highPass, 1);
-        QCOMPARE(d.focusWidget(), probe.Edit(ControlId::kTail));
+        QCOMPARE(d.focusWidget(), probe.Edit(controlid::kTail));
     }
 
     void browseReadsTheControlsFirstAndCancelKeepsThePath()
     {
         WindowProbe probe;
         // Had Browse not read the controls first, writing the members back would undo this.
-        probe.Type(ControlId::kTail, QStringLiteral("77"));
+        probe.Type(controlid::kTail, QStringLiteral("77"));
         probe.nextFile = QStringLiteral("/captures/rx.pcm");
-        probe.Click(ControlId::kBrowseRx);
-        QCOMPARE(probe.Text(ControlId::kTail), QStringLiteral("77"));
-        QCOMPARE(probe.Text(ControlId::kRxPath), QStringLiteral("/captures/rx.pcm"));
-        QVERIFY(probe.Text(ControlId::kTxPath).isEmpty());
+        probe.Click(controlid::kBrowseRx);
+        QCOMPARE(probe.Text(controlid::kTail), QStringLiteral("77"));
+        QCOMPARE(probe.Text(controlid::kRxPath), QStringLiteral("/captures/rx.pcm"));
+        QVERIFY(probe.Text(controlid::kTxPath).isEmpty());
 
-        probe.Type(ControlId::kTxPath, QStringLiteral("typed-tx.pcm"));
+        probe.Type(controlid::kTxPath, QStringLiteral("typed-tx.pcm"));
         probe.nextFile.clear();   // the user cancels
-        probe.Click(ControlId::kBrowseTx);
-        QCOMPARE(probe.Text(ControlId::kTxPath), QStringLiteral("typed-tx.pcm"));
+        probe.Click(controlid::kBrowseTx);
+        QCOMPARE(probe.Text(controlid::kTxPath), QStringLiteral("typed-tx.pcm"));
         QCOMPARE(probe.filters.size(), 2);
         QVERIFY(probe.filters[1].startsWith(QStringLiteral("pcm files (*.pcm);;All Files")));
     }
@@ -204,3 +204,4 @@ private slots:
 
 QTEST_MAIN(MainDialogTest)
 #include "MainDialogTest.moc"
+

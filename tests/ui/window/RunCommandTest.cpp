@@ -20,7 +20,7 @@ struct WorkingDir {
 
 QStringList ReportTexts(const WindowProbe& probe)
 {
-    using namespace ControlId;
+    using namespace controlid;
     QStringList out;
     for (int id : {kRealDelay, kErl, kResidual, kLevels, kMinimalTail, kTxGainDecrease}) {
         out.push_back(probe.Text(id));
@@ -48,56 +48,56 @@ private slots:
         testcaptures::WritePcm(dir.File("rx.pcm").toStdString(), testcaptures::Echo(bursts, 150, 12.0, 3.0));
         WindowProbe probe;
         QStringList statuses;
-        QObject::connect(probe.Edit(ControlId::kStatus), &QLineEdit::textChanged,
+        QObject::connect(probe.Edit(controlid::kStatus), &QLineEdit::textChanged,
                          [&](const QString& text) { statuses.push_back(text); });
 
         // Row 2 (ISDN): delay 80, tail 128, so the echo lies inside the window
         // (80 < 150 < 80 + 128 - 48) and the minimal tail is 150 - 80 + 49 = 119.
         probe.ChooseRow(2);
-        probe.Type(ControlId::kRxPath, dir.File("rx.pcm"));
-        probe.Type(ControlId::kTxPath, dir.File("tx.pcm"));
+        probe.Type(controlid::kRxPath, dir.File("rx.pcm"));
+        probe.Type(controlid::kTxPath, dir.File("tx.pcm"));
         probe.HighPass()->setChecked(false);   // unfiltered, Tx averages the bursts' own level
-        probe.Click(ControlId::kRun);
+        probe.Click(controlid::kRun);
 
         QVERIFY(statuses.contains(QStringLiteral("Please wait, processing...")));
-        QCOMPARE(probe.Text(ControlId::kStatus), QStringLiteral("Finished"));
-        QCOMPARE(probe.Text(ControlId::kRealDelay), QStringLiteral("150 smp, OK"));
+        QCOMPARE(probe.Text(controlid::kStatus), QStringLiteral("Finished"));
+        QCOMPARE(probe.Text(controlid::kRealDelay), QStringLiteral("150 smp, OK"));
         const auto match = [&](int id, const char* pattern) {
             return QRegularExpression(QString::fromLatin1(pattern)).match(probe.Text(id));
         };
         const QString twoLevels = R"(^(-?\d+\.\d\d) / (-?\d+\.\d\d) dBm, (OK|CHECK)$)";
-        const QRegularExpressionMatch erl = match(ControlId::kErl, R"(^(\d+\.\d\d) dB, OK$)");
-        const QRegularExpressionMatch levels = match(ControlId::kLevels, qPrintable(twoLevels));
-        QVERIFY2(erl.hasMatch() && levels.hasMatch() && match(ControlId::kResidual, qPrintable(twoLevels)).hasMatch(),
+        const QRegularExpressionMatch erl = match(controlid::kErl, R"(^(\d+\.\d\d) dB, OK$)");
+        const QRegularExpressionMatch levels = match(controlid::kLevels, qPrintable(twoLevels));
+        QVERIFY2(erl.hasMatch() && levels.hasMatch() && match(controlid::kResidual, qPrintable(twoLevels)).hasMatch(),
                  qPrintable(ReportTexts(probe).join(" | ")));
         QVERIFY(std::abs(erl.captured(1).toDouble() - 12.0) < 1.5);
         const double rx = levels.captured(1).toDouble();
         const double tx = levels.captured(2).toDouble();
         QVERIFY(std::abs(tx - -15.0) < 2.0);
         QVERIFY(rx < tx);   // Rx first: the echo comes back quieter
-        QCOMPARE(probe.Text(ControlId::kMinimalTail), QStringLiteral("119"));
-        QCOMPARE(probe.Text(ControlId::kTxGainDecrease), QString::number(TxGainDecrease(tx, rx)));
+        QCOMPARE(probe.Text(controlid::kMinimalTail), QStringLiteral("119"));
+        QCOMPARE(probe.Text(controlid::kTxGainDecrease), QString::number(TxGainDecrease(tx, rx)));
         // The run drove the progress bar over the samples; the command put it back to 0.
         QCOMPARE(probe.Progress()->maximum(), kSamples);
         QCOMPARE(probe.Progress()->value(), 0);
         QCOMPARE(QFileInfo(QStringLiteral("out.pcm")).size(), qint64(2 * kSamples));
 
         // The high-pass box reaches the run: filtered captures measure differently.
-        const QString unfiltered = probe.Text(ControlId::kLevels);
+        const QString unfiltered = probe.Text(controlid::kLevels);
         probe.HighPass()->setChecked(true);
-        probe.Click(ControlId::kRun);
-        QCOMPARE(probe.Text(ControlId::kStatus), QStringLiteral("Finished"));
-        QVERIFY(probe.Text(ControlId::kLevels) != unfiltered);
+        probe.Click(controlid::kRun);
+        QCOMPARE(probe.Text(controlid::kStatus), QStringLiteral("Finished"));
+        QVERIFY(probe.Text(controlid::kLevels) != unfiltered);
 
         // A failing run leaves the last report on screen.
         const QStringList report = ReportTexts(probe);
-        probe.Edit(ControlId::kRxPath)->clear();
-        probe.Click(ControlId::kRun);
+        probe.Edit(controlid::kRxPath)->clear();
+        probe.Click(controlid::kRun);
         QCOMPARE(probe.messages, QStringList{QStringLiteral("Check the files")});
         QCOMPARE(probe.runEnabledWhenShown, QList<bool>{false});
-        QCOMPARE(probe.Text(ControlId::kStatus), QStringLiteral("Test failed"));
+        QCOMPARE(probe.Text(controlid::kStatus), QStringLiteral("Test failed"));
         QCOMPARE(ReportTexts(probe), report);
-        QVERIFY(probe.Button(ControlId::kRun)->isEnabled());
+        QVERIFY(probe.Button(controlid::kRun)->isEnabled());
     }
 
     void badIntegerStopsTheRun()
@@ -105,23 +105,23 @@ private slots:
         WorkingDir dir;
         WindowProbe probe;
         probe.dialog->SetStatus("Finished");
-        probe.Type(ControlId::kTail, QStringLiteral("sixty-four"));
-        probe.Type(ControlId::kRxPath, QStringLiteral("rx.pcm"));
-        probe.Click(ControlId::kRun);
+        probe.Type(controlid::kTail, QStringLiteral("sixty-four"));
+        probe.Type(controlid::kRxPath, QStringLiteral("rx.pcm"));
+        probe.Click(controlid::kRun);
 
         QCOMPARE(probe.messages, QStringList{QStringLiteral("Please enter an integer.")});
         QCOMPARE(probe.runEnabledWhenShown, QList<bool>{false});
         // No run: the status is as it was and no output file was created.
-        QCOMPARE(probe.Text(ControlId::kStatus), QStringLiteral("Finished"));
+        QCOMPARE(probe.Text(controlid::kStatus), QStringLiteral("Finished"));
         QVERIFY(!QFileInfo::exists(QStringLiteral("out.pcm")));
-        QVERIFY(probe.Button(ControlId::kRun)->isEnabled());
-        QCOMPARE(probe.Text(ControlId::kTail), QStringLiteral("sixty-four"));
+        QVERIFY(probe.Button(controlid::kRun)->isEnabled());
+        QCOMPARE(probe.Text(controlid::kTail), QStringLiteral("sixty-four"));
     }
 
     void refusedSettingsSayWhy()
     {
         // One box at a time, so each must reach the settings check; row 9's delay box is editable.
-        using namespace ControlId;
+        using namespace controlid;
         const struct {
             int row;
             int box;
@@ -133,7 +133,7 @@ private slots:
             probe.ChooseRow(c.row);
             const QStringList before = ReportTexts(probe);
             probe.Type(c.box, QString::fromLatin1(c.value));
-            probe.Click(ControlId::kRun);
+            probe.Click(controlid::kRun);
             QVERIFY2(probe.messages == QStringList{kCheckSettings}, c.value);
             QCOMPARE(probe.Text(kStatus), QStringLiteral("Test failed"));
             QCOMPARE(ReportTexts(probe), before);
@@ -146,8 +146,8 @@ private slots:
     {
         WorkingDir dir;
         WindowProbe probe;
-        probe.Type(ControlId::kTail, QStringLiteral("2000"));   // refused: the run shows a message
-        QTest::keyClick(probe.Edit(ControlId::kTail), Qt::Key_Return);
+        probe.Type(controlid::kTail, QStringLiteral("2000"));   // refused: the run shows a message
+        QTest::keyClick(probe.Edit(controlid::kTail), Qt::Key_Return);
         QCOMPARE(probe.messages, QStringList{kCheckSettings});
         QVERIFY(probe.dialog->isVisible());
         QTest::keyClick(probe.dialog.get(), Qt::Key_Enter);
@@ -162,3 +162,4 @@ private slots:
 
 QTEST_MAIN(RunCommandTest)
 #include "RunCommandTest.moc"
+

@@ -10,6 +10,8 @@
 
 #include "ui/MainDialog.h"
 
+using namespace tarnwell;
+
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
@@ -24,11 +26,11 @@ int main(int argc, char** argv)
     });
     dialog.show();
     if (argc > 3) {
-        dialog.ControlAs<QComboBox>(ControlId::kDeviceType)->setCurrentIndex(QString::fromLocal8Bit(argv[3]).toInt());
+        dialog.ControlAs<QComboBox>(controlid::kDeviceType)->setCurrentIndex(QString::fromLocal8Bit(argv[3]).toInt());
         dialog.ApplyDevicePreset();
     }
-    dialog.ControlAs<QLineEdit>(ControlId::kRxPath)->setText(QString::fromLocal8Bit(argv[1]));
-    dialog.ControlAs<QLineEdit>(ControlId::kTxPath)->setText(QString::fromLocal8Bit(argv[2]));
+    dialog.ControlAs<QLineEdit>(controlid::kRxPath)->setText(QString::fromLocal8Bit(argv[1]));
+    dialog.ControlAs<QLineEdit>(controlid::kTxPath)->setText(QString::fromLocal8Bit(argv[2]));
 
     QTimer::singleShot(300, &dialog, [&dialog] {
         dialog.OnRun();

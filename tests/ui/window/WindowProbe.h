@@ -12,6 +12,8 @@
 
 #include "ui/MainDialog.h"
 
+using namespace tarnwell;
+
 struct WindowProbe {
     std::unique_ptr<MainDialog> dialog = std::make_unique<MainDialog>();
     QStringList messages;            // every message box, in order
@@ -23,7 +25,7 @@ struct WindowProbe {
     {
         dialog->SetMessageBoxHook([this](QWidget*, const QString& text) {
             messages.push_back(text);
-            runEnabledWhenShown.push_back(Button(ControlId::kRun)->isEnabled());
+            runEnabledWhenShown.push_back(Button(controlid::kRun)->isEnabled());
         });
         dialog->SetFileChooser([this](QWidget*, const QString& filter) {
             filters.push_back(filter);
@@ -34,9 +36,9 @@ struct WindowProbe {
 
     QLineEdit* Edit(int id) const { return dialog->ControlAs<QLineEdit>(id); }
     QPushButton* Button(int id) const { return dialog->ControlAs<QPushButton>(id); }
-    QCheckBox* HighPass() const { return dialog->ControlAs<QCheckBox>(ControlId::kHighPass); }
-    QComboBox* List() const { return dialog->ControlAs<QComboBox>(ControlId::kDeviceType); }
-    QProgressBar* Progress() const { return dialog->ControlAs<QProgressBar>(ControlId::kProgress); }
+    QCheckBox* HighPass() const { return dialog->ControlAs<QCheckBox>(controlid::kHighPass); }
+    QComboBox* List() const { return dialog->ControlAs<QComboBox>(controlid::kDeviceType); }
+    QProgressBar* Progress() const { return dialog->ControlAs<QProgressBar>(controlid::kProgress); }
     QString Text(int id) const { return Edit(id)->text(); }
     void Click(int id) const { QTest::mouseClick(Button(id), Qt::LeftButton); }
 
