@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engine/EchoTester.h"
-#include "tests/support/TestCaptures.h"
+#include "support/SyntheticCaptures.h"
 
 using namespace tarnwell;
 

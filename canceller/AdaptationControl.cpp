@@ -2,36 +2,24 @@
 // hold), the convergence timer, the poor/good frame counter and the next frame's speed.
 #include <cstdint>
 
+#include "canceller/CancellerThresholds.h"
 #include "canceller/EchoCanceller.h"
 
 namespace tarnwell {
 
 namespace {
 
-constexpr int kActiveReference = -36;    // reference at or above: active, frame judged
-constexpr int kQuietReference = -38;     // reference at or below: quiet (-37 is neither)
-constexpr int kActiveNearEnd = -39;      // near end at or above, reference quiet: hold
-constexpr int kQuietNearEnd = -41;       // near end at or below, reference quiet: idle
-constexpr int kLoudReference = -14;      // from here a fixed residual bound applies
-constexpr int kUnjudgedReference = -15;  // the one level between the two rules
-constexpr int kLoudResidualGood = -35;   // residual bound for a loud reference
-constexpr int kEchoLossGood = 20;        // dB below a quieter reference
-constexpr std::int16_t kTimerStep = 80;  // one frame
-constexpr std::int16_t kTimerHalf = 4000;
-constexpr std::int16_t kTimerFull = 8000;
-constexpr std::int16_t kCounterLimit = 5;
-
 enum class Quality { Good, Poor, NotJudged };
 
 Quality JudgeFrame(int refLevel, int errorLevel)
 {
-    if (refLevel >= kLoudReference) {
-        return errorLevel <= kLoudResidualGood ? Quality::Good : Quality::Poor;
+    if (refLevel >= kLoudReferenceFrameDb) {
+        return errorLevel <= kLoudResidualGoodFrameDb ? Quality::Good : Quality::Poor;
     }
-    if (refLevel == kUnjudgedReference) {
+    if (refLevel == kUnjudgedReferenceFrameDb) {
         return Quality::NotJudged;
     }
-    return errorLevel <= refLevel - kEchoLossGood ? Quality::Good : Quality::Poor;
+    return errorLevel <= refLevel - kEchoLossGoodDb ? Quality::Good : Quality::Poor;
 }
 
 }  // namespace
@@ -41,14 +29,14 @@ void EchoCanceller::UpdateControl(CancellerState& state, std::int16_t refLevel,
                                   std::int16_t adaptFlag) const
 {
     // Activity.
-    if (refLevel >= kActiveReference) {
+    if (refLevel >= kActiveReferenceFrameDb) {
         if (state.mode == ModeIdle) {
             state.mode = ModeTraining;
         }
-    } else if (refLevel <= kQuietReference) {
-        if (nearLevel >= kActiveNearEnd) {
+    } else if (refLevel <= kQuietReferenceFrameDb) {
+        if (nearLevel >= kActiveNearEndFrameDb) {
             state.mode = ModeHold;
-        } else if (nearLevel <= kQuietNearEnd) {
+        } else if (nearLevel <= kQuietNearEndFrameDb) {
             state.mode = ModeIdle;
             state.modeCounter = 0;
         }
@@ -56,19 +44,19 @@ void EchoCanceller::UpdateControl(CancellerState& state, std::int16_t refLevel,
 
     state.adaptState = AdaptNormal;
 
-    if (refLevel >= kActiveReference) {
+    if (refLevel >= kActiveReferenceFrameDb) {
         const Quality quality = JudgeFrame(refLevel, errorLevel);
         if (quality == Quality::Poor) {
             state.adaptState = AdaptSlow;
-            if (state.convergeTimer == kTimerFull) {
+            if (state.convergeTimer == kTimerFullSamples) {
                 if (state.mode == ModeConverged) {
                     ++state.modeCounter;
-                    if (state.modeCounter >= kCounterLimit) {
+                    if (state.modeCounter >= kModeCounterLimit) {
                         state.mode = ModeHold;
                     }
                 } else if (state.mode == ModeTraining) {
                     ++state.modeCounter;
-                    if (state.modeCounter >= kCounterLimit) {
+                    if (state.modeCounter >= kModeCounterLimit) {
                         state.convergeTimer = 0;  // training failed: start it again
                         state.modeCounter = 0;
                     }
@@ -77,12 +65,12 @@ void EchoCanceller::UpdateControl(CancellerState& state, std::int16_t refLevel,
                 }
             }
         } else if (quality == Quality::Good) {
-            if (state.convergeTimer == kTimerFull) {
+            if (state.convergeTimer == kTimerFullSamples) {
                 if (state.mode == ModeConverged) {
                     state.modeCounter = 0;
                 } else if (state.mode == ModeTraining) {
                     --state.modeCounter;
-                    if (state.modeCounter <= -kCounterLimit) {
+                    if (state.modeCounter <= -kModeCounterLimit) {
                         state.modeCounter = 0;
                         state.mode = ModeConverged;
                     }
@@ -90,11 +78,11 @@ void EchoCanceller::UpdateControl(CancellerState& state, std::int16_t refLevel,
             }
         }
 
-        if (state.convergeTimer < kTimerHalf) {
-            state.convergeTimer += kTimerStep;
+        if (state.convergeTimer < kTimerHalfSamples) {
+            state.convergeTimer += kTimerStepSamples;
             state.adaptState = AdaptFast;
-        } else if (state.convergeTimer < kTimerFull) {
-            state.convergeTimer += kTimerStep;
+        } else if (state.convergeTimer < kTimerFullSamples) {
+            state.convergeTimer += kTimerStepSamples;
             state.adaptState = AdaptNormal;
         }
     }

@@ -1,23 +1,24 @@
 // The canceller's adaptive FIR filter: normalised LMS in 16/32-bit integers, where the
 // window energy is stood in for by its absolute sum E times the peak (via the normaliser).
+#include <cassert>
 #include <cstdint>
 
+#include "canceller/CancellerThresholds.h"
 #include "canceller/EchoCanceller.h"
 #include "canceller/FixedPoint.h"
 
 namespace tarnwell {
-
-namespace {
-// Below this window sum the reference is too quiet to give a trustworthy step.
-constexpr std::int32_t kMinWindowSum = 10000;
-}  // namespace
 
 std::int16_t EchoCanceller::FilterFrame(CancellerState& state, const std::int16_t* nearEnd,
                                         const std::int16_t* reference,
                                         std::int16_t* output) const
 {
     using fixedpoint::Magnitude;
-    using fixedpoint::RoundQ15;
+    using fixedpoint::MultiplyRoundQ15;
+
+    assert(state.tail >= 0 && state.tail <= kMaxTail);
+    assert(state.adaptState >= AdaptSlow && state.adaptState <= AdaptFast);
+    assert(fixedpoint::Disjoint(nearEnd, output, kFrameLength));
 
     const int tail = state.tail;
     const std::int16_t* x = reference;  // x[-tail] .. x[79] are valid
@@ -41,12 +42,12 @@ std::int16_t EchoCanceller::FilterFrame(CancellerState& state, const std::int16_
         // (the step lags the error by one sample), the estimate the current one.
         const std::int16_t* previous = x + i - 1;
         const std::int16_t* current = x + i;
-        const std::int32_t mu = step;
+        const std::int16_t mu = step;
         std::int32_t estimate = 0;
         for (int j = 0; j < tail; ++j) {
-            c[j] = fixedpoint::SaturatingAdd32(c[j], RoundQ15(previous[-j] * mu));
-            const std::int32_t w = fixedpoint::SaturateInt16(c[j] >> 4);
-            estimate += RoundQ15(current[-j] * w);
+            c[j] = fixedpoint::SaturatingAdd32(c[j], MultiplyRoundQ15(previous[-j], mu));
+            const std::int16_t w = fixedpoint::SaturateInt16(c[j] >> 4);
+            estimate += MultiplyRoundQ15(current[-j], w);
         }
 
         const std::int16_t error = fixedpoint::SaturateSymmetric16(nearEnd[i] - estimate);

@@ -3,10 +3,12 @@
 #include "canceller/EchoCanceller.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <cstdint>
 #include <iterator>
 
+#include "canceller/CancellerThresholds.h"
 #include "canceller/FixedPoint.h"
 
 namespace tarnwell {
@@ -19,9 +21,6 @@ static_assert(kFullScaleInverse == 9.313794206365304e-10);
 
 constexpr std::int16_t kDefaultNlpShift = 3;   // about 18 dB of NLP attenuation
 constexpr std::int16_t kDefaultNlpDiff = 10;   // dB
-constexpr std::int16_t kTimerFull = 8000;      // one second of active reference
-constexpr int kAdaptMargin = 5;                // dB the reference must exceed the near end by
-constexpr int kQuietReference = -40;           // below it the normaliser is dropped; at it no NLP
 
 // The low 16 bits of v, taken as signed (modular since C++20).
 constexpr std::int16_t Low16(std::int32_t v)
@@ -74,6 +73,13 @@ void EchoCanceller::ProcessFrame(CancellerState& state, const std::int16_t* near
                                  const std::int16_t* reference, std::int16_t* output,
                                  std::int16_t count, FrameReport& report) const
 {
+    // The filter and the history are laid out for whole 80-sample frames.
+    assert(count == kFrameLength);
+    assert(state.tail >= 0 && state.tail <= kMaxTail);
+    assert(state.bulkDelay >= 0 && state.bulkDelay <= kMaxBulkDelay);
+    assert(fixedpoint::Disjoint(nearEnd, output, count));
+    assert(fixedpoint::Disjoint(reference, output, count));
+
     const int tail = state.tail;
     const int delay = state.bulkDelay;
 
@@ -85,7 +91,7 @@ void EchoCanceller::ProcessFrame(CancellerState& state, const std::int16_t* near
     const std::int16_t refLevel = Low16(FrameEnergyLevel(delayed, count));
     const std::int16_t nearLevel = Low16(FrameEnergyLevel(nearEnd, count));
 
-    state.adaptFlag = (refLevel - nearLevel > kAdaptMargin) ? 1 : 0;
+    state.adaptFlag = (refLevel - nearLevel > kAdaptMarginDb) ? 1 : 0;
 
     // Step normaliser from the peak of the whole filter window, once per frame.
     std::int32_t peak = 0;
@@ -98,7 +104,7 @@ void EchoCanceller::ProcessFrame(CancellerState& state, const std::int16_t* near
     if (state.normaliser <= 0) {
         state.normaliser = 1;  // only a peak of 32768 gets here
     }
-    if (refLevel < kQuietReference || state.convergeTimer == kTimerFull) {
+    if (refLevel < kNlpReferenceFloorFrameDb || state.convergeTimer == kTimerFullSamples) {
         state.normaliser = 1;
     }
 
@@ -114,7 +120,7 @@ void EchoCanceller::ProcessFrame(CancellerState& state, const std::int16_t* near
 
     state.adaptFlag = Low16(state.nlpEnable * state.adaptFlag);
 
-    if (refLevel > kQuietReference && state.adaptFlag == 1) {
+    if (refLevel > kNlpReferenceFloorFrameDb && state.adaptFlag == 1) {
         report.cancellation = nearLevel - errorLevel;
         if (errorLevel < nearLevel - state.nlpDiff) {
             // Arithmetic shift: about 6 dB per bit, negative samples round toward -infinity.

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
 
 namespace tarnwell {
@@ -13,10 +15,12 @@ namespace fixedpoint {
 inline constexpr std::int32_t kQ15Half = 16384;           // 0.5 in Q15
 inline constexpr std::int32_t kSymmetricMax16 = 32767;    // largest magnitude of an error or step
 
-// Q15 product to integer, half a unit rounding up: (p + 16384) >> 15, arithmetic shift.
-// p must lie within [INT32_MIN, INT32_MAX - 16384]; a 16x16 product always does.
-constexpr std::int32_t RoundQ15(std::int32_t product)
+// Product of two 16-bit factors taken back to Q15, half a unit rounding up:
+// (a * b + 16384) >> 15 with an arithmetic shift. Exact for every pair: the largest
+// product, (-32768)^2 = 2^30, leaves room for the half in 32 bits.
+constexpr std::int32_t MultiplyRoundQ15(std::int16_t a, std::int16_t b)
 {
+    const std::int32_t product = static_cast<std::int32_t>(a) * b;
     return (product + kQ15Half) >> 15;
 }
 
@@ -56,13 +60,20 @@ constexpr std::int32_t Magnitude(std::int16_t x)
     return wide < 0 ? -wide : wide;
 }
 
-static_assert(RoundQ15(16384) == 1, "a half rounds up");
-static_assert(RoundQ15(16383) == 0);
-static_assert(RoundQ15(-16384) == 0, "a negative half rounds up too");
-static_assert(RoundQ15(-16385) == -1);
-static_assert(RoundQ15(32768 * 32767) == 32767);
-static_assert(RoundQ15(-32768 * 32767) == -32767);
-static_assert(RoundQ15(-32768 * 32768) == -32768);
+// True when the count samples from a and from b do not overlap; for the contract checks.
+inline bool Disjoint(const std::int16_t* a, const std::int16_t* b, std::ptrdiff_t count)
+{
+    const std::less<const std::int16_t*> before;
+    return !before(a, b + count) || !before(b, a + count);
+}
+
+static_assert(MultiplyRoundQ15(16384, 1) == 1, "a half rounds up");
+static_assert(MultiplyRoundQ15(16383, 1) == 0);
+static_assert(MultiplyRoundQ15(-16384, 1) == 0, "a negative half rounds up too");
+static_assert(MultiplyRoundQ15(-16385, 1) == -1);
+static_assert(MultiplyRoundQ15(-32768, -32768) == 32768, "the one product beyond int16");
+static_assert(MultiplyRoundQ15(-32768, 32767) == -32767);
+static_assert(MultiplyRoundQ15(32767, 32767) == 32766);
 
 static_assert(SaturateSymmetric16(-32768) == -32767);
 static_assert(SaturateSymmetric16(32768) == 32767);

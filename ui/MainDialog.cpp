@@ -9,7 +9,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
-#include "app/AboutDialog.h"
+#include "ui/AboutDialog.h"
 #include "engine/TestMessages.h"
 #include "ui/DataExchange.h"
 

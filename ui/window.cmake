@@ -10,8 +10,8 @@ add_library(tarnwell_ui STATIC
   ${CMAKE_CURRENT_LIST_DIR}/MainDialog.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MainDialog.h
   ${CMAKE_CURRENT_LIST_DIR}/TemplateDialog.h
-  ${PROJECT_SOURCE_DIR}/app/AboutDialog.cpp
-  ${PROJECT_SOURCE_DIR}/app/AboutDialog.h
+  ${CMAKE_CURRENT_LIST_DIR}/AboutDialog.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/AboutDialog.h
   ${PROJECT_SOURCE_DIR}/res/tarnwell.qrc)
 set_target_properties(tarnwell_ui PROPERTIES AUTOMOC ON AUTORCC ON)
 target_include_directories(tarnwell_ui PUBLIC ${PROJECT_SOURCE_DIR})

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "CancellerTestSupport.h"
-#include "tests/support/TestCaptures.h"
+#include "support/SyntheticCaptures.h"
 
 using namespace tarnwell;
 

@@ -20,7 +20,7 @@
 #include "cli/CliUi.h"
 #include "cli/JsonReport.h"
 #include "engine/TestMessages.h"
-#include "tests/support/TestCaptures.h"
+#include "support/SyntheticCaptures.h"
 
 using namespace tarnwell;
 

@@ -15,7 +15,7 @@
 #include "AllocationProbe.h"
 #include "engine/EchoTester.h"
 #include "engine/TestUi.h"
-#include "tests/support/TestCaptures.h"
+#include "support/SyntheticCaptures.h"
 
 namespace tarnwell::enginetest {
 

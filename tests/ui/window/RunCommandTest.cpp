@@ -5,7 +5,7 @@
 #include <QRegularExpression>
 
 #include "WindowProbe.h"
-#include "tests/support/TestCaptures.h"
+#include "support/SyntheticCaptures.h"
 
 namespace {
 

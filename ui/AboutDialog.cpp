@@ -1,4 +1,4 @@
-#include "app/AboutDialog.h"
+#include "ui/AboutDialog.h"
 
 #include <QPushButton>
 

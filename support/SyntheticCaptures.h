@@ -1,6 +1,6 @@
-// Seeded synthetic captures for tests: a noise-like Tx whose level is known, an Rx that
-// carries its echo at a known delay and loss, and small file helpers (a temporary folder
-// that removes itself, raw 16-bit little-endian reads and writes).
+// Seeded synthetic captures for the tests and the benchmarks: a noise-like Tx whose level
+// is known, an Rx that carries its echo at a known delay and loss, and small file helpers
+// (a temporary folder that removes itself, raw 16-bit little-endian reads and writes).
 #pragma once
 
 #include <cmath>
