@@ -13,11 +13,6 @@ namespace tarnwell {
 
 namespace {
 
-// The window's values right after start, apart from the device presets.
-constexpr int kDefaultNlpDiff = 6;
-constexpr int kDefaultNlpShift = 3;
-constexpr const char* kDefaultOutPath = "./out.pcm";
-
 std::string DeviceList()
 {
     std::string text = "Device rows (--device):\n";
@@ -48,12 +43,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     app.footer(DeviceList());
 
     CliOptions options;
+    static_cast<RunRequest&>(options) = DefaultRunRequest();
     TestSettings& s = options.settings;
     std::string highPass = "on";
-    s.outPath = kDefaultOutPath;
-    s.nlpEnable = 1;
-    s.nlpDiff = kDefaultNlpDiff;
-    s.nlpShift = kDefaultNlpShift;
 
     app.add_option("--tx", s.txPath, "Tx capture: sent towards the line")->required();
     app.add_option("--rx", s.rxPath, "Rx capture: back from the line, with the echo")->required();
@@ -104,12 +96,12 @@ std::string PlainReport(const CliRun& run, const std::string& status)
     std::string text;
     if (run.report) {
         const Report& r = *run.report;
-        text += Row("Real Delay", r.realDelay);
-        text += Row("ERL", r.erl);
-        text += Row("Residual level", r.residual);
-        text += Row("Rx / Tx level avg.", r.levels);
-        text += Row("Minimal tail (samples)", std::to_string(r.minimalTail));
-        text += Row("Tx gain decrease (dB)", std::to_string(r.txGainDecrease));
+        text += Row(kRowLabels.realDelay, r.realDelay);
+        text += Row(kRowLabels.erl, r.erl);
+        text += Row(kRowLabels.residual, r.residual);
+        text += Row(kRowLabels.levels, r.levels);
+        text += Row(kRowLabels.minimalTail, std::to_string(r.minimalTail));
+        text += Row(kRowLabels.txGainDecrease, std::to_string(r.txGainDecrease));
     }
     text += Row("Status", status);
     return text;

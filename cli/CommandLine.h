@@ -9,6 +9,7 @@
 
 #include "engine/TestSettings.h"
 #include "ui/Report.h"
+#include "ui/RunRequest.h"
 
 namespace tarnwell {
 
@@ -18,9 +19,9 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitRunFailed = 1;
 inline constexpr int kExitUsage = 2;
 
-struct CliOptions {
-    TestSettings settings;  // as the window fills it right after start, unless overridden
-    int deviceType = 0;     // device preset row, 0..kDeviceCount - 1
+// The run request (as the window fills it right after start, unless overridden) and the
+// command line's own choices.
+struct CliOptions : RunRequest {
     bool json = false;
 };
 

@@ -22,7 +22,6 @@ public:
     const std::int16_t* data() const { return samples_.get(); }
     int size() const { return count_; }
     std::size_t ByteSize() const { return static_cast<std::size_t>(count_) * sizeof(std::int16_t); }
-    bool IsAllocated() const { return samples_ != nullptr; }
 
     void Release() noexcept
     {

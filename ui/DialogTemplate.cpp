@@ -54,6 +54,16 @@ QRect ToRect(const QJsonValue& value)
     return {a[0].toInt(), a[1].toInt(), a[2].toInt(), a[3].toInt()};
 }
 
+// A dialog's size: two positive integers, in dialog units.
+QSize ToSize(const QJsonValue& value)
+{
+    const QJsonArray a = value.toArray();
+    if (a.size() != 2 || !a[0].isDouble() || !a[1].isDouble() || a[0].toInt() <= 0 || a[1].toInt() <= 0) {
+        throw std::runtime_error("a dialog template needs a size of two positive integers");
+    }
+    return {a[0].toInt(), a[1].toInt()};
+}
+
 struct Resources {
     std::map<int, DialogTemplate> dialogs;
     std::map<int, QString> strings;
@@ -84,27 +94,7 @@ Resources ParseResources()
     }
     for (const QJsonValue& value : root.value(QStringLiteral("dialogs")).toArray()) {
         const QJsonObject d = value.toObject();
-        DialogTemplate dialog;
-        dialog.id = d.value(QStringLiteral("id")).toInt();
-        dialog.caption = d.value(QStringLiteral("caption")).toString();
-        const QJsonArray size = d.value(QStringLiteral("size")).toArray();
-        dialog.width = size.at(0).toInt();
-        dialog.height = size.at(1).toInt();
-        const QJsonArray font = d.value(QStringLiteral("font")).toArray();
-        dialog.fontFamily = font.at(0).toString();
-        dialog.fontPointSize = font.at(1).toInt(8);
-        dialog.style = ToStringList(d.value(QStringLiteral("style")));
-        for (const QJsonValue& c : d.value(QStringLiteral("controls")).toArray()) {
-            const QJsonObject o = c.toObject();
-            ControlTemplate control;
-            control.id = o.value(QStringLiteral("id")).toInt(kNoControlId);
-            control.kind = ParseKind(o.value(QStringLiteral("kind")).toString());
-            control.text = o.value(QStringLiteral("text")).toString();
-            control.rect = ToRect(o.value(QStringLiteral("rect")));
-            control.style = ToStringList(o.value(QStringLiteral("style")));
-            control.items = ToStringList(o.value(QStringLiteral("items")));
-            dialog.controls.push_back(std::move(control));
-        }
+        DialogTemplate dialog = ParseDialogTemplate(d);
         resources.dialogs[dialog.id] = std::move(dialog);
     }
     return resources;
@@ -120,6 +110,35 @@ const Resources& TheResources()
 }
 
 }  // namespace
+
+DialogTemplate ParseDialogTemplate(const QJsonObject& d)
+{
+    DialogTemplate dialog;
+    dialog.id = d.value(QStringLiteral("id")).toInt();
+    dialog.caption = d.value(QStringLiteral("caption")).toString();
+    const QSize size = ToSize(d.value(QStringLiteral("size")));
+    dialog.width = size.width();
+    dialog.height = size.height();
+    const QJsonArray font = d.value(QStringLiteral("font")).toArray();
+    if (font.size() != 2 || !font[0].isString() || !font[1].isDouble() || font[1].toInt() <= 0) {
+        throw std::runtime_error("a dialog template needs a font: a family and a point size");
+    }
+    dialog.fontFamily = font[0].toString();
+    dialog.fontPointSize = font[1].toInt();
+    dialog.style = ToStringList(d.value(QStringLiteral("style")));
+    for (const QJsonValue& c : d.value(QStringLiteral("controls")).toArray()) {
+        const QJsonObject o = c.toObject();
+        ControlTemplate control;
+        control.id = o.value(QStringLiteral("id")).toInt(kNoControlId);
+        control.kind = ParseKind(o.value(QStringLiteral("kind")).toString());
+        control.text = o.value(QStringLiteral("text")).toString();
+        control.rect = ToRect(o.value(QStringLiteral("rect")));
+        control.style = ToStringList(o.value(QStringLiteral("style")));
+        control.items = ToStringList(o.value(QStringLiteral("items")));
+        dialog.controls.push_back(std::move(control));
+    }
+    return dialog;
+}
 
 const ControlTemplate* DialogTemplate::Find(int controlId) const
 {

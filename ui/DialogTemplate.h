@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QIcon>
+#include <QJsonObject>
 #include <QRect>
 #include <QString>
 #include <QStringList>
@@ -39,6 +40,10 @@ struct DialogTemplate {
 
     const ControlTemplate* Find(int controlId) const;
 };
+
+// One dialog template from its JSON object; throws std::runtime_error when the size, the
+// font, a control's kind or a rectangle is missing or malformed.
+DialogTemplate ParseDialogTemplate(const QJsonObject& object);
 
 // The dialog template with this resource id; throws std::runtime_error when there is none
 // (the resources are compiled in, so a missing one is a build fault).

@@ -20,9 +20,6 @@ const QString MainDialog::kBrowseFilter = QStringLiteral("pcm files (*.pcm);;All
 
 namespace {
 
-// The run writes the cancelled Rx here, in the working directory.
-constexpr const char* kOutputPath = "./out.pcm";
-
 QString DefaultChooseFile(QWidget* parent, const QString& filter)
 {
     // Open mode: only existing files; no read-only box exists here to hide.
@@ -36,6 +33,10 @@ MainDialog::MainDialog(QWidget* parent)
       m_hIcon(LoadResourceIcon(kApplicationIcon)),
       chooseFile_(DefaultChooseFile)
 {
+    auto* devices = ControlAs<QComboBox>(controlid::kDeviceType);
+    for (const char* name : kDeviceNames) {
+        devices->addItem(QString::fromUtf8(name));
+    }
     connect(ControlAs<QPushButton>(controlid::kRun), &QPushButton::clicked, this, &MainDialog::OnRun);
     connect(ControlAs<QPushButton>(controlid::kBrowseRx), &QPushButton::clicked, this, &MainDialog::OnBrowseRx);
     connect(ControlAs<QPushButton>(controlid::kBrowseTx), &QPushButton::clicked, this, &MainDialog::OnBrowseTx);
@@ -79,8 +80,8 @@ void MainDialog::ApplyDevicePreset()
     UpdateData(true);
     m_delay = DelayPreset(m_deviceType);
     m_tail = TailPreset(m_deviceType);
-    m_nlpDiff = 6;
-    m_nlpShift = 3;
+    m_nlpDiff = kDefaultNlpDiff;
+    m_nlpShift = kDefaultNlpShift;
     Control(controlid::kDelay)->setEnabled(!DelayPresetFixed(m_deviceType));
     UpdateData(false);
 }
@@ -115,9 +116,22 @@ void MainDialog::SetProgressRange(int count) { m_progress->setRange(0, count); }
 
 void MainDialog::SetProgressPos(int position) { m_progress->setValue(position); }
 
+RunRequest MainDialog::Request() const
+{
+    RunRequest request = DefaultRunRequest(m_deviceType);
+    TestSettings& settings = request.settings;
+    settings.txPath = m_txPath.toStdString();
+    settings.rxPath = m_rxPath.toStdString();
+    settings.delay = m_delay;
+    settings.tail = m_tail;
+    settings.nlpDiff = m_nlpDiff;
+    settings.nlpShift = m_nlpShift;
+    settings.highPass = m_highPass;
+    return request;
+}
+
 void MainDialog::OnRun()
 {
-    TestSettings settings;
     TestResults results{};
     QWidget* run = Control(controlid::kRun);
     run->setEnabled(false);
@@ -125,18 +139,9 @@ void MainDialog::OnRun()
     // A box that does not hold an integer has been pointed out to the user; running on the
     // members' older values would test settings the window no longer shows.
     if (UpdateData(true)) {
-        settings.txPath = m_txPath.toStdString();
-        settings.rxPath = m_rxPath.toStdString();
-        settings.outPath = kOutputPath;
-        settings.delay = m_delay;
-        settings.tail = m_tail;
-        settings.nlpEnable = 1;
-        settings.nlpDiff = m_nlpDiff;
-        settings.nlpShift = m_nlpShift;
-        settings.highPass = m_highPass;
-
+        const RunRequest request = Request();
         if (const std::optional<Report> report =
-                RunAndReport(settings, m_deviceType, *this, results, m_verdict)) {
+                RunAndReport(request.settings, request.deviceType, *this, results, m_verdict)) {
             m_realDelayText = QString::fromStdString(report->realDelay);
             m_erlText = QString::fromStdString(report->erl);
             m_residualText = QString::fromStdString(report->residual);

@@ -9,6 +9,7 @@
 
 #include "engine/TestUi.h"
 #include "ui/Report.h"
+#include "ui/RunRequest.h"
 #include "ui/TemplateDialog.h"
 
 class QProgressBar;
@@ -74,6 +75,9 @@ public:
     // The entries this window adds to its context menu (the About entry), in order.
     void AddSystemMenuEntries(QMenu& menu);
 
+    // The run the window's members ask for now.
+    RunRequest Request() const;
+
     // Enter runs a test; the dialog stays open. Only Escape and closing the window end it.
     void accept() override;
 
@@ -82,14 +86,14 @@ public:
     QProgressBar* m_progress = nullptr;   // 1015
     int m_delay = 80;                     // 1009, samples
     QString m_erlText;                    // 1005
-    int m_nlpShift = 3;                   // 1012, steps of 6 dB
+    int m_nlpShift = kDefaultNlpShift;    // 1012, steps of 6 dB
     QString m_realDelayText;              // 1004
     QString m_residualText;               // 1020
     QString m_rxPath;                     // 1000
     QString m_status;                     // 1014
     int m_tail = 64;                      // 1017, samples
     QString m_txPath;                     // 1001
-    int m_nlpDiff = 6;                    // 1011, dB
+    int m_nlpDiff = kDefaultNlpDiff;      // 1011, dB
     int m_highPass = 1;                   // 1025, 0 or 1
     int m_deviceType = 0;                 // 1024, row of DevicePresetTable
     int m_txGainDecrease = 0;             // 1023, dB
