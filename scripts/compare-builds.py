@@ -13,6 +13,7 @@ clipped Rx and odd lengths. Exits 1 on the first difference it finds, after prin
 import argparse
 import array
 import hashlib
+import json
 import math
 import pathlib
 import random
@@ -104,13 +105,21 @@ def run(cli, tx, rx, out, extra):
     return p.returncode, p.stdout, hashlib.sha256(data).hexdigest(), len(data)
 
 
+def restrict(new, old):
+    """new cut down to the keys that old has, recursively."""
+    if isinstance(new, dict) and isinstance(old, dict):
+        return {k: restrict(new[k], old[k]) for k in old if k in new}
+    return new
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("old")
     ap.add_argument("new")
     ap.add_argument("--work", default="/tmp/tarnwell-compare")
-    ap.add_argument("--strip-analysis", action="store_true",
-                    help="drop the new build's analysis object before comparing")
+    ap.add_argument("--only-old-keys", action="store_true",
+                    help="compare the JSON on the old build's keys only, so that keys a new "
+                         "build adds are not counted as differences")
     args = ap.parse_args()
     work = pathlib.Path(args.work)
     work.mkdir(parents=True, exist_ok=True)
@@ -121,12 +130,8 @@ def main():
             out = work / "out.pcm"
             old = run(args.old, tx, rx, out, extra)
             new = run(args.new, tx, rx, out, extra)
-            if args.strip_analysis:
-                import json
-                doc = json.loads(new[1])
-                doc.pop("analysis", None)
-                olddoc = json.loads(old[1])
-                same_json = doc == olddoc
+            if args.only_old_keys:
+                same_json = restrict(json.loads(new[1]), json.loads(old[1])) == json.loads(old[1])
             else:
                 same_json = old[1] == new[1]
             if old[0] != new[0] or not same_json or old[2:] != new[2:]:
