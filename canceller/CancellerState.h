@@ -61,6 +61,8 @@ struct FrameReport {
     std::int32_t valid = 0;        // 1 when the frame ends in AdaptNormal or AdaptFast
     double cancellation = 0.0;     // nearLevel - errorLevel, frame level scale, dB
     double residualLevel = 0.0;    // BlockLevel of the final output frame, dBm0
+    std::int32_t nlpActed = 0;     // 1 when the NLP attenuated the frame (before any bypass)
+    std::int32_t nearEndAlone = 0; // 1 when the near end was active with a quiet reference
 };
 
 }  // namespace tarnwell

@@ -113,6 +113,9 @@ void EchoCanceller::ProcessFrame(CancellerState& state, const std::int16_t* near
     const std::int16_t errorLevel = Low16(FrameEnergyLevel(output, count));
 
     UpdateControl(state, refLevel, nearLevel, errorLevel, state.adaptFlag);
+    if (refLevel <= kQuietReferenceFrameDb && nearLevel >= kActiveNearEndFrameDb) {
+        report.nearEndAlone = 1;
+    }
 
     if (state.adaptState == AdaptNormal || state.adaptState == AdaptFast) {
         report.valid = 1;
@@ -123,6 +126,7 @@ void EchoCanceller::ProcessFrame(CancellerState& state, const std::int16_t* near
     if (refLevel > kNlpReferenceFloorFrameDb && state.adaptFlag == 1) {
         report.cancellation = nearLevel - errorLevel;
         if (errorLevel < nearLevel - state.nlpDiff) {
+            report.nlpActed = 1;
             // Arithmetic shift: about 6 dB per bit, negative samples round toward -infinity.
             for (int i = 0; i < count; ++i) {
                 output[i] = Low16(output[i] >> state.nlpShift);

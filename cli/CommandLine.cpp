@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <exception>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include <CLI/CLI.hpp>
@@ -64,6 +66,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
         ->capture_default_str();
     app.add_option("--out", s.outPath, "output file: the cancelled Rx")->capture_default_str();
     app.add_flag("--json", options.json, "print one JSON object instead of the report rows");
+    app.add_option("--plots", options.plotsDir,
+                   "write the echo path, delay search and levels views into this folder (CSV, SVG, PNG)");
 
     try {
         app.parse(argc, argv);
@@ -86,8 +90,10 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
 CliRun RunCommandLine(const CliOptions& options, CliUi& ui)
 {
     CliRun run;
-    run.report = RunAndReport(options.settings, options.deviceType, ui, run.results);
+    run.report = RunAndReport(options.settings, options.deviceType, ui, run.results, kVerdictWords,
+                              &run.analysis);
     run.ok = run.report.has_value();
+    run.findings = MakeFindings(options.settings, options.deviceType, run.ok, run.results, run.analysis);
     return run;
 }
 
@@ -104,11 +110,46 @@ std::string PlainReport(const CliRun& run, const std::string& status)
         text += Row(kRowLabels.txGainDecrease, std::to_string(r.txGainDecrease));
     }
     text += Row("Status", status);
+    if (!run.findings.empty()) {
+        text += "Findings\n";
+        for (const Finding& f : run.findings) {
+            text += std::string("  ") + SeverityName(f.severity) + " " + f.code + ": " + f.text + "\n";
+        }
+    }
     return text;
 }
 
+bool WritePlots(const CliOptions& options, const CliRun& run, const PictureWriter& writer,
+                std::string& error)
+{
+    const int minimalTail = run.report ? run.report->minimalTail : 0;
+    const std::vector<ChartView> views =
+        AllViews({options.settings, minimalTail, run.analysis});
+    std::error_code code;
+    std::filesystem::create_directories(options.plotsDir, code);
+    if (code) {
+        error = options.plotsDir + ": " + code.message();
+        return false;
+    }
+    for (const ChartView& view : views) {
+        const std::string path = (std::filesystem::path(options.plotsDir) / (view.stem + ".csv")).string();
+        std::ofstream csv(path, std::ios::binary);
+        csv << ToCsv(view);
+        csv.close();
+        if (!csv) {
+            error = path + ": cannot be written";
+            return false;
+        }
+    }
+    if (!writer) {
+        error = "this build draws no pictures";
+        return false;
+    }
+    return writer(views, options.plotsDir, error);
+}
+
 int CommandLineMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-                    bool showProgress)
+                    bool showProgress, const PictureWriter& pictures)
 {
     const ParsedCommandLine parsed = ParseCommandLine(argc, argv, out, err);
     if (!parsed.options) {
@@ -119,6 +160,13 @@ int CommandLineMain(int argc, const char* const* argv, std::ostream& out, std::o
         CliUi ui(err, showProgress);
         const CliRun run = RunCommandLine(options, ui);
         ui.EndProgress();
+        if (!options.plotsDir.empty()) {
+            std::string error;
+            if (!WritePlots(options, run, pictures, error)) {
+                err << "tarnwell-cli: --plots: " << error << '\n';
+                return kExitRunFailed;
+            }
+        }
         if (options.json) {
             out << DumpJson(JsonReport(options, run, ui.Status(), ui.Messages())) << '\n';
         } else {

@@ -4,10 +4,16 @@
 // usage error.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <ostream>
+#include <string>
+#include <vector>
 
 #include "engine/TestSettings.h"
+#include "engine/AnalysisRecord.h"
+#include "ui/ChartData.h"
+#include "ui/Findings.h"
 #include "ui/Report.h"
 #include "ui/RunRequest.h"
 
@@ -23,6 +29,7 @@ inline constexpr int kExitUsage = 2;
 // command line's own choices.
 struct CliOptions : RunRequest {
     bool json = false;
+    std::string plotsDir;   // --plots: where the pictures go; empty for none
 };
 
 // Either the options of a run, or the exit status when there is nothing to run: a usage
@@ -40,15 +47,27 @@ struct CliRun {
     bool ok = false;
     TestResults results;
     std::optional<Report> report;
+    AnalysisRecord analysis;        // the run's evidence
+    std::vector<Finding> findings;  // made from it, shown after the report
 };
+
+// Draws the views into dir as SVG and PNG; false with a reason on failure. The window's chart
+// code provides it; the command line itself stays free of any display.
+using PictureWriter = std::function<bool(const std::vector<ChartView>& views, const std::string& dir,
+                                         std::string& error)>;
 
 CliRun RunCommandLine(const CliOptions& options, CliUi& ui);
 
-// The six report rows as the window labels them (only after a true result), then the status.
+// The six report rows as the window labels them (only after a true result), then the status,
+// then the findings.
 std::string PlainReport(const CliRun& run, const std::string& status);
+
+// Writes each view's CSV into dir, and its pictures through writer; false with a reason.
+bool WritePlots(const CliOptions& options, const CliRun& run, const PictureWriter& writer,
+                std::string& error);
 
 // The whole command: parse, run, print. main() only adds the real streams and the terminal test.
 int CommandLineMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-                    bool showProgress);
+                    bool showProgress, const PictureWriter& pictures = {});
 
 }  // namespace tarnwell

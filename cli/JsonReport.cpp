@@ -1,6 +1,8 @@
 #include "cli/JsonReport.h"
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 namespace tarnwell {
 
@@ -16,6 +18,102 @@ json JsonDouble(double value)
     }
     // nlohmann writes finite doubles in their shortest form that reads back exactly.
     return value;
+}
+
+namespace {
+
+template <typename T, typename Field>
+json Column(const std::vector<T>& items, Field field)
+{
+    json array = json::array();
+    for (const T& item : items) {
+        array.push_back(field(item));
+    }
+    return array;
+}
+
+// Frame levels are kept as floats: print the float's own shortest decimal, not the double's.
+json JsonFloat(float value)
+{
+    if (!std::isfinite(value)) {
+        return JsonDouble(value);
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", static_cast<double>(value));
+    return std::strtod(text, nullptr);
+}
+
+}  // namespace
+
+json JsonAnalysis(const AnalysisRecord& a, const std::vector<Finding>& findings)
+{
+    json captures = json::object();
+    captures["measured"] = a.captures.measured;
+    captures["txClipShare"] = JsonDouble(a.captures.txClipShare);
+    captures["rxClipShare"] = JsonDouble(a.captures.rxClipShare);
+    captures["txMean"] = JsonDouble(a.captures.txMean);
+    captures["rxMean"] = JsonDouble(a.captures.rxMean);
+
+    const DelaySearchRecord& d = a.delaySearch;
+    json delay = json::object();
+    delay["measured"] = d.measured;
+    delay["windowStart"] = d.windowStart;
+    delay["peakLag"] = d.peakLag;
+    delay["peak"] = JsonDouble(d.peak);
+    delay["secondLag"] = d.secondLag;
+    delay["second"] = JsonDouble(d.second);
+    delay["confidence"] = JsonDouble(d.confidence);
+    delay["bestNegativeLag"] = d.bestNegativeLag;
+    delay["bestNegative"] = JsonDouble(d.bestNegative);
+    delay["correlation"] = Column(d.correlation, [](double c) { return JsonDouble(c); });
+
+    json erl = json::object();
+    erl["measured"] = a.erl.measured;
+    erl["blocks"] = a.erl.blocks;
+    erl["qualifyingBlocks"] = a.erl.qualifyingBlocks;
+    erl["loudestTxBlock"] = JsonDouble(a.erl.loudestTxBlock);
+
+    const EchoPathRecord& p = a.echoPath;
+    json path = json::object();
+    path["measured"] = p.measured;
+    path["bulkDelay"] = p.bulkDelay;
+    path["peakTap"] = p.peakTap;
+    path["spanFirst"] = p.spanFirst;
+    path["spanLast"] = p.spanLast;
+    path["weights"] = p.weights;
+
+    const std::vector<FrameRecord>& f = a.frames;
+    json frames = json::object();
+    frames["txLevel"] = Column(f, [](const FrameRecord& r) { return JsonFloat(r.txLevel); });
+    frames["rxLevel"] = Column(f, [](const FrameRecord& r) { return JsonFloat(r.rxLevel); });
+    frames["outputLevel"] = Column(f, [](const FrameRecord& r) { return JsonFloat(r.outputLevel); });
+    frames["cancellation"] = Column(f, [](const FrameRecord& r) { return JsonFloat(r.cancellation); });
+    frames["mode"] = Column(f, [](const FrameRecord& r) { return int{r.mode}; });
+    frames["adaptState"] = Column(f, [](const FrameRecord& r) { return int{r.adaptState}; });
+    frames["nlpActed"] = Column(f, [](const FrameRecord& r) { return r.nlpActed; });
+    frames["counted"] = Column(f, [](const FrameRecord& r) { return r.counted; });
+    frames["levelFrame"] = Column(f, [](const FrameRecord& r) { return r.levelFrame; });
+    frames["rxLevelFrame"] = Column(f, [](const FrameRecord& r) { return r.rxLevelFrame; });
+    frames["nearEndAlone"] = Column(f, [](const FrameRecord& r) { return r.nearEndAlone; });
+
+    json list = json::array();
+    for (const Finding& finding : findings) {
+        json item = json::object();
+        item["code"] = finding.code;
+        item["severity"] = SeverityName(finding.severity);
+        item["text"] = finding.text;
+        list.push_back(item);
+    }
+
+    json object = json::object();
+    object["sampleCount"] = a.sampleCount;
+    object["captures"] = captures;
+    object["delaySearch"] = delay;
+    object["erl"] = erl;
+    object["echoPath"] = path;
+    object["frames"] = frames;
+    object["findings"] = list;
+    return object;
 }
 
 json JsonReport(const CliOptions& options, const CliRun& run, const std::string& status,
@@ -67,6 +165,7 @@ json JsonReport(const CliOptions& options, const CliRun& run, const std::string&
     object["settings"] = settings;
     object["results"] = results;
     object["report"] = report;
+    object["analysis"] = JsonAnalysis(run.analysis, run.findings);
     return object;
 }
 

@@ -15,6 +15,10 @@ namespace tarnwell {
 
 nlohmann::ordered_json JsonDouble(double value);
 
+// The analysis object: the captures' checks, the delay curve, the ERL blocks, the echo path,
+// the per-frame series (one array per quantity) and the findings.
+nlohmann::ordered_json JsonAnalysis(const AnalysisRecord& analysis, const std::vector<Finding>& findings);
+
 // Keys in the order of the records they come from.
 nlohmann::ordered_json JsonReport(const CliOptions& options, const CliRun& run,
                                   const std::string& status,

@@ -1,12 +1,20 @@
-// tarnwell-cli: the headless front end. Everything but the real streams and the terminal
-// test lives in tarnwell_cli_core, so the tests run the same code in-process.
+// tarnwell-cli: the headless front end. Everything but the real streams, the terminal test and
+// the picture drawing lives in tarnwell_cli_core, so the tests run the same code in-process.
 #include <unistd.h>
 
 #include <iostream>
 
 #include "cli/CommandLine.h"
+#ifdef TARNWELL_WITH_CHARTS
+#include "ui/ChartRenderer.h"
+#endif
 
 int main(int argc, char** argv)
 {
-    return tarnwell::CommandLineMain(argc, argv, std::cout, std::cerr, isatty(STDERR_FILENO) == 1);
+    tarnwell::PictureWriter pictures;
+#ifdef TARNWELL_WITH_CHARTS
+    pictures = tarnwell::RenderPictures;
+#endif
+    return tarnwell::CommandLineMain(argc, argv, std::cout, std::cerr, isatty(STDERR_FILENO) == 1,
+                                     pictures);
 }

@@ -5,12 +5,14 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <new>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "canceller/FixedPoint.h"
 #include "engine/FileHandle.h"
 #include "engine/PassStatistics.h"
 #include "engine/SampleBuffer.h"
@@ -27,6 +29,61 @@ constexpr int kLagCount = 1800;
 constexpr double kLevelFloor = -100.0;  // dBm0; a window must be louder to be chosen
 
 constexpr int kErlBlock = 800;  // samples per ERL block pair (100 ms)
+
+// The second peak of the lag curve must lie further than this from the first: nearer lags
+// are the same echo, smeared by the echo path and the template's own autocorrelation.
+constexpr int kSecondPeakDistance = 8;
+
+// Full scale as a capture shows it: either extreme of the int16 range (and -32767, the
+// canceller's own negative limit, which a clipping recorder may also use).
+constexpr bool AtFullScale(std::int16_t x) { return x >= 32767 || x <= -32767; }
+
+void CheckCapture(const std::int16_t* samples, int count, double& clipShare, double& mean)
+{
+    std::int64_t sum = 0;  // exact: at most 2^30 samples of at most 2^15
+    std::int64_t clipped = 0;
+    for (int i = 0; i < count; ++i) {
+        sum += samples[i];
+        clipped += AtFullScale(samples[i]) ? 1 : 0;
+    }
+    clipShare = count > 0 ? static_cast<double>(clipped) / count : 0.0;
+    mean = count > 0 ? static_cast<double>(sum) / count : 0.0;
+}
+
+// The weights as the filter applies them, and where the echo path's energy lies.
+void RecordEchoPath(const CancellerState& state, EchoPathRecord& path)
+{
+    path.measured = true;
+    path.bulkDelay = state.bulkDelay;
+    path.weights.resize(static_cast<std::size_t>(state.tail));
+    double energy = 0.0;
+    std::int32_t peak = 0;
+    for (int j = 0; j < state.tail; ++j) {
+        const std::int16_t w = fixedpoint::SaturateInt16(state.coefficients[j] >> 4);
+        path.weights[static_cast<std::size_t>(j)] = w;
+        energy += static_cast<double>(w) * w;
+        if (fixedpoint::Magnitude(w) > peak) {
+            peak = fixedpoint::Magnitude(w);
+            path.peakTap = j;
+        }
+    }
+    if (energy <= 0.0) {
+        return;
+    }
+    // 0.5 % of the energy may lie before the span and 0.5 % after it.
+    double cumulative = 0.0;
+    for (int j = 0; j < state.tail; ++j) {
+        const double w = path.weights[static_cast<std::size_t>(j)];
+        cumulative += w * w;
+        if (path.spanFirst < 0 && cumulative > 0.005 * energy) {
+            path.spanFirst = j;
+        }
+        if (cumulative >= 0.995 * energy) {
+            path.spanLast = j;
+            break;
+        }
+    }
+}
 
 // Everything one run holds. Its destructor is the one place that lets go of it, so every way
 // out of the run releases the buffers and then closes the Rx capture, the Tx capture and the
@@ -136,7 +193,8 @@ int CountVoiceBlocks(const DspToolkit& dsp, const std::int16_t* tx, int count)
 // over the open files and both working buffers (count samples each) once the ERL gate has
 // been passed; whatever it allocates belongs in RunResources so that the run releases it.
 Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settings,
-                            TestResults& results, TestUi& ui, RunResources& run, int count)
+                            TestResults& results, TestUi& ui, RunResources& run, int count,
+                            AnalysisRecord* analysis)
 {
     ui.SetProgressRange(count);
     ui.SetProgressPos(0);
@@ -161,6 +219,9 @@ Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settin
     std::array<std::int16_t, kFrameLength> txTail{};
 
     PassStatistics stats;
+    if (analysis != nullptr) {
+        analysis->frames.reserve(static_cast<std::size_t>(count / kFrameLength + 1));
+    }
     for (int p = 0; p < count; p += kFrameLength) {
         const std::int16_t* nearFrame = rx + p;
         const std::int16_t* referenceFrame = tx + p;
@@ -182,6 +243,22 @@ Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settin
             stats.AddTxLevel(engine.BlockLevel(referenceFrame, kFrameLength));
         }
 
+        if (analysis != nullptr) {
+            FrameRecord frame;
+            frame.txLevel = static_cast<float>(engine.BlockLevel(referenceFrame, kFrameLength));
+            frame.rxLevel = static_cast<float>(engine.BlockLevel(nearFrame, kFrameLength));
+            frame.outputLevel = static_cast<float>(engine.BlockLevel(run.frame.data(), kFrameLength));
+            frame.cancellation = static_cast<float>(report.cancellation);
+            frame.mode = static_cast<std::int8_t>(state.mode);
+            frame.adaptState = static_cast<std::int8_t>(state.adaptState);
+            frame.nlpActed = report.nlpActed != 0;
+            frame.counted = PassStatistics::Counts(report);
+            frame.levelFrame = PassStatistics::InSecondHalf(p, count);
+            frame.rxLevelFrame = frame.levelFrame && PassStatistics::RxLevelApplies(report);
+            frame.nearEndAlone = report.nearEndAlone != 0;
+            analysis->frames.push_back(frame);
+        }
+
         // A lost output frame would be corrupted data reported as a finished run.
         ConvertLittleEndian(run.frame.data(), run.frame.size());
         if (!run.output.WriteAll(run.frame.data(), run.frame.ByteSize())) {
@@ -191,12 +268,15 @@ Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settin
     }
 
     stats.Finish(settings, results);
+    if (analysis != nullptr) {
+        RecordEchoPath(state, analysis->echoPath);
+    }
     return {true, nullptr};
 }
 
 // Everything of the run after the settings check. Allocation failures propagate to RunTest.
 Outcome RunCaptures(const EchoTester& engine, const TestSettings& settings, TestResults& results,
-                    TestUi& ui, RunResources& run)
+                    TestUi& ui, RunResources& run, AnalysisRecord* analysis)
 {
     if (!OpenFiles(settings, run)) {
         return Failed(testmessages::kCheckFiles);
@@ -222,6 +302,13 @@ Outcome RunCaptures(const EchoTester& engine, const TestSettings& settings, Test
     if (!ReadSamples(run.rx, run.rawRx) || !ReadSamples(run.tx, run.rawTx)) {
         return Failed(testmessages::kCheckFiles);
     }
+    if (analysis != nullptr) {
+        analysis->sampleCount = count;
+        CaptureChecks& checks = analysis->captures;
+        checks.measured = true;
+        CheckCapture(run.rawTx.data(), count, checks.txClipShare, checks.txMean);
+        CheckCapture(run.rawRx.data(), count, checks.rxClipShare, checks.rxMean);
+    }
     run.rxWork = SampleBuffer(count);
     run.txWork = SampleBuffer(count);
     if (settings.highPass != 0) {
@@ -242,7 +329,8 @@ Outcome RunCaptures(const EchoTester& engine, const TestSettings& settings, Test
     }
 
     // Stored even when it is a failure.
-    results.delay = engine.EstimateDelay(run.rxWork.data(), run.txWork.data(), count);
+    results.delay = engine.EstimateDelay(run.rxWork.data(), run.txWork.data(), count,
+                                         analysis != nullptr ? &analysis->delaySearch : nullptr);
     if (results.delay <= 0) {
         return Failed(testmessages::kDelayFailed);
     }
@@ -250,14 +338,15 @@ Outcome RunCaptures(const EchoTester& engine, const TestSettings& settings, Test
         results.delayOk = 1;
     }
 
-    results.erl = engine.EstimateErl(run.txWork.data(), run.rxWork.data(), count, results.delay);
+    results.erl = engine.EstimateErl(run.txWork.data(), run.rxWork.data(), count, results.delay,
+                                     analysis != nullptr ? &analysis->erl : nullptr);
     if (!testthresholds::PassesErlGate(results.erl)) {
         // The one failure that still reports: the delay and the ERL are worth showing.
         return {true, testmessages::kErlGate};
     }
     results.erlOk = 1;
 
-    return RunCancellationPass(engine, settings, results, ui, run, count);
+    return RunCancellationPass(engine, settings, results, ui, run, count, analysis);
 }
 
 }  // namespace
@@ -283,28 +372,64 @@ int EchoTester::FindLoudestSegment(const std::int16_t* tx, int count, DelayTempl
     return chosen;
 }
 
-int EchoTester::EstimateDelay(const std::int16_t* rx, const std::int16_t* tx, int count) const
+int EchoTester::EstimateDelay(const std::int16_t* rx, const std::int16_t* tx, int count,
+                              DelaySearchRecord* record) const
 {
     DelayTemplate segment{};
     const int origin = FindLoudestSegment(tx, count, segment);
     if (origin <= 0) {
         return 0;
     }
+    if (record != nullptr) {
+        record->measured = true;
+        record->windowStart = origin;
+        record->correlation.assign(kLagCount, 0.0);
+    }
     double bestCorrelation = 0.0;
     int delay = 0;
     for (int lag = 0; lag < kLagCount; ++lag) {
         const double c = std::fabs(BlockCorrelation(rx + origin + lag, segment.data(), kSegmentLength));
+        if (record != nullptr) {
+            record->correlation[static_cast<std::size_t>(lag)] = c;
+        }
         if (c > bestCorrelation) {  // strict: the smallest of equal lags wins; NaN never does
             bestCorrelation = c;
             delay = lag;
+        }
+    }
+    if (record != nullptr) {
+        record->peakLag = delay;
+        record->peak = bestCorrelation;
+        for (int lag = 0; lag < kLagCount; ++lag) {
+            const double c = record->correlation[static_cast<std::size_t>(lag)];
+            if (std::abs(lag - delay) > kSecondPeakDistance && c > record->second) {
+                record->second = c;
+                record->secondLag = lag;
+            }
+        }
+        if (bestCorrelation > 0.0) {
+            record->confidence = record->second > 0.0 ? bestCorrelation / record->second
+                                                      : std::numeric_limits<double>::infinity();
+        }
+        // Rx ahead of Tx: a window starts at count / 2 or later, so origin - lag stays >= 0.
+        for (int lag = 1; lag < kLagCount; ++lag) {
+            const double c = std::fabs(BlockCorrelation(rx + origin - lag, segment.data(), kSegmentLength));
+            if (c > record->bestNegative) {
+                record->bestNegative = c;
+                record->bestNegativeLag = lag;
+            }
         }
     }
     return delay;
 }
 
 double EchoTester::EstimateErl(const std::int16_t* tx, const std::int16_t* rx, int count,
-                               int delay) const
+                               int delay, ErlRecord* record) const
 {
+    if (record != nullptr) {
+        record->measured = true;
+        record->loudestTxBlock = -std::numeric_limits<double>::infinity();
+    }
     if (delay < 0) {
         return 0.0;  // never read before the start of the Rx capture
     }
@@ -322,6 +447,11 @@ double EchoTester::EstimateErl(const std::int16_t* tx, const std::int16_t* rx, i
         const std::int16_t* r = rx + delay + k * kErlBlock;
         const double txLevel = BlockLevel(t, kErlBlock);
         const double rxLevel = BlockLevel(r, kErlBlock);
+        if (record != nullptr) {
+            ++record->blocks;
+            record->qualifyingBlocks += testthresholds::QualifiesForErl(txLevel) ? 1 : 0;
+            record->loudestTxBlock = std::max(record->loudestTxBlock, txLevel);
+        }
         if (testthresholds::QualifiesForErl(txLevel)) {
             const double c = std::fabs(BlockCorrelation(t, r, kErlBlock));
             if (c > bestCorrelation) {  // strict: the earliest of equal pairs wins
@@ -333,7 +463,8 @@ double EchoTester::EstimateErl(const std::int16_t* tx, const std::int16_t* rx, i
     return erl;
 }
 
-bool EchoTester::RunTest(const TestSettings& settings, TestResults& results, TestUi& ui) const
+bool EchoTester::RunTest(const TestSettings& settings, TestResults& results, TestUi& ui,
+                         AnalysisRecord* analysis) const
 {
     // Out-of-range settings end the run silently: no status, no message, no file touched.
     if (!SettingsInRange(settings)) {
@@ -342,7 +473,7 @@ bool EchoTester::RunTest(const TestSettings& settings, TestResults& results, Tes
     RunResources run;
     Outcome outcome;
     try {
-        outcome = RunCaptures(*this, settings, results, ui, run);
+        outcome = RunCaptures(*this, settings, results, ui, run, analysis);
     } catch (const std::bad_alloc&) {
         outcome = Failed(testmessages::kNoMemory);
     }

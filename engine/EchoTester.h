@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "canceller/EchoCanceller.h"
+#include "engine/AnalysisRecord.h"
 #include "engine/TestSettings.h"
 #include "engine/TestUi.h"
 
@@ -20,7 +21,9 @@ public:
     ~EchoTester() override = default;
 
     // Echo delay in samples (1..1799), or 0 when none was found. Both captures hold count samples.
-    int EstimateDelay(const std::int16_t* rx, const std::int16_t* tx, int count) const;
+    // With a record, the whole lag curve and the negative lags are kept as evidence.
+    int EstimateDelay(const std::int16_t* rx, const std::int16_t* tx, int count,
+                      DelaySearchRecord* record = nullptr) const;
 
     // Start of the Tx window loudest in the upper voice band (0 when none); fills the template
     // with the unfiltered samples of that window.
@@ -28,10 +31,13 @@ public:
 
     // ERL in dB from the best-correlated 800-sample block pair at the given delay; 0.0 when none.
     // Note the order: Tx first.
-    double EstimateErl(const std::int16_t* tx, const std::int16_t* rx, int count, int delay) const;
+    double EstimateErl(const std::int16_t* tx, const std::int16_t* rx, int count, int delay,
+                       ErlRecord* record = nullptr) const;
 
     // The whole test. results must be zeroed by the caller. True when results are to be reported.
-    bool RunTest(const TestSettings& settings, TestResults& results, TestUi& ui) const;
+    // With an analysis record the run also keeps its evidence there; the results are the same.
+    bool RunTest(const TestSettings& settings, TestResults& results, TestUi& ui,
+                 AnalysisRecord* analysis = nullptr) const;
 };
 
 }  // namespace tarnwell

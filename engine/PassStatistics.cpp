@@ -12,9 +12,14 @@ constexpr double kTxLevelHigh = -3.0;         // dBm0
 constexpr double kMaxTxOverRx = 6.0;          // dB
 }  // namespace
 
+bool PassStatistics::Counts(const FrameReport& report)
+{
+    return report.valid != 0 && report.cancellation > kCountedCancellation;
+}
+
 void PassStatistics::CountFrame(const FrameReport& report, TestResults& results)
 {
-    if (report.valid != 0 && report.cancellation > kCountedCancellation) {
+    if (Counts(report)) {
         results.cancellation += report.cancellation;
         results.residualLevel += report.residualLevel;
         ++countedFrames;

@@ -15,6 +15,7 @@ public:
     // A frame counts when the canceller adapted at normal or fast speed and measured more
     // than 2 dB of cancellation; its figures are added into results.
     void CountFrame(const FrameReport& report, TestResults& results);
+    static bool Counts(const FrameReport& report);
 
     // Only frames that start after the middle of the capture feed the level averages.
     static bool InSecondHalf(int position, int count) { return position > count / 2; }

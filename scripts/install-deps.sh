@@ -5,8 +5,10 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build make pkg-config
   qt6-base-dev libgl-dev fonts-dejavu-core
+  qt6-charts-dev qt6-svg-dev libqt6opengl6-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
+  libspandsp-dev
 )
 
 missing=()

@@ -82,11 +82,12 @@ Report MakeReport(const TestResults& r, int deviceType, const VerdictWords& word
 }
 
 std::optional<Report> RunAndReport(const TestSettings& settings, int deviceType, TestUi& ui,
-                                   TestResults& results, const VerdictWords& words)
+                                   TestResults& results, const VerdictWords& words,
+                                   AnalysisRecord* analysis)
 {
     ui.SetStatus(testmessages::kPleaseWait);
     const EchoTester tester;
-    if (!tester.RunTest(settings, results, ui)) {
+    if (!tester.RunTest(settings, results, ui, analysis)) {
         if (!SettingsInRange(settings)) {
             ui.SetStatus(testmessages::kTestFailed);
             ui.ShowMessage(testmessages::kCheckSettings);

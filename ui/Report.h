@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "engine/AnalysisRecord.h"
 #include "engine/TestSettings.h"
 #include "engine/TestUi.h"
 
@@ -65,7 +66,9 @@ Report MakeReport(const TestResults& r, int deviceType, const VerdictWords& word
 // result the report and "Finished". Settings the engine refused silently end in
 // "Test failed" with the settings message, so the wait text never stays on screen.
 // results must be zeroed; returns the report only when the run returned true.
+// With an analysis record, the run's evidence is kept there as well.
 std::optional<Report> RunAndReport(const TestSettings& settings, int deviceType, TestUi& ui,
-                                   TestResults& results, const VerdictWords& words = kVerdictWords);
+                                   TestResults& results, const VerdictWords& words = kVerdictWords,
+                                   AnalysisRecord* analysis = nullptr);
 
 }  // namespace tarnwell

@@ -16,3 +16,9 @@ add_library(tarnwell_ui STATIC
 set_target_properties(tarnwell_ui PROPERTIES AUTOMOC ON AUTORCC ON)
 target_include_directories(tarnwell_ui PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(tarnwell_ui PUBLIC tarnwell_report Qt6::Widgets)
+
+# The chart code shared by the window's details views and tarnwell-cli --plots.
+find_package(Qt6 REQUIRED COMPONENTS Charts Svg)
+add_library(tarnwell_charts STATIC ${CMAKE_CURRENT_LIST_DIR}/ChartRenderer.cpp)
+target_include_directories(tarnwell_charts PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(tarnwell_charts PUBLIC tarnwell_report Qt6::Widgets Qt6::Charts Qt6::Svg)

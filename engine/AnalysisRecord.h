@@ -1,0 +1,78 @@
+// AnalysisRecord: the evidence behind a run's numbers, filled by the run as it goes and never
+// read back by it, so a run with a record gives the same bits as a run without one. What a
+// run did not reach stays unmeasured (the `measured` flags), never a made-up value.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace tarnwell {
+
+// The lag search of the delay estimate: |correlation| of the Tx template with Rx at each lag.
+struct DelaySearchRecord {
+    bool measured = false;            // false: no Tx window was chosen, nothing was correlated
+    int windowStart = 0;              // start of the chosen 600-sample Tx window, samples
+    std::vector<double> correlation;  // |c| at lags 0..1799; NaN where the Rx window is silent
+    int peakLag = 0;                  // lag of the highest |c| (the reported delay when > 0)
+    double peak = 0.0;
+    int secondLag = -1;               // highest |c| more than 8 samples from the peak; -1: none
+    double second = 0.0;
+    double confidence = 0.0;          // peak / second; +inf when only the peak is above 0, 0 without a peak
+    // Rx against the template at negative lags (Rx ahead of Tx): swapped files peak here
+    // higher than at any positive lag.
+    double bestNegative = 0.0;
+    int bestNegativeLag = 0;          // samples by which Rx leads Tx, 1..1799
+};
+
+// The canceller's impulse response at the end of the pass.
+struct EchoPathRecord {
+    bool measured = false;             // false: the pass did not run
+    int bulkDelay = 0;                 // samples; tap j sits at bulkDelay + j
+    std::vector<std::int16_t> weights; // Q15, as the filter applies them: c >> 4 saturated
+    int peakTap = -1;                  // largest |weight|, first on ties; -1 when all are zero
+    int spanFirst = -1;                // first and last tap of the span holding 99 % of the
+    int spanLast = -1;                 // weights' energy; -1 when all are zero
+};
+
+// One 10 ms frame of the pass.
+struct FrameRecord {
+    float txLevel = 0.0F;       // dBm0 of the reference frame (-inf for silence)
+    float rxLevel = 0.0F;       // dBm0 of the near-end frame
+    float outputLevel = 0.0F;   // dBm0 of the output frame
+    float cancellation = 0.0F;  // the canceller's own figure, frame level scale dB (0: none)
+    std::int8_t mode = 0;       // canceller mode after the frame (-1 idle .. 2 converged)
+    std::int8_t adaptState = 0; // 13, 15 or 16
+    bool nlpActed = false;      // the NLP attenuated this frame
+    bool counted = false;       // entered the cancellation and residual averages
+    bool levelFrame = false;    // second half: its Tx level feeds the Tx average
+    bool rxLevelFrame = false;  // and its Rx level the Rx average (canceller reported nothing)
+    bool nearEndAlone = false;  // the canceller saw the near end active with a quiet reference
+};
+
+// The captures as read, before any filter.
+struct CaptureChecks {
+    bool measured = false;
+    double txClipShare = 0.0;   // share of samples at full scale (+32767 or -32768/-32767), 0..1
+    double rxClipShare = 0.0;
+    double txMean = 0.0;        // sample units
+    double rxMean = 0.0;
+};
+
+// What the ERL estimate looked at.
+struct ErlRecord {
+    bool measured = false;          // false: the estimate was not reached
+    int blocks = 0;                 // 800-sample block pairs examined
+    int qualifyingBlocks = 0;       // Tx blocks strictly between -20 and -10 dBm0
+    double loudestTxBlock = 0.0;    // dBm0 of the loudest Tx block, -inf if all are silent
+};
+
+struct AnalysisRecord {
+    int sampleCount = 0;            // N, samples of each capture the run used
+    CaptureChecks captures;
+    DelaySearchRecord delaySearch;
+    ErlRecord erl;
+    EchoPathRecord echoPath;
+    std::vector<FrameRecord> frames;  // one per frame of the pass, in time order
+};
+
+}  // namespace tarnwell

@@ -1,0 +1,189 @@
+#include "ui/ChartData.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "canceller/CancellerState.h"
+
+namespace tarnwell {
+
+namespace {
+
+constexpr double kSamplesPerMs = 8.0;
+constexpr double kSampleRate = 8000.0;
+constexpr double kLevelFloor = -100.0;   // dBm0; silence is drawn here, its CSV keeps -inf
+
+double Drawable(double level) { return std::isfinite(level) ? level : kLevelFloor; }
+
+void NotMeasured(ChartView& view, const char* reason)
+{
+    view.measured = false;
+    view.unmeasuredReason = reason;
+}
+
+}  // namespace
+
+ChartView EchoPathView(const ChartInput& input)
+{
+    const TestSettings& s = input.settings;
+    const EchoPathRecord& path = input.analysis.echoPath;
+    ChartView view;
+    view.stem = "echo-path";
+    view.title = "Echo path: the canceller's weights at the end of the pass";
+    view.xLabel = "Delay (samples; 8 per ms)";
+    view.yLabel = "Weight (Q15)";
+    view.columns = {"delay_samples", "delay_ms", "weight_q15"};
+    if (!path.measured) {
+        NotMeasured(view, "The cancellation pass did not run, so there is no echo path.");
+        return view;
+    }
+    view.measured = true;
+    ChartSeries weights{"weight", {}, {}, false};
+    for (std::size_t j = 0; j < path.weights.size(); ++j) {
+        const double at = path.bulkDelay + static_cast<double>(j);
+        weights.x.push_back(at);
+        weights.y.push_back(path.weights[j]);
+        view.rows.push_back({at, at / kSamplesPerMs, static_cast<double>(path.weights[j])});
+    }
+    view.series.push_back(std::move(weights));
+    view.spans.push_back({static_cast<double>(path.bulkDelay),
+                          static_cast<double>(path.bulkDelay + static_cast<int>(path.weights.size())),
+                          "tail window", 0});
+    if (path.spanFirst >= 0) {
+        view.spans.push_back({static_cast<double>(path.bulkDelay + path.spanFirst),
+                              static_cast<double>(path.bulkDelay + path.spanLast), "99 % of the energy", 1});
+    }
+    view.marks.push_back({static_cast<double>(s.delay), "bulk delay"});
+    view.marks.push_back({static_cast<double>(s.delay + input.minimalTail), "recommended tail"});
+    return view;
+}
+
+ChartView DelaySearchView(const ChartInput& input)
+{
+    const TestSettings& s = input.settings;
+    const DelaySearchRecord& d = input.analysis.delaySearch;
+    ChartView view;
+    view.stem = "delay-search";
+    view.title = "Delay search: |correlation| of the Tx template with Rx";
+    view.xLabel = "Lag (ms)";
+    view.yLabel = "|correlation|";
+    view.columns = {"lag_samples", "lag_ms", "abs_correlation"};
+    if (!d.measured) {
+        NotMeasured(view, "No Tx window was loud enough in the upper band, so no lag was searched.");
+        return view;
+    }
+    view.measured = true;
+    ChartSeries curve{"|correlation|", {}, {}, false};
+    for (std::size_t lag = 0; lag < d.correlation.size(); ++lag) {
+        const double ms = static_cast<double>(lag) / kSamplesPerMs;
+        const double c = d.correlation[lag];
+        curve.x.push_back(ms);
+        curve.y.push_back(std::isfinite(c) ? c : 0.0);
+        view.rows.push_back({static_cast<double>(lag), ms, c});
+    }
+    view.series.push_back(std::move(curve));
+    view.series.push_back({"peak", {d.peakLag / kSamplesPerMs}, {d.peak}, true});
+    if (d.secondLag >= 0) {
+        view.series.push_back({"second peak", {d.secondLag / kSamplesPerMs}, {d.second}, true});
+    }
+    // The window inside which the delay verdict reads OK: bulk < delay < bulk + tail - 48.
+    const double first = (s.delay + 1) / kSamplesPerMs;
+    const double last = (s.delay + s.tail - 49) / kSamplesPerMs;
+    if (first <= last) {
+        view.spans.push_back({first, last, "canceller's window", 0});
+    }
+    return view;
+}
+
+ChartView LevelsView(const ChartInput& input)
+{
+    const std::vector<FrameRecord>& frames = input.analysis.frames;
+    ChartView view;
+    view.stem = "levels";
+    view.title = "Levels over time";
+    view.xLabel = "Time (s)";
+    view.yLabel = "Level (dBm0) / cancellation (dB)";
+    view.columns = {"time_s", "tx_dBm0", "rx_dBm0", "output_dBm0", "cancellation_dB", "mode",
+                    "adapt_state", "nlp_acted", "counted", "level_frame", "rx_level_frame"};
+    if (frames.empty()) {
+        NotMeasured(view, "The cancellation pass did not run, so there are no frame levels.");
+        return view;
+    }
+    view.measured = true;
+    ChartSeries tx{"Tx", {}, {}, false};
+    ChartSeries rx{"Rx", {}, {}, false};
+    ChartSeries output{"output", {}, {}, false};
+    ChartSeries cancellation{"cancellation", {}, {}, false};
+    ChartSeries counted{"frames in the averages", {}, {}, true};
+    int bandStart = 0;
+    for (std::size_t k = 0; k < frames.size(); ++k) {
+        const FrameRecord& f = frames[k];
+        const double t = static_cast<double>(k) * kFrameLength / kSampleRate;
+        tx.x.push_back(t);
+        tx.y.push_back(Drawable(f.txLevel));
+        rx.x.push_back(t);
+        rx.y.push_back(Drawable(f.rxLevel));
+        output.x.push_back(t);
+        output.y.push_back(Drawable(f.outputLevel));
+        cancellation.x.push_back(t);
+        cancellation.y.push_back(f.cancellation);
+        if (f.counted) {
+            counted.x.push_back(t);
+            counted.y.push_back(f.cancellation);
+        }
+        view.rows.push_back({t, f.txLevel, f.rxLevel, f.outputLevel, f.cancellation,
+                             static_cast<double>(f.mode), static_cast<double>(f.adaptState),
+                             f.nlpActed ? 1.0 : 0.0, f.counted ? 1.0 : 0.0, f.levelFrame ? 1.0 : 0.0,
+                             f.rxLevelFrame ? 1.0 : 0.0});
+        // One band per run of frames in the same canceller mode.
+        const bool last = k + 1 == frames.size();
+        if (last || frames[k + 1].mode != f.mode) {
+            static const char* const kModeNames[] = {"idle", "hold", "training", "converged"};
+            const int mode = f.mode;
+            const double from = static_cast<double>(bandStart) * kFrameLength / kSampleRate;
+            const double to = static_cast<double>(k + 1) * kFrameLength / kSampleRate;
+            if (mode >= ModeIdle && mode <= ModeConverged) {
+                view.spans.push_back({from, to, kModeNames[mode + 1], 2 + mode + 1});
+            }
+            bandStart = static_cast<int>(k) + 1;
+        }
+    }
+    view.series = {std::move(tx), std::move(rx), std::move(output), std::move(cancellation),
+                   std::move(counted)};
+    view.marks.push_back({static_cast<double>(input.analysis.sampleCount / 2) / kSampleRate,
+                          "level averages from here"});
+    return view;
+}
+
+std::vector<ChartView> AllViews(const ChartInput& input)
+{
+    return {EchoPathView(input), DelaySearchView(input), LevelsView(input)};
+}
+
+std::string ToCsv(const ChartView& view)
+{
+    std::string text;
+    for (std::size_t i = 0; i < view.columns.size(); ++i) {
+        text += (i == 0 ? "" : ",") + view.columns[i];
+    }
+    text += '\n';
+    for (const std::vector<double>& row : view.rows) {
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            char cell[32];
+            const double v = row[i];
+            if (std::isnan(v)) {
+                std::snprintf(cell, sizeof cell, "nan");
+            } else if (std::isinf(v)) {
+                std::snprintf(cell, sizeof cell, v > 0 ? "inf" : "-inf");
+            } else {
+                std::snprintf(cell, sizeof cell, "%.10g", v);
+            }
+            text += (i == 0 ? "" : ",");
+            text += cell;
+        }
+        text += '\n';
+    }
+    return text;
+}
+
+}  // namespace tarnwell

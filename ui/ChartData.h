@@ -1,0 +1,62 @@
+// ChartData: the three pictures of a run's evidence as plain data (no Qt): the echo path, the
+// delay search and the levels over time. Each view holds its curves, its marks and shaded
+// spans, and the table its CSV export writes. The window and the command line draw from it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/AnalysisRecord.h"
+#include "engine/TestSettings.h"
+
+namespace tarnwell {
+
+struct ChartSeries {
+    std::string name;
+    std::vector<double> x;
+    std::vector<double> y;
+    bool points = false;   // drawn as marks rather than a line
+};
+
+struct ChartMark {         // a vertical line at x
+    double x = 0.0;
+    std::string label;
+};
+
+struct ChartSpan {         // a shaded x range
+    double from = 0.0;
+    double to = 0.0;
+    std::string label;
+    int tone = 0;          // which of a few fills: 0 window, 1 span, 2..5 canceller modes
+};
+
+struct ChartView {
+    std::string stem;      // file name without extension: "echo-path"
+    std::string title;
+    std::string xLabel;
+    std::string yLabel;
+    std::vector<ChartSeries> series;
+    std::vector<ChartMark> marks;
+    std::vector<ChartSpan> spans;
+    bool measured = false;          // false: the run did not reach what this view shows
+    std::string unmeasuredReason;   // then, why
+    // The CSV table: a header naming each column with its unit, then the rows.
+    std::vector<std::string> columns;
+    std::vector<std::vector<double>> rows;
+};
+
+struct ChartInput {
+    const TestSettings& settings;
+    int minimalTail;                 // the recommended tail, samples
+    const AnalysisRecord& analysis;
+};
+
+ChartView EchoPathView(const ChartInput& input);
+ChartView DelaySearchView(const ChartInput& input);
+ChartView LevelsView(const ChartInput& input);
+std::vector<ChartView> AllViews(const ChartInput& input);
+
+// The view's table as CSV text; non-finite values as "nan", "inf", "-inf".
+std::string ToCsv(const ChartView& view);
+
+}  // namespace tarnwell

@@ -1,0 +1,253 @@
+#include "ui/Findings.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+
+#include "canceller/CancellerState.h"
+#include "engine/TestThresholds.h"
+#include "ui/Report.h"
+
+namespace tarnwell {
+
+namespace {
+
+using namespace findingthresholds;
+
+template <typename... Args>
+std::string Format(const char* format, Args... args)
+{
+    char buffer[512];
+    std::snprintf(buffer, sizeof buffer, format, args...);
+    return buffer;
+}
+
+// The findings of one run, in the order a reader should meet them.
+class FindingList {
+public:
+    void Add(const char* code, Severity severity, std::string text)
+    {
+        list_.push_back({code, severity, std::move(text)});
+    }
+    std::vector<Finding> Take() { return std::move(list_); }
+
+private:
+    std::vector<Finding> list_;
+};
+
+// The delay verdict's rule: bulk < delay < bulk + tail - 48.
+void DelayReason(const TestSettings& s, const TestResults& r, FindingList& out)
+{
+    const int first = s.delay + 1;
+    const int last = s.delay + s.tail - 49;
+    std::string text;
+    if (first <= last) {
+        text = Format("Real Delay %d smp is outside %d\u2013%d smp, the window that bulk delay %d "
+                      "and tail %d cover",
+                      r.delay, first, last, s.delay, s.tail);
+    } else {
+        text = Format("Real Delay %d smp cannot be inside the canceller's window: with bulk delay %d, "
+                      "tail %d leaves no delay more than 48 smp before its end",
+                      r.delay, s.delay, s.tail);
+    }
+    if (r.delay <= s.delay) {
+        text += Format("; lower the bulk delay below %d", r.delay);
+    } else {
+        text += Format("; raise the tail to at least %d", r.delay - s.delay + 49);
+    }
+    out.Add("delay-window", Severity::Warning, text);
+}
+
+void ErlReasons(const TestResults& r, const AnalysisRecord& a, FindingList& out)
+{
+    out.Add("erl-gate", Severity::Warning,
+            Format("Cancellation did not run: ERL %.2f dB is not above 6 dB, so the canceller was "
+                   "stopped and the output file is empty",
+                   r.erl));
+    if (a.erl.measured && a.erl.qualifyingBlocks == 0) {
+        const bool tooLoud = a.erl.loudestTxBlock >= -10.0;
+        out.Add("tx-level-for-erl", Severity::Warning,
+                Format("No 100 ms Tx block lies between -20 and -10 dBm0 (the loudest is %.1f dBm0), "
+                       "so the ERL could not be measured; %s the Tx level of the test signal",
+                       a.erl.loudestTxBlock, tooLoud ? "lower" : "raise"));
+    }
+}
+
+void ResidualReason(const TestSettings& s, const TestResults& r, FindingList& out)
+{
+    if (r.residualLevel == 0.0) {
+        out.Add("residual-check", Severity::Warning,
+                "Residual level not available: no frame measured more than 2 dB of cancellation "
+                "while the canceller adapted at normal or fast speed");
+        return;
+    }
+    std::string text;
+    if (!(r.cancellation > static_cast<double>(s.nlpDiff))) {
+        text = Format("cancellation %.2f dB is not above NLP diff %d dB", r.cancellation, s.nlpDiff);
+    }
+    if (r.residualLevel >= -50.0) {  // NaN and -inf count as below, as the verdict takes them
+        text += Format("%sresidual %.2f dBm is not below -50 dBm", text.empty() ? "" : "; ",
+                       r.residualLevel);
+    }
+    if (!text.empty()) {
+        text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+    }
+    out.Add("residual-check", Severity::Warning,
+            "Residual level CHECK: " + text + Format(" (OK needs cancellation above %d dB and residual "
+                                                     "below -50 dBm)",
+                                                     s.nlpDiff));
+}
+
+void LevelsReason(const TestResults& r, FindingList& out)
+{
+    if (r.txLevel == 0.0 || r.rxLevel == 0.0) {
+        out.Add("levels-check", Severity::Warning,
+                "Levels not available: the second half of the captures has 10 or fewer speech "
+                "blocks above -40 dBm in Tx, or in the Rx frames the canceller left alone");
+        return;
+    }
+    std::string text;
+    if (!(-40.0 < r.txLevel && r.txLevel < -3.0)) {
+        text = Format("Tx level %.2f dBm is outside -40 to -3 dBm", r.txLevel);
+    }
+    if (!(r.txLevel - r.rxLevel < 6.0)) {
+        text += Format("%sTx is %.1f dB above Rx; OK needs less than 6 dB", text.empty() ? "" : "; ",
+                       r.txLevel - r.rxLevel);
+    }
+    out.Add("levels-check", Severity::Warning, "Levels CHECK: " + text);
+}
+
+// True when the delay search found nothing better than chance.
+bool NoEchoFound(const DelaySearchRecord& d)
+{
+    return d.measured && d.confidence < kNoEchoConfidence && d.peak < kEchoCorrelation;
+}
+
+void DelayEvidence(const TestResults& r, const AnalysisRecord& a, FindingList& out)
+{
+    const DelaySearchRecord& d = a.delaySearch;
+    if (!d.measured) {
+        return;
+    }
+    // Rx ahead of Tx only when the match there is itself an echo, not chance.
+    if (d.bestNegative > d.peak && d.bestNegative >= kEchoCorrelation) {
+        out.Add("swapped", Severity::Warning,
+                Format("Tx and Rx look swapped: Rx matches Tx %d smp ahead of it (|c| %.2f) better "
+                       "than at any delay after it (|c| %.2f); exchange the two files",
+                       d.bestNegativeLag, d.bestNegative, d.peak));
+    }
+    if (NoEchoFound(d)) {
+        out.Add("no-echo", Severity::Warning,
+                Format("No echo found: the best match of Rx with Tx (|c| %.2f at %d smp) is no better "
+                       "than chance (%.2f times the next highest, |c| %.2f at %d smp), so Real Delay "
+                       "%d smp is not a measurement",
+                       d.peak, d.peakLag, d.confidence, d.second, d.secondLag, r.delay));
+    } else if (d.confidence < kNoEchoConfidence && d.secondLag >= 0) {
+        out.Add("delay-ambiguous", Severity::Info,
+                Format("The delay peak (|c| %.2f at %d smp) is only %.2f times the next highest "
+                       "(|c| %.2f at %d smp): Tx repeats itself (voiced speech, a tone), so the delay "
+                       "may be off by %d smp",
+                       d.peak, d.peakLag, d.confidence, d.second, d.secondLag,
+                       std::abs(d.secondLag - d.peakLag)));
+    }
+}
+
+void EchoPathEvidence(const TestSettings& s, const TestResults& r, const AnalysisRecord& a,
+                      FindingList& out)
+{
+    const EchoPathRecord& path = a.echoPath;
+    const int taps = static_cast<int>(path.weights.size());
+    const bool cutOff = path.measured && path.spanLast >= 0 && path.spanLast >= taps - kTailEdgeTaps;
+    const bool beyond = r.delay > s.delay + s.tail;
+    if (cutOff) {
+        out.Add("echo-past-tail", Severity::Warning,
+                Format("The echo runs past the tail: 99 %% of the echo path's energy lies in taps "
+                       "%d\u2013%d of %d; raise the tail or the bulk delay",
+                       path.spanFirst, path.spanLast, taps));
+    } else if (beyond) {
+        out.Add("echo-past-tail", Severity::Warning,
+                Format("The echo runs past the tail: Real Delay %d smp lies beyond bulk delay %d + "
+                       "tail %d; raise the tail or the bulk delay",
+                       r.delay, s.delay, s.tail));
+    }
+}
+
+void CaptureEvidence(const TestSettings& s, const AnalysisRecord& a, FindingList& out)
+{
+    const CaptureChecks& c = a.captures;
+    if (!c.measured) {
+        return;
+    }
+    const struct {
+        const char* name;
+        double share;
+        double mean;
+    } sides[] = {{"Tx", c.txClipShare, c.txMean}, {"Rx", c.rxClipShare, c.rxMean}};
+    for (const auto& side : sides) {
+        if (side.share > kClipShare) {
+            out.Add("clipping", Severity::Warning,
+                    Format("%s clips: %.2f %% of its samples are at full scale; lower the recording level",
+                           side.name, 100.0 * side.share));
+        }
+    }
+    for (const auto& side : sides) {
+        if (std::fabs(side.mean) > kDcOffset) {
+            const double dbfs = 20.0 * std::log10(std::fabs(side.mean) / 32768.0);
+            out.Add("dc-offset", s.highPass != 0 ? Severity::Info : Severity::Warning,
+                    Format("%s has a DC offset of %.0f (%.1f dBFS)%s", side.name, side.mean, dbfs,
+                           s.highPass != 0 ? "; the high-pass filter removes it"
+                                           : "; turn the high-pass filter on"));
+        }
+    }
+}
+
+}  // namespace
+
+const char* SeverityName(Severity severity)
+{
+    return severity == Severity::Warning ? "warning" : "info";
+}
+
+std::vector<Finding> MakeFindings(const TestSettings& s, int deviceType, bool ran,
+                                  const TestResults& r, const AnalysisRecord& a)
+{
+    FindingList out;
+    DelayEvidence(r, a, out);
+    if (ran) {
+        if (r.delayOk == 0) {
+            DelayReason(s, r, out);
+        }
+        if (r.erlOk == 0) {
+            ErlReasons(r, a, out);
+        } else {
+            if (r.residualOk == 0) {
+                ResidualReason(s, r, out);
+            }
+            if (r.levelsOk == 0) {
+                LevelsReason(r, out);
+            }
+        }
+        // Without an echo, the delay and the weights say nothing about the echo path.
+        const bool noEcho = NoEchoFound(a.delaySearch);
+        if (!noEcho) {
+            EchoPathEvidence(s, r, a, out);
+        }
+        const int minimalTail = MinimalTail(deviceType, r.delay);
+        if (!noEcho && minimalTail > kMaxTail) {
+            out.Add("tail-above-max", Severity::Warning,
+                    Format("The recommended tail of %d smp is above the canceller's %d taps; raise the "
+                           "bulk delay to at least %d",
+                           minimalTail, kMaxTail, r.delay + 49 - kMaxTail));
+        }
+        if (r.erlOk != 0 && std::none_of(a.frames.begin(), a.frames.end(),
+                                         [](const FrameRecord& f) { return f.nearEndAlone; })) {
+            out.Add("no-near-end", Severity::Info,
+                    "No near-end speech found: the Tx gain advice rests on the echo alone");
+        }
+    }
+    CaptureEvidence(s, a, out);
+    return out.Take();
+}
+
+}  // namespace tarnwell
