@@ -160,16 +160,16 @@ void EchoPathEvidence(const TestSettings& s, const TestResults& r, const Analysi
     const int taps = static_cast<int>(path.weights.size());
     const bool cutOff = path.measured && path.spanLast >= 0 && path.spanLast >= taps - kTailEdgeTaps;
     const bool beyond = r.delay > s.delay + s.tail;
-    if (cutOff) {
-        out.Add("echo-past-tail", Severity::Warning,
-                Format("The echo runs past the tail: 99 %% of the echo path's energy lies in taps "
-                       "%d\u2013%d of %d; raise the tail or the bulk delay",
-                       path.spanFirst, path.spanLast, taps));
-    } else if (beyond) {
+    if (beyond) {
         out.Add("echo-past-tail", Severity::Warning,
                 Format("The echo runs past the tail: Real Delay %d smp lies beyond bulk delay %d + "
                        "tail %d; raise the tail or the bulk delay",
                        r.delay, s.delay, s.tail));
+    } else if (cutOff) {
+        out.Add("echo-past-tail", Severity::Warning,
+                Format("The echo runs past the tail: 99 %% of the echo path's energy lies in taps "
+                       "%d\u2013%d of %d; raise the tail or the bulk delay",
+                       path.spanFirst, path.spanLast, taps));
     }
 }
 

@@ -1,0 +1,254 @@
+// Findings on captures built to trigger them, and on captures that must not; the echo path
+// against a known hybrid model; and a run with its record giving the same bits as one without.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <sstream>
+
+#include "engine/EchoTester.h"
+#include "support/SyntheticCaptures.h"
+#include "ui/Findings.h"
+#include "ui/Report.h"
+#include "ui/RunRequest.h"
+
+using namespace tarnwell;
+using namespace tarnwell::testcaptures;
+
+namespace {
+
+constexpr int kCount = 80000;  // 10 s
+
+class QuietUi : public TestUi {
+public:
+    void SetStatus(const std::string&) override {}
+    void ShowMessage(const std::string&) override {}
+    void SetProgressRange(int) override {}
+    void SetProgressPos(int) override {}
+};
+
+Samples Speechlike(double rms = 2848.0) { return Bursts(kCount, rms, 1200, 0.0, 11); }
+
+struct Outcome {
+    bool ran = false;
+    TestResults results;
+    AnalysisRecord analysis;
+    std::vector<Finding> findings;
+    std::vector<std::int16_t> output;
+};
+
+Outcome RunPair(const Samples& tx, const Samples& rx, const std::function<void(RunRequest&)>& adjust = {})
+{
+    const TempDir dir;
+    WritePcm(dir.File("tx.pcm"), tx);
+    WritePcm(dir.File("rx.pcm"), rx);
+    RunRequest request = DefaultRunRequest();
+    request.settings.txPath = dir.File("tx.pcm");
+    request.settings.rxPath = dir.File("rx.pcm");
+    request.settings.outPath = dir.File("out.pcm");
+    if (adjust) {
+        adjust(request);
+        request.settings.txPath = dir.File("tx.pcm");
+        request.settings.rxPath = dir.File("rx.pcm");
+        request.settings.outPath = dir.File("out.pcm");
+    }
+    QuietUi ui;
+    Outcome o;
+    o.ran = RunAndReport(request.settings, request.deviceType, ui, o.results, kVerdictWords, &o.analysis)
+                .has_value();
+    o.findings = MakeFindings(request.settings, request.deviceType, o.ran, o.results, o.analysis);
+    o.output = ReadPcm(dir.File("out.pcm"));
+    return o;
+}
+
+const Finding* Find(const Outcome& o, const std::string& code)
+{
+    const auto it = std::find_if(o.findings.begin(), o.findings.end(),
+                                 [&](const Finding& f) { return f.code == code; });
+    return it == o.findings.end() ? nullptr : &*it;
+}
+
+Samples Clipped(Samples s, int every)
+{
+    for (std::size_t i = 0; i < s.size(); i += static_cast<std::size_t>(every)) {
+        s[i] = 32767;
+    }
+    return s;
+}
+
+Samples Shifted(Samples s, int offset)
+{
+    for (auto& x : s) {
+        x = ClampSample(x + offset);
+    }
+    return s;
+}
+
+// Near-end speech in the gaps of the Tx bursts, second half only.
+Samples WithNearEnd(Samples rx)
+{
+    const Samples talk = Noise(kCount, 1500.0, 5);
+    for (int i = kCount / 2; i < kCount; ++i) {
+        if ((i / 1200) % 2 == 1 && (i / 1200) % 4 == 1) {
+            rx[static_cast<std::size_t>(i)] = talk[static_cast<std::size_t>(i)];
+        }
+    }
+    return rx;
+}
+
+struct FindingCase {
+    const char* name;
+    std::function<Outcome()> run;
+    const char* code;
+    bool expected;
+    const char* textPattern;  // when expected: a regular expression the text must contain
+};
+
+TEST(Findings, EachFamilyOnACaptureThatTriggersItAndOneThatMustNot)
+{
+    const Samples tx = Speechlike();
+    const Samples echo = Echo(tx, 110, 12.0, 20.0);
+    const Samples quietTx = Speechlike(800.0);  // about -26 dBm0: no block between -20 and -10
+    const std::vector<FindingCase> cases{
+        {"independent Rx", [&] { return RunPair(tx, Noise(kCount, 900.0, 99)); }, "no-echo", true,
+         "No echo found: .* is not a measurement"},
+        {"echo", [&] { return RunPair(tx, echo); }, "no-echo", false, ""},
+        {"swapped", [&] { return RunPair(echo, tx); }, "swapped", true, "Rx matches Tx 110 smp ahead"},
+        {"in order", [&] { return RunPair(tx, echo); }, "swapped", false, ""},
+        {"Rx 0.5 % clipped", [&] { return RunPair(tx, Clipped(echo, 200)); }, "clipping", true,
+         "Rx clips: 0.50 % of its samples"},
+        {"unclipped", [&] { return RunPair(tx, echo); }, "clipping", false, ""},
+        {"Tx DC", [&] { return RunPair(Shifted(tx, 1000), echo); }, "dc-offset", true, "Tx has a DC offset of 10[0-9][0-9] "},
+        {"no DC", [&] { return RunPair(tx, echo); }, "dc-offset", false, ""},
+        {"echo at 1300, row 0", [&] { return RunPair(tx, Echo(tx, 1300, 12.0, 20.0)); }, "tail-above-max", true,
+         "tail of 1249 smp is above .* raise the bulk delay to at least 325"},
+        {"echo at 110, row 0", [&] { return RunPair(tx, echo); }, "tail-above-max", false, ""},
+        {"Tx at -26 dBm0", [&] { return RunPair(quietTx, Echo(quietTx, 110, 12.0, 5.0)); }, "tx-level-for-erl",
+         true, "No 100 ms Tx block lies between -20 and -10 dBm0 .*raise the Tx level"},
+        {"Tx at -15 dBm0", [&] { return RunPair(tx, echo); }, "tx-level-for-erl", false, ""},
+        {"echo at 200, row 0", [&] { return RunPair(tx, Echo(tx, 200, 12.0, 20.0)); }, "delay-window", true,
+         "Real Delay 200 smp is outside 101\u2013115 smp, the window that bulk delay 100 and tail 64 cover"},
+        {"echo at 110, row 0", [&] { return RunPair(tx, echo); }, "delay-window", false, ""},
+        {"echo past bulk delay + tail", [&] { return RunPair(tx, Echo(tx, 200, 12.0, 20.0)); }, "echo-past-tail",
+         true, "beyond bulk delay 100 \\+ tail 64"},
+        {"echo inside the tail", [&] { return RunPair(tx, echo); }, "echo-past-tail", false, ""},
+        {"ERL 3 dB", [&] { return RunPair(tx, Echo(tx, 110, 3.0, 20.0)); }, "erl-gate", true,
+         "Cancellation did not run: ERL 3.0[0-9] dB"},
+        {"ERL 12 dB", [&] { return RunPair(tx, echo); }, "erl-gate", false, ""},
+        {"echo alone", [&] { return RunPair(tx, echo); }, "no-near-end", true, "rests on the echo alone"},
+        {"near-end speech", [&] { return RunPair(tx, WithNearEnd(echo)); }, "no-near-end", false, ""},
+        {"delay outside a short tail", [&] { return RunPair(tx, echo, [](RunRequest& r) { r.settings.tail = 48; }); },
+         "delay-window", true, "tail 48 leaves no delay"},
+    };
+    for (const FindingCase& c : cases) {
+        const Outcome o = c.run();
+        const Finding* f = Find(o, c.code);
+        EXPECT_EQ(f != nullptr, c.expected) << c.name << ": " << c.code;
+        if (f != nullptr && c.expected) {
+            EXPECT_TRUE(std::regex_search(f->text, std::regex(c.textPattern))) << c.name << ": " << f->text;
+        }
+    }
+}
+
+TEST(Findings, EveryCheckVerdictHasAReason)
+{
+    // A no-echo capture fails the delay, residual and levels verdicts at once.
+    const Samples tx = Speechlike();
+    const Outcome o = RunPair(tx, Noise(kCount, 900.0, 99));
+    ASSERT_TRUE(o.ran);
+    const struct {
+        int ok;
+        const char* code;
+    } verdicts[] = {{o.results.delayOk, "delay-window"}, {o.results.residualOk, "residual-check"},
+                    {o.results.levelsOk, "levels-check"}};
+    for (const auto& v : verdicts) {
+        EXPECT_EQ(Find(o, v.code) != nullptr, v.ok == 0) << v.code;
+    }
+    EXPECT_EQ(Find(o, "no-echo")->severity, Severity::Warning);
+}
+
+// The hybrid echo path model D.2 of G.168, as spandsp's g168models.h tabulates it.
+std::vector<double> ModelD2()
+{
+    std::ifstream file(TARNWELL_G168_MODELS);
+    std::stringstream text;
+    text << file.rdbuf();
+    std::smatch table;
+    const std::string all = text.str();
+    EXPECT_TRUE(std::regex_search(all, table, std::regex(R"(line_model_d2_coeffs\s*\[\s*\]\s*=\s*\{([^}]*)\})")))
+        << "no D.2 table in " << TARNWELL_G168_MODELS;
+    std::vector<double> h;
+    std::stringstream numbers(std::regex_replace(table[1].str(), std::regex(","), " "));
+    for (double v; numbers >> v;) {
+        h.push_back(v);
+    }
+    return h;
+}
+
+TEST(Findings, EchoPathFindsTheModelsPeakAndSpan)
+{
+    const std::vector<double> h = ModelD2();
+    ASSERT_EQ(h.size(), 64u);
+    const int modelPeak = static_cast<int>(std::max_element(h.begin(), h.end(), [](double a, double b) {
+                                               return std::abs(a) < std::abs(b);
+                                           }) - h.begin());
+    double energy = 0.0;
+    for (double c : h) {
+        energy += c * c;
+    }
+    const double gain = std::pow(10.0, -12.0 / 20.0) / std::sqrt(energy);  // ERL 12 dB on white Tx
+    const Samples tx = Noise(kCount, 2848.0, 21);
+    for (const int bulk : {100, 200}) {
+        Samples rx(tx.size(), 0);
+        for (std::size_t n = 0; n < tx.size(); ++n) {
+            double acc = 0.0;
+            for (std::size_t k = 0; k < h.size() && k + static_cast<std::size_t>(bulk) <= n; ++k) {
+                acc += gain * h[k] * tx[n - static_cast<std::size_t>(bulk) - k];
+            }
+            rx[n] = ClampSample(acc);
+        }
+        const Outcome o = RunPair(tx, rx, [bulk](RunRequest& r) {
+            r.deviceType = 2;  // an editable delay
+            r.settings.delay = bulk;
+            r.settings.tail = 128;
+        });
+        ASSERT_TRUE(o.ran);
+        const EchoPathRecord& path = o.analysis.echoPath;
+        ASSERT_TRUE(path.measured);
+        EXPECT_NEAR(path.bulkDelay + path.peakTap, bulk + modelPeak, 1) << "bulk " << bulk;
+        EXPECT_GE(path.spanFirst, 0);
+        EXPECT_LT(path.spanLast, static_cast<int>(h.size())) << "bulk " << bulk;
+        EXPECT_EQ(Find(o, "echo-past-tail"), nullptr);
+    }
+}
+
+TEST(Findings, TheRecordChangesNoResultAndNoOutputByte)
+{
+    const Samples tx = Speechlike();
+    const Samples rx = WithNearEnd(Echo(tx, 130, 12.0, 20.0));
+    const TempDir dir;
+    WritePcm(dir.File("tx.pcm"), tx);
+    WritePcm(dir.File("rx.pcm"), rx);
+    TestSettings s = DefaultRunRequest(7).settings;
+    s.txPath = dir.File("tx.pcm");
+    s.rxPath = dir.File("rx.pcm");
+    QuietUi ui;
+    TestResults plain{};
+    TestResults recorded{};
+    AnalysisRecord record;
+    s.outPath = dir.File("plain.pcm");
+    ASSERT_TRUE(EchoTester().RunTest(s, plain, ui));
+    s.outPath = dir.File("recorded.pcm");
+    ASSERT_TRUE(EchoTester().RunTest(s, recorded, ui, &record));
+    EXPECT_EQ(std::memcmp(&plain, &recorded, sizeof plain), 0);
+    EXPECT_EQ(ReadPcm(dir.File("plain.pcm")), ReadPcm(dir.File("recorded.pcm")));
+    EXPECT_EQ(record.frames.size(), (tx.size() + 79) / 80);
+    EXPECT_EQ(record.delaySearch.peakLag, plain.delay);
+}
+
+}  // namespace
