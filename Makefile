@@ -1,5 +1,5 @@
 # The two commands a new user types: `make run` and `make test`.
-.PHONY: all deps configure build run test test-asan demo bench package clean
+.PHONY: all deps configure build run test test-asan demo pictures bench package clean
 
 BUILD := build
 APP := $(BUILD)/app/tarnwell
@@ -35,6 +35,13 @@ test-asan: deps
 
 demo: build
 	@$(CLI) --tx samples/tx.pcm --rx samples/rx.pcm --out $(BUILD)/demo-out.pcm
+
+# The README's three pictures of the shipped samples, drawn by the command line.
+pictures: build
+	@rm -rf $(BUILD)/pictures
+	@$(CLI) --tx samples/tx.pcm --rx samples/rx.pcm --out $(BUILD)/pictures-out.pcm --plots $(BUILD)/pictures >/dev/null
+	@cp $(BUILD)/pictures/echo-path.png $(BUILD)/pictures/delay-search.png $(BUILD)/pictures/levels.png docs/
+	@echo "docs/echo-path.png docs/delay-search.png docs/levels.png"
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do $$b; done

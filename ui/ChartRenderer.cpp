@@ -13,6 +13,7 @@
 #include <QValueAxis>
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
@@ -225,8 +226,17 @@ bool RenderPictures(const std::vector<ChartView>& views, const std::string& dir,
     if (QApplication::instance() != nullptr) {
         return SavePictures(views, dir, error);
     }
-    // Pictures need no screen: the offscreen platform draws them wherever this runs.
+    // Pictures need no screen: the offscreen platform draws them wherever this runs. A
+    // headless session often has no runtime folder; Qt's note about that is no news here.
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+        if (!text.startsWith(QStringLiteral("QStandardPaths:"))) {
+            std::fprintf(stderr, "%s\n", qPrintable(text));
+        }
+        if (type == QtFatalMsg) {
+            std::abort();
+        }
+    });
     int argc = 1;
     char name[] = "tarnwell-cli";
     char* argv[] = {name, nullptr};
