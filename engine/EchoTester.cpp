@@ -114,10 +114,12 @@ struct RunResources {
     }
 };
 
-// How a run ends: its result, and the message shown under "Test failed" (none when it went well).
+// How a run ends: its result, and the message shown under "Test failed" (none when it went
+// well, or when the user stopped it).
 struct Outcome {
     bool result = false;
     const char* message = nullptr;
+    bool cancelled = false;
 };
 
 constexpr Outcome Failed(const char* message) { return {false, message}; }
@@ -143,6 +145,7 @@ bool OpenFiles(const TestSettings& settings, RunResources& run)
     for (const FileHandle* capture : {&run.tx, &run.rx}) {
         struct stat captureInfo {};
         if (capture->Stat(captureInfo) && SameFile(captureInfo, outputInfo)) {
+            run.output.Close();  // it is a capture: nothing may empty it
             return false;
         }
     }
@@ -265,6 +268,9 @@ Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settin
             return Failed(testmessages::kCannotWrite);
         }
         ui.SetProgressPos(p);
+        if (!ui.KeepGoing()) {
+            return {false, nullptr, true};
+        }
     }
 
     stats.Finish(settings, results);
@@ -477,7 +483,13 @@ bool EchoTester::RunTest(const TestSettings& settings, TestResults& results, Tes
     } catch (const std::bad_alloc&) {
         outcome = Failed(testmessages::kNoMemory);
     }
-    if (outcome.message != nullptr) {
+    // A run that did not finish leaves no partial output that could pass for a result.
+    if (!outcome.result && run.output.IsOpen() && ::ftruncate(run.output.Descriptor(), 0) != 0) {
+        outcome.message = testmessages::kCannotWrite;
+    }
+    if (outcome.cancelled && outcome.message == nullptr) {
+        ui.SetStatus(testmessages::kCancelled);
+    } else if (outcome.message != nullptr) {
         ui.SetStatus(testmessages::kTestFailed);
         ui.ShowMessage(outcome.message);
     }

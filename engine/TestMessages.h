@@ -7,6 +7,7 @@ namespace testmessages {
 inline constexpr const char* kPleaseWait = "Please wait, processing...";
 inline constexpr const char* kTestFailed = "Test failed";
 inline constexpr const char* kFinished = "Finished";
+inline constexpr const char* kCancelled = "Test cancelled";
 
 inline constexpr const char* kCheckFiles = "Check the files";
 inline constexpr const char* kCheckSize = "Check the size of input files (must be more than 5 sec.)";

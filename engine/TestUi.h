@@ -13,6 +13,9 @@ public:
     virtual void ShowMessage(const std::string& text) = 0;     // modal message, returns when closed
     virtual void SetProgressRange(int count) = 0;              // progress runs 0..count
     virtual void SetProgressPos(int position) = 0;
+    // Asked once per frame of the pass: false stops the run there ("Test cancelled", no
+    // message box, the output left empty, result false). Costs a virtual call per 10 ms.
+    virtual bool KeepGoing() { return true; }
 };
 
 }  // namespace tarnwell
