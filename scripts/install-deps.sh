@@ -7,6 +7,7 @@ packages=(
   qt6-base-dev libgl-dev fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
+  libspeexdsp-dev  # bench_peers only: the peer canceller it measures against
 )
 
 missing=()
