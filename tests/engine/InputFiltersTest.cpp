@@ -62,6 +62,24 @@ TEST(InputFilters, StartFromRestAndWriteNothingForAnEmptyCount)
     }
 }
 
+// In place, and a stretch of the upper band's output without the rest: the same samples.
+TEST(InputFilters, RunInPlaceAndKeepJustAStretchWhenAsked)
+{
+    const Samples noise = testcaptures::Noise(4000, 5000.0, 3);
+    Samples inPlace = noise;
+    DspToolkit().HighPassFilter(inPlace.data(), inPlace.data(), 4000);
+    EXPECT_EQ(inPlace, HighPass(noise));
+
+    const Samples whole = UpperBand(noise);
+    for (auto [first, end] : {std::pair{0, 4000}, {1500, 2600}, {3999, 4000}, {2000, 2000}}) {
+        Samples part(4000, 1234);
+        DspToolkit().UpperBandFilter(noise.data(), part.data(), first, end);
+        Samples expected(whole.begin() + first, whole.begin() + end);
+        expected.resize(4000, 1234);  // nothing stored past end - first
+        EXPECT_EQ(part, expected) << first << ".." << end;
+    }
+}
+
 // A full-scale edge of 65535 makes the high-pass overshoot to about 0.855 * 65535 = 56000.
 // Saturated, the edge keeps its sign; wrapped, it would flip to the other.
 TEST(InputFilters, SaturateAtBothEndsAndKeepTheUnroundedHistory)
