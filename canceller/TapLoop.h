@@ -1,5 +1,5 @@
 // The adaptive filter's tap loop in three forms that give the same bits: the plain loop
-// (EchoCanceller::FilterFrame, the reference) and two vector loops. The loop is chosen once
+// (EchoCanceller::FilterFrame, the reference) and two vector loops, AVX2 and AVX-512BW. The loop is chosen once
 // per process from the CPU; TARNWELL_TAP_LOOP=plain|avx2|avx512 forces one, though never one
 // the CPU lacks (that request falls back to the CPU's own choice).
 #pragma once

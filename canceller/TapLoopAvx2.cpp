@@ -48,8 +48,14 @@ struct Avx2Taps {
         return _mm_cvtsi128_si32(s);
     }
 
+    // Saturated c >> 4 of one block of coefficients, in tap order.
+    [[gnu::target("avx2"), gnu::always_inline]] static inline __m256i Weights(__m256i c0, __m256i c1)
+    {
+        return _mm256_packs_epi32(_mm256_srai_epi32(c0, 4), _mm256_srai_epi32(c1, 4));
+    }
+
     // One block of 16 taps; with Masked, only the lanes set in keep are updated.
-    template <bool Fix, bool Masked>
+    template <bool Fix, bool Keep, bool Masked>
     [[gnu::target("avx2"), gnu::always_inline]] static inline __m256i UpdateBlock(
         std::int32_t* c, std::int16_t* w, const std::int16_t* previous, const std::int16_t* current,
         __m256i mu, __m256i keep, __m256i sum)
@@ -64,12 +70,14 @@ struct Avx2Taps {
         const __m256i c1 = _mm256_add_epi32(_mm256_load_si256(block + 1), _mm256_unpackhi_epi16(delta, sign));
         _mm256_store_si256(block, c0);
         _mm256_store_si256(block + 1, c1);
-        const __m256i weights = _mm256_packs_epi32(_mm256_srai_epi32(c0, 4), _mm256_srai_epi32(c1, 4));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(w), weights);
+        const __m256i weights = Weights(c0, c1);
+        if constexpr (Keep) {
+            _mm256_store_si256(reinterpret_cast<__m256i*>(w), weights);
+        }
         return Accumulate<Fix>(sum, _mm256_mulhrs_epi16(Load(current), weights));
     }
 
-    template <bool Fix>
+    template <bool Fix, bool Keep>
     [[gnu::target("avx2")]] static std::int32_t Update(std::int32_t* c, std::int16_t* w,
                                                        const std::int16_t* previous,
                                                        const std::int16_t* current, int tail,
@@ -79,12 +87,12 @@ struct Avx2Taps {
         __m256i sum = _mm256_setzero_si256();
         int j = 0;
         for (; j + kWidth <= tail; j += kWidth) {
-            sum = UpdateBlock<Fix, false>(c + j, w + j, previous + j, current + j, mu, mu, sum);
+            sum = UpdateBlock<Fix, Keep, false>(c + j, w + j, previous + j, current + j, mu, mu, sum);
         }
         if (j < tail) {
             const __m256i lanes = _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
             const __m256i keep = _mm256_cmpgt_epi16(_mm256_set1_epi16(static_cast<short>(tail - j)), lanes);
-            sum = UpdateBlock<Fix, true>(c + j, w + j, previous + j, current + j, mu, keep, sum);
+            sum = UpdateBlock<Fix, Keep, true>(c + j, w + j, previous + j, current + j, mu, keep, sum);
         }
         return Total(sum);
     }
@@ -97,6 +105,21 @@ struct Avx2Taps {
         __m256i sum = _mm256_setzero_si256();
         for (int j = 0; j < tail; j += kWidth) {
             const __m256i weights = _mm256_load_si256(reinterpret_cast<const __m256i*>(w + j));
+            sum = Accumulate<Fix>(sum, _mm256_mulhrs_epi16(Load(current + j), weights));
+        }
+        return Total(sum);
+    }
+
+    // Coefficients past the tail are zero too.
+    template <bool Fix>
+    [[gnu::target("avx2")]] static std::int32_t EstimateFromCoefficients(const std::int32_t* c,
+                                                                         const std::int16_t* current,
+                                                                         int tail)
+    {
+        __m256i sum = _mm256_setzero_si256();
+        for (int j = 0; j < tail; j += kWidth) {
+            const auto* block = reinterpret_cast<const __m256i*>(c + j);
+            const __m256i weights = Weights(_mm256_load_si256(block), _mm256_load_si256(block + 1));
             sum = Accumulate<Fix>(sum, _mm256_mulhrs_epi16(Load(current + j), weights));
         }
         return Total(sum);

@@ -1,6 +1,7 @@
 // The tap loop in AVX-512BW, 32 taps per vector; the same steps as TapLoopAvx2.cpp, with
 // mask registers for the last, partial block and for the -32768 correction. Every function
-// here is compiled for AVX-512BW through its own target attribute.
+// here is compiled for AVX-512BW through its own target attribute. (VNNI's fused dot product
+// was tried for the accumulation: its latency on one accumulator made the loop slower.)
 #include <immintrin.h>
 
 #include <cstdint>
@@ -40,7 +41,13 @@ struct Avx512Taps {
         return _mm512_add_epi32(sum, _mm512_madd_epi16(products, signs));
     }
 
-    template <bool Fix>
+    [[gnu::target("avx512bw"), gnu::always_inline]] static inline __m512i Weights(__m512i c0,
+                                                                                            __m512i c1)
+    {
+        return _mm512_packs_epi32(_mm512_srai_epi32(c0, 4), _mm512_srai_epi32(c1, 4));
+    }
+
+    template <bool Fix, bool Keep>
     [[gnu::target("avx512bw"), gnu::always_inline]] static inline __m512i UpdateBlock(
         std::int32_t* c, std::int16_t* w, const std::int16_t* previous, const std::int16_t* current,
         __m512i mu, __mmask32 keep, __m512i sum)
@@ -51,12 +58,14 @@ struct Avx512Taps {
         const __m512i c1 = _mm512_add_epi32(_mm512_load_si512(c + 16), _mm512_unpackhi_epi16(delta, sign));
         _mm512_store_si512(c, c0);
         _mm512_store_si512(c + 16, c1);
-        const __m512i weights = _mm512_packs_epi32(_mm512_srai_epi32(c0, 4), _mm512_srai_epi32(c1, 4));
-        _mm512_store_si512(w, weights);
+        const __m512i weights = Weights(c0, c1);
+        if constexpr (Keep) {
+            _mm512_store_si512(w, weights);
+        }
         return Accumulate<Fix>(sum, _mm512_mulhrs_epi16(Load(current), weights));
     }
 
-    template <bool Fix>
+    template <bool Fix, bool Keep>
     [[gnu::target("avx512bw")]] static std::int32_t Update(std::int32_t* c, std::int16_t* w,
                                                            const std::int16_t* previous,
                                                            const std::int16_t* current, int tail,
@@ -66,11 +75,11 @@ struct Avx512Taps {
         __m512i sum = _mm512_setzero_si512();
         int j = 0;
         for (; j + kWidth <= tail; j += kWidth) {
-            sum = UpdateBlock<Fix>(c + j, w + j, previous + j, current + j, mu, ~__mmask32{0}, sum);
+            sum = UpdateBlock<Fix, Keep>(c + j, w + j, previous + j, current + j, mu, ~__mmask32{0}, sum);
         }
         if (j < tail) {
             const __mmask32 keep = (__mmask32{1} << (tail - j)) - 1;
-            sum = UpdateBlock<Fix>(c + j, w + j, previous + j, current + j, mu, keep, sum);
+            sum = UpdateBlock<Fix, Keep>(c + j, w + j, previous + j, current + j, mu, keep, sum);
         }
         return _mm512_reduce_add_epi32(sum);
     }
@@ -83,6 +92,19 @@ struct Avx512Taps {
         __m512i sum = _mm512_setzero_si512();
         for (int j = 0; j < tail; j += kWidth) {
             sum = Accumulate<Fix>(sum, _mm512_mulhrs_epi16(Load(current + j), _mm512_load_si512(w + j)));
+        }
+        return _mm512_reduce_add_epi32(sum);
+    }
+
+    // Coefficients past the tail are zero too.
+    template <bool Fix>
+    [[gnu::target("avx512bw")]] static std::int32_t EstimateFromCoefficients(
+        const std::int32_t* c, const std::int16_t* current, int tail)
+    {
+        __m512i sum = _mm512_setzero_si512();
+        for (int j = 0; j < tail; j += kWidth) {
+            const __m512i weights = Weights(_mm512_load_si512(c + j), _mm512_load_si512(c + j + 16));
+            sum = Accumulate<Fix>(sum, _mm512_mulhrs_epi16(Load(current + j), weights));
         }
         return _mm512_reduce_add_epi32(sum);
     }

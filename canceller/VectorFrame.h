@@ -4,12 +4,17 @@
 // flattened, so everything below becomes that function's own code: none of it is emitted
 // on its own, where a CPU without the instructions could reach it.
 //
-// Taps provides kWidth (16-bit lanes per vector) and, for the coefficient and weight copies
-// below, two passes over the first `tail` taps of sample i that return the estimate:
-//   Update<Fix>(coefficients, weights, previous, current, tail, step)
-//       c[j] += round(previous[j] * step / 2^15), weights[j] = SaturateInt16(c[j] >> 4),
-//       estimate = sum of round(current[j] * weights[j] / 2^15)
-//   Estimate<Fix>(weights, current, tail)      the estimate alone (a zero step changes nothing)
+// Taps provides kWidth (16-bit lanes per vector) and three passes over the first `tail` taps
+// of sample i, each returning the estimate, on the coefficient and weight copies below:
+//   Update<Fix, Keep>(coefficients, weights, previous, current, tail, step)
+//       c[j] += round(previous[j] * step / 2^15), estimate = sum of
+//       round(current[j] * SaturateInt16(c[j] >> 4) / 2^15); with Keep the weights are stored
+//   Estimate<Fix>(weights, current, tail)               from the stored weights
+//   EstimateFromCoefficients<Fix>(coefficients, current, tail)
+// A zero step changes nothing, so such a sample only estimates. In a frame that does not adapt
+// only sample 0 can have a step (the one carried in): it stores the weights, and the other 79
+// read them. In a frame that adapts, storing the weights at every sample would cost more than
+// working them out again for the few samples without a step.
 // Fix: the window holds -32768, so a weight of -32768 may meet it and the 16-bit rounded
 // product (-32768 * -32768 -> 32768) must be corrected.
 #pragma once
@@ -53,7 +58,7 @@ struct FrameScratch {
 };
 static_assert(kMaxTail % 32 == 0, "whole vectors of either width");
 
-template <class Taps, bool Fix>
+template <class Taps, bool Fix, bool Adapting>
 std::int16_t RunSamples(FrameScratch& scratch, const CancellerState& state,
                         const std::int16_t* nearEnd, const std::int16_t* x, std::int16_t* output)
 {
@@ -62,8 +67,6 @@ std::int16_t RunSamples(FrameScratch& scratch, const CancellerState& state,
     const int tail = state.tail;
     const int shift = state.adaptState;
     const std::int32_t normaliser = state.normaliser;
-    const bool adapting = state.adaptFlag == 1;
-
     std::int16_t step = state.step;
 
     std::int32_t windowSum = 1;
@@ -76,16 +79,21 @@ std::int16_t RunSamples(FrameScratch& scratch, const CancellerState& state,
 
         const std::int16_t* previous = scratch.reversed + kFrameLength - i;
         const std::int16_t* current = previous - 1;
-        const std::int32_t estimate =
-            step != 0 ? Taps::template Update<Fix>(scratch.coefficients, scratch.weights, previous,
-                                                   current, tail, step)
-                      : Taps::template Estimate<Fix>(scratch.weights, current, tail);
+        std::int32_t estimate = 0;
+        if (step != 0) {
+            estimate = Taps::template Update<Fix, !Adapting>(scratch.coefficients, scratch.weights,
+                                                             previous, current, tail, step);
+        } else if (Adapting) {
+            estimate = Taps::template EstimateFromCoefficients<Fix>(scratch.coefficients, current, tail);
+        } else {
+            estimate = Taps::template Estimate<Fix>(scratch.weights, current, tail);
+        }
 
         const std::int16_t error = fixedpoint::SaturateSymmetric16(nearEnd[i] - estimate);
         output[i] = error;
 
         step = 0;
-        if (windowSum > kMinWindowSum && adapting) {
+        if (windowSum > kMinWindowSum && Adapting) {
             const std::int32_t q = (error * (std::int32_t{1} << shift)) / (windowSum >> 4);
             step = fixedpoint::SaturateSymmetric16(static_cast<std::int64_t>(q) * normaliser);
         }
@@ -123,9 +131,15 @@ std::int16_t RunFrame(CancellerState& state, const std::int16_t* nearEnd,
     std::fill(scratch.reversed + kFrameLength + tail, scratch.reversed + kFrameLength + span,
               std::int16_t{0});
 
-    const std::int16_t step =
-        fullScaleNegative ? RunSamples<Taps, true>(scratch, state, nearEnd, x, output)
-                          : RunSamples<Taps, false>(scratch, state, nearEnd, x, output);
+    const bool adapting = state.adaptFlag == 1;
+    std::int16_t step = 0;
+    if (fullScaleNegative) {
+        step = adapting ? RunSamples<Taps, true, true>(scratch, state, nearEnd, x, output)
+                        : RunSamples<Taps, true, false>(scratch, state, nearEnd, x, output);
+    } else {
+        step = adapting ? RunSamples<Taps, false, true>(scratch, state, nearEnd, x, output)
+                        : RunSamples<Taps, false, false>(scratch, state, nearEnd, x, output);
+    }
 
     for (int j = 0; j < tail; ++j) {
         state.coefficients[j] = scratch.coefficients[BlockPosition<kWidth>(j)];
