@@ -23,6 +23,10 @@ public:
     // Starts from rest; destination holds count samples and may be source itself.
     void HighPassFilter(const std::int16_t* source, std::int16_t* destination, int count) const;
 
+    // HighPassFilter on two buffers of count samples, each in place; faster than one after
+    // the other.
+    void HighPassFilterPair(std::int16_t* one, std::int16_t* other, int count) const;
+
     // Ninth-order elliptic high-pass, 1800..4000 Hz passband, >= 80 dB down below 1607 Hz.
     void UpperBandFilter(const std::int16_t* source, std::int16_t* destination, int count) const;
 

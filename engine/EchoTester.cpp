@@ -257,8 +257,7 @@ Outcome RunCaptures(const EchoTester& engine, const TestSettings& settings, Test
         return Failed(testmessages::kCheckFiles);
     }
     if (settings.highPass != 0) {
-        engine.HighPassFilter(run.rxWork.data(), run.rxWork.data(), count);
-        engine.HighPassFilter(run.txWork.data(), run.txWork.data(), count);
+        engine.HighPassFilterPair(run.rxWork.data(), run.txWork.data(), count);
     }
 
     // The Rx capture is not screened: it may be silent.

@@ -62,13 +62,20 @@ TEST(InputFilters, StartFromRestAndWriteNothingForAnEmptyCount)
     }
 }
 
-// In place, and a stretch of the upper band's output without the rest: the same samples.
+// In place, two at once, and a stretch of the upper band's output alone: the same samples.
 TEST(InputFilters, RunInPlaceAndKeepJustAStretchWhenAsked)
 {
     const Samples noise = testcaptures::Noise(4000, 5000.0, 3);
     Samples inPlace = noise;
     DspToolkit().HighPassFilter(inPlace.data(), inPlace.data(), 4000);
     EXPECT_EQ(inPlace, HighPass(noise));
+    Samples one = noise;
+    Samples other = testcaptures::Noise(4000, 30000.0, 4);  // clipping too
+    const Samples otherAlone = HighPass(other);
+    DspToolkit().HighPassFilterPair(one.data(), other.data(), 3999);
+    EXPECT_EQ(Samples(one.begin(), one.end() - 1), Samples(inPlace.begin(), inPlace.end() - 1));
+    EXPECT_EQ(Samples(other.begin(), other.end() - 1), Samples(otherAlone.begin(), otherAlone.end() - 1));
+    EXPECT_EQ(one.back(), noise.back()) << "only count samples";
 
     const Samples whole = UpperBand(noise);
     for (auto [first, end] : {std::pair{0, 4000}, {1500, 2600}, {3999, 4000}, {2000, 2000}}) {
