@@ -10,6 +10,7 @@
 
 #include "canceller/CancellerThresholds.h"
 #include "canceller/FixedPoint.h"
+#include "canceller/TapLoop.h"
 
 namespace tarnwell {
 
@@ -108,7 +109,7 @@ void EchoCanceller::ProcessFrame(CancellerState& state, const std::int16_t* near
         state.normaliser = 1;
     }
 
-    state.step = FilterFrame(state, nearEnd, delayed, output);
+    state.step = taploop::FilterFrame(taploop::Active(), *this, state, nearEnd, delayed, output);
 
     const std::int16_t errorLevel = Low16(FrameEnergyLevel(output, count));
 

@@ -92,20 +92,16 @@ struct RunResources {
     FileHandle tx;
     FileHandle rx;
     FileHandle output;
-    SampleBuffer rawRx;
-    SampleBuffer rawTx;
     SampleBuffer rxWork;
     SampleBuffer txWork;
-    SampleBuffer frame;
+    SampleBuffer outputBlock;
 
     RunResources() = default;
     RunResources(const RunResources&) = delete;
     RunResources& operator=(const RunResources&) = delete;
     ~RunResources()
     {
-        frame.Release();
-        rawRx.Release();
-        rawTx.Release();
+        outputBlock.Release();
         rxWork.Release();
         txWork.Release();
         rx.Close();
@@ -191,6 +187,41 @@ int CountVoiceBlocks(const DspToolkit& dsp, const std::int16_t* tx, int count)
     return active;
 }
 
+// The output file written a block of frames at a time: a write per frame costs about as much
+// as the canceller's work on the frame at short tails. The frames go straight into the block.
+class OutputBlocks {
+public:
+    static constexpr int kFrames = 100;  // one second
+
+    OutputBlocks(const FileHandle& file, SampleBuffer& block) : file_(file), block_(block)
+    {
+        block_ = SampleBuffer(kFrames * kFrameLength);
+    }
+
+    std::int16_t* NextFrame() { return block_.data() + used_; }
+
+    // Takes the frame NextFrame gave; false when a full block could not be written.
+    bool FrameDone()
+    {
+        used_ += kFrameLength;
+        return used_ < block_.size() || Flush();
+    }
+
+    // Writes what is left; false on a write error.
+    bool Flush()
+    {
+        ConvertLittleEndian(block_.data(), used_);
+        const auto bytes = static_cast<std::size_t>(used_) * sizeof(std::int16_t);
+        used_ = 0;
+        return file_.WriteAll(block_.data(), bytes);
+    }
+
+private:
+    const FileHandle& file_;
+    SampleBuffer& block_;
+    int used_ = 0;
+};
+
 // The cancellation pass: configures the canceller, runs it over the whole capture frame by
 // frame, writes the output file, moves the progress bar and fills the statistics. It takes
 // over the open files and both working buffers (count samples each) once the ERL gate has
@@ -211,7 +242,7 @@ Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settin
     CancellerState state;  // fixed size, on this run's own stack
     engine.InitCanceller(state, config);
 
-    run.frame = SampleBuffer(kFrameLength);
+    OutputBlocks output(run.output, run.outputBlock);
     results.cancellation = 0.0;
 
     const std::int16_t* rx = run.rxWork.data();
@@ -236,8 +267,8 @@ Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settin
         }
 
         FrameReport report{};
-        engine.ProcessFrame(state, nearFrame, referenceFrame, run.frame.data(), kFrameLength,
-                            report);
+        std::int16_t* outputFrame = output.NextFrame();
+        engine.ProcessFrame(state, nearFrame, referenceFrame, outputFrame, kFrameLength, report);
         stats.CountFrame(report, results);
         if (PassStatistics::InSecondHalf(p, count)) {
             if (PassStatistics::RxLevelApplies(report)) {
@@ -250,7 +281,7 @@ Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settin
             FrameRecord frame;
             frame.txLevel = static_cast<float>(engine.BlockLevel(referenceFrame, kFrameLength));
             frame.rxLevel = static_cast<float>(engine.BlockLevel(nearFrame, kFrameLength));
-            frame.outputLevel = static_cast<float>(engine.BlockLevel(run.frame.data(), kFrameLength));
+            frame.outputLevel = static_cast<float>(engine.BlockLevel(outputFrame, kFrameLength));
             frame.cancellation = static_cast<float>(report.cancellation);
             frame.mode = static_cast<std::int8_t>(state.mode);
             frame.adaptState = static_cast<std::int8_t>(state.adaptState);
@@ -263,14 +294,16 @@ Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settin
         }
 
         // A lost output frame would be corrupted data reported as a finished run.
-        ConvertLittleEndian(run.frame.data(), run.frame.size());
-        if (!run.output.WriteAll(run.frame.data(), run.frame.ByteSize())) {
+        if (!output.FrameDone()) {
             return Failed(testmessages::kCannotWrite);
         }
         ui.SetProgressPos(p);
         if (!ui.KeepGoing()) {
             return {false, nullptr, true};
         }
+    }
+    if (!output.Flush()) {
+        return Failed(testmessages::kCannotWrite);
     }
 
     stats.Finish(settings, results);
@@ -303,29 +336,22 @@ Outcome RunCaptures(const EchoTester& engine, const TestSettings& settings, Test
     }
     const int count = static_cast<int>(samples);
 
-    run.rawRx = SampleBuffer(count);
-    run.rawTx = SampleBuffer(count);
-    if (!ReadSamples(run.rx, run.rawRx) || !ReadSamples(run.tx, run.rawTx)) {
+    // One buffer per capture: the high-pass filter works in place.
+    run.rxWork = SampleBuffer(count);
+    run.txWork = SampleBuffer(count);
+    if (!ReadSamples(run.rx, run.rxWork) || !ReadSamples(run.tx, run.txWork)) {
         return Failed(testmessages::kCheckFiles);
     }
     if (analysis != nullptr) {
         analysis->sampleCount = count;
         CaptureChecks& checks = analysis->captures;
         checks.measured = true;
-        CheckCapture(run.rawTx.data(), count, checks.txClipShare, checks.txMean);
-        CheckCapture(run.rawRx.data(), count, checks.rxClipShare, checks.rxMean);
+        CheckCapture(run.txWork.data(), count, checks.txClipShare, checks.txMean);
+        CheckCapture(run.rxWork.data(), count, checks.rxClipShare, checks.rxMean);
     }
-    run.rxWork = SampleBuffer(count);
-    run.txWork = SampleBuffer(count);
     if (settings.highPass != 0) {
-        engine.HighPassFilter(run.rawRx.data(), run.rxWork.data(), count);
-        engine.HighPassFilter(run.rawTx.data(), run.txWork.data(), count);
-    } else {
-        std::copy_n(run.rawRx.data(), count, run.rxWork.data());
-        std::copy_n(run.rawTx.data(), count, run.txWork.data());
+        engine.HighPassFilterPair(run.rxWork.data(), run.txWork.data(), count);
     }
-    run.rawRx.Release();
-    run.rawTx.Release();
 
     // The Rx capture is not screened: it may be silent.
     const int activity =
@@ -359,16 +385,23 @@ Outcome RunCaptures(const EchoTester& engine, const TestSettings& settings, Test
 
 int EchoTester::FindLoudestSegment(const std::int16_t* tx, int count, DelayTemplate& segment) const
 {
-    SampleBuffer filtered(count);
-    UpperBandFilter(tx, filtered.data(), count);
-
     // Windows from the middle of the capture to 1800 samples before the end of its third
     // quarter, so that every lag of the search stays inside the Rx capture.
+    const int first = count / 2;
     const int bound = count - count / 4 - kLagCount;
+    if (first >= bound) {
+        return 0;
+    }
+    // The filter runs from the start of the capture but stops after the last window; only the
+    // part the windows read is kept.
+    const int last = first + (bound - 1 - first) / kSegmentStep * kSegmentStep;
+    SampleBuffer filtered(last + kSegmentLength - first);
+    UpperBandFilter(tx, filtered.data(), first, last + kSegmentLength);
+
     double bestLevel = kLevelFloor;
     int chosen = 0;
-    for (int start = count / 2; start < bound; start += kSegmentStep) {
-        const double level = BlockLevel(filtered.data() + start, kSegmentLength);
+    for (int start = first; start < bound; start += kSegmentStep) {
+        const double level = BlockLevel(filtered.data() + (start - first), kSegmentLength);
         if (level > bestLevel) {  // strict: the earliest of equally loud windows wins
             bestLevel = level;
             std::copy_n(tx + start, kSegmentLength, segment.begin());
@@ -447,12 +480,12 @@ double EchoTester::EstimateErl(const std::int16_t* tx, const std::int16_t* rx, i
     // is at most count - 2.
     const int blocks = static_cast<int>((span - 1) / kErlBlock);
     double bestCorrelation = 0.0;
-    double erl = 0.0;
+    const std::int16_t* bestRx = nullptr;
+    double bestTxLevel = 0.0;
     for (int k = 0; k < blocks; ++k) {
         const std::int16_t* t = tx + k * kErlBlock;
         const std::int16_t* r = rx + delay + k * kErlBlock;
         const double txLevel = BlockLevel(t, kErlBlock);
-        const double rxLevel = BlockLevel(r, kErlBlock);
         if (record != nullptr) {
             ++record->blocks;
             record->qualifyingBlocks += testthresholds::QualifiesForErl(txLevel) ? 1 : 0;
@@ -462,11 +495,13 @@ double EchoTester::EstimateErl(const std::int16_t* tx, const std::int16_t* rx, i
             const double c = std::fabs(BlockCorrelation(t, r, kErlBlock));
             if (c > bestCorrelation) {  // strict: the earliest of equal pairs wins
                 bestCorrelation = c;
-                erl = txLevel - rxLevel;
+                bestRx = r;
+                bestTxLevel = txLevel;
             }
         }
     }
-    return erl;
+    // Only the kept pair's Rx level is ever used.
+    return bestRx != nullptr ? bestTxLevel - BlockLevel(bestRx, kErlBlock) : 0.0;
 }
 
 bool EchoTester::RunTest(const TestSettings& settings, TestResults& results, TestUi& ui,

@@ -62,6 +62,31 @@ TEST(InputFilters, StartFromRestAndWriteNothingForAnEmptyCount)
     }
 }
 
+// In place, two at once, and a stretch of the upper band's output alone: the same samples.
+TEST(InputFilters, RunInPlaceAndKeepJustAStretchWhenAsked)
+{
+    const Samples noise = testcaptures::Noise(4000, 5000.0, 3);
+    Samples inPlace = noise;
+    DspToolkit().HighPassFilter(inPlace.data(), inPlace.data(), 4000);
+    EXPECT_EQ(inPlace, HighPass(noise));
+    Samples one = noise;
+    Samples other = testcaptures::Noise(4000, 30000.0, 4);  // clipping too
+    const Samples otherAlone = HighPass(other);
+    DspToolkit().HighPassFilterPair(one.data(), other.data(), 3999);
+    EXPECT_EQ(Samples(one.begin(), one.end() - 1), Samples(inPlace.begin(), inPlace.end() - 1));
+    EXPECT_EQ(Samples(other.begin(), other.end() - 1), Samples(otherAlone.begin(), otherAlone.end() - 1));
+    EXPECT_EQ(one.back(), noise.back()) << "only count samples";
+
+    const Samples whole = UpperBand(noise);
+    for (auto [first, end] : {std::pair{0, 4000}, {1500, 2600}, {3999, 4000}, {2000, 2000}}) {
+        Samples part(4000, 1234);
+        DspToolkit().UpperBandFilter(noise.data(), part.data(), first, end);
+        Samples expected(whole.begin() + first, whole.begin() + end);
+        expected.resize(4000, 1234);  // nothing stored past end - first
+        EXPECT_EQ(part, expected) << first << ".." << end;
+    }
+}
+
 // A full-scale edge of 65535 makes the high-pass overshoot to about 0.855 * 65535 = 56000.
 // Saturated, the edge keeps its sign; wrapped, it would flip to the other.
 TEST(InputFilters, SaturateAtBothEndsAndKeepTheUnroundedHistory)

@@ -256,8 +256,9 @@ TEST_F(RunTestTest, EveryFailedAllocationFailsTheRunAndReleasesEverything)
     allocationprobe::FailLargeAllocationsFrom(0);  // count only
     ASSERT_TRUE(Run());
     const int allocations = allocationprobe::LargeAllocationsAttempted();
-    // Raw Rx, raw Tx, both working buffers and the delay search's scratch buffer at least.
-    ASSERT_GE(allocations, 5);
+    // The two capture buffers at least (the delay search's scratch and the output block are
+    // below the probe's size at this length).
+    ASSERT_GE(allocations, 2);
     for (int which = 1; which <= allocations; ++which) {
         SCOPED_TRACE(which);
         allocationprobe::ScopedFailure failure(which);

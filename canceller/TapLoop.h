@@ -1,0 +1,48 @@
+// The adaptive filter's tap loop in three forms that give the same bits: the plain loop
+// (EchoCanceller::FilterFrame, the reference) and two vector loops, AVX2 and AVX-512BW. The loop is chosen once
+// per process from the CPU; TARNWELL_TAP_LOOP=plain|avx2|avx512 forces one, though never one
+// the CPU lacks (that request falls back to the CPU's own choice).
+#pragma once
+
+#include <cstdint>
+
+#include "canceller/CancellerState.h"
+
+namespace tarnwell {
+
+class EchoCanceller;
+
+namespace taploop {
+
+enum class Loop { Plain, Avx2, Avx512 };
+
+bool Supported(Loop loop);
+const char* Name(Loop loop);
+
+// The loop this process uses.
+Loop Active();
+
+// The widest loop the CPU runs, or the one named (plain, avx2, avx512) when the CPU runs it.
+Loop Choose(const char* request);
+
+// True when no coefficient of the first `tail` can reach an int32 limit within one frame, so
+// that the vector loops may add without saturating: each update moves a coefficient by at
+// most 32767, and a frame makes 80 of them.
+bool ClearOfLimits(const std::int32_t* coefficients, int tail);
+
+// EchoCanceller::FilterFrame with the given loop; the plain loop where the vector loops may
+// not go (a coefficient near a limit, a loop the CPU lacks). Same contract and results.
+std::int16_t FilterFrame(Loop loop, const EchoCanceller& canceller, CancellerState& state,
+                         const std::int16_t* nearEnd, const std::int16_t* reference,
+                         std::int16_t* output);
+
+// The vector loops themselves, for the dispatch above: the caller has checked the CPU and
+// ClearOfLimits.
+std::int16_t FilterFrameAvx2(CancellerState& state, const std::int16_t* nearEnd,
+                             const std::int16_t* reference, std::int16_t* output);
+std::int16_t FilterFrameAvx512(CancellerState& state, const std::int16_t* nearEnd,
+                               const std::int16_t* reference, std::int16_t* output);
+
+}  // namespace taploop
+
+}  // namespace tarnwell
