@@ -33,7 +33,8 @@ test-asan: deps
 	@cmake --build --preset asan
 	@ctest --preset asan
 
-demo: build
+demo: configure
+	@cmake --build --preset default --target tarnwell-cli
 	@$(CLI) --tx samples/tx.pcm --rx samples/rx.pcm --out $(BUILD)/demo-out.pcm
 
 # The README's three pictures of the shipped samples, drawn by the command line.

@@ -1,5 +1,7 @@
 #include "cli/CliUi.h"
 
+#include "cli/Interrupt.h"
+
 namespace tarnwell {
 
 CliUi::CliUi(std::ostream& err, bool showProgress) : err_(err), showProgress_(showProgress) {}
@@ -40,6 +42,8 @@ void CliUi::SetProgressPos(int position)
     percent_ = static_cast<int>(percent);
     DrawProgress();
 }
+
+bool CliUi::KeepGoing() { return CaughtSignal() == 0; }
 
 void CliUi::EndProgress()
 {

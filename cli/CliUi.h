@@ -20,6 +20,7 @@ public:
     void ShowMessage(const std::string& text) override;
     void SetProgressRange(int count) override;
     void SetProgressPos(int position) override;
+    bool KeepGoing() override;   // false once an interrupt signal has been caught
 
     // Erases the progress line, if one is drawn, so that what follows starts on a clean line.
     void EndProgress();

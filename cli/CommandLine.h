@@ -30,6 +30,7 @@ inline constexpr int kExitUsage = 2;
 struct CliOptions : RunRequest {
     bool json = false;
     std::string plotsDir;   // --plots: where the pictures go; empty for none
+    bool failOnCheck = false;  // --fail-on-check: any CHECK (or the ERL gate) exits 1
 };
 
 // Either the options of a run, or the exit status when there is nothing to run: a usage
@@ -65,6 +66,9 @@ std::string PlainReport(const CliRun& run, const std::string& status);
 // Writes each view's CSV into dir, and its pictures through writer; false with a reason.
 bool WritePlots(const CliOptions& options, const CliRun& run, const PictureWriter& writer,
                 std::string& error);
+
+// True when a reported run has a CHECK verdict; the ERL gate's CHECK included.
+bool AnyCheck(const TestResults& results);
 
 // The whole command: parse, run, print. main() only adds the real streams and the terminal test.
 int CommandLineMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,

@@ -5,12 +5,14 @@
 #include <iostream>
 
 #include "cli/CommandLine.h"
+#include "cli/Interrupt.h"
 #ifdef TARNWELL_WITH_CHARTS
 #include "ui/ChartRenderer.h"
 #endif
 
 int main(int argc, char** argv)
 {
+    tarnwell::CatchInterrupts();
     tarnwell::PictureWriter pictures;
 #ifdef TARNWELL_WITH_CHARTS
     pictures = tarnwell::RenderPictures;
