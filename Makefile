@@ -1,5 +1,5 @@
 # The two commands a new user types: `make run` and `make test`.
-.PHONY: all deps configure build run test test-asan demo pictures bench package clean
+.PHONY: all deps configure build run test test-asan test-fuzz fuzz fuzz-build demo pictures bench package clean
 
 BUILD := build
 APP := $(BUILD)/app/tarnwell
@@ -26,12 +26,34 @@ run:
 test: build
 	@ctest --preset default
 	@$(MAKE) --no-print-directory test-asan
+	@$(MAKE) --no-print-directory test-fuzz
 
 # The engine, report and command line again under AddressSanitizer and UBSan.
 test-asan: deps
 	@cmake --preset asan >/dev/null
 	@cmake --build --preset asan
 	@ctest --preset asan
+
+# libFuzzer targets, built with clang under ASan and UBSan.
+FUZZ_TARGETS := FuzzRun FuzzFrame FuzzCommandLine
+fuzz-build: deps
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz
+
+# Each target for 10 s from the committed seeds; new inputs go to a scratch folder, not the tree.
+test-fuzz: fuzz-build
+	@set -e; for t in $(FUZZ_TARGETS); do \
+	  mkdir -p build-fuzz/corpus/$$t; \
+	  build-fuzz/fuzz/$$t -max_total_time=10 -print_final_stats=1 build-fuzz/corpus/$$t fuzz/corpus/$$t 2>build-fuzz/$$t.log \
+	    || { tail -40 build-fuzz/$$t.log; exit 1; }; \
+	  grep -E "stat::number_of_executed_units|cov:" build-fuzz/$$t.log | tail -2 | sed "s/^/$$t: /"; \
+	done
+
+fuzz: fuzz-build
+	@set -e; for t in $(FUZZ_TARGETS); do \
+	  mkdir -p build-fuzz/corpus/$$t; \
+	  build-fuzz/fuzz/$$t -max_total_time=60 -print_final_stats=1 build-fuzz/corpus/$$t fuzz/corpus/$$t; \
+	done
 
 demo: configure
 	@cmake --build --preset default --target tarnwell-cli
@@ -51,4 +73,4 @@ package: build
 	@cd $(BUILD) && cpack -G DEB
 
 clean:
-	@rm -rf $(BUILD) build-asan
+	@rm -rf $(BUILD) build-asan build-fuzz
