@@ -1,5 +1,7 @@
 #include "engine/DspToolkit.h"
 
+#include "engine/LevelKernel.h"
+
 #include <array>
 #include <cmath>
 #include <cstddef>
@@ -151,6 +153,9 @@ constexpr std::array<double, 10> kUpperBandA = {
     0.587637057010005, 0.206820714434264};
 }  // namespace
 
+// Blocks up to this length keep every partial sum of products below 2^52.
+constexpr int kExactCorrelationLength = 1 << 22;
+
 double DspToolkit::BlockLevel(const std::int16_t* samples, int count) const
 {
     // Running sums of x/N and x*x/N, each term divided before it is added: the rounding
@@ -158,10 +163,16 @@ double DspToolkit::BlockLevel(const std::int16_t* samples, int count) const
     const double n = count;
     double mean = 0.0;
     double meanSquare = 0.0;
-    for (int i = 0; i < count; ++i) {
-        const std::int32_t x = samples[i];
-        mean += x / n;
-        meanSquare += static_cast<double>(x * x) / n;  // x*x <= 2^30, exact in int32
+    constexpr int kChunk = 256;
+    double quotients[kChunk];
+    double squareQuotients[kChunk];
+    for (int start = 0; start < count; start += kChunk) {
+        const int length = count - start < kChunk ? count - start : kChunk;
+        DivideByCount(samples + start, length, n, quotients, squareQuotients);
+        for (int i = 0; i < length; ++i) {
+            mean += quotients[i];
+            meanSquare += squareQuotients[i];
+        }
     }
     const double variance = meanSquare - mean * mean;
     return 10.0 * std::log(variance * kLevelScale) / std::log(10.0);
@@ -174,12 +185,31 @@ double DspToolkit::BlockCorrelation(const std::int16_t* first, const std::int16_
     double sss = 0.0;
     double sfs = 0.0;
     const double n = count;
-    for (int i = 0; i < count; ++i) {
-        const double f = first[i];
-        const double s = second[i];
-        sff += f * f;
-        sss += s * s;
-        sfs += f * s;
+    if (count <= kExactCorrelationLength) {
+        // Every product is an integer of at most 2^30 and every partial sum one below 2^52,
+        // so the double sums are exact: integer sums give the same bits, without the wait
+        // on each floating-point addition.
+        std::int64_t ff = 0;
+        std::int64_t ss = 0;
+        std::int64_t fs = 0;
+        for (int i = 0; i < count; ++i) {
+            const std::int32_t f = first[i];
+            const std::int32_t s = second[i];
+            ff += f * f;
+            ss += s * s;
+            fs += f * s;
+        }
+        sff = static_cast<double>(ff);
+        sss = static_cast<double>(ss);
+        sfs = static_cast<double>(fs);
+    } else {
+        for (int i = 0; i < count; ++i) {
+            const double f = first[i];
+            const double s = second[i];
+            sff += f * f;
+            sss += s * s;
+            sfs += f * s;
+        }
     }
     return sfs / ((std::sqrt(sss / n) * std::sqrt(sff / n)) * n);
 }

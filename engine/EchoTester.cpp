@@ -270,18 +270,26 @@ Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settin
         std::int16_t* outputFrame = output.NextFrame();
         engine.ProcessFrame(state, nearFrame, referenceFrame, outputFrame, kFrameLength, report);
         stats.CountFrame(report, results);
-        if (PassStatistics::InSecondHalf(p, count)) {
-            if (PassStatistics::RxLevelApplies(report)) {
-                stats.AddRxLevel(engine.BlockLevel(nearFrame, kFrameLength));
+        // Each level is measured once, for the statistics and the record alike.
+        const bool secondHalf = PassStatistics::InSecondHalf(p, count);
+        const bool rxApplies = secondHalf && PassStatistics::RxLevelApplies(report);
+        const bool recording = analysis != nullptr;
+        const double txLevel = secondHalf || recording ? engine.BlockLevel(referenceFrame, kFrameLength) : 0.0;
+        const double rxLevel = rxApplies || recording ? engine.BlockLevel(nearFrame, kFrameLength) : 0.0;
+        if (secondHalf) {
+            if (rxApplies) {
+                stats.AddRxLevel(rxLevel);
             }
-            stats.AddTxLevel(engine.BlockLevel(referenceFrame, kFrameLength));
+            stats.AddTxLevel(txLevel);
         }
 
-        if (analysis != nullptr) {
+        if (recording) {
             FrameRecord frame;
-            frame.txLevel = static_cast<float>(engine.BlockLevel(referenceFrame, kFrameLength));
-            frame.rxLevel = static_cast<float>(engine.BlockLevel(nearFrame, kFrameLength));
-            frame.outputLevel = static_cast<float>(engine.BlockLevel(outputFrame, kFrameLength));
+            frame.txLevel = static_cast<float>(txLevel);
+            frame.rxLevel = static_cast<float>(rxLevel);
+            // The canceller measured its output already when it reported the frame.
+            frame.outputLevel = static_cast<float>(
+                report.valid != 0 ? report.residualLevel : engine.BlockLevel(outputFrame, kFrameLength));
             frame.cancellation = static_cast<float>(report.cancellation);
             frame.mode = static_cast<std::int8_t>(state.mode);
             frame.adaptState = static_cast<std::int8_t>(state.adaptState);
@@ -337,8 +345,8 @@ Outcome RunCaptures(const EchoTester& engine, const TestSettings& settings, Test
     const int count = static_cast<int>(samples);
 
     // One buffer per capture: the high-pass filter works in place.
-    run.rxWork = SampleBuffer(count);
-    run.txWork = SampleBuffer(count);
+    run.rxWork = SampleBuffer::ForOverwrite(count);
+    run.txWork = SampleBuffer::ForOverwrite(count);
     if (!ReadSamples(run.rx, run.rxWork) || !ReadSamples(run.tx, run.txWork)) {
         return Failed(testmessages::kCheckFiles);
     }

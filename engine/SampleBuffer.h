@@ -1,5 +1,6 @@
-// SampleBuffer: an owned, zero-filled array of signed 16-bit samples, freed when it goes out
-// of scope or on Release(). Construction throws std::bad_alloc when the memory is not there.
+// SampleBuffer: an owned array of signed 16-bit samples, zero-filled unless made for
+// overwriting, freed when it goes out of scope or on Release(). Construction throws
+// std::bad_alloc when the memory is not there.
 #pragma once
 
 #include <cstddef>
@@ -16,6 +17,16 @@ public:
         : count_(count > 0 ? count : 0),
           samples_(std::make_unique<std::int16_t[]>(static_cast<std::size_t>(count_)))
     {
+    }
+
+    // A buffer whose every sample the caller writes before reading: filling a capture's worth
+    // of zeros first would only cost a pass over memory.
+    static SampleBuffer ForOverwrite(int count)
+    {
+        SampleBuffer buffer;
+        buffer.count_ = count > 0 ? count : 0;
+        buffer.samples_ = std::make_unique_for_overwrite<std::int16_t[]>(static_cast<std::size_t>(buffer.count_));
+        return buffer;
     }
 
     std::int16_t* data() { return samples_.get(); }
