@@ -189,19 +189,10 @@ double DspToolkit::BlockCorrelation(const std::int16_t* first, const std::int16_
         // Every product is an integer of at most 2^30 and every partial sum one below 2^52,
         // so the double sums are exact: integer sums give the same bits, without the wait
         // on each floating-point addition.
-        std::int64_t ff = 0;
-        std::int64_t ss = 0;
-        std::int64_t fs = 0;
-        for (int i = 0; i < count; ++i) {
-            const std::int32_t f = first[i];
-            const std::int32_t s = second[i];
-            ff += f * f;
-            ss += s * s;
-            fs += f * s;
-        }
-        sff = static_cast<double>(ff);
-        sss = static_cast<double>(ss);
-        sfs = static_cast<double>(fs);
+        const ProductSums sums = SumProducts(first, second, count);
+        sff = static_cast<double>(sums.firstSquares);
+        sss = static_cast<double>(sums.secondSquares);
+        sfs = static_cast<double>(sums.cross);
     } else {
         for (int i = 0; i < count; ++i) {
             const double f = first[i];

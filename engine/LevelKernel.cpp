@@ -14,4 +14,20 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) void DivideByCount(
     }
 }
 
+__attribute__((target_clones("avx512f", "avx2", "default"))) ProductSums SumProducts(
+    const std::int16_t* first, const std::int16_t* second, int count)
+{
+    std::int64_t ff = 0;
+    std::int64_t ss = 0;
+    std::int64_t fs = 0;
+    for (int i = 0; i < count; ++i) {
+        const std::int32_t f = first[i];
+        const std::int32_t s = second[i];
+        ff += f * f;   // at most 2^30 each
+        ss += s * s;
+        fs += f * s;
+    }
+    return {ff, ss, fs};
+}
+
 }  // namespace tarnwell
