@@ -6,7 +6,7 @@ packages=(
   g++ cmake ninja-build make pkg-config
   qt6-base-dev libgl-dev fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcli11-dev nlohmann-json3-dev
+  libcli11-dev nlohmann-json3-dev libsndfile1-dev
 )
 
 missing=()
