@@ -155,12 +155,15 @@ std::vector<BatchRow> RunBatch(const std::vector<BatchPort>& ports, int jobs,
             }
         }
     };
-    const auto threads = static_cast<std::size_t>(std::max(1, jobs));
-    std::vector<std::jthread> workers;
-    for (std::size_t t = 1; t < std::min(threads, ports.size()); ++t) {
-        workers.emplace_back(work);
+    {
+        // Joined at the end of this block, before rows is handed back.
+        const auto threads = static_cast<std::size_t>(std::max(1, jobs));
+        std::vector<std::jthread> workers;
+        for (std::size_t t = 1; t < std::min(threads, ports.size()); ++t) {
+            workers.emplace_back(work);
+        }
+        work();  // this thread is one of the workers
     }
-    work();  // this thread is one of the workers
     return rows;
 }
 

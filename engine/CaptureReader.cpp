@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string_view>
+#include <utility>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,27 +21,39 @@ namespace {
 constexpr int kSampleRate = 8000;
 constexpr int kChunk = 2048;  // samples decoded per step: small enough for the stack
 
-// The container a header announces, or nullptr when the file starts with none of them. Only
-// these few magic numbers count, so that no raw capture is ever taken for another format
-// because its first samples happen to look like one.
-const char* HeaderKind(const FileHandle& file)
+struct Header {
+    const char* kind = nullptr;  // nullptr: no header, the file is raw samples
+    bool readable = false;       // a container Tarnwell reads (through libsndfile)
+};
+
+// The container a file's first bytes announce. Only these few magic numbers count, so that no
+// raw capture is ever taken for another format because its first samples look like one.
+Header FindHeader(const FileHandle& file)
 {
     char head[12] = {};
     if (::pread(file.Descriptor(), head, sizeof head, 0) != static_cast<ssize_t>(sizeof head)) {
-        return nullptr;
+        return {};
     }
     const std::string_view first(head, 4);
     const std::string_view form(head + 8, 4);
     if ((first == "RIFF" || first == "RIFX" || first == "RF64") && form == "WAVE") {
-        return "WAV";
+        return {"WAV", true};
     }
     if (first == ".snd" || first == "dns.") {
-        return "AU";
+        return {"AU", true};
     }
     if (first == "FORM" && (form == "AIFF" || form == "AIFC")) {
-        return "AIFF";
+        return {"AIFF", true};
     }
-    return nullptr;
+    // Compressed and other containers: refused by name rather than read as noise.
+    const std::pair<std::string_view, const char*> others[] = {
+        {"fLaC", "FLAC"}, {"OggS", "Ogg"}, {"caff", "CAF"}, {"riff", "W64"}};
+    for (const auto& [magic, kind] : others) {
+        if (first == magic) {
+            return {kind, false};
+        }
+    }
+    return {};
 }
 
 std::string Lower(std::string text)
@@ -84,8 +97,8 @@ bool CaptureReader::Open(const FileHandle& file, const std::string& path,
 {
     file_ = &file;
     const std::string name = std::filesystem::path(path).filename().string();
-    const char* kind = HeaderKind(file);
-    if (kind == nullptr) {
+    const Header header = FindHeader(file);
+    if (header.kind == nullptr) {
         struct stat info {};
         if (!file.Stat(info)) {
             refusal = name + " cannot be read";
@@ -101,11 +114,16 @@ bool CaptureReader::Open(const FileHandle& file, const std::string& path,
         return true;
     }
 
+    if (!header.readable) {
+        refusal = name + " is a " + header.kind +
+                  " file; Tarnwell needs WAV, AU or AIFF, or a capture without a header";
+        return false;
+    }
     SF_INFO info{};
     std::string reason;
     sound_ = SoundFile::OpenDescriptor(file.Descriptor(), SFM_READ, info, reason);
     if (!sound_.IsOpen()) {
-        refusal = name + " has a " + kind + " header that cannot be read (" + reason +
+        refusal = name + " has a " + header.kind + " header that cannot be read (" + reason +
                   "); Tarnwell needs a complete header";
         return false;
     }

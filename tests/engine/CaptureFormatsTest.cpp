@@ -187,7 +187,7 @@ TEST_F(CaptureFormatsTest, FormatsTarnwellCannotUseAreRefusedNamingWhatWasFoundA
     const int pcm16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     const struct {
         std::function<void()> write;
-        std::string rxPath;
+        std::string rxPath;   // empty: rx.wav named as both captures
         std::string message;  // a prefix when it ends in "("
     } cases[] = {
         {[&] { WriteSound(wav, pcm16, 1, tx, 16000); }, wav, "rx.wav is 16000 samples/s; Tarnwell needs 8000 samples/s"},
@@ -197,16 +197,18 @@ TEST_F(CaptureFormatsTest, FormatsTarnwellCannotUseAreRefusedNamingWhatWasFoundA
          "rx.wav has 3 channels; Tarnwell needs 1 channel, or 2 in one file named as both Tx and Rx"},
         {[&] { WriteSound(wav, pcm16, 2, Interleave(tx, tx)); }, wav,
          "rx.wav has 2 channels; Tarnwell needs 1 channel, or 2 in one file named as both Tx and Rx"},
-        {[&] { WriteSound(wav, pcm16, 1, tx); }, "",  // one mono file named as both
+        {[&] { WriteSound(wav, pcm16, 1, tx); }, "",
          "rx.wav has 1 channel; as both Tx and Rx Tarnwell needs 2 channels"},
         {[&] { WriteSound(wav, pcm16, 1, tx); fs::resize_file(wav, 30); }, wav,
          "rx.wav has a WAV header that cannot be read ("},
+        {[&] { WriteSound(dir.File("rx.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, tx); }, dir.File("rx.flac"),
+         "rx.flac is a FLAC file; Tarnwell needs WAV, AU or AIFF, or a capture without a header"},
     };
     testcaptures::WritePcm(settings.txPath, tx);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         c.write();
-        settings.rxPath = wav;
+        settings.rxPath = c.rxPath.empty() ? wav : c.rxPath;
         settings.txPath = c.rxPath.empty() ? wav : dir.File("tx.pcm");
         std::ofstream(settings.outPath) << "previous output";
         EXPECT_FALSE(Run());
