@@ -308,6 +308,7 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
                  "OUTDIR/summary.csv and OUTDIR/summary.json, and prints the ports worst first. "
                  "Exit status 0 when every port is OK, 1 when any has a CHECK or failed.",
                  "tarnwell-cli batch"};
+    app.footer(DeviceList());
     BatchDefaults defaults;
     static_cast<RunRequest&>(defaults.options) = DefaultRunRequest();
     std::string input;

@@ -15,19 +15,6 @@ namespace tarnwell {
 
 namespace {
 
-std::string DeviceList()
-{
-    std::string text = "Device rows (--device):\n";
-    for (int row = 0; row < kDeviceCount; ++row) {
-        char line[96];
-        std::snprintf(line, sizeof line, "  %d  %-24s delay %3d, tail %3d\n", row,
-                      kDeviceNames[static_cast<std::size_t>(row)], DelayPreset(row),
-                      TailPreset(row));
-        text += line;
-    }
-    return text;
-}
-
 std::string Row(const char* label, const std::string& value)
 {
     char line[64];

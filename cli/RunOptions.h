@@ -31,6 +31,9 @@ private:
     std::string format_ = "by-name";
 };
 
+// The device rows with their presets, for the help's footer.
+std::string DeviceList();
+
 // "on" and "off", as --high-pass takes them, and 1 and 0; nullopt for anything else.
 std::optional<int> HighPassWord(const std::string& word);
 
