@@ -10,40 +10,15 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/Batch.h"
 #include "cli/CliUi.h"
 #include "cli/Interrupt.h"
 #include "cli/JsonReport.h"
+#include "cli/RunOptions.h"
 
 namespace tarnwell {
 
 namespace {
-
-// Numbers are decimal: "0x10" or "1e3" is a typing slip, not 16 or 1000.
-const CLI::Validator kDecimal(
-    [](std::string& text) {
-        std::size_t digits = text.size();
-        std::size_t first = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
-        for (std::size_t i = first; i < text.size(); ++i) {
-            if (text[i] < '0' || text[i] > '9') {
-                digits = 0;
-            }
-        }
-        return digits > first ? std::string() : "not a decimal integer: " + text;
-    },
-    "DECIMAL");
-
-std::string DeviceList()
-{
-    std::string text = "Device rows (--device):\n";
-    for (int row = 0; row < kDeviceCount; ++row) {
-        char line[96];
-        std::snprintf(line, sizeof line, "  %d  %-24s delay %3d, tail %3d\n", row,
-                      kDeviceNames[static_cast<std::size_t>(row)], DelayPreset(row),
-                      TailPreset(row));
-        text += line;
-    }
-    return text;
-}
 
 std::string Row(const char* label, const std::string& value)
 {
@@ -57,56 +32,45 @@ std::string Row(const char* label, const std::string& value)
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
                                    std::ostream& err)
 {
-    CLI::App app{"Runs the echo test on a Tx/Rx capture pair (raw 16-bit little-endian mono PCM, "
-                 "8000 samples/s) and prints the report."};
+    CLI::App app{"Runs the echo test on a Tx/Rx capture pair and prints the report. Captures are "
+                 "16-bit PCM, A-law or u-law at 8000 samples/s: WAV, AU or AIFF files, or raw "
+                 "headerless ones. 'tarnwell-cli batch --help' runs a whole site."};
     app.footer(DeviceList());
 
     CliOptions options;
     static_cast<RunRequest&>(options) = DefaultRunRequest();
     TestSettings& s = options.settings;
-    std::string highPass = "on";
+    std::string stereo;
 
-    app.add_option("--tx", s.txPath, "Tx capture: sent towards the line")->required();
-    app.add_option("--rx", s.rxPath, "Rx capture: back from the line, with the echo")->required();
-    app.add_option("--device", options.deviceType, "device preset row")
-        ->check(kDecimal)
-        ->check(CLI::Range(0, kDeviceCount - 1))
+    CLI::Option* tx = app.add_option("--tx", s.txPath, "Tx capture: sent towards the line");
+    CLI::Option* rx = app.add_option("--rx", s.rxPath, "Rx capture: back from the line, with the echo");
+    app.add_option("--stereo", stereo, "one stereo file holding both captures (see --tx-channel)")
+        ->excludes(tx)
+        ->excludes(rx);
+    RunOptions runOptions(app, options);
+    app.add_option("--out", s.outPath, "output file: the cancelled Rx (a WAV file when it ends in .wav)")
         ->capture_default_str();
-    CLI::Option* delay =
-        app.add_option("--delay", s.delay, "bulk delay, samples, 0..8000 (default: the device's preset)")
-            ->check(kDecimal);
-    CLI::Option* tail =
-        app.add_option("--tail", s.tail, "tail, samples, 0..1024 (default: the device's preset)")
-            ->check(kDecimal);
-    app.add_option("--nlp-diff", s.nlpDiff, "NLP threshold, dB, 0..100")->check(kDecimal)->capture_default_str();
-    app.add_option("--nlp-shift", s.nlpShift, "NLP attenuation in 6 dB steps, 0..10")
-        ->check(kDecimal)
-        ->capture_default_str();
-    app.add_option("--high-pass", highPass, "high-pass both captures first")
-        ->check(CLI::IsMember({"on", "off"}))
-        ->capture_default_str();
-    app.add_option("--out", s.outPath, "output file: the cancelled Rx")->capture_default_str();
     app.add_flag("--json", options.json, "print one JSON object instead of the report rows");
-    app.add_flag("--fail-on-check", options.failOnCheck,
-                 "exit with 1 when any verdict is CHECK or the ERL gate stopped the cancellation");
     app.add_option("--plots", options.plotsDir,
                    "write the echo path, delay search and levels views into this folder (CSV, SVG, PNG)");
 
     try {
         app.parse(argc, argv);
+        if (stereo.empty() && (tx->count() == 0 || rx->count() == 0)) {
+            throw CLI::RequiredError("Both --tx and --rx, or --stereo, are required",
+                                     CLI::ExitCodes::RequiredError);
+        }
     } catch (const CLI::ParseError& e) {
         // --help ends in a "success" that is not a run; every other parse error is a usage error.
         const int status = app.exit(e, out, err);
         return {std::nullopt, status == 0 ? kExitOk : kExitUsage};
     }
 
-    if (delay->count() == 0) {
-        s.delay = DelayPreset(options.deviceType);
+    runOptions.Apply();
+    if (!stereo.empty()) {
+        s.txPath = stereo;
+        s.rxPath = stereo;
     }
-    if (tail->count() == 0) {
-        s.tail = TailPreset(options.deviceType);
-    }
-    s.highPass = highPass == "on" ? 1 : 0;
     return {options, kExitOk};
 }
 
@@ -201,6 +165,9 @@ int CommandLineMain(int argc, const char* const* argv, std::ostream& out, std::o
                     bool showProgress, const PictureWriter& pictures)
 {
     errno = 0;
+    if (argc > 1 && std::string(argv[1]) == "batch") {
+        return BatchMain(argc - 1, argv + 1, out, err, showProgress, pictures);
+    }
     const ParsedCommandLine parsed = ParseCommandLine(argc, argv, out, err);
     if (!parsed.options) {
         if (!Delivered(out)) {

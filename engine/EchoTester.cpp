@@ -2,18 +2,20 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <new>
+#include <string>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "canceller/FixedPoint.h"
+#include "engine/CaptureReader.h"
 #include "engine/FileHandle.h"
+#include "engine/OutputFile.h"
 #include "engine/PassStatistics.h"
 #include "engine/SampleBuffer.h"
 #include "engine/TestMessages.h"
@@ -91,10 +93,11 @@ void RecordEchoPath(const CancellerState& state, EchoPathRecord& path)
 struct RunResources {
     FileHandle tx;
     FileHandle rx;
-    FileHandle output;
+    OutputFile output;
     SampleBuffer rxWork;
     SampleBuffer txWork;
     SampleBuffer outputBlock;
+    std::string refusal;  // a capture's own refusal text, which the run's Outcome points at
 
     RunResources() = default;
     RunResources(const RunResources&) = delete;
@@ -125,6 +128,13 @@ bool SameFile(const struct stat& a, const struct stat& b)
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+bool SameFile(const FileHandle& a, const FileHandle& b)
+{
+    struct stat aInfo {};
+    struct stat bInfo {};
+    return a.Stat(aInfo) && b.Stat(bInfo) && SameFile(aInfo, bInfo);
+}
+
 // Opens both captures and the output file; all three are tried before anything is judged, so
 // the output is emptied even when a capture is missing. An output that is one of the captures,
 // whatever the spelling of its path, is refused before it is truncated.
@@ -132,10 +142,11 @@ bool OpenFiles(const TestSettings& settings, RunResources& run)
 {
     run.tx = FileHandle::OpenRegular(settings.txPath, O_RDONLY);
     run.rx = FileHandle::OpenRegular(settings.rxPath, O_RDONLY);
-    run.output = FileHandle::OpenRegular(settings.outPath, O_RDWR | O_CREAT, 0666);
+    run.output = OutputFile(FileHandle::OpenRegular(settings.outPath, O_RDWR | O_CREAT, 0666),
+                            settings.outPath);
 
     struct stat outputInfo {};
-    if (!run.output.Stat(outputInfo)) {
+    if (!run.output.Handle().Stat(outputInfo)) {
         return false;
     }
     for (const FileHandle* capture : {&run.tx, &run.rx}) {
@@ -145,32 +156,48 @@ bool OpenFiles(const TestSettings& settings, RunResources& run)
             return false;
         }
     }
-    if (::ftruncate(run.output.Descriptor(), 0) != 0) {
+    if (::ftruncate(run.output.Handle().Descriptor(), 0) != 0) {
         return false;
     }
     return run.tx.IsOpen() && run.rx.IsOpen();
 }
 
-// Turns samples between the files' little-endian order and the machine's, in place; a
-// no-op on little-endian machines.
-void ConvertLittleEndian(std::int16_t* samples, int count)
+// Opens the three files, then decodes the first count samples of each capture into the work
+// buffers; count, N, is the shorter capture in decoded samples, screened for length before
+// any buffer is allocated. One file named as both captures is a stereo pair: Tx in the
+// settings' channel, Rx in the other.
+Outcome ReadCaptures(const TestSettings& settings, RunResources& run, int& count)
 {
-    if constexpr (std::endian::native == std::endian::big) {
-        for (int i = 0; i < count; ++i) {
-            const auto u = static_cast<std::uint16_t>(samples[i]);
-            samples[i] = static_cast<std::int16_t>(static_cast<std::uint16_t>((u << 8) | (u >> 8)));
-        }
+    if (!OpenFiles(settings, run)) {
+        return Failed(testmessages::kCheckFiles);
     }
-}
+    const bool stereo = SameFile(run.tx, run.rx);
+    const int txChannel = settings.txChannel != 0 ? 1 : 0;
+    CaptureReader tx;
+    CaptureReader rx;
+    if (!tx.Open(run.tx, settings.txPath, settings.headerless,
+                 stereo ? txChannel : CaptureReader::kWholeFile, run.refusal) ||
+        !rx.Open(run.rx, settings.rxPath, settings.headerless,
+                 stereo ? 1 - txChannel : CaptureReader::kWholeFile, run.refusal)) {
+        return Failed(run.refusal.c_str());
+    }
+    // The longer capture's excess is ignored.
+    const std::int64_t samples = std::min(tx.SampleCount(), rx.SampleCount());
+    if (!testthresholds::IsLongEnough(samples)) {
+        return Failed(testmessages::kCheckSize);
+    }
+    if (testthresholds::IsTooLong(samples)) {
+        return Failed(testmessages::kTooLarge);
+    }
+    count = static_cast<int>(samples);
 
-// Fills buffer with the first buffer.size() little-endian samples of a freshly opened file.
-bool ReadSamples(const FileHandle& file, SampleBuffer& buffer)
-{
-    if (!file.ReadExactly(buffer.data(), buffer.ByteSize())) {
-        return false;
+    // One buffer per capture: the high-pass filter works in place.
+    run.rxWork = SampleBuffer::ForOverwrite(count);
+    run.txWork = SampleBuffer::ForOverwrite(count);
+    if (!rx.Read(run.rxWork.data(), count) || !tx.Read(run.txWork.data(), count)) {
+        return Failed(testmessages::kCheckFiles);
     }
-    ConvertLittleEndian(buffer.data(), buffer.size());
-    return true;
+    return {true, nullptr};
 }
 
 // Active 10 ms blocks of the Tx capture. A block is examined only when it ends before the
@@ -193,7 +220,7 @@ class OutputBlocks {
 public:
     static constexpr int kFrames = 100;  // one second
 
-    OutputBlocks(const FileHandle& file, SampleBuffer& block) : file_(file), block_(block)
+    OutputBlocks(OutputFile& file, SampleBuffer& block) : file_(file), block_(block)
     {
         block_ = SampleBuffer(kFrames * kFrameLength);
     }
@@ -217,7 +244,7 @@ public:
     }
 
 private:
-    const FileHandle& file_;
+    OutputFile& file_;
     SampleBuffer& block_;
     int used_ = 0;
 };
@@ -325,30 +352,9 @@ Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settin
 Outcome RunCaptures(const EchoTester& engine, const TestSettings& settings, TestResults& results,
                     TestUi& ui, RunResources& run, AnalysisRecord* analysis)
 {
-    if (!OpenFiles(settings, run)) {
-        return Failed(testmessages::kCheckFiles);
-    }
-
-    struct stat txInfo {};
-    struct stat rxInfo {};
-    if (!run.tx.Stat(txInfo) || !run.rx.Stat(rxInfo)) {
-        return Failed(testmessages::kCheckFiles);
-    }
-    // N: the shorter capture in whole samples; an odd last byte and the longer one's excess are ignored.
-    const std::int64_t samples = std::min<std::int64_t>(txInfo.st_size, rxInfo.st_size) / 2;
-    if (!testthresholds::IsLongEnough(samples)) {
-        return Failed(testmessages::kCheckSize);
-    }
-    if (testthresholds::IsTooLong(samples)) {
-        return Failed(testmessages::kTooLarge);
-    }
-    const int count = static_cast<int>(samples);
-
-    // One buffer per capture: the high-pass filter works in place.
-    run.rxWork = SampleBuffer::ForOverwrite(count);
-    run.txWork = SampleBuffer::ForOverwrite(count);
-    if (!ReadSamples(run.rx, run.rxWork) || !ReadSamples(run.tx, run.txWork)) {
-        return Failed(testmessages::kCheckFiles);
+    int count = 0;
+    if (const Outcome read = ReadCaptures(settings, run, count); read.message != nullptr) {
+        return read;
     }
     if (analysis != nullptr) {
         analysis->sampleCount = count;
@@ -386,7 +392,11 @@ Outcome RunCaptures(const EchoTester& engine, const TestSettings& settings, Test
     }
     results.erlOk = 1;
 
-    return RunCancellationPass(engine, settings, results, ui, run, count, analysis);
+    const Outcome outcome = RunCancellationPass(engine, settings, results, ui, run, count, analysis);
+    if (outcome.result && !run.output.Finish()) {
+        return Failed(testmessages::kCannotWrite);
+    }
+    return outcome;
 }
 
 }  // namespace
@@ -527,7 +537,7 @@ bool EchoTester::RunTest(const TestSettings& settings, TestResults& results, Tes
         outcome = Failed(testmessages::kNoMemory);
     }
     // A run that did not finish leaves no partial output that could pass for a result.
-    if (!outcome.result && run.output.IsOpen() && ::ftruncate(run.output.Descriptor(), 0) != 0) {
+    if (!outcome.result && !run.output.Discard()) {
         outcome.message = testmessages::kCannotWrite;
     }
     if (outcome.cancelled && outcome.message == nullptr) {

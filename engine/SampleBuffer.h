@@ -3,6 +3,7 @@
 // std::bad_alloc when the memory is not there.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -44,5 +45,17 @@ private:
     int count_ = 0;
     std::unique_ptr<std::int16_t[]> samples_;
 };
+
+// Turns samples between the files' little-endian order and the machine's, in place; a
+// no-op on little-endian machines.
+inline void ConvertLittleEndian(std::int16_t* samples, int count)
+{
+    if constexpr (std::endian::native == std::endian::big) {
+        for (int i = 0; i < count; ++i) {
+            const auto u = static_cast<std::uint16_t>(samples[i]);
+            samples[i] = static_cast<std::int16_t>(static_cast<std::uint16_t>((u << 8) | (u >> 8)));
+        }
+    }
+}
 
 }  // namespace tarnwell

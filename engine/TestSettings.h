@@ -9,6 +9,15 @@
 
 namespace tarnwell {
 
+// How a capture without a recognised header (WAV, AU, AIFF) is read; one with a header says
+// for itself.
+enum class HeaderlessFormat : std::int32_t {
+    kByName,  // .al and .alaw: A-law; .ul and .ulaw: µ-law; any other name: 16-bit PCM
+    kPcm16,   // 16-bit little-endian PCM
+    kALaw,
+    kULaw,
+};
+
 struct TestSettings {
     std::string txPath;          // Tx capture: sent towards the line, the canceller's reference
     std::string rxPath;          // Rx capture: back from the line, carries the echo
@@ -19,6 +28,10 @@ struct TestSettings {
     std::int32_t nlpDiff = 0;    // NLP threshold, dB, 0..100
     std::int32_t nlpShift = 0;   // NLP attenuation in 6 dB steps, 0..10
     std::int32_t highPass = 0;   // non-zero: high-pass both captures first
+    // A two-channel file named as both captures carries Tx in this channel (0; non-zero: 1)
+    // and Rx in the other.
+    std::int32_t txChannel = 0;
+    HeaderlessFormat headerless = HeaderlessFormat::kByName;
 };
 
 // The canceller's state is sized for the largest tail and delay; beyond them it cannot run.

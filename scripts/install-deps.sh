@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev libgl-dev fonts-dejavu-core
   qt6-charts-dev qt6-svg-dev libqt6opengl6-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcli11-dev nlohmann-json3-dev
+  libcli11-dev nlohmann-json3-dev libsndfile1-dev
   clang libclang-rt-14-dev  # the fuzz targets
   libspandsp-dev  # the G.168 echo path models the tests read
   libspeexdsp-dev  # bench_peers only: the peer canceller it measures against

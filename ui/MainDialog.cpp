@@ -2,12 +2,15 @@
 
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QUrl>
 
 #include "ui/AboutDialog.h"
 #include "engine/TestMessages.h"
@@ -16,9 +19,19 @@
 namespace tarnwell {
 
 // Written with "*" for "all files": "*.*" would hide names without a dot on this system.
-const QString MainDialog::kBrowseFilter = QStringLiteral("pcm files (*.pcm);;All Files (*)");
+const QString MainDialog::kBrowseFilter =
+    QStringLiteral("Captures (*.pcm *.raw *.wav *.au *.al *.ul);;All Files (*)");
 
 namespace {
+
+// The one local file a drag carries, or empty: text, several files or remote ones are not a path.
+QString DraggedFile(const QMimeData* data)
+{
+    if (data == nullptr || !data->hasUrls() || data->urls().size() != 1 || !data->urls().front().isLocalFile()) {
+        return {};
+    }
+    return data->urls().front().toLocalFile();
+}
 
 QString DefaultChooseFile(QWidget* parent, const QString& filter)
 {
@@ -43,6 +56,43 @@ MainDialog::MainDialog(QWidget* parent)
     // Only the user's choices: the list's own updates from the members must not re-apply presets.
     connect(ControlAs<QComboBox>(controlid::kDeviceType), &QComboBox::activated, this,
             &MainDialog::ApplyDevicePreset);
+    Control(controlid::kRxPath)->installEventFilter(this);
+    Control(controlid::kTxPath)->installEventFilter(this);
+}
+
+bool MainDialog::eventFilter(QObject* watched, QEvent* event)
+{
+    const bool rx = watched == Control(controlid::kRxPath);
+    if (!rx && watched != Control(controlid::kTxPath)) {
+        return TemplateDialog::eventFilter(watched, event);
+    }
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        auto* drag = static_cast<QDragMoveEvent*>(event);
+        // Anything but one local file is left to the box itself (dropped text, say).
+        if (DraggedFile(drag->mimeData()).isEmpty()) {
+            return false;
+        }
+        drag->acceptProposedAction();
+        return true;
+    }
+    case QEvent::Drop: {
+        auto* drop = static_cast<QDropEvent*>(event);
+        const QString file = DraggedFile(drop->mimeData());
+        if (file.isEmpty()) {
+            return false;
+        }
+        // The other controls keep what the user typed: read them first, as Browse does.
+        UpdateData(true);
+        (rx ? m_rxPath : m_txPath) = file;
+        UpdateData(false);
+        drop->acceptProposedAction();
+        return true;
+    }
+    default:
+        return false;
+    }
 }
 
 void MainDialog::DoDataExchange(DataExchange& dx)

@@ -1,6 +1,7 @@
 // MainDialog: Tarnwell's one working window (template 102). It owns every value the user sets
 // or reads, runs a test with them (OnRun) and is the test run's user-interface side (TestUi):
-// the status line, the message box and the progress bar.
+// the status line, the message box and the progress bar. Choosing one stereo file for both
+// path boxes tests its two channels, Tx in the first.
 #pragma once
 
 #include <QIcon>
@@ -52,7 +53,7 @@ public:
     // Shows an open-file dialog with the given filter; the chosen full path, or empty on cancel.
     using FileChooser = std::function<QString(QWidget* parent, const QString& filter)>;
 
-    // The Browse filter: pcm files first, then everything.
+    // The Browse filter: the capture files Tarnwell reads first, then everything.
     static const QString kBrowseFilter;
 
     explicit MainDialog(QWidget* parent = nullptr);
@@ -106,6 +107,8 @@ protected:
     void DoDataExchange(DataExchange& dx) override;
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    // A file dropped on either path box fills that box.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void Browse(QString& path);

@@ -229,7 +229,7 @@ private slots:
         probe.Click(controlid::kBrowseTx);
         QCOMPARE(probe.Text(controlid::kTxPath), QStringLiteral("typed-tx.pcm"));
         QCOMPARE(probe.filters.size(), 2);
-        QVERIFY(probe.filters[1].startsWith(QStringLiteral("pcm files (*.pcm);;All Files")));
+        QVERIFY(probe.filters[1].startsWith(QStringLiteral("Captures (*.pcm *.raw *.wav *.au *.al *.ul);;All Files")));
     }
 };
 

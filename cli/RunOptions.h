@@ -1,0 +1,40 @@
+// The run options that a single run and a batch share (device, delay, tail, NLP, high-pass,
+// Tx channel, headerless format), bound to one CliOptions through CLI11.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "cli/CommandLine.h"
+
+namespace tarnwell {
+
+class RunOptions {
+public:
+    // Adds the options to app; they write into options, which must outlive this object.
+    RunOptions(CLI::App& app, CliOptions& options);
+
+    // After a successful parse: the device's presets where no delay or tail was given, and
+    // the choices given as words turned into settings.
+    void Apply();
+
+    bool DelayGiven() const { return delay_->count() > 0; }
+    bool TailGiven() const { return tail_->count() > 0; }
+
+private:
+    CliOptions& options_;
+    CLI::Option* delay_ = nullptr;
+    CLI::Option* tail_ = nullptr;
+    std::string highPass_ = "on";
+    std::string format_ = "by-name";
+};
+
+// The device rows with their presets, for the help's footer.
+std::string DeviceList();
+
+// "on" and "off", as --high-pass takes them, and 1 and 0; nullopt for anything else.
+std::optional<int> HighPassWord(const std::string& word);
+
+}  // namespace tarnwell

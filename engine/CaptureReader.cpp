@@ -1,0 +1,211 @@
+#include "engine/CaptureReader.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+#include <string_view>
+#include <utility>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "engine/G711.h"
+#include "engine/SampleBuffer.h"
+
+namespace tarnwell {
+
+namespace {
+
+constexpr int kSampleRate = 8000;
+constexpr int kChunk = 2048;  // samples decoded per step: small enough for the stack
+
+struct Header {
+    const char* kind = nullptr;  // nullptr: no header, the file is raw samples
+    bool readable = false;       // a container Tarnwell reads (through libsndfile)
+};
+
+// The container a file's first bytes announce. Only these few magic numbers count, so that no
+// raw capture is ever taken for another format because its first samples look like one.
+Header FindHeader(const FileHandle& file)
+{
+    char head[12] = {};
+    if (::pread(file.Descriptor(), head, sizeof head, 0) != static_cast<ssize_t>(sizeof head)) {
+        return {};
+    }
+    const std::string_view first(head, 4);
+    const std::string_view form(head + 8, 4);
+    if ((first == "RIFF" || first == "RIFX" || first == "RF64") && form == "WAVE") {
+        return {"WAV", true};
+    }
+    if (first == ".snd" || first == "dns.") {
+        return {"AU", true};
+    }
+    if (first == "FORM" && (form == "AIFF" || form == "AIFC")) {
+        return {"AIFF", true};
+    }
+    // Compressed and other containers: refused by name rather than read as noise.
+    const std::pair<std::string_view, const char*> others[] = {
+        {"fLaC", "FLAC"}, {"OggS", "Ogg"}, {"caff", "CAF"}, {"riff", "W64"}};
+    for (const auto& [magic, kind] : others) {
+        if (first == magic) {
+            return {kind, false};
+        }
+    }
+    return {};
+}
+
+std::string Lower(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+HeaderlessFormat FormatByName(const std::string& path)
+{
+    const std::string extension = Lower(std::filesystem::path(path).extension().string());
+    if (extension == ".al" || extension == ".alaw") {
+        return HeaderlessFormat::kALaw;
+    }
+    if (extension == ".ul" || extension == ".ulaw") {
+        return HeaderlessFormat::kULaw;
+    }
+    return HeaderlessFormat::kPcm16;
+}
+
+std::string EncodingName(int format)
+{
+    SF_FORMAT_INFO info{};
+    info.format = format & SF_FORMAT_SUBMASK;
+    if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &info, sizeof info) == 0 && info.name != nullptr) {
+        return info.name;
+    }
+    return "an unknown encoding";
+}
+
+std::string Plural(int count, const char* word)
+{
+    return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
+}
+
+}  // namespace
+
+bool CaptureReader::Open(const FileHandle& file, const std::string& path,
+                         HeaderlessFormat headerless, int channel, std::string& refusal)
+{
+    file_ = &file;
+    const std::string name = std::filesystem::path(path).filename().string();
+    const Header header = FindHeader(file);
+    if (header.kind == nullptr) {
+        struct stat info {};
+        if (!file.Stat(info)) {
+            refusal = name + " cannot be read";
+            return false;
+        }
+        const HeaderlessFormat format =
+            headerless == HeaderlessFormat::kByName ? FormatByName(path) : headerless;
+        // Raw PCM: an odd last byte is no sample.
+        kind_ = format == HeaderlessFormat::kALaw   ? Kind::kALaw
+                : format == HeaderlessFormat::kULaw ? Kind::kULaw
+                                                    : Kind::kPcm16;
+        sampleCount_ = kind_ == Kind::kPcm16 ? info.st_size / 2 : info.st_size;
+        return true;
+    }
+
+    if (!header.readable) {
+        refusal = name + " is a " + header.kind +
+                  " file; Tarnwell needs WAV, AU or AIFF, or a capture without a header";
+        return false;
+    }
+    SF_INFO info{};
+    std::string reason;
+    sound_ = SoundFile::OpenDescriptor(file.Descriptor(), SFM_READ, info, reason);
+    if (!sound_.IsOpen()) {
+        refusal = name + " has a " + header.kind + " header that cannot be read (" + reason +
+                  "); Tarnwell needs a complete header";
+        return false;
+    }
+    const int encoding = info.format & SF_FORMAT_SUBMASK;
+    if (encoding != SF_FORMAT_PCM_16 && encoding != SF_FORMAT_ALAW && encoding != SF_FORMAT_ULAW) {
+        refusal = name + " is " + EncodingName(info.format) +
+                  "; Tarnwell needs 16-bit PCM, A-law or \u00b5-law";
+        return false;
+    }
+    if (info.samplerate != kSampleRate) {
+        refusal = name + " is " + std::to_string(info.samplerate) +
+                  " samples/s; Tarnwell needs 8000 samples/s";
+        return false;
+    }
+    const bool stereo = channel != kWholeFile;
+    if (info.channels != (stereo ? 2 : 1)) {
+        refusal = name + " has " + Plural(info.channels, "channel") +
+                  (stereo ? "; as both Tx and Rx Tarnwell needs 2 channels"
+                          : "; Tarnwell needs 1 channel, or 2 in one file named as both Tx and Rx");
+        return false;
+    }
+    kind_ = Kind::kSoundFile;
+    channels_ = info.channels;
+    channel_ = stereo ? channel : 0;
+    sampleCount_ = info.frames;
+    return true;
+}
+
+bool CaptureReader::Read(std::int16_t* samples, int count)
+{
+    switch (kind_) {
+    case Kind::kPcm16:
+        if (!file_->ReadExactly(samples, static_cast<std::size_t>(count) * sizeof(std::int16_t))) {
+            return false;
+        }
+        ConvertLittleEndian(samples, count);
+        return true;
+    case Kind::kALaw:
+    case Kind::kULaw:
+        return ReadG711(samples, count);
+    case Kind::kSoundFile:
+        return ReadSoundFile(samples, count);
+    }
+    return false;
+}
+
+bool CaptureReader::ReadG711(std::int16_t* samples, int count)
+{
+    const g711::Table& table = kind_ == Kind::kALaw ? g711::kALaw : g711::kULaw;
+    std::array<std::uint8_t, kChunk> codes;
+    for (int done = 0; done < count;) {
+        const int step = std::min(kChunk, count - done);
+        if (!file_->ReadExactly(codes.data(), static_cast<std::size_t>(step))) {
+            return false;
+        }
+        for (int i = 0; i < step; ++i) {
+            samples[done + i] = table[codes[static_cast<std::size_t>(i)]];
+        }
+        done += step;
+    }
+    return true;
+}
+
+bool CaptureReader::ReadSoundFile(std::int16_t* samples, int count)
+{
+    if (channels_ == 1) {
+        return sf_readf_short(sound_.get(), samples, count) == count;
+    }
+    // Two channels: one interleaved chunk at a time, keeping this reader's channel.
+    std::array<std::int16_t, kChunk> frames;
+    const int framesPerChunk = kChunk / channels_;
+    for (int done = 0; done < count;) {
+        const int step = std::min(framesPerChunk, count - done);
+        if (sf_readf_short(sound_.get(), frames.data(), step) != step) {
+            return false;
+        }
+        for (int i = 0; i < step; ++i) {
+            samples[done + i] = frames[static_cast<std::size_t>(i * channels_ + channel_)];
+        }
+        done += step;
+    }
+    return true;
+}
+
+}  // namespace tarnwell

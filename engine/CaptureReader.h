@@ -1,0 +1,47 @@
+// CaptureReader: one capture file in, signed 16-bit samples at 8000 per second out. A file
+// with a WAV, AU/SND or AIFF header is decoded by libsndfile and must hold 16-bit PCM, A-law
+// or µ-law at 8000 samples/s, in one channel, or in two when the file is named as both
+// captures. Any other file is headerless: 16-bit little-endian PCM, or G.711 A-law or µ-law
+// when its name or the settings say so. The run sees samples only, never the format.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/FileHandle.h"
+#include "engine/SoundFile.h"
+#include "engine/TestSettings.h"
+
+namespace tarnwell {
+
+class CaptureReader {
+public:
+    inline static constexpr int kWholeFile = -1;  // channel: the file is this capture alone
+
+    // Looks at the header of file (open at its start; path names it in messages). channel is
+    // kWholeFile, or 0 or 1 when the file is named as both captures. False when the file is
+    // refused: refusal then says what was found and what is needed.
+    bool Open(const FileHandle& file, const std::string& path, HeaderlessFormat headerless,
+              int channel, std::string& refusal);
+
+    // Decoded samples the file holds (before any is read): the size screens count these.
+    std::int64_t SampleCount() const { return sampleCount_; }
+
+    // Decodes the first count samples, count at most SampleCount(); false on an early end.
+    bool Read(std::int16_t* samples, int count);
+
+private:
+    enum class Kind { kPcm16, kALaw, kULaw, kSoundFile };
+
+    bool ReadG711(std::int16_t* samples, int count);
+    bool ReadSoundFile(std::int16_t* samples, int count);
+
+    const FileHandle* file_ = nullptr;
+    SoundFile sound_;
+    Kind kind_ = Kind::kPcm16;
+    int channels_ = 1;
+    int channel_ = 0;
+    std::int64_t sampleCount_ = 0;
+};
+
+}  // namespace tarnwell

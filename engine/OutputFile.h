@@ -1,0 +1,41 @@
+// OutputFile: where a run writes the cancelled Rx. Raw 16-bit little-endian PCM, or, when
+// the name ends in ".wav", a 16-bit 8000 samples/s mono WAV written through libsndfile. The
+// WAV header goes out with the first samples, so a run that writes none leaves the file
+// empty, as a raw output would be.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "engine/FileHandle.h"
+#include "engine/SoundFile.h"
+
+namespace tarnwell {
+
+class OutputFile {
+public:
+    OutputFile() = default;
+    OutputFile(FileHandle file, const std::string& path);
+
+    const FileHandle& Handle() const { return file_; }
+
+    // Appends size bytes of little-endian samples; false on an error.
+    bool WriteAll(const void* bytes, std::size_t size);
+
+    // Completes what was written (a WAV header's lengths); false on an error.
+    bool Finish();
+
+    // Empties the file of whatever a failed run wrote, header and all; true when it is
+    // empty (or was never opened).
+    bool Discard();
+
+    // Completes what it can and closes the file.
+    void Close() noexcept;
+
+private:
+    FileHandle file_;
+    bool wav_ = false;
+    SoundFile sound_;
+};
+
+}  // namespace tarnwell
