@@ -26,11 +26,13 @@ class CollectingUi : public TestUi {
 public:
     void SetStatus(const std::string& text) override { status = text; }
     void ShowMessage(const std::string& text) override { messages.push_back(text); }
+    void AddDetail(const std::string& line) override { details.push_back(line); }
     void SetProgressRange(int) override {}
     void SetProgressPos(int) override {}
 
     std::string status;
     std::vector<std::string> messages;
+    std::vector<std::string> details;
 };
 
 // Ends a port that cannot run as a failed run would: "Test failed", its message, and an
@@ -76,6 +78,7 @@ BatchRow RunPort(const BatchPort& port, bool keepAnalysis)
     }
     row.status = ui.status;
     row.messages = ui.messages;
+    row.run.details = ui.details;
     if (row.run.ok) {
         const TestResults& r = row.run.results;
         row.checks = (r.delayOk == 0) + (r.erlOk == 0) + (r.residualOk == 0) + (r.levelsOk == 0);
@@ -208,7 +211,8 @@ std::string SummaryCsv(const std::vector<BatchRow>& rows)
                                        VerdictName(row.verdict),
                                        std::to_string(row.checks),
                                        row.status,
-                                       Joined(row.messages),
+                                       Joined(row.messages) +
+                                           (row.run.details.empty() ? "" : "; " + Joined(row.run.details)),
                                        s.txPath,
                                        s.rxPath,
                                        s.outPath,

@@ -20,8 +20,14 @@ void CliUi::ShowMessage(const std::string& text)
 {
     messages_.push_back(text);
     EndProgress();
-    err_ << text << '\n' << std::flush;
+    err_ << text << '\n';
+    for (; detailsShown_ < details_.size(); ++detailsShown_) {
+        err_ << details_[detailsShown_] << '\n';
+    }
+    err_ << std::flush;
 }
+
+void CliUi::AddDetail(const std::string& line) { details_.push_back(line); }
 
 void CliUi::SetProgressRange(int count)
 {

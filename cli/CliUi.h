@@ -17,7 +17,8 @@ public:
     ~CliUi() override;
 
     void SetStatus(const std::string& text) override;
-    void ShowMessage(const std::string& text) override;
+    void ShowMessage(const std::string& text) override;   // then its details, on the error stream
+    void AddDetail(const std::string& line) override;
     void SetProgressRange(int count) override;
     void SetProgressPos(int position) override;
     bool KeepGoing() override;   // false once an interrupt signal has been caught
@@ -27,6 +28,7 @@ public:
 
     const std::string& Status() const { return status_; }
     const std::vector<std::string>& Messages() const { return messages_; }
+    const std::vector<std::string>& Details() const { return details_; }
 
 private:
     void DrawProgress();
@@ -36,6 +38,8 @@ private:
     bool drawn_ = false;
     std::string status_;
     std::vector<std::string> messages_;
+    std::vector<std::string> details_;   // every detail line so far
+    std::size_t detailsShown_ = 0;       // of them, those already printed
     int range_ = 0;
     int percent_ = -1;  // last percentage drawn; -1 before the first
 };

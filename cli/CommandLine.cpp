@@ -9,6 +9,7 @@
 #include <string>
 
 #include <CLI/CLI.hpp>
+#include <unistd.h>
 
 #include "cli/Batch.h"
 #include "cli/CliUi.h"
@@ -19,6 +20,8 @@
 namespace tarnwell {
 
 namespace {
+
+constexpr const char* kStandardOutput = "-";
 
 std::string Row(const char* label, const std::string& value)
 {
@@ -48,7 +51,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
         ->excludes(tx)
         ->excludes(rx);
     RunOptions runOptions(app, options);
-    app.add_option("--out", s.outPath, "output file: the cancelled Rx (a WAV file when it ends in .wav)")
+    app.add_option("--out", s.outPath,
+                   "output file: the cancelled Rx (a WAV file when it ends in .wav; - for stdout, "
+                   "a FIFO or a device such as /dev/null also serve)")
         ->capture_default_str();
     app.add_flag("--json", options.json, "print one JSON object instead of the report rows");
     app.add_option("--plots", options.plotsDir,
@@ -60,6 +65,12 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
             throw CLI::RequiredError("Both --tx and --rx, or --stereo, are required",
                                      CLI::ExitCodes::RequiredError);
         }
+        if (s.outPath == kStandardOutput && options.json) {
+            throw CLI::ValidationError("--out -", "the samples and the JSON cannot both go to stdout");
+        }
+        if (s.outPath == kStandardOutput && ::isatty(STDOUT_FILENO) == 1) {
+            throw CLI::ValidationError("--out -", "stdout is a terminal; pipe it into a player or a file");
+        }
     } catch (const CLI::ParseError& e) {
         // --help ends in a "success" that is not a run; every other parse error is a usage error.
         const int status = app.exit(e, out, err);
@@ -67,6 +78,10 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     }
 
     runOptions.Apply();
+    if (s.outPath == kStandardOutput) {
+        s.outPath = "/dev/stdout";
+        options.samplesToStdout = true;
+    }
     if (!stereo.empty()) {
         s.txPath = stereo;
         s.rxPath = stereo;
@@ -178,7 +193,8 @@ int CommandLineMain(int argc, const char* const* argv, std::ostream& out, std::o
     const CliOptions& options = *parsed.options;
     try {
         CliUi ui(err, showProgress);
-        const CliRun run = RunCommandLine(options, ui);
+        CliRun run = RunCommandLine(options, ui);
+        run.details = ui.Details();
         ui.EndProgress();
         if (const int signal = CaughtSignal(); signal != 0) {
             err << "Interrupted\n";
@@ -193,12 +209,14 @@ int CommandLineMain(int argc, const char* const* argv, std::ostream& out, std::o
             }
         }
         errno = 0;
+        // With the samples on stdout, the report goes with the messages.
+        std::ostream& report = options.samplesToStdout ? err : out;
         if (options.json) {
-            out << DumpJson(JsonReport(options, run, ui.Status(), ui.Messages())) << '\n';
+            report << DumpJson(JsonReport(options, run, ui.Status(), ui.Messages())) << '\n';
         } else {
-            out << PlainReport(run, ui.Status());
+            report << PlainReport(run, ui.Status());
         }
-        if (!Delivered(out)) {
+        if (!Delivered(report)) {
             return ReportLost(err, "report");
         }
         if (!Delivered(err)) {

@@ -31,6 +31,7 @@ struct CliOptions : RunRequest {
     bool json = false;
     std::string plotsDir;   // --plots: where the pictures go; empty for none
     bool failOnCheck = false;  // --fail-on-check: any CHECK (or the ERL gate) exits 1
+    bool samplesToStdout = false;  // --out -: the report goes to the error stream instead
 };
 
 // Either the options of a run, or the exit status when there is nothing to run: a usage
@@ -50,6 +51,7 @@ struct CliRun {
     std::optional<Report> report;
     AnalysisRecord analysis;        // the run's evidence
     std::vector<Finding> findings;  // made from it, shown after the report
+    std::vector<std::string> details;  // "file: reason" lines behind its messages
 };
 
 // Draws the views into dir as SVG and PNG; false with a reason on failure. The window's chart

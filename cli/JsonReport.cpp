@@ -162,6 +162,7 @@ json JsonReport(const CliOptions& options, const CliRun& run, const std::string&
     object["ok"] = run.ok;
     object["status"] = status;
     object["messages"] = messages;
+    object["detail"] = run.details;
     object["settings"] = settings;
     object["results"] = results;
     object["report"] = report;

@@ -4,9 +4,12 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -98,6 +101,7 @@ struct RunResources {
     SampleBuffer txWork;
     SampleBuffer outputBlock;
     std::string refusal;  // a capture's own refusal text, which the run's Outcome points at
+    std::vector<std::string> details;  // each "file: reason" behind a failure's message
 
     RunResources() = default;
     RunResources(const RunResources&) = delete;
@@ -140,24 +144,46 @@ bool SameFile(const FileHandle& a, const FileHandle& b)
 // whatever the spelling of its path, is refused before it is truncated.
 bool OpenFiles(const TestSettings& settings, RunResources& run)
 {
-    run.tx = FileHandle::OpenRegular(settings.txPath, O_RDONLY);
-    run.rx = FileHandle::OpenRegular(settings.rxPath, O_RDONLY);
-    run.output = OutputFile(FileHandle::OpenRegular(settings.outPath, O_RDWR | O_CREAT, 0666),
+    std::string txWhy;
+    std::string rxWhy;
+    std::string outputWhy;
+    run.tx = FileHandle::OpenRegular(settings.txPath, O_RDONLY, 0, &txWhy);
+    run.rx = FileHandle::OpenRegular(settings.rxPath, O_RDONLY, 0, &rxWhy);
+    // A pipe or a device may take the output; only a regular file is emptied and compared.
+    run.output = OutputFile(FileHandle::OpenOutput(settings.outPath, O_WRONLY | O_CREAT, 0666, &outputWhy),
                             settings.outPath);
-
-    struct stat outputInfo {};
-    if (!run.output.Handle().Stat(outputInfo)) {
+    const auto detail = [&run](const std::string& path, const std::string& why) {
+        run.details.push_back(path + ": " + why);
+    };
+    if (!run.tx.IsOpen()) {
+        detail(settings.txPath, txWhy);
+    }
+    if (!run.rx.IsOpen()) {
+        detail(settings.rxPath, rxWhy);
+    }
+    if (!run.output.Handle().IsOpen()) {
+        detail(settings.outPath, outputWhy);
         return false;
     }
-    for (const FileHandle* capture : {&run.tx, &run.rx}) {
-        struct stat captureInfo {};
-        if (capture->Stat(captureInfo) && SameFile(captureInfo, outputInfo)) {
-            run.output.Close();  // it is a capture: nothing may empty it
+    if (run.output.Handle().IsRegular()) {
+        struct stat outputInfo {};
+        run.output.Handle().Stat(outputInfo);
+        const struct {
+            const FileHandle* file;
+            const char* name;
+        } captures[] = {{&run.tx, "is the Tx capture"}, {&run.rx, "is the Rx capture"}};
+        for (const auto& capture : captures) {
+            struct stat captureInfo {};
+            if (capture.file->Stat(captureInfo) && SameFile(captureInfo, outputInfo)) {
+                run.output.Close();  // it is a capture: nothing may empty it
+                detail(settings.outPath, capture.name);
+                return false;
+            }
+        }
+        if (::ftruncate(run.output.Handle().Descriptor(), 0) != 0) {
+            detail(settings.outPath, std::strerror(errno));
             return false;
         }
-    }
-    if (::ftruncate(run.output.Handle().Descriptor(), 0) != 0) {
-        return false;
     }
     return run.tx.IsOpen() && run.rx.IsOpen();
 }
@@ -194,8 +220,12 @@ Outcome ReadCaptures(const TestSettings& settings, RunResources& run, int& count
     // One buffer per capture: the high-pass filter works in place.
     run.rxWork = SampleBuffer::ForOverwrite(count);
     run.txWork = SampleBuffer::ForOverwrite(count);
-    if (!rx.Read(run.rxWork.data(), count) || !tx.Read(run.txWork.data(), count)) {
-        return Failed(testmessages::kCheckFiles);
+    for (auto [reader, buffer, path] : {std::tuple{&rx, &run.rxWork, &settings.rxPath},
+                                        std::tuple{&tx, &run.txWork, &settings.txPath}}) {
+        if (!reader->Read(buffer->data(), count)) {
+            run.details.push_back(*path + ": ended before its " + std::to_string(count) + " samples");
+            return Failed(testmessages::kCheckFiles);
+        }
     }
     return {true, nullptr};
 }
@@ -330,6 +360,7 @@ Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settin
 
         // A lost output frame would be corrupted data reported as a finished run.
         if (!output.FrameDone()) {
+            run.details.push_back(settings.outPath + ": " + std::strerror(errno));
             return Failed(testmessages::kCannotWrite);
         }
         ui.SetProgressPos(p);
@@ -338,6 +369,7 @@ Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settin
         }
     }
     if (!output.Flush()) {
+        run.details.push_back(settings.outPath + ": " + std::strerror(errno));
         return Failed(testmessages::kCannotWrite);
     }
 
@@ -394,6 +426,7 @@ Outcome RunCaptures(const EchoTester& engine, const TestSettings& settings, Test
 
     const Outcome outcome = RunCancellationPass(engine, settings, results, ui, run, count, analysis);
     if (outcome.result && !run.output.Finish()) {
+        run.details.push_back(settings.outPath + ": the WAV header could not be completed");
         return Failed(testmessages::kCannotWrite);
     }
     return outcome;
@@ -539,11 +572,15 @@ bool EchoTester::RunTest(const TestSettings& settings, TestResults& results, Tes
     // A run that did not finish leaves no partial output that could pass for a result.
     if (!outcome.result && !run.output.Discard()) {
         outcome.message = testmessages::kCannotWrite;
+        run.details.push_back(settings.outPath + ": " + std::strerror(errno));
     }
     if (outcome.cancelled && outcome.message == nullptr) {
         ui.SetStatus(testmessages::kCancelled);
     } else if (outcome.message != nullptr) {
         ui.SetStatus(testmessages::kTestFailed);
+        for (const std::string& detail : run.details) {
+            ui.AddDetail(detail);
+        }
         ui.ShowMessage(outcome.message);
     }
     return outcome.result;

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -33,19 +34,27 @@ public:
 
     // Opens path as a regular file; flags as for open(2), close-on-exec always added.
     // Anything else (a directory, a FIFO, a device) counts as a failed open: a FIFO is
-    // opened without blocking so that a path naming one cannot hang the caller.
-    static FileHandle OpenRegular(const std::string& path, int flags, mode_t mode = 0)
+    // opened without blocking so that a path naming one cannot hang the caller. On a failure
+    // why, when given, gets the reason in a few words ("No such file or directory").
+    static FileHandle OpenRegular(const std::string& path, int flags, mode_t mode = 0,
+                                  std::string* why = nullptr)
     {
-        FileHandle file(::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, mode));
+        return Open(path, flags, mode, false, why);
+    }
+
+    // As OpenRegular, but a FIFO or a character device (a pipe to a player, /dev/null) is
+    // taken too: where an output may go. A FIFO needs its reader to be there already.
+    static FileHandle OpenOutput(const std::string& path, int flags, mode_t mode,
+                                 std::string* why = nullptr)
+    {
+        return Open(path, flags, mode, true, why);
+    }
+
+    // True for a regular file: one that can be emptied and compared with the captures.
+    bool IsRegular() const
+    {
         struct stat info {};
-        if (!file.IsOpen() || ::fstat(file.descriptor_, &info) != 0 || !S_ISREG(info.st_mode)) {
-            return FileHandle();
-        }
-        const int status = ::fcntl(file.descriptor_, F_GETFL);
-        if (status == -1 || ::fcntl(file.descriptor_, F_SETFL, status & ~O_NONBLOCK) == -1) {
-            return FileHandle();
-        }
-        return file;
+        return Stat(info) && S_ISREG(info.st_mode);
     }
 
     bool IsOpen() const { return descriptor_ >= 0; }
@@ -99,6 +108,40 @@ public:
     }
 
 private:
+    static FileHandle Open(const std::string& path, int flags, mode_t mode, bool streams,
+                           std::string* why)
+    {
+        const auto fail = [why](const char* reason) {
+            if (why != nullptr) {
+                *why = reason;
+            }
+            return FileHandle();
+        };
+        FileHandle file(::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, mode));
+        if (!file.IsOpen()) {
+            if (errno == EISDIR) {
+                return fail("is a directory");  // as a directory opened for reading reads
+            }
+            return fail(errno == ENXIO && streams ? "a FIFO with no reader" : std::strerror(errno));
+        }
+        struct stat info {};
+        if (::fstat(file.descriptor_, &info) != 0) {
+            return fail(std::strerror(errno));
+        }
+        if (S_ISDIR(info.st_mode)) {
+            return fail("is a directory");
+        }
+        const bool stream = S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode);
+        if (!S_ISREG(info.st_mode) && !(streams && stream)) {
+            return fail("is not a regular file");
+        }
+        const int status = ::fcntl(file.descriptor_, F_GETFL);
+        if (status == -1 || ::fcntl(file.descriptor_, F_SETFL, status & ~O_NONBLOCK) == -1) {
+            return fail(std::strerror(errno));
+        }
+        return file;
+    }
+
     int descriptor_ = -1;
 };
 

@@ -53,7 +53,7 @@ bool OutputFile::Finish() { return sound_.Close(); }
 bool OutputFile::Discard()
 {
     sound_.Close();  // a WAV writer rewrites its header as it closes: truncate after it
-    return !file_.IsOpen() || ::ftruncate(file_.Descriptor(), 0) == 0;
+    return !file_.IsOpen() || !file_.IsRegular() || ::ftruncate(file_.Descriptor(), 0) == 0;
 }
 
 void OutputFile::Close() noexcept

@@ -26,7 +26,7 @@ public:
     bool Finish();
 
     // Empties the file of whatever a failed run wrote, header and all; true when it is
-    // empty (or was never opened).
+    // empty, or is a pipe or a device (what went there is gone), or was never opened.
     bool Discard();
 
     // Completes what it can and closes the file.

@@ -160,7 +160,15 @@ void MainDialog::SetStatus(const std::string& text)
     status->repaint();
 }
 
-void MainDialog::ShowMessage(const std::string& text) { MessageBox(QString::fromStdString(text)); }
+void MainDialog::AddDetail(const std::string& line) { details_.push_back(QString::fromStdString(line)); }
+
+void MainDialog::ShowMessage(const std::string& text)
+{
+    // The file and the system's reason go under the fixed text, as its informative text.
+    const QString informative = details_.join(QLatin1Char('\n'));
+    details_.clear();
+    MessageBox(QString::fromStdString(text), informative);
+}
 
 void MainDialog::SetProgressRange(int count) { m_progress->setRange(0, count); }
 

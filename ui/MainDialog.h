@@ -63,6 +63,7 @@ public:
     // TestUi
     void SetStatus(const std::string& text) override;
     void ShowMessage(const std::string& text) override;
+    void AddDetail(const std::string& line) override;
     void SetProgressRange(int count) override;
     void SetProgressPos(int position) override;
 
@@ -114,6 +115,7 @@ private:
     void Browse(QString& path);
 
     FileChooser chooseFile_;
+    QStringList details_;   // the lines for the next message box
 };
 
 }  // namespace tarnwell

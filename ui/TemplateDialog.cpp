@@ -31,9 +31,10 @@ QFont TemplateFont(const DialogTemplate& t)
     return font;
 }
 
-void DefaultMessageBox(QWidget* parent, const QString& text)
+void DefaultMessageBox(QWidget* parent, const QString& text, const QString& informative)
 {
     QMessageBox box(QMessageBox::Warning, QApplication::applicationName(), text, QMessageBox::Ok, parent);
+    box.setInformativeText(informative);
     box.exec();
 }
 
@@ -43,7 +44,7 @@ TemplateDialog::TemplateDialog(int templateId, QWidget* parent)
     : QDialog(parent),
       template_(&LoadDialogTemplate(templateId)),
       units_(TemplateFont(*template_)),
-      messageBox_(DefaultMessageBox),
+      messageBox_([this](QWidget* parent, const QString& text) { DefaultMessageBox(parent, text, informative_); }),
       groupStyle_(QStyleFactory::create(QStringLiteral("Windows")))
 {
     setFont(TemplateFont(*template_));
@@ -178,7 +179,12 @@ bool TemplateDialog::UpdateData(bool saveAndValidate)
     return !dx.Failed();
 }
 
-void TemplateDialog::MessageBox(const QString& text) { messageBox_(this, text); }
+void TemplateDialog::MessageBox(const QString& text, const QString& informative)
+{
+    informative_ = informative;
+    messageBox_(this, text);
+    informative_.clear();
+}
 
 void TemplateDialog::setVisible(bool visible)
 {

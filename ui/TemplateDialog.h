@@ -41,7 +41,10 @@ public:
     bool UpdateData(bool saveAndValidate = true);
 
     // The application's standard message box: the text, a single OK button, modal.
-    void MessageBox(const QString& text);
+    // Shows text with informative, when it is not empty, as the box's smaller second text.
+    void MessageBox(const QString& text, const QString& informative = {});
+    // What the box being shown gives as its informative text (for a replaced box).
+    const QString& InformativeText() const { return informative_; }
     void SetMessageBoxHook(MessageBoxHook hook) { messageBox_ = std::move(hook); }
 
     // The first showing initialises the dialog (OnInitDialog), as the platform's dialogs did.
@@ -59,6 +62,7 @@ private:
     DialogUnits units_;
     std::map<int, QWidget*> controls_;
     MessageBoxHook messageBox_;
+    QString informative_;
     std::unique_ptr<QStyle> groupStyle_;   // outlives the group boxes that use it
     bool initialised_ = false;
 };

@@ -244,7 +244,7 @@ TEST(JsonReport, FalseResultGivesEveryMemberInOrderAndANullReport)
     nlohmann::ordered_json parsed = nlohmann::ordered_json::parse(text);
     parsed.erase("analysis");  // its own tests cover it
     EXPECT_EQ(parsed.dump(),
-              R"({"ok":false,"status":"Test failed","messages":["first","second"],)"
+              R"({"ok":false,"status":"Test failed","messages":["first","second"],"detail":[],)"
               R"("settings":{"txPath":"captures/)" "\xEF\xBF\xBD" R"(.pcm","rxPath":"rx.pcm",)"
               R"("outPath":"./out.pcm","delay":100,"tail":64,"nlpEnable":1,"nlpDiff":6,"nlpShift":3,)"
               R"("highPass":1,"deviceType":4},"results":{"delay":1799,"cancellation":0.0,"erl":0.0,)"

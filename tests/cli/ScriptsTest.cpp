@@ -83,6 +83,48 @@ TEST(Scripts, ExitStatusesSayWhatHappened)
     }
 }
 
+TEST(Scripts, FileErrorsNameTheFileAndTheReasonAndOutputsGoWhereTheyAreSent)
+{
+    const testcaptures::TempDir dir;
+    for (const char* name : {"tx.pcm", "rx.pcm"}) {
+        std::filesystem::copy_file(std::filesystem::path(TARNWELL_SAMPLES_DIR) / name, dir.File(name));
+    }
+    std::filesystem::create_directory(dir.File("folder"));
+    const std::string rx = dir.File("rx.pcm");
+    const std::string out = dir.File("out.pcm");
+    const struct {
+        std::string rx;
+        std::string out;
+        std::string extra;
+        int status;
+        std::string err;  // the message and its detail lines, in order
+    } cases[] = {
+        {dir.File("none.pcm"), out, "", 1, "Check the files\n" + dir.File("none.pcm") + ": No such file or directory\n"},
+        {dir.File("folder"), out, "", 1, "Check the files\n" + dir.File("folder") + ": is a directory\n"},
+        {rx, rx, "", 1, "Check the files\n" + rx + ": is the Rx capture\n"},
+        {rx, dir.File("folder"), "", 1, "Check the files\n" + dir.File("folder") + ": is a directory\n"},
+        {rx, "/dev/full", "", 1, "Cannot write the output file\n/dev/full: No space left on device\n"},
+        {rx, "/dev/null", "", 0, ""},
+        {rx, "-", "--json", 2, "--out -: the samples and the JSON cannot both go to stdout\n"},
+    };
+    for (const auto& c : cases) {
+        const std::string command = "'" + std::string(TARNWELL_CLI_PATH) + "' --tx '" + dir.File("tx.pcm") +
+                                    "' --rx '" + c.rx + "' --out '" + c.out + "' " + c.extra +
+                                    " </dev/null >/dev/null 2>'" + dir.File("err") + "'";
+        const int wstatus = std::system(command.c_str());
+        const std::string err = Slurp(dir.File("err"));
+        EXPECT_EQ(WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1, c.status) << command << ": " << err;
+        EXPECT_EQ(err.substr(0, c.err.size()), c.err) << command;
+    }
+    EXPECT_EQ(std::filesystem::file_size(rx), std::filesystem::file_size(dir.File("tx.pcm")))
+        << "an output naming a capture emptied it";
+    // The cancelled Rx piped on, the report with the messages.
+    const std::string piped = "'" + std::string(TARNWELL_CLI_PATH) + "' --tx '" + dir.File("tx.pcm") + "' --rx '" +
+                              rx + "' --out - </dev/null 2>/dev/null | cat >'" + dir.File("piped.pcm") + "'";
+    EXPECT_EQ(std::system((piped + "; exit 0").c_str()), 0);
+    EXPECT_EQ(std::filesystem::file_size(dir.File("piped.pcm")), std::filesystem::file_size(rx));
+}
+
 TEST(Scripts, AFailedWriteLeavesTheOutputEmpty)
 {
     const testcaptures::TempDir dir;
