@@ -1,11 +1,14 @@
 // MainDialog: Tarnwell's one working window (template 102). It owns every value the user sets
-// or reads, runs a test with them (OnRun) and is the test run's user-interface side (TestUi):
-// the status line, the message box and the progress bar.
+// or reads, runs a test with them (OnRun) in the background and is the test run's
+// user-interface side (TestUi): the status line, the message box and the progress bar.
+// Below the template's controls: Cancel, and the Details button that opens the details area.
 #pragma once
 
 #include <QIcon>
 #include <QString>
+#include <QStringList>
 #include <functional>
+#include <memory>
 
 #include "engine/TestUi.h"
 #include "ui/Report.h"
@@ -14,8 +17,13 @@
 
 class QProgressBar;
 class QMenu;
+class QPushButton;
 
 namespace tarnwell {
+
+class BackgroundRun;
+class DetailsPanel;
+struct RunOutcome;
 
 
 namespace controlid {
@@ -55,7 +63,11 @@ public:
     // The Browse filter: pcm files first, then everything.
     static const QString kBrowseFilter;
 
+    // The status line while the report on screen belongs to settings the window no longer shows.
+    static const QString kStaleStatus;
+
     explicit MainDialog(QWidget* parent = nullptr);
+    ~MainDialog() override;
 
     void SetFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
 
@@ -80,6 +92,22 @@ public:
 
     // Enter runs a test; the dialog stays open. Only Escape and closing the window end it.
     void accept() override;
+    // Ending the dialog stops a run and waits for its thread first.
+    void done(int result) override;
+
+    // A run is going on (between Run and the end of its report).
+    bool Running() const { return running_; }
+    // Asks the run to stop at its next frame; its end arrives as usual.
+    void CancelRun();
+
+    void ShowDetails(bool shown);
+    bool DetailsShown() const;
+    DetailsPanel& Details() const { return *details_; }
+    QPushButton* CancelButton() const { return cancel_; }
+    QPushButton* DetailsButton() const { return detailsButton_; }
+
+    // The report and recommendations on screen are not those of the settings shown.
+    bool ReportStale() const { return stale_; }
 
     // Members in their declaration order; each is exchanged with the control named beside it.
     VerdictWords m_verdict = kVerdictWords;
@@ -101,16 +129,39 @@ public:
     QString m_levelsText;                 // 1018
     QIcon m_hIcon;
 
+signals:
+    // A run has ended and the window shows its outcome.
+    void RunFinished();
+
 protected:
     bool OnInitDialog() override;
     void DoDataExchange(DataExchange& dx) override;
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void Browse(QString& path);
+    void OnRunDone(const RunOutcome& outcome);
+    void EndRunState();
+    void WriteReport();
+    void ShowVerdictRules(const TestSettings& settings);
+    void OnInputsChanged();
+    void MarkStale(bool stale);
+    QStringList InputTexts() const;
 
     FileChooser chooseFile_;
+    QPushButton* cancel_ = nullptr;
+    QPushButton* detailsButton_ = nullptr;
+    DetailsPanel* details_ = nullptr;
+    int collapsedHeight_ = 0;           // pixels: the template and the button row below it
+    bool running_ = false;
+    bool hasReport_ = false;
+    bool stale_ = false;
+    QStringList runInputs_;             // the inputs as the running test read them
+    QStringList reportInputs_;          // the inputs of the report on screen
+    QString outputPath_;                // absolute, as the last run resolved it
+    std::unique_ptr<BackgroundRun> run_;   // last: stopped and joined before the rest goes
 };
 
 }  // namespace tarnwell
