@@ -8,13 +8,15 @@ namespace tarnwell {
 
 namespace {
 
-template <typename... Args>
-std::string Format(const char* format, Args... args)
+// A limit as people write it: -50, 6, -3.
+std::string Limit(double value)
 {
-    char buffer[256];
-    std::snprintf(buffer, sizeof buffer, format, args...);
-    return buffer;
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
 }
+
+std::string Int(int value) { return std::to_string(value); }
 
 }  // namespace
 
@@ -24,18 +26,16 @@ VerdictRules MakeVerdictRules(const TestSettings& s)
     VerdictRules rules;
     const int first = s.delay + 1;
     const int last = s.delay + s.tail - kTailMargin - 1;
-    rules.realDelay = Format("OK when bulk delay %d < delay < %d + tail %d - %d", s.delay, s.delay, s.tail,
-                             kTailMargin);
-    rules.realDelay += first <= last ? Format(", i.e. %d\u2013%d smp", first, last)
+    rules.realDelay = "OK when bulk delay " + Int(s.delay) + " < delay < " + Int(s.delay) + " + tail " + Int(s.tail) +
+                      " - " + Int(kTailMargin);
+    rules.realDelay += first <= last ? ", i.e. " + Int(first) + "\u2013" + Int(last) + " smp"
                                      : std::string(": with this tail no delay can be OK");
-    rules.erl = Format("OK above %g dB; at %g dB or less the cancellation is not run", kErlGate, kErlGate);
-    rules.residual = Format("OK when cancellation > NLP diff %d dB and residual < %g dBm.\n"
-                            "The first number is the cancellation in dB, the second the residual "
-                            "level in dBm",
-                            s.nlpDiff, kResidualLimit);
-    rules.levels = Format("OK when %g < Tx < %g dBm and Tx - Rx < %g dB.\n"
-                          "The first number is the Rx level, the second the Tx level",
-                          kTxLevelLow, kTxLevelHigh, kMaxTxOverRx);
+    rules.erl = "OK above " + Limit(kErlGate) + " dB; at " + Limit(kErlGate) + " dB or less the cancellation is not run";
+    rules.residual = "OK when cancellation > NLP diff " + Int(s.nlpDiff) + " dB and residual < " +
+                     Limit(kResidualLimit) +
+                     " dBm.\nThe first number is the cancellation in dB, the second the residual level in dBm";
+    rules.levels = "OK when " + Limit(kTxLevelLow) + " < Tx < " + Limit(kTxLevelHigh) + " dBm and Tx - Rx < " +
+                   Limit(kMaxTxOverRx) + " dB.\nThe first number is the Rx level, the second the Tx level";
     return rules;
 }
 
