@@ -71,7 +71,7 @@ public:
 
     void SetFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
 
-    // TestUi
+    // TestUi, on the window's thread: a background run passes the run's calls on to these.
     void SetStatus(const std::string& text) override;
     void ShowMessage(const std::string& text) override;
     void SetProgressRange(int count) override;
