@@ -202,7 +202,6 @@ void MainDialog::OnRun()
     if (runHadFocus) {
         cancel_->setFocus();   // rather than the next box in the tab order, text selected
     }
-    run_.reset();   // the previous run's thread has ended; join it before the next starts
     run_ = std::make_unique<BackgroundRun>(*this, request, m_verdict,
                                            [this](const RunOutcome& outcome) { OnRunDone(outcome); });
 }
@@ -229,6 +228,7 @@ void MainDialog::EndRunState()
 
 void MainDialog::OnRunDone(const RunOutcome& outcome)
 {
+    finished_ = std::move(run_);
     EndRunState();
     if (const std::optional<Report>& report = outcome.report) {
         m_realDelayText = QString::fromStdString(report->realDelay);

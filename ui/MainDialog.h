@@ -161,6 +161,9 @@ private:
     QStringList runInputs_;             // the inputs as the running test read them
     QStringList reportInputs_;          // the inputs of the report on screen
     QString outputPath_;                // absolute, as the last run resolved it
+    // The run that has ended, kept until the next one ends: its end is reported from inside
+    // it, and whoever hears of the end may start the next run at once.
+    std::unique_ptr<BackgroundRun> finished_;
     std::unique_ptr<BackgroundRun> run_;   // last: stopped and joined before the rest goes
 };
 
