@@ -1,9 +1,12 @@
 # Installation and the Debian package: the window, the command line when it is built, the
-# desktop entry and the application icon in both sizes.
+# desktop entry, the AppStream entry and the application icon in both sizes.
 if(TARGET tarnwell)
   install(TARGETS tarnwell RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/res/tarnwell.desktop
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  # Named after its component id, as software centres look it up.
+  install(FILES ${PROJECT_SOURCE_DIR}/res/tarnwell.metainfo.xml
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo RENAME example.tarnwell.Tarnwell.metainfo.xml)
   install(FILES ${PROJECT_SOURCE_DIR}/res/icons/tarnwell-32.png
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/32x32/apps RENAME tarnwell.png)
   install(FILES ${PROJECT_SOURCE_DIR}/res/icons/tarnwell-16.png

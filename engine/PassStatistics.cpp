@@ -1,15 +1,17 @@
 #include "engine/PassStatistics.h"
 
+#include "engine/TestThresholds.h"
+
 namespace tarnwell {
 
 namespace {
 constexpr double kCountedCancellation = 2.0;  // dB; a frame must measure more to count
 constexpr double kSpeechFloor = -40.0;        // dBm0; quieter blocks are not speech
 constexpr std::int32_t kMinLevelBlocks = 10;  // each average needs more blocks than this
-constexpr double kResidualLimit = -50.0;      // dBm0
-constexpr double kTxLevelLow = -40.0;         // dBm0
-constexpr double kTxLevelHigh = -3.0;         // dBm0
-constexpr double kMaxTxOverRx = 6.0;          // dB
+using testthresholds::kMaxTxOverRx;
+using testthresholds::kResidualLimit;
+using testthresholds::kTxLevelHigh;
+using testthresholds::kTxLevelLow;
 }  // namespace
 
 bool PassStatistics::Counts(const FrameReport& report)

@@ -36,17 +36,27 @@ constexpr int ActivityPercent(int activeBlocks, int samples)
 // At least 11 percent.
 constexpr bool HasEnoughActivity(int percent) { return percent > 10; }
 
+// The last 48 taps of the tail cannot hold the echo's peak: its decay needs them.
+inline constexpr int kTailMargin = 48;
+
 // Delay inside the canceller's window: bulkDelay < delay < bulkDelay + tail - 48.
 constexpr bool DelayInWindow(int delay, int bulkDelay, int tail)
 {
-    return bulkDelay < delay && delay < bulkDelay + tail - 48;
+    return bulkDelay < delay && delay < bulkDelay + tail - kTailMargin;
 }
 
 // A Tx block takes part in the ERL estimate when it lies strictly between -20 and -10 dBm0.
 constexpr bool QualifiesForErl(double txLevel) { return txLevel > -20.0 && txLevel < -10.0; }
 
 // The run cancels only when the ERL is above 6 dB; 6.0 itself stops it.
-constexpr bool PassesErlGate(double erl) { return erl > 6.0; }
+inline constexpr double kErlGate = 6.0;   // dB
+constexpr bool PassesErlGate(double erl) { return erl > kErlGate; }
+
+// The residual and levels verdicts of the pass (each bound strict).
+inline constexpr double kResidualLimit = -50.0;   // dBm0: the residual must stay below
+inline constexpr double kTxLevelLow = -40.0;      // dBm0: the Tx average must lie between
+inline constexpr double kTxLevelHigh = -3.0;      // dBm0
+inline constexpr double kMaxTxOverRx = 6.0;       // dB: Tx may exceed Rx by less than this
 
 }  // namespace testthresholds
 

@@ -1,5 +1,6 @@
 // TestUi: the only way a test run reaches its user. The window and the command line each
-// implement it; every call is synchronous and returns once the user can see the change.
+// implement it. A front end may show the calls from another thread, in the order made;
+// ShowMessage still returns only once the user has closed the message.
 #pragma once
 
 #include <string>

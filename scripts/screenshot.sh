@@ -16,7 +16,7 @@ mkdir -p docs
 # The run writes out.pcm into its working directory: keep it out of the tree.
 cd "$work"
 ln -s "$root/samples" samples
-xvfb-run -a -s "-screen 0 1024x768x24" sh -c '
+xvfb-run -a -s "-screen 0 1280x1024x24" sh -c '
     "$1" samples/rx.pcm samples/tx.pcm "$3" >id.txt 2>driver.log &
     pid=$!
     for i in $(seq 1 600); do

@@ -20,11 +20,12 @@ QWidget* DataExchange::Find(int id) const
 void DataExchange::Fail(QWidget* control, const QString& prompt)
 {
     failed_ = true;
-    dialog_.MessageBox(prompt);
+    // The box to mend is pointed out while the prompt is read, not only once it is closed.
     control->setFocus();
     if (auto* edit = qobject_cast<QLineEdit*>(control)) {
         edit->selectAll();
     }
+    dialog_.MessageBox(prompt);
 }
 
 void DataExchange::Text(int id, QString& value)

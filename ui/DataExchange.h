@@ -1,7 +1,7 @@
 // Data exchange between a dialog's members and its controls, one call per control in the
 // dialog's own order. Writing never fails. Reading an integer box that does not hold an
-// integer prompts "Please enter an integer.", puts the focus on that box and stops the
-// exchange there: members exchanged earlier keep their new values, that one and every later
+// integer puts the focus on that box with its text selected, prompts "Please enter an
+// integer." and stops the exchange there: members exchanged earlier keep their new values, that one and every later
 // one keep their old values, and the exchange reports failure.
 #pragma once
 

@@ -1,26 +1,35 @@
 #include "ui/MainDialog.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QUrl>
+#include <QScreen>
 
 #include "ui/AboutDialog.h"
 #include "engine/TestMessages.h"
+#include "ui/BackgroundRun.h"
 #include "ui/DataExchange.h"
+#include "ui/DetailsPanel.h"
+#include "ui/VerdictRules.h"
 
 namespace tarnwell {
 
 // Written with "*" for "all files": "*.*" would hide names without a dot on this system.
 const QString MainDialog::kBrowseFilter =
     QStringLiteral("Captures (*.pcm *.raw *.wav *.au *.al *.ul);;All Files (*)");
+
+const QString MainDialog::kStaleStatus = QStringLiteral("Report is for the previous settings");
 
 namespace {
 
@@ -32,6 +41,23 @@ QString DraggedFile(const QMimeData* data)
     }
     return data->urls().front().toLocalFile();
 }
+
+// The row under the template's controls, in dialog units: Cancel and Details line up with Run.
+constexpr int kButtonRowTop = 208;
+constexpr int kButtonRowBottom = 228;
+const QRect kCancelRect(204, kButtonRowTop, 50, 14);
+const QRect kDetailsRect(260, kButtonRowTop, 50, 14);
+// The details area in dialog units: the notes' height under the report, the views' width
+// beside the dialog when they open, and the least the views can be made.
+constexpr int kNotesHeight = 100;
+constexpr int kDetailsWidth = 400;
+constexpr int kDetailsMinimumWidth = 250;
+
+// The boxes whose change makes a report stale, and the report's own boxes.
+constexpr int kInputEdits[] = {controlid::kRxPath, controlid::kTxPath, controlid::kTail,
+                               controlid::kDelay,  controlid::kNlpDiff, controlid::kNlpShift};
+constexpr int kReportBoxes[] = {controlid::kRealDelay, controlid::kErl, controlid::kResidual,
+                                controlid::kLevels, controlid::kMinimalTail, controlid::kTxGainDecrease};
 
 QString DefaultChooseFile(QWidget* parent, const QString& filter)
 {
@@ -56,6 +82,27 @@ MainDialog::MainDialog(QWidget* parent)
     // Only the user's choices: the list's own updates from the members must not re-apply presets.
     connect(ControlAs<QComboBox>(controlid::kDeviceType), &QComboBox::activated, this,
             &MainDialog::ApplyDevicePreset);
+    for (int id : kInputEdits) {
+        connect(ControlAs<QLineEdit>(id), &QLineEdit::textChanged, this, &MainDialog::OnInputsChanged);
+    }
+    connect(ControlAs<QCheckBox>(controlid::kHighPass), &QCheckBox::toggled, this, &MainDialog::OnInputsChanged);
+    connect(devices, &QComboBox::currentIndexChanged, this, &MainDialog::OnInputsChanged);
+
+    cancel_ = new QPushButton(tr("Cancel"), this);
+    cancel_->setGeometry(Units().Map(kCancelRect));
+    cancel_->setAutoDefault(false);
+    cancel_->setEnabled(false);
+    connect(cancel_, &QPushButton::clicked, this, &MainDialog::CancelRun);
+    detailsButton_ = new QPushButton(this);
+    detailsButton_->setGeometry(Units().Map(kDetailsRect));
+    detailsButton_->setAutoDefault(false);
+    connect(detailsButton_, &QPushButton::clicked, this, [this] { ShowDetails(!DetailsShown()); });
+    details_ = new DetailsPanel(*this);
+    details_->SetMessageSink([this](const QString& text) { MessageBox(text); });
+    collapsedHeight_ = Units().MapSize(Template().width, kButtonRowBottom).height();
+    outputPath_ = QFileInfo(QString::fromLatin1(kDefaultOutPath)).absoluteFilePath();
+    details_->ShowOutput(outputPath_, false);
+    ShowDetails(false);
     Control(controlid::kRxPath)->installEventFilter(this);
     Control(controlid::kTxPath)->installEventFilter(this);
 }
@@ -94,6 +141,8 @@ bool MainDialog::eventFilter(QObject* watched, QEvent* event)
         return false;
     }
 }
+
+MainDialog::~MainDialog() = default;
 
 void MainDialog::DoDataExchange(DataExchange& dx)
 {
@@ -152,21 +201,21 @@ void MainDialog::OnBrowseTx() { Browse(m_txPath); }
 
 void MainDialog::SetStatus(const std::string& text)
 {
+    // The status line alone: the window takes input during a run, and writing every member
+    // back would undo what the user is typing.
     m_status = QString::fromStdString(text);
-    UpdateData(false);
-    // The run keeps this thread busy: paint the status line now rather than on the next event.
     auto* status = ControlAs<QLineEdit>(controlid::kStatus);
     status->setText(m_status);
-    status->repaint();
+    status->setCursorPosition(0);   // a text longer than the line shows its start
 }
 
-void MainDialog::AddDetail(const std::string& line) { details_.push_back(QString::fromStdString(line)); }
+void MainDialog::AddDetail(const std::string& line) { messageDetails_.push_back(QString::fromStdString(line)); }
 
 void MainDialog::ShowMessage(const std::string& text)
 {
     // The file and the system's reason go under the fixed text, as its informative text.
-    const QString informative = details_.join(QLatin1Char('\n'));
-    details_.clear();
+    const QString informative = messageDetails_.join(QLatin1Char('\n'));
+    messageDetails_.clear();
     MessageBox(QString::fromStdString(text), informative);
 }
 
@@ -190,28 +239,191 @@ RunRequest MainDialog::Request() const
 
 void MainDialog::OnRun()
 {
-    TestResults results{};
+    if (running_) {
+        return;   // one run at a time: Enter during a run must not start another
+    }
     QWidget* run = Control(controlid::kRun);
+    const bool runHadFocus = run->hasFocus();
     run->setEnabled(false);
 
     // A box that does not hold an integer has been pointed out to the user; running on the
     // members' older values would test settings the window no longer shows.
-    if (UpdateData(true)) {
-        const RunRequest request = Request();
-        if (const std::optional<Report> report =
-                RunAndReport(request.settings, request.deviceType, *this, results, m_verdict)) {
-            m_realDelayText = QString::fromStdString(report->realDelay);
-            m_erlText = QString::fromStdString(report->erl);
-            m_residualText = QString::fromStdString(report->residual);
-            m_levelsText = QString::fromStdString(report->levels);
-            m_minimalTail = report->minimalTail;
-            m_txGainDecrease = report->txGainDecrease;
-            UpdateData(false);
+    if (!UpdateData(true)) {
+        run->setEnabled(true);
+        return;
+    }
+    const RunRequest request = Request();
+    runInputs_ = InputTexts();
+    outputPath_ = QFileInfo(QString::fromStdString(request.settings.outPath)).absoluteFilePath();
+    running_ = true;
+    cancel_->setEnabled(true);
+    if (runHadFocus) {
+        cancel_->setFocus();   // rather than the next box in the tab order, text selected
+    }
+    run_ = std::make_unique<BackgroundRun>(*this, request, m_verdict,
+                                           [this](const RunOutcome& outcome) { OnRunDone(outcome); });
+}
+
+void MainDialog::CancelRun()
+{
+    if (run_ != nullptr && running_) {
+        run_->Cancel();
+    }
+}
+
+void MainDialog::EndRunState()
+{
+    running_ = false;
+    SetProgressPos(0);
+    QWidget* run = Control(controlid::kRun);
+    run->setEnabled(true);
+    const bool cancelHadFocus = cancel_->hasFocus();
+    cancel_->setEnabled(false);
+    if (cancelHadFocus) {
+        run->setFocus();
+    }
+}
+
+void MainDialog::OnRunDone(const RunOutcome& outcome)
+{
+    finished_ = std::move(run_);
+    EndRunState();
+    if (const std::optional<Report>& report = outcome.report) {
+        m_realDelayText = QString::fromStdString(report->realDelay);
+        m_erlText = QString::fromStdString(report->erl);
+        m_residualText = QString::fromStdString(report->residual);
+        m_levelsText = QString::fromStdString(report->levels);
+        m_minimalTail = report->minimalTail;
+        m_txGainDecrease = report->txGainDecrease;
+        WriteReport();
+        ShowVerdictRules(outcome.request.settings);
+        details_->ShowEvidence(outcome.request, outcome.results, *report, outcome.analysis);
+        hasReport_ = true;
+        reportInputs_ = runInputs_;
+        // The user may have changed a box while the test ran on what it read at Run.
+        MarkStale(InputTexts() != reportInputs_);
+        if (stale_) {
+            SetStatus(kStaleStatus.toStdString());
+        }
+    } else if (hasReport_) {
+        MarkStale(true);   // the report kept on screen is not this run's
+    }
+    details_->ShowOutput(outputPath_, true);
+    emit RunFinished();
+}
+
+void MainDialog::WriteReport()
+{
+    // The report's boxes only: the settings boxes may hold newer input than the members.
+    DataExchange dx(*this, false);
+    dx.Text(controlid::kRealDelay, m_realDelayText);
+    dx.Text(controlid::kErl, m_erlText);
+    dx.Text(controlid::kResidual, m_residualText);
+    dx.Text(controlid::kLevels, m_levelsText);
+    dx.Int(controlid::kMinimalTail, m_minimalTail);
+    dx.Int(controlid::kTxGainDecrease, m_txGainDecrease);
+}
+
+void MainDialog::ShowVerdictRules(const TestSettings& settings)
+{
+    const VerdictRules rules = MakeVerdictRules(settings);
+    const struct {
+        int box;
+        const char* label;
+        const std::string& rule;
+    } rows[] = {{controlid::kRealDelay, kRowLabels.realDelay, rules.realDelay},
+                {controlid::kErl, kRowLabels.erl, rules.erl},
+                {controlid::kResidual, kRowLabels.residual, rules.residual},
+                {controlid::kLevels, kRowLabels.levels, rules.levels}};
+    const QList<QLabel*> labels = findChildren<QLabel*>(Qt::FindDirectChildrenOnly);
+    for (const auto& row : rows) {
+        const QString tip = QString::fromStdString(row.rule);
+        Control(row.box)->setToolTip(tip);
+        for (QLabel* label : labels) {
+            if (label->text() == QString::fromUtf8(row.label)) {
+                label->setToolTip(tip);
+            }
         }
     }
+}
 
-    SetProgressPos(0);
-    run->setEnabled(true);
+QStringList MainDialog::InputTexts() const
+{
+    QStringList texts;
+    for (int id : kInputEdits) {
+        texts << ControlAs<QLineEdit>(id)->text();
+    }
+    texts << QString::number(ControlAs<QCheckBox>(controlid::kHighPass)->isChecked())
+          << QString::number(ControlAs<QComboBox>(controlid::kDeviceType)->currentIndex());
+    return texts;
+}
+
+void MainDialog::OnInputsChanged()
+{
+    // During a run the status line is the run's; its end compares the inputs itself.
+    if (!hasReport_ || running_ || InputTexts() == reportInputs_) {
+        return;
+    }
+    MarkStale(true);
+    if (m_status != kStaleStatus) {
+        SetStatus(kStaleStatus.toStdString());
+    }
+}
+
+void MainDialog::MarkStale(bool stale)
+{
+    stale_ = stale;
+    for (int id : kReportBoxes) {
+        GreyText(*Control(id), stale);
+    }
+    details_->SetStale(stale);
+}
+
+void MainDialog::ShowDetails(bool shown)
+{
+    details_->SetVisible(shown);
+    detailsButton_->setText(shown ? tr("<< Details") : tr("Details >>"));
+    const int width = Units().MapSize(Template().width, Template().height).width();
+    if (shown) {
+        // Open, the window may be made larger for the views; closed, it keeps its one size.
+        setMinimumSize(width + Units().X(kDetailsMinimumWidth), collapsedHeight_ + Units().Y(kNotesHeight));
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        resize(width + Units().X(kDetailsWidth), collapsedHeight_ + Units().Y(kNotesHeight));
+        // The views open to the right and below: keep what fits of the window on its screen.
+        if (isVisible() && screen() != nullptr) {
+            const QRect free = screen()->availableGeometry();
+            const QRect frame = frameGeometry();
+            const int dx = std::min(0, free.right() - frame.right());
+            const int dy = std::min(0, free.bottom() - frame.bottom());
+            move(std::max(free.left(), frame.left() + dx), std::max(free.top(), frame.top() + dy));
+        }
+    } else {
+        setFixedSize(width, collapsedHeight_);
+    }
+}
+
+bool MainDialog::DetailsShown() const { return details_->IsVisible(); }
+
+void MainDialog::resizeEvent(QResizeEvent* event)
+{
+    if (details_ != nullptr) {
+        // The notes under the report, as wide as the dialog; the views beside it, full height.
+        const int left = Units().MapSize(Template().width, Template().height).width();
+        details_->Below()->setGeometry(0, collapsedHeight_, left, std::max(0, height() - collapsedHeight_));
+        details_->Beside()->setGeometry(left, 0, std::max(0, width() - left), height());
+    }
+    TemplateDialog::resizeEvent(event);
+}
+
+void MainDialog::done(int result)
+{
+    if (run_ != nullptr) {
+        run_.reset();   // stops the run at its next frame and waits for the thread
+        if (running_) {
+            EndRunState();
+        }
+    }
+    TemplateDialog::done(result);
 }
 
 void MainDialog::OnOK() { OnRun(); }
@@ -220,6 +432,11 @@ void MainDialog::accept() { OnOK(); }
 
 void MainDialog::keyPressEvent(QKeyEvent* event)
 {
+    if (event->key() == Qt::Key_F1) {
+        OnSysCommand(kAboutCommand);
+        event->accept();
+        return;
+    }
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         // A focused push button takes Enter as its own click; anywhere else Enter is OK.
         if (auto* button = qobject_cast<QPushButton*>(focusWidget()); button != nullptr && button->isEnabled()) {

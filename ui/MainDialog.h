@@ -1,12 +1,15 @@
 // MainDialog: Tarnwell's one working window (template 102). It owns every value the user sets
-// or reads, runs a test with them (OnRun) and is the test run's user-interface side (TestUi):
-// the status line, the message box and the progress bar. Choosing one stereo file for both
-// path boxes tests its two channels, Tx in the first.
+// or reads, runs a test with them (OnRun) in the background and is the test run's
+// user-interface side (TestUi): the status line, the message box and the progress bar.
+// Below the template's controls: Cancel, and the Details button that opens the details area.
+// Choosing one stereo file for both path boxes tests its two channels, Tx in the first.
 #pragma once
 
 #include <QIcon>
 #include <QString>
+#include <QStringList>
 #include <functional>
+#include <memory>
 
 #include "engine/TestUi.h"
 #include "ui/Report.h"
@@ -15,8 +18,13 @@
 
 class QProgressBar;
 class QMenu;
+class QPushButton;
 
 namespace tarnwell {
+
+class BackgroundRun;
+class DetailsPanel;
+struct RunOutcome;
 
 
 namespace controlid {
@@ -56,11 +64,15 @@ public:
     // The Browse filter: the capture files Tarnwell reads first, then everything.
     static const QString kBrowseFilter;
 
+    // The status line while the report on screen belongs to settings the window no longer shows.
+    static const QString kStaleStatus;
+
     explicit MainDialog(QWidget* parent = nullptr);
+    ~MainDialog() override;
 
     void SetFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
 
-    // TestUi
+    // TestUi, on the window's thread: a background run passes the run's calls on to these.
     void SetStatus(const std::string& text) override;
     void ShowMessage(const std::string& text) override;
     void AddDetail(const std::string& line) override;
@@ -82,6 +94,22 @@ public:
 
     // Enter runs a test; the dialog stays open. Only Escape and closing the window end it.
     void accept() override;
+    // Ending the dialog stops a run and waits for its thread first.
+    void done(int result) override;
+
+    // A run is going on (between Run and the end of its report).
+    bool Running() const { return running_; }
+    // Asks the run to stop at its next frame; its end arrives as usual.
+    void CancelRun();
+
+    void ShowDetails(bool shown);
+    bool DetailsShown() const;
+    DetailsPanel& Details() const { return *details_; }
+    QPushButton* CancelButton() const { return cancel_; }
+    QPushButton* DetailsButton() const { return detailsButton_; }
+
+    // The report and recommendations on screen are not those of the settings shown.
+    bool ReportStale() const { return stale_; }
 
     // Members in their declaration order; each is exchanged with the control named beside it.
     VerdictWords m_verdict = kVerdictWords;
@@ -103,6 +131,10 @@ public:
     QString m_levelsText;                 // 1018
     QIcon m_hIcon;
 
+signals:
+    // A run has ended and the window shows its outcome.
+    void RunFinished();
+
 protected:
     bool OnInitDialog() override;
     void DoDataExchange(DataExchange& dx) override;
@@ -110,12 +142,34 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     // A file dropped on either path box fills that box.
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void Browse(QString& path);
+    void OnRunDone(const RunOutcome& outcome);
+    void EndRunState();
+    void WriteReport();
+    void ShowVerdictRules(const TestSettings& settings);
+    void OnInputsChanged();
+    void MarkStale(bool stale);
+    QStringList InputTexts() const;
 
     FileChooser chooseFile_;
-    QStringList details_;   // the lines for the next message box
+    QPushButton* cancel_ = nullptr;
+    QPushButton* detailsButton_ = nullptr;
+    DetailsPanel* details_ = nullptr;
+    int collapsedHeight_ = 0;           // pixels: the template and the button row below it
+    bool running_ = false;
+    bool hasReport_ = false;
+    bool stale_ = false;
+    QStringList runInputs_;             // the inputs as the running test read them
+    QStringList reportInputs_;          // the inputs of the report on screen
+    QString outputPath_;                // absolute, as the last run resolved it
+    // The run that has ended, kept until the next one ends: its end is reported from inside
+    // it, and whoever hears of the end may start the next run at once.
+    std::unique_ptr<BackgroundRun> finished_;
+    std::unique_ptr<BackgroundRun> run_;   // last: stopped and joined before the rest goes
+    QStringList messageDetails_;        // the lines for the next message box
 };
 
 }  // namespace tarnwell

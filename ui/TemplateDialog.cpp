@@ -40,6 +40,18 @@ void DefaultMessageBox(QWidget* parent, const QString& text, const QString& info
 
 }  // namespace
 
+void GreyText(QWidget& widget, bool greyed)
+{
+    const QPalette normal = QApplication::palette(&widget);
+    QPalette palette = widget.palette();
+    for (QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText}) {
+        for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+            palette.setColor(group, role, normal.color(greyed ? QPalette::Disabled : group, role));
+        }
+    }
+    widget.setPalette(palette);
+}
+
 TemplateDialog::TemplateDialog(int templateId, QWidget* parent)
     : QDialog(parent),
       template_(&LoadDialogTemplate(templateId)),

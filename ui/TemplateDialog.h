@@ -18,6 +18,10 @@ namespace tarnwell {
 
 class DataExchange;
 
+// Shows a control's text in the disabled colour, or back in the normal one, leaving it
+// usable: for values that no longer match what the window shows elsewhere.
+void GreyText(QWidget& widget, bool greyed);
+
 class TemplateDialog : public QDialog {
     Q_OBJECT
 

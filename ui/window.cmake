@@ -1,12 +1,24 @@
-# The window (Qt 6 Widgets): the dialog-template layer, data exchange, MainDialog and the
-# About box, with the templates, strings and icon of res/ compiled in.
-find_package(Qt6 REQUIRED COMPONENTS Widgets)
+# The window (Qt 6 Widgets): the dialog-template layer, data exchange, MainDialog with its
+# details area and background run, and the About box, with the templates, strings and icon
+# of res/ compiled in.
+find_package(Qt6 REQUIRED COMPONENTS Widgets Charts Svg)
+find_package(Threads REQUIRED)
+
+# The chart code shared by the window's details views and tarnwell-cli --plots.
+add_library(tarnwell_charts STATIC ${CMAKE_CURRENT_LIST_DIR}/ChartRenderer.cpp)
+target_include_directories(tarnwell_charts PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(tarnwell_charts PUBLIC tarnwell_report Qt6::Widgets Qt6::Charts Qt6::Svg)
 
 add_library(tarnwell_ui STATIC
   ${CMAKE_CURRENT_LIST_DIR}/DialogUnits.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DialogTemplate.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TemplateDialog.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DataExchange.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/BackgroundRun.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ChartPanel.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ChartPanel.h
+  ${CMAKE_CURRENT_LIST_DIR}/DetailsPanel.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/DetailsPanel.h
   ${CMAKE_CURRENT_LIST_DIR}/MainDialog.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MainDialog.h
   ${CMAKE_CURRENT_LIST_DIR}/TemplateDialog.h
@@ -15,10 +27,4 @@ add_library(tarnwell_ui STATIC
   ${PROJECT_SOURCE_DIR}/res/tarnwell.qrc)
 set_target_properties(tarnwell_ui PROPERTIES AUTOMOC ON AUTORCC ON)
 target_include_directories(tarnwell_ui PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(tarnwell_ui PUBLIC tarnwell_report Qt6::Widgets)
-
-# The chart code shared by the window's details views and tarnwell-cli --plots.
-find_package(Qt6 REQUIRED COMPONENTS Charts Svg)
-add_library(tarnwell_charts STATIC ${CMAKE_CURRENT_LIST_DIR}/ChartRenderer.cpp)
-target_include_directories(tarnwell_charts PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(tarnwell_charts PUBLIC tarnwell_report Qt6::Widgets Qt6::Charts Qt6::Svg)
+target_link_libraries(tarnwell_ui PUBLIC tarnwell_charts Qt6::Widgets Threads::Threads)

@@ -111,7 +111,7 @@ private slots:
         WindowProbe probe;
         const DialogUnits& units = probe.dialog->Units();
         QCOMPARE(units.BaseY(), QFontMetrics(probe.dialog->font()).height());
-        QCOMPARE(probe.dialog->size(), units.MapSize(321, 210));
+        QCOMPARE(probe.dialog->width(), units.MapSize(321, 210).width());
         // The command line prints its rows under the window's own labels.
         for (const char* label : {kRowLabels.realDelay, kRowLabels.erl, kRowLabels.residual, kRowLabels.levels,
                                   kRowLabels.minimalTail, kRowLabels.txGainDecrease}) {

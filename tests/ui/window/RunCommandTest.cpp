@@ -148,9 +148,11 @@ private slots:
         WindowProbe probe;
         probe.Type(controlid::kTail, QStringLiteral("2000"));   // refused: the run shows a message
         QTest::keyClick(probe.Edit(controlid::kTail), Qt::Key_Return);
+        QVERIFY(probe.WaitForRun());
         QCOMPARE(probe.messages, QStringList{kCheckSettings});
         QVERIFY(probe.dialog->isVisible());
         QTest::keyClick(probe.dialog.get(), Qt::Key_Enter);
+        QVERIFY(probe.WaitForRun());
         QCOMPARE(probe.messages.size(), 2);
         QVERIFY(probe.dialog->isVisible());
 

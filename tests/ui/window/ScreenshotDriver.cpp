@@ -1,6 +1,6 @@
 // Opens the window on the current display, runs a test on the given captures and, once the
-// report is on screen, prints the window's id; it then stays open until it is killed.
-// scripts/screenshot.sh drives it under Xvfb.
+// report and the details area are on screen, prints the window's id; it then stays open until
+// it is killed. scripts/screenshot.sh drives it under Xvfb.
 // Usage: window_screenshot_driver RX.pcm TX.pcm [device-row]
 #include <QApplication>
 #include <QComboBox>
@@ -32,13 +32,14 @@ int main(int argc, char** argv)
     dialog.ControlAs<QLineEdit>(controlid::kRxPath)->setText(QString::fromLocal8Bit(argv[1]));
     dialog.ControlAs<QLineEdit>(controlid::kTxPath)->setText(QString::fromLocal8Bit(argv[2]));
 
-    QTimer::singleShot(300, &dialog, [&dialog] {
-        dialog.OnRun();
-        // Give the window a moment to paint the report before anyone looks.
-        QTimer::singleShot(700, &dialog, [&dialog] {
+    QObject::connect(&dialog, &MainDialog::RunFinished, &dialog, [&dialog] {
+        dialog.ShowDetails(true);
+        // Give the window a moment to paint the report and the views before anyone looks.
+        QTimer::singleShot(1000, &dialog, [&dialog] {
             std::printf("%llu\n", static_cast<unsigned long long>(dialog.winId()));
             std::fflush(stdout);
         });
     });
+    QTimer::singleShot(300, &dialog, [&dialog] { dialog.OnRun(); });
     return application.exec();
 }

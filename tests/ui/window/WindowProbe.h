@@ -40,7 +40,14 @@ struct WindowProbe {
     QComboBox* List() const { return dialog->ControlAs<QComboBox>(controlid::kDeviceType); }
     QProgressBar* Progress() const { return dialog->ControlAs<QProgressBar>(controlid::kProgress); }
     QString Text(int id) const { return Edit(id)->text(); }
-    void Click(int id) const { QTest::mouseClick(Button(id), Qt::LeftButton); }
+    // Clicks a button and, when that started a run, lets the run end as a user would wait.
+    void Click(int id) const
+    {
+        QTest::mouseClick(Button(id), Qt::LeftButton);
+        WaitForRun();
+    }
+
+    bool WaitForRun() const { return QTest::qWaitFor([this] { return !dialog->Running(); }, 60000); }
 
     void Type(int id, const QString& text) const
     {

@@ -1,0 +1,134 @@
+#include "ui/DetailsPanel.h"
+
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QStyle>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include "ui/Findings.h"
+#include "ui/TemplateDialog.h"
+
+namespace tarnwell {
+
+namespace {
+
+constexpr double kBytesPerSecond = 2 * 8000.0;   // 16-bit samples at 8 kHz
+
+const char* const kReadoutHint = "Point at a view to read its values; wheel or drag to zoom, double-click for "
+                                 "the whole view; right-click to save it.";
+
+}  // namespace
+
+DetailsPanel::DetailsPanel(QWidget& window)
+    : QObject(&window),
+      below_(new QWidget(&window)),
+      beside_(new QWidget(&window)),
+      findings_(new QListWidget(below_)),
+      views_(new QTabWidget(beside_)),
+      readout_(new QLabel(QString::fromLatin1(kReadoutHint), beside_)),
+      output_(new QLabel(below_)),
+      openFolder_(new QPushButton(tr("Open folder"), below_)),
+      openUrl_([](const QUrl& url) { return QDesktopServices::openUrl(url); })
+{
+    findings_->setWordWrap(true);
+    findings_->setToolTip(tr("Why the verdicts read as they do, and what the captures show"));
+    for (const char* title : {"Echo path", "Delay search", "Levels over time"}) {
+        auto* view = new ChartPanel(views_);
+        connect(view, &ChartPanel::readoutChanged, this, [this](const QString& text) {
+            readout_->setText(text.isEmpty() ? QString::fromLatin1(kReadoutHint) : text);
+        });
+        views_->addTab(view, tr(title));
+    }
+    readout_->setWordWrap(true);
+    output_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    output_->setWordWrap(true);
+    openFolder_->setEnabled(false);
+    connect(openFolder_, &QPushButton::clicked, this, &DetailsPanel::OnOpenFolder);
+    auto* hint = new QLabel(tr("About Tarnwell: press F1, or right-click the window."), below_);
+
+    auto* outputRow = new QHBoxLayout;
+    outputRow->addWidget(output_, 1);
+    outputRow->addWidget(openFolder_, 0, Qt::AlignTop);
+    auto* notes = new QVBoxLayout(below_);
+    notes->setContentsMargins(10, 0, 10, 8);
+    notes->addWidget(findings_, 1);
+    notes->addLayout(outputRow);
+    notes->addWidget(hint);
+    auto* side = new QVBoxLayout(beside_);
+    side->setContentsMargins(0, 10, 10, 8);
+    side->addWidget(views_, 1);
+    side->addWidget(readout_);
+    SetVisible(false);
+}
+
+void DetailsPanel::SetVisible(bool visible)
+{
+    below_->setVisible(visible);
+    beside_->setVisible(visible);
+}
+
+ChartPanel* DetailsPanel::View(int index) const { return qobject_cast<ChartPanel*>(views_->widget(index)); }
+
+void DetailsPanel::SetSaveChooser(const ChartPanel::SaveChooser& chooser)
+{
+    for (int i = 0; i < views_->count(); ++i) {
+        View(i)->SetSaveChooser(chooser);
+    }
+}
+
+void DetailsPanel::SetMessageSink(const ChartPanel::MessageSink& sink)
+{
+    for (int i = 0; i < views_->count(); ++i) {
+        View(i)->SetMessageSink(sink);
+    }
+}
+
+void DetailsPanel::ShowEvidence(const RunRequest& request, const TestResults& results, const Report& report,
+                                const AnalysisRecord& analysis)
+{
+    findings_->clear();
+    for (const Finding& finding :
+         MakeFindings(request.settings, request.deviceType, true, results, analysis)) {
+        const QStyle::StandardPixmap icon = finding.severity == Severity::Warning
+                                                ? QStyle::SP_MessageBoxWarning
+                                                : QStyle::SP_MessageBoxInformation;
+        findings_->addItem(
+            new QListWidgetItem(findings_->style()->standardIcon(icon), QString::fromStdString(finding.text)));
+    }
+    if (findings_->count() == 0) {
+        findings_->addItem(tr("Nothing to add to the report."));
+    }
+    const std::vector<ChartView> views = AllViews({request.settings, report.minimalTail, analysis});
+    for (std::size_t i = 0; i < views.size(); ++i) {
+        View(static_cast<int>(i))->SetView(views[i]);
+    }
+}
+
+void DetailsPanel::ShowOutput(const QString& absolutePath, bool ran)
+{
+    const QFileInfo file(absolutePath);
+    outputFolder_ = file.absolutePath();
+    if (!ran) {
+        output_->setText(tr("The cancelled Rx will go to %1").arg(absolutePath));
+    } else if (!file.exists()) {
+        output_->setText(tr("Cancelled Rx: %1 was not written").arg(absolutePath));
+    } else if (file.size() == 0) {
+        output_->setText(tr("Cancelled Rx: %1, empty: the run stopped before cancelling").arg(absolutePath));
+    } else {
+        output_->setText(tr("Cancelled Rx: %1, %2 s")
+                             .arg(absolutePath)
+                             .arg(static_cast<double>(file.size()) / kBytesPerSecond, 0, 'f', 2));
+    }
+    openFolder_->setEnabled(ran && file.exists());
+}
+
+void DetailsPanel::SetStale(bool stale) { GreyText(*findings_, stale); }
+
+void DetailsPanel::OnOpenFolder() { openUrl_(QUrl::fromLocalFile(outputFolder_)); }
+
+}  // namespace tarnwell

@@ -1,0 +1,42 @@
+#include "ui/VerdictRules.h"
+
+#include <cstdio>
+
+#include "engine/TestThresholds.h"
+
+namespace tarnwell {
+
+namespace {
+
+// A limit as people write it: -50, 6, -3.
+std::string Limit(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+std::string Int(int value) { return std::to_string(value); }
+
+}  // namespace
+
+VerdictRules MakeVerdictRules(const TestSettings& s)
+{
+    using namespace testthresholds;
+    VerdictRules rules;
+    const int first = s.delay + 1;
+    const int last = s.delay + s.tail - kTailMargin - 1;
+    rules.realDelay = "OK when bulk delay " + Int(s.delay) + " < delay < " + Int(s.delay) + " + tail " + Int(s.tail) +
+                      " - " + Int(kTailMargin);
+    rules.realDelay += first <= last ? ", i.e. " + Int(first) + "\u2013" + Int(last) + " smp"
+                                     : std::string(": with this tail no delay can be OK");
+    rules.erl = "OK above " + Limit(kErlGate) + " dB; at " + Limit(kErlGate) + " dB or less the cancellation is not run";
+    rules.residual = "OK when cancellation > NLP diff " + Int(s.nlpDiff) + " dB and residual < " +
+                     Limit(kResidualLimit) +
+                     " dBm.\nThe first number is the cancellation in dB, the second the residual level in dBm";
+    rules.levels = "OK when " + Limit(kTxLevelLow) + " < Tx < " + Limit(kTxLevelHigh) + " dBm and Tx - Rx < " +
+                   Limit(kMaxTxOverRx) + " dB.\nThe first number is the Rx level, the second the Tx level";
+    return rules;
+}
+
+}  // namespace tarnwell
