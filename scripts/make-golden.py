@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
 """Regenerates the pinned data of the golden tests in tests/golden/ (Python standard library only).
 
-    scripts/make-golden.py [BUILD_DIR]      (default: build; tarnwell-cli and golden_captures are built first)
+    scripts/make-golden.py [BUILD_DIR] [--runs-only]
+        BUILD_DIR defaults to build; tarnwell-cli and golden_captures are built there first.
+        --runs-only leaves filter-edges.json as it is.
 
-runs.json: tarnwell-cli --json on the shipped samples and on the synthetic pairs that
-golden_captures writes (tests/golden/GoldenCaptures.h), each with its arguments: the exit
-status, the JSON object less the three paths, and the output file's length and 64-bit FNV-1a.
+runs.json: tarnwell-cli on the shipped samples and on the synthetic pairs that golden_captures
+writes (tests/golden/GoldenCaptures.h), each with its arguments: the exit status, the plain
+report's lines, the --json object less the three paths, and the output file's length and
+64-bit FNV-1a.
 
 filter-edges.json: inputs on which an output of HighPassFilter or UpperBandFilter lies on a
 rounding edge, found by search, so that changing any coefficient by one in its last written
@@ -75,9 +78,10 @@ def make_runs(build, work):
         else:
             tx, rx = work / f"{captures}_tx.pcm", work / f"{captures}_rx.pcm"
         out = work / "out.pcm"
+        cmd = [str(build / "cli/tarnwell-cli"), "--tx", str(tx), "--rx", str(rx), "--out", str(out)] + args
+        plain = subprocess.run(cmd, capture_output=True, text=True).stdout.splitlines()
         out.unlink(missing_ok=True)
-        cmd = [str(build / "cli/tarnwell-cli"), "--tx", str(tx), "--rx", str(rx), "--out", str(out), "--json"]
-        p = subprocess.run(cmd + args, capture_output=True)
+        p = subprocess.run(cmd + ["--json"], capture_output=True)
         pinned = json.loads(p.stdout)
         for key in ("txPath", "rxPath", "outPath"):
             del pinned["settings"][key]
@@ -86,7 +90,7 @@ def make_runs(build, work):
             data = out.read_bytes()
             output = {"bytes": len(data), "fnv1a64": fnv1a64(data)}
         runs.append({"name": name, "captures": captures, "args": args, "exitStatus": p.returncode,
-                     "output": output, "json": pinned})
+                     "plain": plain, "output": output, "json": pinned})
         print(f"run {name}: exit {p.returncode}", flush=True)
     return runs
 
@@ -187,12 +191,16 @@ def make_filter_edges():
 
 
 def main():
-    build = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else ROOT / "build").resolve()
+    args = [a for a in sys.argv[1:] if a != "--runs-only"]
+    runs_only = len(args) < len(sys.argv) - 1
+    build = pathlib.Path(args[0] if args else ROOT / "build").resolve()
     subprocess.run(["cmake", "--build", str(build), "--target", "tarnwell-cli", "golden_captures", "-j2"], check=True)
     with tempfile.TemporaryDirectory() as work:
         runs = make_runs(build, pathlib.Path(work))
     note = "Written by scripts/make-golden.py; do not edit by hand."
     (GOLDEN / "runs.json").write_text(json.dumps({"note": note, "runs": runs}, indent=1) + "\n")
+    if runs_only:
+        return 0
     edges = make_filter_edges()
     (GOLDEN / "filter-edges.json").write_text(json.dumps({"note": note, "cases": edges}) + "\n")
     return 0

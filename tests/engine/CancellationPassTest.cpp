@@ -26,21 +26,6 @@ constexpr int kEchoDelay = 160;
 
 class CancellationPassTest : public ::testing::Test {
 protected:
-    CancellationPassTest()
-    {
-        settings.txPath = dir.File("tx.pcm");
-        settings.rxPath = dir.File("rx.pcm");
-        settings.outPath = dir.File("out.pcm");
-        // 0 < 160 < 0 + 256 - 48: the echo lies in the window. Without a bulk delay the last,
-        // partial frame's reference reaches that frame's own output.
-        settings.delay = 0;
-        settings.tail = 256;
-        settings.nlpEnable = 1;
-        settings.nlpDiff = 6;
-        settings.nlpShift = 3;
-        settings.highPass = 0;
-    }
-
     // Speech-like Tx at about -15 dBm0 (50 ms bursts over quiet line noise) and its echo
     // 12 dB down behind 160 samples, with a little line noise.
     void WriteCaptures(int count)
@@ -86,12 +71,15 @@ protected:
         const rlimit limit{bytes, bytes};
         setrlimit(RLIMIT_FSIZE, &limit);
         const bool result = Run();
-        return !result && ui.statuses == std::vector<std::string>{"Test failed"} &&
-               ui.messages == std::vector<std::string>{"Cannot write the output file"};
+        return !result && ui.calls.size() == 2u + 50u + 2u &&
+               ui.calls.back() == "message: Cannot write the output file" && ui.calls[52] == "status: Test failed";
     }
 
     testcaptures::TempDir dir;
-    TestSettings settings;
+    // 0 < 160 < 0 + 256 - 48: the echo lies in the window. Without a bulk delay the last,
+    // partial frame's reference reaches that frame's own output.
+    TestSettings settings{.txPath = dir.File("tx.pcm"), .rxPath = dir.File("rx.pcm"), .outPath = dir.File("out.pcm"),
+                          .tail = 256, .nlpEnable = 1, .nlpDiff = 6, .nlpShift = 3};
     TestResults results;
     enginetest::RecordingUi ui;
     Samples tx;
@@ -102,13 +90,10 @@ TEST_F(CancellationPassTest, AKnownEchoIsFoundCancelledWrittenAndReported)
 {
     WriteCaptures(48037);
     ASSERT_TRUE(Run());
-    EXPECT_TRUE(ui.statuses.empty());
-    EXPECT_TRUE(ui.messages.empty());
 
     EXPECT_EQ(results.delay, kEchoDelay);
-    EXPECT_EQ(results.delayOk, 1);
     EXPECT_NEAR(results.erl, 12.0, 0.2);
-    EXPECT_EQ(results.erlOk, 1);
+    EXPECT_EQ(results.delayOk + results.erlOk, 2);
 
     // The line noise 3 units rms under an echo of about 710 rms bounds the cancellation near
     // 10*log10((710^2 + 3^2) / 3^2) = 47 dB; the NLP then takes the residual far below -50.
@@ -122,8 +107,8 @@ TEST_F(CancellationPassTest, AKnownEchoIsFoundCancelledWrittenAndReported)
     EXPECT_NEAR(results.rxLevel, -27.0, 0.5);
     EXPECT_EQ(results.levelsOk, 0);
 
-    // The progress runs over the samples: 0 before the first frame, then each frame's start
-    // once it is written, the partial one's last.
+    // Nothing shown but the progress over the samples: 0 before the first frame, then each
+    // frame's start once it is written, the partial one's last.
     ASSERT_EQ(ui.calls.size(), 2u + 601u);
     EXPECT_EQ(ui.calls[0], "range: 48037");
     EXPECT_EQ(ui.calls[1], "pos: 0");

@@ -23,14 +23,12 @@ using testcaptures::Samples;
 // Records the run's calls to its user, in order.
 class RecordingUi : public TestUi {
 public:
-    void SetStatus(const std::string& text) override { calls.push_back("status: " + text); statuses.push_back(text); }
-    void ShowMessage(const std::string& text) override { calls.push_back("message: " + text); messages.push_back(text); }
+    void SetStatus(const std::string& text) override { calls.push_back("status: " + text); }
+    void ShowMessage(const std::string& text) override { calls.push_back("message: " + text); }
     void SetProgressRange(int count) override { calls.push_back("range: " + std::to_string(count)); }
     void SetProgressPos(int position) override { calls.push_back("pos: " + std::to_string(position)); }
 
     std::vector<std::string> calls;
-    std::vector<std::string> statuses;
-    std::vector<std::string> messages;
 };
 
 // Entries of /proc/self/fd: the same before and after a run that closed what it opened.

@@ -9,14 +9,10 @@
 
 namespace {
 
-// Delay and tail presets per device row, and whether the delay box can be edited.
-const struct {
-    int delay;
-    int tail;
-    bool delayEditable;
-} kPresets[10] = {{100, 64, false}, {80, 48, false}, {80, 128, true}, {80, 64, false},
-                  {100, 64, false}, {80, 48, true},  {80, 128, false}, {180, 64, true},
-                  {80, 128, true},  {80, 128, true}};
+// Delay and tail presets per device row, and the rows whose delay box can be edited.
+constexpr int kDelays[] = {100, 80, 80, 80, 100, 80, 80, 180, 80, 80};
+constexpr int kTails[] = {64, 48, 128, 64, 64, 48, 128, 64, 128, 128};
+const QList<int> kDelayEditable{2, 5, 7, 8, 9};
 
 }  // namespace
 
@@ -81,11 +77,6 @@ private slots:
                                      "Minimal tail (samples)", "NLP diff (dB)", "NLP shift (-6 dB)", "Real Delay",
                                      "Recommended values", "Residual level", "Run", "Rx / Tx level avg.", "Rx file",
                                      "Tail (samples)", "Tx file", "Tx gain decrease (dB)"}));
-        // The command line prints its rows under the window's own labels.
-        for (const char* label : {kRowLabels.realDelay, kRowLabels.erl, kRowLabels.residual, kRowLabels.levels,
-                                  kRowLabels.minimalTail, kRowLabels.txGainDecrease}) {
-            QVERIFY2(texts.contains(QString::fromUtf8(label)), label);
-        }
 
         using namespace controlid;
         QList<int> tabOrder;
@@ -152,11 +143,11 @@ private slots:
             probe.HighPass()->setChecked(row % 2 == 0);
             probe.ChooseRow(row);
             QCOMPARE(probe.dialog->m_deviceType, row);
-            QCOMPARE(probe.Text(controlid::kDelay), QString::number(kPresets[row].delay));
-            QCOMPARE(probe.Text(controlid::kTail), QString::number(kPresets[row].tail));
+            QCOMPARE(probe.Text(controlid::kDelay), QString::number(kDelays[row]));
+            QCOMPARE(probe.Text(controlid::kTail), QString::number(kTails[row]));
             QCOMPARE(probe.Text(controlid::kNlpDiff), QStringLiteral("6"));
             QCOMPARE(probe.Text(controlid::kNlpShift), QStringLiteral("3"));
-            QCOMPARE(probe.Edit(controlid::kDelay)->isEnabled(), kPresets[row].delayEditable);
+            QCOMPARE(probe.Edit(controlid::kDelay)->isEnabled(), kDelayEditable.contains(row));
             QCOMPARE(probe.HighPass()->isChecked(), row % 2 == 0);
             QCOMPARE(probe.dialog->m_highPass, row % 2 == 0 ? 1 : 0);
         }

@@ -109,30 +109,6 @@ private slots:
         QCOMPARE(probe.Text(controlid::kTail), QStringLiteral("sixty-four"));
     }
 
-    void refusedSettingsSayWhy()
-    {
-        // One box at a time, so each must reach the settings check; row 9's delay box is editable.
-        using namespace controlid;
-        const struct {
-            int row;
-            int box;
-            const char* value;
-        } cases[] = {{0, kTail, "1025"}, {9, kDelay, "8001"}, {0, kNlpDiff, "101"}, {0, kNlpShift, "11"}};
-        for (const auto& c : cases) {
-            WorkingDir dir;
-            WindowProbe probe;
-            probe.ChooseRow(c.row);
-            const QStringList before = ReportTexts(probe);
-            probe.Type(c.box, QString::fromLatin1(c.value));
-            probe.Click(controlid::kRun);
-            QVERIFY2(probe.messages == QStringList{kCheckSettings}, c.value);
-            QCOMPARE(probe.Text(kStatus), QStringLiteral("Test failed"));
-            QCOMPARE(ReportTexts(probe), before);
-            QVERIFY(!QFileInfo::exists(QStringLiteral("out.pcm")));
-            QVERIFY(probe.Button(kRun)->isEnabled());
-        }
-    }
-
     void enterRunsATestAndEscapeEndsTheDialog()
     {
         WorkingDir dir;
