@@ -76,8 +76,8 @@ protected:
     }
 
     testcaptures::TempDir dir;
-    // 0 < 160 < 0 + 256 - 48: the echo lies in the window. Without a bulk delay the last,
-    // partial frame's reference reaches that frame's own output.
+    // 0 < 160 < 0 + 256 - 48: the echo lies in the window. Which samples the partial frame
+    // takes as its reference is pinned by the golden run of odd length (its Tx level, its bytes).
     TestSettings settings{.txPath = dir.File("tx.pcm"), .rxPath = dir.File("rx.pcm"), .outPath = dir.File("out.pcm"),
                           .tail = 256, .nlpEnable = 1, .nlpDiff = 6, .nlpShift = 3};
     TestResults results;
