@@ -1,13 +1,12 @@
-#include <algorithm>
+// The adaptive filter at its bounds: error saturation, the step from the last sample's error,
+// and saturation of weights and coefficients. Its output over whole runs, the carried step and
+// the one-sample lag of the update included, is pinned bit for bit by the golden tests.
 #include <cstdint>
-#include <cstdlib>
 #include <limits>
-#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "CancellerTestSupport.h"
-#include "support/SyntheticCaptures.h"
 
 using namespace tarnwell;
 
@@ -80,31 +79,6 @@ TEST_F(FilterFrameTest, StepFromTheLastSamplesError)
     }
 }
 
-TEST_F(FilterFrameTest, FirstSampleUpdatesWithTheCarriedStepRoundingHalfUp)
-{
-    // Adaptation off: the only update is sample 0's, with the carried step and the samples
-    // the taps met one sample earlier (x[-1] for tap 0, x[-2] for tap 1), not x[0] = 7000.
-    // Products x * step of 16384, -16384, -16385 and 16383 change a weight by 1, 0, -1, 0.
-    struct Case { std::int16_t older, previous, step; std::int32_t c0, c1; int out0; };
-    const Case cases[] = {
-        // Sample 0 convolves with the updated weights c >> 4: 7000 * 93 -> 20, 3000 * 31 -> 3.
-        {1000, 3000, 16384, 1500, 500, 1234 - 20 - 3},
-        {0, 1, 16384, 1, 0, 1234}, {0, -1, 16384, 0, 0, 1234},
-        {0, -16385, 1, -1, 0, 1234}, {0, 1, 16383, 0, 0, 1234},
-    };
-    for (const Case& c : cases) {
-        SetUpState(2, 7000, 7000);
-        x[-2] = c.older;
-        x[-1] = c.previous;
-        state->step = c.step;
-        nearEnd = Constant(1234);
-        EXPECT_EQ(Run(), 0);
-        EXPECT_EQ(state->coefficients[0], c.c0) << c.previous << " * " << c.step;
-        EXPECT_EQ(state->coefficients[1], c.c1) << c.older << " * " << c.step;
-        EXPECT_EQ(output[0], c.out0) << c.previous << " * " << c.step;
-    }
-}
-
 TEST_F(FilterFrameTest, WeightAndCoefficientSaturateInsteadOfWrapping)
 {
     // c >> 4 = 32768 and 65536 would wrap to -32768 and 0, -32769 to +32767: the sign flips.
@@ -127,66 +101,6 @@ TEST_F(FilterFrameTest, WeightAndCoefficientSaturateInsteadOfWrapping)
     Run();
     EXPECT_EQ(state->coefficients[0], kMax);
     EXPECT_EQ(state->coefficients[1], -kMax - 1);
-}
-
-// A plain model over one long signal: the window sum is summed afresh at every sample and
-// the lag is on absolute time, so a slip in the running sum or at a frame edge shows.
-struct ModelFilter {
-    std::vector<std::int32_t> c;
-    std::int32_t mu = 0;
-
-    static std::int64_t Round(std::int64_t p) { return (p + 16384) >> 15; }
-    static std::int64_t Clamp(std::int64_t v, std::int64_t lo, std::int64_t hi) { return std::clamp(v, lo, hi); }
-
-    // r[-tail] .. r[0] valid; returns the error of the sample at r[0].
-    std::int16_t Sample(const std::int16_t* r, std::int16_t d, int tail, int shift, int normaliser, bool adapt)
-    {
-        std::int64_t window = 1;
-        std::int64_t acc = 0;
-        for (int j = 0; j < tail; ++j) {
-            window += std::abs(static_cast<int>(r[-j]));
-            c[j] = static_cast<std::int32_t>(Clamp(c[j] + Round(r[-1 - j] * std::int64_t{mu}), INT32_MIN, INT32_MAX));
-            acc += Round(r[-j] * Clamp(c[j] / 16 - (c[j] % 16 < 0 ? 1 : 0), -32768, 32767));
-        }
-        const auto e = static_cast<std::int16_t>(Clamp(d - acc, -32767, 32767));
-        const bool step = window > 10000 && adapt;
-        mu = step ? static_cast<std::int32_t>(Clamp((std::int64_t{e} << shift) / (window / 16) * normaliser,
-                                                    -32767, 32767))
-                  : 0;
-        return e;
-    }
-};
-
-TEST_F(FilterFrameTest, MatchesAPlainModelOverManyFrames)
-{
-    constexpr int kTail = 64;
-    constexpr int kFrames = 40;
-    const auto reference = testcaptures::Noise(kTail + kFrames * kFrameLength, 3000.0, 11);
-    const auto noise = testcaptures::Noise(kFrames * kFrameLength, 30.0, 12);
-    std::vector<std::int16_t> near(noise.size());  // a three-tap echo plus near-end noise
-    for (std::size_t n = 0; n < near.size(); ++n) {
-        const std::int16_t* r = reference.data() + kTail + n;
-        near[n] = testcaptures::ClampSample(0.4 * r[-3] - 0.25 * r[-9] + 0.1 * r[-30] + noise[n]);
-    }
-    SetUpState(kTail);
-    ModelFilter model{std::vector<std::int32_t>(kTail, 0)};
-    for (int f = 0; f < kFrames; ++f) {
-        // Vary the control between frames as the frame step would.
-        state->adaptFlag = (f % 7 == 3) ? 0 : 1;
-        state->adaptState = f < 10 ? AdaptFast : (f % 3 == 0 ? AdaptSlow : AdaptNormal);
-        state->normaliser = static_cast<std::int16_t>(f < 20 ? 3 : 1);
-        const std::int16_t* xf = reference.data() + kTail + f * kFrameLength;
-        std::copy_n(near.begin() + f * kFrameLength, kFrameLength, nearEnd.begin());
-        state->step = ec.FilterFrame(*state, nearEnd.data(), xf, output.data());
-        for (std::size_t i = 0; i < output.size(); ++i) {
-            ASSERT_EQ(output[i], model.Sample(xf + i, nearEnd[i], kTail, state->adaptState, state->normaliser,
-                                              state->adaptFlag == 1))
-                << "frame " << f << " sample " << i;
-        }
-        ASSERT_EQ(state->step, model.mu) << "frame " << f;
-        ASSERT_TRUE(std::equal(model.c.begin(), model.c.end(), state->coefficients)) << "frame " << f;
-    }
-    EXPECT_GT(state->coefficients[3], Q19(8192));  // it did adapt: the main tap nears 0.4
 }
 
 }  // namespace

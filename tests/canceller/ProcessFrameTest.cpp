@@ -1,15 +1,12 @@
-// InitCanceller, FrameEnergyLevel and ProcessFrame, down to a whole echo cancelled.
+// InitCanceller, FrameEnergyLevel and ProcessFrame: levels, adaptation flag, normaliser, NLP
+// and bypass at their bounds. Whole runs through the bulk delay are pinned by the golden tests.
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <memory>
-#include <numeric>
-#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "CancellerTestSupport.h"
-#include "support/SyntheticCaptures.h"
 
 using namespace tarnwell;
 
@@ -130,9 +127,7 @@ TEST_F(ProcessFrameTest, NlpBypassAndReporting)
         {4000, 32767, 10, 3, 1, ModeIdle, -1990, -2010, 0.0, 1},  // error as loud as the near end: kept
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(::testing::Message() << "ref " << c.ref << " weight " << c.weight << " diff " << c.nlpDiff
-                                          << " shift " << c.nlpShift << " enable " << c.nlpEnable
-                                          << " mode " << c.mode);
+        SCOPED_TRACE(::testing::Message() << "row " << (&c - cases));
         state = MakeState(2, 0, c.nlpDiff, c.nlpShift, c.nlpEnable);
         state->coefficients[0] = Q19(c.weight);
         state->mode = static_cast<std::int16_t>(c.mode);
@@ -145,73 +140,6 @@ TEST_F(ProcessFrameTest, NlpBypassAndReporting)
         EXPECT_EQ(report.residualLevel, c.valid ? ec.BlockLevel(output.data(), kFrameLength) : 0.0);
         EXPECT_EQ(state->adaptFlag, c.nlpEnable);
     }
-}
-
-TEST_F(ProcessFrameTest, BulkDelayAlignsTheReferenceAcrossFrames)
-{
-    // scale * (t + 1) for the samples of time t = start, start + 1, ..., zero before time 0.
-    const auto ramp = [](int start, int scale) {
-        Frame r;
-        for (std::size_t i = 0; i < r.size(); ++i) {
-            const int t = start + static_cast<int>(i);
-            r[i] = static_cast<std::int16_t>(t < 0 ? 0 : scale * (t + 1));
-        }
-        return r;
-    };
-    // One tap of weight (almost) 1 and a near end of twice the delayed reference: the output
-    // is the delayed reference itself. The window sum stays below the step bound, and the
-    // delayed frame is never louder than the near end: no adaptation.
-    for (int delay : {0, 30, 80}) {
-        state = MakeState(4, delay);
-        state->coefficients[0] = Q19(32767);
-        for (int t = 0; t < 3 * kFrameLength; t += kFrameLength) {
-            Process(ramp(t - delay, 20), ramp(t, 10));
-            ASSERT_EQ(output, ramp(t - delay, 10)) << "delay " << delay << " time " << t;
-            ASSERT_EQ(state->adaptFlag, 0) << "delay " << delay << " time " << t;
-        }
-    }
-}
-
-TEST(Convergence, CancelsDownToTheLineNoiseWithinTwoSeconds)
-{
-    // A seeded noise reference of rms 3000 through an 8-tap echo path of 12 dB ERL starting
-    // 140 samples after it, plus line noise of rms 30; bulk delay 100 and 64 taps cover it.
-    // No filter can beat 10*log10((754^2 + 30^2) / 30^2) = 28.0 dB (754 = 3000 * 10^(-12/20)).
-    // Measured over the third second: mean 27.8 dB, worst frame 24 dB.
-    constexpr int kFrames = 300;
-    constexpr int kCount = kFrames * kFrameLength;
-    const auto tx = testcaptures::Noise(kCount, 3000.0, 2024);
-    const auto noise = testcaptures::Noise(kCount, 30.0, 77);
-    const double shape[] = {0.10, 0.45, -0.30, 0.20, 0.08, -0.12, 0.05, 0.02};
-    const double gain = std::pow(10.0, -12.0 / 20.0) / std::sqrt(std::inner_product(shape, shape + 8, shape, 0.0));
-    std::vector<std::int16_t> rx(kCount);
-    for (int n = 0; n < kCount; ++n) {
-        double echo = 0.0;
-        for (int k = 0; k < 8 && n - 140 - k >= 0; ++k) {
-            echo += shape[k] * gain * tx[static_cast<std::size_t>(n - 140 - k)];
-        }
-        rx[static_cast<std::size_t>(n)] = testcaptures::ClampSample(echo + noise[static_cast<std::size_t>(n)]);
-    }
-
-    EchoCanceller ec;
-    auto state = cancellertest::MakeState(64, 100);
-    cancellertest::Frame out{};
-    double mean = 0.0;
-    double worst = 1e9;
-    for (int f = 0; f < kFrames; ++f) {
-        FrameReport report{};
-        const auto offset = static_cast<std::size_t>(f * kFrameLength);
-        ec.ProcessFrame(*state, rx.data() + offset, tx.data() + offset, out.data(), kFrameLength, report);
-        if (f >= 200) {
-            mean += report.cancellation / 100.0;
-            worst = std::min(worst, report.cancellation);
-            ASSERT_EQ(report.valid, 1) << "frame " << f;
-            ASSERT_EQ(state->mode, ModeConverged) << "frame " << f;
-        }
-    }
-    EXPECT_GT(mean, 27.0);
-    EXPECT_LT(mean, 28.5);
-    EXPECT_GE(worst, 23.0);
 }
 
 }  // namespace

@@ -1,19 +1,15 @@
-// The command line: settings as the window starts, usage errors, runs in-process and as the real
-// binary (exit statuses, streams), the progress line, the --json object (keys in record order,
-// doubles read back bit for bit, non-finite ones as names), and the shipped samples.
+// The command line: settings as the window starts, usage errors, runs of the real binary (exit
+// statuses as scripts see them, 0, 1 and 2; streams), the progress line and the --json object's
+// non-finite values and text that is not UTF-8. Whole runs are pinned by the golden tests.
 #include <sys/wait.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <bit>
-#include <cmath>
-#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <limits>
-#include <random>
 #include <sstream>
 #include <tuple>
 
@@ -35,26 +31,6 @@ struct Outcome {
     std::string out;
     std::string err;
 };
-
-// Calls parse or main with argv made of the program name and args.
-template <typename Entry>
-auto CallWithArgv(Entry entry, const Args& args)
-{
-    std::vector<const char*> argv{"tarnwell-cli"};
-    for (const auto& a : args) {
-        argv.push_back(a.c_str());
-    }
-    return entry(static_cast<int>(argv.size()), argv.data());
-}
-
-Outcome RunInProcess(const Args& args)
-{
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status = CallWithArgv(
-        [&](int argc, const char* const* argv) { return CommandLineMain(argc, argv, out, err, false); }, args);
-    return {status, out.str(), err.str()};
-}
 
 std::string Slurp(const std::string& path)
 {
@@ -91,15 +67,6 @@ Args WriteCaptures(const testcaptures::TempDir& dir, int delay, double lossDb, A
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// Read back with the C library, independently of the JSON library.
-bool ReadsBackIdentically(double value)
-{
-    const std::string text = JsonDouble(value).dump();
-    char* end = nullptr;
-    const double back = std::strtod(text.c_str(), &end);
-    return *end == '\0' && std::bit_cast<std::uint64_t>(back) == std::bit_cast<std::uint64_t>(value);
-}
-
 }  // namespace
 
 TEST(CommandLineParse, DefaultsAreTheWindowAfterStartAndOptionsOverrideThem)
@@ -117,10 +84,13 @@ TEST(CommandLineParse, DefaultsAreTheWindowAfterStartAndOptionsOverrideThem)
          {0, 8000, 1024, 1, 6, 3, 0, "x.pcm", true}},
     };
     for (auto [args, fields] : cases) {
-        args.insert(args.begin(), {"--tx", "t", "--rx", "r"});
+        args.insert(args.begin(), {"tarnwell-cli", "--tx", "t", "--rx", "r"});
+        std::vector<const char*> argv;
+        for (const auto& a : args) {
+            argv.push_back(a.c_str());
+        }
         std::ostringstream sink;
-        const ParsedCommandLine parsed = CallWithArgv(
-            [&](int argc, const char* const* argv) { return ParseCommandLine(argc, argv, sink, sink); }, args);
+        const ParsedCommandLine parsed = ParseCommandLine(static_cast<int>(argv.size()), argv.data(), sink, sink);
         ASSERT_TRUE(parsed.options) << ::testing::PrintToString(args);
         const TestSettings& s = parsed.options->settings;
         EXPECT_EQ(Fields(parsed.options->deviceType, s.delay, s.tail, s.nlpEnable, s.nlpDiff, s.nlpShift,
@@ -132,65 +102,34 @@ TEST(CommandLineParse, DefaultsAreTheWindowAfterStartAndOptionsOverrideThem)
 
 TEST(CliBinary, UsageErrorsExitWithTwoAndSayWhyAndHelpExitsWithZero)
 {
-    const Args cases[] = {
-        {"--rx", "r"},
-        {"--tx", "t"},
-        {"--tx", "t", "--rx", "r", "--device", "10"},
-        {"--tx", "t", "--rx", "r", "--device=-1"},
-        {"--tx", "t", "--rx", "r", "--high-pass", "yes"},
-        {"--tx", "t", "--rx", "r", "--tail", "2147483648"},  // not a 32-bit value
-    };
+    const Args cases[] = {{"--rx", "r"}, {"--tx", "t"}, {"--tx", "t", "--rx", "r", "--device", "10"},
+                          {"--tx", "t", "--rx", "r", "--device=-1"}, {"--tx", "t", "--rx", "r", "--high-pass", "yes"},
+                          {"--tx", "t", "--rx", "r", "--tail", "2147483648"}};  // the last: not a 32-bit value
     for (const auto& args : cases) {
         const Outcome outcome = RunBinary(args);
-        EXPECT_EQ(std::tie(outcome.status, outcome.out), std::make_tuple(kExitUsage, ""s)) << outcome.err;
+        EXPECT_EQ(std::tie(outcome.status, outcome.out), std::make_tuple(2, ""s)) << outcome.err;
         EXPECT_THAT(outcome.err, ::testing::HasSubstr("--help")) << ::testing::PrintToString(args);
     }
     const testcaptures::TempDir dir;
     const Outcome help = RunBinary({"--help", "--tx", "t", "--rx", "r", "--out", dir.File("out.pcm")});
-    EXPECT_EQ(help.status, kExitOk);
+    EXPECT_EQ(help.status, 0);
     EXPECT_THAT(help.out, ::testing::HasSubstr("Vestra D - E1/T1"));  // the device rows
     EXPECT_FALSE(std::filesystem::exists(dir.File("out.pcm")));
-}
-
-TEST(CommandLineRun, CompleteRunPrintsTheSixRowsAndFinished)
-{
-    const testcaptures::TempDir dir;
-    const Outcome outcome = RunInProcess(WriteCaptures(dir, 110, 12.0));
-    EXPECT_EQ(outcome.status, kExitOk);
-    EXPECT_EQ(outcome.err, "");
-    // Row 0 (delay 100, tail 64) holds 110 in its window; the minimal tail is 110 - 100 + 49.
-    EXPECT_THAT(outcome.out, ::testing::MatchesRegex("Real Delay              110 smp, OK\n"
-                                                     "ERL                     1[12]\\.[0-9][0-9] dB, OK\n"
-                                                     "Residual level          [^\n]*\n"
-                                                     "Rx / Tx level avg\\.      [^\n]*\n"
-                                                     "Minimal tail \\(samples\\)  59\n"
-                                                     "Tx gain decrease \\(dB\\)   [^\n]*\n"
-                                                     "Status                  Finished\n"
-                                                     "Findings\n(  (info|warning) [a-z-]+: [^\n]+\n)+"));
-    EXPECT_EQ(std::filesystem::file_size(dir.File("out.pcm")), 48000u / 80u * 160u);
 }
 
 TEST(CliBinary, RefusedRunExitsWithOneTheErlGateWithZeroAndNoProgressReachesAFile)
 {
     const testcaptures::TempDir dir;
     const Outcome refused = RunBinary(WriteCaptures(dir, 110, 12.0, {"--nlp-shift", "11"}));
-    EXPECT_EQ(refused.status, kExitRunFailed);
+    EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.out, "Status                  Test failed\n");
     EXPECT_EQ(refused.err, testmessages::kCheckSettings + "\n"s);
     EXPECT_FALSE(std::filesystem::exists(dir.File("out.pcm")));  // refused before opening it
-    const json failed = json::parse(RunBinary(WriteCaptures(dir, 110, 12.0, {"--tail", "-1", "--json"})).out);
-    EXPECT_EQ(std::tie(failed["ok"], failed["status"], failed["report"]),
-              std::make_tuple(false, "Test failed"s, nullptr));
 
     // An echo only 3 dB down stops the run at the ERL gate, which still returns true.
-    const Outcome gated = RunBinary(WriteCaptures(dir, 110, 3.0, {"--json"}));
-    EXPECT_EQ(gated.status, kExitOk);
+    const Outcome gated = RunBinary(WriteCaptures(dir, 110, 3.0));
+    EXPECT_EQ(gated.status, 0);
     EXPECT_EQ(gated.err, testmessages::kErlGate + "\n"s);  // and no progress line
-    const json parsed = json::parse(gated.out);
-    EXPECT_EQ(parsed["ok"], true);
-    EXPECT_EQ(parsed["status"], "Finished");
-    EXPECT_EQ(parsed["messages"], json::array({testmessages::kErlGate}));
-    EXPECT_EQ(parsed["report"]["residual"], "Not Available");
 }
 
 TEST(CliUi, ProgressIsDrawnOncePerPercentAndErasedBeforeMessagesAndAtTheEnd)
@@ -210,46 +149,14 @@ TEST(CliUi, ProgressIsDrawnOncePerPercentAndErasedBeforeMessagesAndAtTheEnd)
                          "\r\x1b[KPlease wait, processing... 99%\r\x1b[K");
 }
 
-TEST(JsonDouble, FiniteDoublesReadBackIdenticallyAndNonFiniteOnesBecomeNames)
-{
-    for (double d : {0.0, -0.0, 0.1, 1.0 / 3.0, -62.499999999999993, 5e-324, 2.2250738585072009e-308,
-                     std::numeric_limits<double>::min(), std::numeric_limits<double>::max(),
-                     -std::numeric_limits<double>::max(), 9007199254740993.0, 1e23}) {
-        EXPECT_TRUE(ReadsBackIdentically(d)) << JsonDouble(d).dump();
-    }
-    // Random bit patterns cover every exponent and mantissa shape.
-    std::mt19937_64 generator(2024);
-    for (int checked = 0; checked < 20000;) {
-        const double d = std::bit_cast<double>(generator());
-        if (std::isfinite(d)) {
-            ++checked;
-            ASSERT_TRUE(ReadsBackIdentically(d)) << JsonDouble(d).dump();
-        }
-    }
-    EXPECT_EQ(JsonDouble(kNaN), "NaN");
-    EXPECT_EQ(JsonDouble(-kNaN), "NaN");
-    EXPECT_EQ(JsonDouble(kInf), "Infinity");
-    EXPECT_EQ(JsonDouble(-kInf), "-Infinity");
-}
-
-TEST(JsonReport, FalseResultGivesEveryMemberInOrderAndANullReport)
+TEST(JsonReport, AFalseResultHasANullReportAndPathsThatAreNotUtf8GetReplacementCharacters)
 {
     CliOptions options;
-    options.settings = {"captures/\xff.pcm", "rx.pcm", "./out.pcm", 100, 64, 1, 6, 3, 1};
-    options.deviceType = 4;
-    CliRun run;                // ok false
-    run.results.delay = 1799;  // a failed run may still have stored its delay
-    const std::string text = DumpJson(JsonReport(options, run, "Test failed", {"first", "second"}));
-    // Levels stay doubles (0.0, not 0); a path that is not UTF-8 gets U+FFFD instead of a throw.
-    nlohmann::ordered_json parsed = nlohmann::ordered_json::parse(text);
-    parsed.erase("analysis");  // its own tests cover it
-    EXPECT_EQ(parsed.dump(),
-              R"({"ok":false,"status":"Test failed","messages":["first","second"],"detail":[],)"
-              R"("settings":{"txPath":"captures/)" "\xEF\xBF\xBD" R"(.pcm","rxPath":"rx.pcm",)"
-              R"("outPath":"./out.pcm","delay":100,"tail":64,"nlpEnable":1,"nlpDiff":6,"nlpShift":3,)"
-              R"("highPass":1,"deviceType":4},"results":{"delay":1799,"cancellation":0.0,"erl":0.0,)"
-              R"("txLevel":0.0,"rxLevel":0.0,"residualLevel":0.0,"delayOk":0,"erlOk":0,"levelsOk":0,)"
-              R"("residualOk":0},"report":null})");
+    options.settings.txPath = "captures/\xff.pcm";
+    const json parsed = json::parse(DumpJson(JsonReport(options, CliRun{}, "Test failed", {"first", "second"})));
+    EXPECT_EQ(parsed["settings"]["txPath"], "captures/\xEF\xBF\xBD.pcm");
+    EXPECT_EQ(parsed["messages"], json::array({"first", "second"}));
+    EXPECT_EQ(std::tie(parsed["ok"], parsed["report"]), std::make_tuple(false, nullptr));
 }
 
 TEST(JsonReport, TrueResultKeepsEveryBitAndNonFiniteValuesAndFillsTheReport)
@@ -268,26 +175,4 @@ TEST(JsonReport, TrueResultKeepsEveryBitAndNonFiniteValuesAndFillsTheReport)
                    {"residual", "25.25 / nan dBm, OK"}, {"levels", "-inf / -20.00 dBm, CHECK"},
                    {"minimalTail", 50}, {"txGainDecrease", run.report->txGainDecrease}};
     EXPECT_EQ(parsed["report"], report);
-}
-
-// The shipped captures (scripts/make-samples.py: bulk delay 100 samples, G.168 D.2 hybrid,
-// ERL 12 dB, at most 10 s) must be present and show that echo path in the report.
-TEST(Samples, ArePresentAndTheReportShowsTheEchoPathTheyWereMadeWith)
-{
-    const std::filesystem::path dir = TARNWELL_SAMPLES_DIR;
-    for (const char* name : {"README.md", "tx.pcm", "rx.pcm"}) {
-        ASSERT_TRUE(std::filesystem::exists(dir / name)) << name << ": run scripts/make-samples.py";
-    }
-    EXPECT_EQ(std::filesystem::file_size(dir / "tx.pcm"), std::filesystem::file_size(dir / "rx.pcm"));
-    EXPECT_LE(std::filesystem::file_size(dir / "tx.pcm"), 2u * 10u * 8000u);
-
-    const testcaptures::TempDir out;
-    const Outcome outcome = RunInProcess({"--tx", (dir / "tx.pcm").string(), "--rx", (dir / "rx.pcm").string(),
-                                          "--out", out.File("out.pcm"), "--json"});
-    ASSERT_EQ(outcome.status, kExitOk) << outcome.out << outcome.err;
-    const json r = json::parse(outcome.out)["results"];
-    // The hybrid peaks at its taps 6 and 7 after the bulk delay, inside row 0's window.
-    EXPECT_TRUE(r["delay"] >= 104 && r["delay"] <= 110) << r["delay"];
-    EXPECT_EQ(std::tie(r["delayOk"], r["erlOk"]), std::make_tuple(1, 1));
-    EXPECT_NEAR(r["erl"].get<double>(), 12.0, 1.0);
 }

@@ -1,6 +1,6 @@
-// The cancellation pass end to end: a capture pair with a known delay and ERL, the output
-// file against the canceller run frame by frame on the same samples (zeros past the end of
-// the captures), the progress calls, and a failed write of the output file.
+// The cancellation pass end to end on 600 frames and 37 samples: a known delay and ERL found
+// and cancelled, the output file against the canceller run frame by frame on the same samples
+// (zeros past the end of the captures), the progress calls, and a failed write of the output.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -15,7 +15,6 @@
 
 #include "EngineTestSupport.h"
 #include "engine/EchoTester.h"
-#include "engine/TestMessages.h"
 
 using namespace tarnwell;
 
@@ -27,19 +26,6 @@ constexpr int kEchoDelay = 160;
 
 class CancellationPassTest : public ::testing::Test {
 protected:
-    CancellationPassTest()
-    {
-        settings.txPath = dir.File("tx.pcm");
-        settings.rxPath = dir.File("rx.pcm");
-        settings.outPath = dir.File("out.pcm");
-        settings.delay = 100;
-        settings.tail = 128;  // 100 < 160 < 100 + 128 - 48: the echo lies in the window
-        settings.nlpEnable = 1;
-        settings.nlpDiff = 6;
-        settings.nlpShift = 3;
-        settings.highPass = 0;
-    }
-
     // Speech-like Tx at about -15 dBm0 (50 ms bursts over quiet line noise) and its echo
     // 12 dB down behind 160 samples, with a little line noise.
     void WriteCaptures(int count)
@@ -85,29 +71,31 @@ protected:
         const rlimit limit{bytes, bytes};
         setrlimit(RLIMIT_FSIZE, &limit);
         const bool result = Run();
-        return !result && ui.statuses == std::vector<std::string>{testmessages::kTestFailed} &&
-               ui.messages == std::vector<std::string>{testmessages::kCannotWrite};
+        // The run fails as it writes, says so last, and leaves nothing of what it wrote.
+        const std::size_t n = ui.calls.size();
+        return !result && n > 4 && ui.calls[n - 1] == "message: Cannot write the output file" &&
+               ui.calls[n - 2] == "status: Test failed" && std::filesystem::file_size(settings.outPath) == 0;
     }
 
     testcaptures::TempDir dir;
-    TestSettings settings;
+    // 0 < 160 < 0 + 256 - 48: the echo lies in the window. Which samples the partial frame
+    // takes as its reference is pinned by the golden run of odd length (its Tx level, its bytes).
+    TestSettings settings{.txPath = dir.File("tx.pcm"), .rxPath = dir.File("rx.pcm"), .outPath = dir.File("out.pcm"),
+                          .tail = 256, .nlpEnable = 1, .nlpDiff = 6, .nlpShift = 3};
     TestResults results;
     enginetest::RecordingUi ui;
     Samples tx;
     Samples rx;
 };
 
-TEST_F(CancellationPassTest, AKnownEchoIsFoundCancelledAndReported)
+TEST_F(CancellationPassTest, AKnownEchoIsFoundCancelledWrittenAndReported)
 {
-    WriteCaptures(48000);
+    WriteCaptures(48037);
     ASSERT_TRUE(Run());
-    EXPECT_TRUE(ui.statuses.empty());
-    EXPECT_TRUE(ui.messages.empty());
 
     EXPECT_EQ(results.delay, kEchoDelay);
-    EXPECT_EQ(results.delayOk, 1);
     EXPECT_NEAR(results.erl, 12.0, 0.2);
-    EXPECT_EQ(results.erlOk, 1);
+    EXPECT_EQ(results.delayOk + results.erlOk, 2);
 
     // The line noise 3 units rms under an echo of about 710 rms bounds the cancellation near
     // 10*log10((710^2 + 3^2) / 3^2) = 47 dB; the NLP then takes the residual far below -50.
@@ -120,44 +108,24 @@ TEST_F(CancellationPassTest, AKnownEchoIsFoundCancelledAndReported)
     // 12 dB under the bursts, so Tx stands more than 6 dB above Rx and the levels read CHECK.
     EXPECT_NEAR(results.rxLevel, -27.0, 0.5);
     EXPECT_EQ(results.levelsOk, 0);
-}
 
-TEST_F(CancellationPassTest, TheProgressRunsFromZeroToTheLastFrameStart)
-{
-    WriteCaptures(48000);
-    ASSERT_TRUE(Run());
-    ASSERT_GE(ui.calls.size(), 3u);
-    EXPECT_EQ(ui.calls[0], "range: 48000");
+    // Nothing shown but the progress over the samples: 0 before the first frame, then each
+    // frame's start once it is written, the partial one's last.
+    ASSERT_EQ(ui.calls.size(), 2u + 601u);
+    EXPECT_EQ(ui.calls[0], "range: 48037");
     EXPECT_EQ(ui.calls[1], "pos: 0");
-    EXPECT_EQ(ui.calls[2], "pos: 0");  // the first frame written
-    EXPECT_EQ(ui.calls.back(), "pos: 47920");
-    EXPECT_EQ(ui.calls.size(), 2u + 600u);
-}
+    EXPECT_EQ(ui.calls[2], "pos: 0");
+    EXPECT_EQ(ui.calls.back(), "pos: 48000");
 
-TEST_F(CancellationPassTest, TheOutputIsTheCancelledRxFrameByFrame)
-{
-    WriteCaptures(48000);
-    ASSERT_TRUE(Run());
-    const Samples written = testcaptures::ReadPcm(settings.outPath);
-    EXPECT_EQ(std::filesystem::file_size(settings.outPath), 96000u);
-    EXPECT_EQ(written, CancelDirectly());
-    EXPECT_NE(written, rx);
-}
-
-TEST_F(CancellationPassTest, ALastPartialFrameSeesZerosPastTheEndOfTheCaptures)
-{
-    WriteCaptures(48037);  // 600 whole frames and 37 samples
-    settings.highPass = 0;
-    ASSERT_TRUE(Run());
+    // Whole frames only: the partial one is written padded, as the canceller left it.
     EXPECT_EQ(std::filesystem::file_size(settings.outPath), 601u * 160u);
     EXPECT_EQ(testcaptures::ReadPcm(settings.outPath), CancelDirectly());
-    EXPECT_EQ(ui.calls.back(), "pos: 48000");
 }
 
 TEST_F(CancellationPassTest, AFailedWriteOfTheOutputFailsTheRun)
 {
     WriteCaptures(48000);
-    // In a child process: a file size limit of 8000 bytes makes the 51st frame's write fail.
+    // In a child process: a file size limit of 8000 bytes makes the first block's write fail.
     EXPECT_EXIT(std::exit(RunWithFileSizeLimit(8000) ? 0 : 1),
         ::testing::ExitedWithCode(0), "");
 }

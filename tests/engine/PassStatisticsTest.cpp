@@ -1,145 +1,83 @@
-// The pass's statistics at their thresholds: the counted-frame limit, the second-half
-// boundary, the ten-block minimum and the verdict bounds.
+// The pass's statistics at their thresholds, in two tables: the counted frames with the
+// residual verdict, and the level averages with theirs.
 #include "engine/PassStatistics.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
+#include <vector>
 
 using namespace tarnwell;
 
 namespace {
 
-FrameReport Report(int valid, double cancellation, double residual)
-{
-    FrameReport r;
-    r.valid = valid;
-    r.cancellation = cancellation;
-    r.residualLevel = residual;
-    return r;
-}
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-TEST(PassStatisticsCounting, OnlyValidFramesAboveTwoDecibelsCount)
-{
-    PassStatistics stats;
-    TestResults results;
-    stats.CountFrame(Report(1, 2.0, -60.0), results);       // exactly 2.0: not counted
-    stats.CountFrame(Report(0, 30.0, -60.0), results);      // not valid
-    stats.CountFrame(Report(1, std::nan(""), -60.0), results);
-    EXPECT_EQ(stats.countedFrames, 0);
-    EXPECT_EQ(results.cancellation, 0.0);
-    stats.CountFrame(Report(1, 3.0, -60.0), results);
-    stats.CountFrame(Report(1, 5.0, -70.0), results);
-    EXPECT_EQ(stats.countedFrames, 2);
+bool Same(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
 
-    TestSettings settings;
-    settings.nlpDiff = 3;
-    stats.Finish(settings, results);
-    EXPECT_EQ(results.cancellation, 4.0);
-    EXPECT_EQ(results.residualLevel, -65.0);
-    EXPECT_EQ(results.residualOk, 1);
-}
-
-TEST(PassStatisticsCounting, NoCountedFrameLeavesZerosAndNoVerdict)
+TEST(PassStatistics, CountsValidFramesAboveTwoDecibelsAndJudgesTheResidual)
 {
-    PassStatistics stats;
-    TestResults results;
-    stats.Finish(TestSettings{}, results);
-    EXPECT_EQ(results.cancellation, 0.0);
-    EXPECT_EQ(results.residualLevel, 0.0);
-    EXPECT_EQ(results.residualOk, 0);
-}
-
-TEST(PassStatisticsVerdicts, ResidualNeedsCancellationAboveNlpDiffAndLevelBelowMinus50)
-{
-    const auto verdict = [](double cancellation, double residual, int nlpDiff) {
+    struct Case { std::vector<FrameReport> frames; int nlpDiff, counted; double cancellation, residual; int ok; };
+    const Case cases[] = {
+        // Exactly 2 dB, not valid, or not a number: nothing counts, zeros and no verdict.
+        {{{1, 2.0, -60.0}, {0, 30.0, -60.0}, {1, kNaN, -60.0}}, 0, 0, 0.0, 0.0, 0},
+        {{{1, 3.0, -60.0}, {0, 30.0, -90.0}, {1, 5.0, -70.0}}, 3, 2, 4.0, -65.0, 1},
+        {{{1, 7.0, -60.0}}, 6, 1, 7.0, -60.0, 1},
+        {{{1, 6.0, -60.0}}, 6, 1, 6.0, -60.0, 0},  // equal to the NLP threshold: not above
+        {{{1, 7.0, -50.0}}, 6, 1, 7.0, -50.0, 0},  // -50 is not below -50
+        {{{1, 7.0, -kInf}}, 6, 1, 7.0, -kInf, 1},
+        {{{1, 7.0, kNaN}}, 6, 1, 7.0, kNaN, 1},    // not a number counts as below
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "row " << (&c - cases));
         PassStatistics stats;
         TestResults results;
-        stats.CountFrame(Report(1, cancellation, residual), results);
+        for (const FrameReport& frame : c.frames) {
+            stats.CountFrame(frame, results);
+        }
+        EXPECT_EQ(stats.countedFrames, c.counted);
         TestSettings settings;
-        settings.nlpDiff = nlpDiff;
+        settings.nlpDiff = c.nlpDiff;
         stats.Finish(settings, results);
-        return results.residualOk;
+        EXPECT_TRUE(Same(results.cancellation, c.cancellation)) << results.cancellation;
+        EXPECT_TRUE(Same(results.residualLevel, c.residual)) << results.residualLevel;
+        EXPECT_EQ(results.residualOk, c.ok);
+    }
+}
+
+TEST(PassStatistics, AveragesSpeechLevelsOverMoreThanTenBlocksAndJudgesThem)
+{
+    // Every row also offers each side a block at -40 dBm0, one at -inf and one that is not a
+    // number: none of them is speech, so none may count or move an average.
+    struct Case { int txBlocks; double tx; int rxBlocks; double rx; double txLevel, rxLevel; int ok; };
+    const Case cases[] = {
+        {10, -20.0, 500, -25.0, 0.0, 0.0, 0}, {500, -20.0, 10, -25.0, 0.0, 0.0, 0},
+        {11, -20.0, 11, -25.0, -20.0, -25.0, 1},
+        {20, -20.0, 20, -25.75, -20.0, -25.75, 1}, {20, -20.0, 20, -26.0, -20.0, -26.0, 0},  // Tx 6 dB above Rx
+        {20, -3.0, 20, -5.0, -3.0, -5.0, 0}, {20, -3.5, 20, -5.0, -3.5, -5.0, 1},
+        {20, -39.5, 20, -39.0, -39.5, -39.0, 1}, {20, -20.0, 20, -10.0, -20.0, -10.0, 1},
     };
-    EXPECT_EQ(verdict(7.0, -60.0, 6), 1);
-    EXPECT_EQ(verdict(6.0, -60.0, 6), 0);   // equal to the threshold: not above
-    EXPECT_EQ(verdict(7.0, -50.0, 6), 0);   // -50 is not below -50
-    EXPECT_EQ(verdict(7.0, -std::numeric_limits<double>::infinity(), 6), 1);
-    EXPECT_EQ(verdict(7.0, std::nan(""), 6), 1);  // not a number counts as below
-}
-
-TEST(PassStatisticsHalves, TheMiddleFrameIsNotInTheSecondHalf)
-{
-    EXPECT_FALSE(PassStatistics::InSecondHalf(24000, 48000));
-    EXPECT_TRUE(PassStatistics::InSecondHalf(24080, 48000));
-    EXPECT_FALSE(PassStatistics::InSecondHalf(20000, 40001));  // 40001 / 2 = 20000
-    EXPECT_TRUE(PassStatistics::InSecondHalf(20001, 40001));
-}
-
-TEST(PassStatisticsHalves, RxLevelOnlyWhereTheCancellerReportedNothing)
-{
-    EXPECT_TRUE(PassStatistics::RxLevelApplies(Report(0, 0.0, 0.0)));
-    EXPECT_FALSE(PassStatistics::RxLevelApplies(Report(1, 0.0, 0.0)));
-    EXPECT_FALSE(PassStatistics::RxLevelApplies(Report(0, -3.0, 0.0)));
-}
-
-PassStatistics Levels(int txBlocks, double tx, int rxBlocks, double rx)
-{
-    PassStatistics stats;
-    for (int i = 0; i < txBlocks; ++i) {
-        stats.AddTxLevel(tx);
-    }
-    for (int i = 0; i < rxBlocks; ++i) {
-        stats.AddRxLevel(rx);
-    }
-    return stats;
-}
-
-TEST(PassStatisticsLevels, EachAverageNeedsMoreThanTenBlocks)
-{
-    TestResults results;
-    Levels(10, -20.0, 500, -25.0).Finish(TestSettings{}, results);
-    EXPECT_EQ(results.txLevel, 0.0);
-    EXPECT_EQ(results.rxLevel, 0.0);
-    EXPECT_EQ(results.levelsOk, 0);
-
-    results = {};
-    Levels(500, -20.0, 10, -25.0).Finish(TestSettings{}, results);
-    EXPECT_EQ(results.txLevel, 0.0);
-
-    results = {};
-    Levels(11, -20.0, 11, -25.0).Finish(TestSettings{}, results);
-    EXPECT_EQ(results.txLevel, -20.0);
-    EXPECT_EQ(results.rxLevel, -25.0);
-    EXPECT_EQ(results.levelsOk, 1);
-}
-
-TEST(PassStatisticsLevels, BlocksAtOrBelowMinus40AreNotSpeech)
-{
-    PassStatistics stats = Levels(20, -40.0, 20, -40.0);
-    stats.AddTxLevel(-std::numeric_limits<double>::infinity());
-    stats.AddRxLevel(std::nan(""));
-    EXPECT_EQ(stats.txCount, 0);
-    EXPECT_EQ(stats.rxCount, 0);
-    stats.AddTxLevel(-39.5);
-    EXPECT_EQ(stats.txCount, 1);
-    EXPECT_EQ(stats.txSum, -39.5);
-}
-
-TEST(PassStatisticsLevels, LevelsVerdictBoundsAreStrict)
-{
-    const auto verdict = [](double tx, double rx) {
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "row " << (&c - cases));
+        PassStatistics stats;
+        for (const double level : {-40.0, -kInf, kNaN}) {
+            stats.AddTxLevel(level);
+            stats.AddRxLevel(level);
+        }
+        for (int i = 0; i < c.txBlocks; ++i) {
+            stats.AddTxLevel(c.tx);
+        }
+        for (int i = 0; i < c.rxBlocks; ++i) {
+            stats.AddRxLevel(c.rx);
+        }
         TestResults results;
-        Levels(20, tx, 20, rx).Finish(TestSettings{}, results);
-        return results.levelsOk;
-    };
-    EXPECT_EQ(verdict(-20.0, -25.9), 1);
-    EXPECT_EQ(verdict(-20.0, -26.0), 0);  // Tx exactly 6 dB above Rx
-    EXPECT_EQ(verdict(-3.0, -5.0), 0);    // Tx at the upper bound
-    EXPECT_EQ(verdict(-3.5, -5.0), 1);
-    EXPECT_EQ(verdict(-39.5, -39.0), 1);
-    EXPECT_EQ(verdict(-20.0, -10.0), 1);  // Rx louder than Tx is fine
+        stats.Finish(TestSettings{}, results);
+        EXPECT_EQ(results.txLevel, c.txLevel);
+        EXPECT_EQ(results.rxLevel, c.rxLevel);
+        EXPECT_EQ(results.levelsOk, c.ok);
+    }
 }
 
 }  // namespace
