@@ -17,6 +17,7 @@
 
 #include "engine/EchoTester.h"
 #include "support/SyntheticCaptures.h"
+#include "support/SilentUi.h"
 
 using namespace tarnwell;
 
@@ -24,14 +25,6 @@ namespace {
 
 constexpr int kMinute = 60 * 8000;
 constexpr int kRepetitions = 5;
-
-class SilentUi : public TestUi {
-public:
-    void SetStatus(const std::string&) override {}
-    void ShowMessage(const std::string&) override {}
-    void SetProgressRange(int) override {}
-    void SetProgressPos(int) override {}
-};
 
 double ThreadSeconds()
 {

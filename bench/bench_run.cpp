@@ -8,20 +8,13 @@
 
 #include "engine/EchoTester.h"
 #include "support/SyntheticCaptures.h"
+#include "support/SilentUi.h"
 
 using namespace tarnwell;
 
 namespace {
 
 constexpr int kMinute = 60 * 8000;
-
-class SilentUi : public TestUi {
-public:
-    void SetStatus(const std::string&) override {}
-    void ShowMessage(const std::string&) override {}
-    void SetProgressRange(int) override {}
-    void SetProgressPos(int) override {}
-};
 
 const testcaptures::TempDir& Captures()
 {

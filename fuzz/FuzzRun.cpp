@@ -13,18 +13,11 @@
 
 #include "engine/EchoTester.h"
 #include "fuzz/FuzzInput.h"
+#include "support/SilentUi.h"
 
 using namespace tarnwell;
 
 namespace {
-
-class QuietUi : public TestUi {
-public:
-    void SetStatus(const std::string&) override {}
-    void ShowMessage(const std::string&) override {}
-    void SetProgressRange(int) override {}
-    void SetProgressPos(int) override {}
-};
 
 void Check(bool condition)
 {
@@ -96,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     s.rxPath = rxFile.Path();
     s.outPath = outFile.Path();
 
-    QuietUi ui;
+    SilentUi ui;
     TestResults r{};
     const bool ok = EchoTester().RunTest(s, r, ui);
     for (const std::int32_t flag : {r.delayOk, r.erlOk, r.levelsOk, r.residualOk}) {

@@ -16,6 +16,7 @@
 #include "ui/Findings.h"
 #include "ui/Report.h"
 #include "ui/RunRequest.h"
+#include "support/SilentUi.h"
 
 using namespace tarnwell;
 using namespace tarnwell::testcaptures;
@@ -23,14 +24,6 @@ using namespace tarnwell::testcaptures;
 namespace {
 
 constexpr int kCount = 80000;  // 10 s
-
-class QuietUi : public TestUi {
-public:
-    void SetStatus(const std::string&) override {}
-    void ShowMessage(const std::string&) override {}
-    void SetProgressRange(int) override {}
-    void SetProgressPos(int) override {}
-};
 
 Samples Speechlike(double rms = 2848.0) { return Bursts(kCount, rms, 1200, 0.0, 11); }
 
@@ -57,7 +50,7 @@ Outcome RunPair(const Samples& tx, const Samples& rx, const std::function<void(R
         request.settings.rxPath = dir.File("rx.pcm");
         request.settings.outPath = dir.File("out.pcm");
     }
-    QuietUi ui;
+    SilentUi ui;
     Outcome o;
     o.ran = RunAndReport(request.settings, request.deviceType, ui, o.results, kVerdictWords, &o.analysis)
                 .has_value();
@@ -237,7 +230,7 @@ TEST(Findings, TheRecordChangesNoResultAndNoOutputByte)
     TestSettings s = DefaultRunRequest(7).settings;
     s.txPath = dir.File("tx.pcm");
     s.rxPath = dir.File("rx.pcm");
-    QuietUi ui;
+    SilentUi ui;
     TestResults plain{};
     TestResults recorded{};
     AnalysisRecord record;
