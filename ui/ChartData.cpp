@@ -15,10 +15,21 @@ constexpr double kLevelFloor = -100.0;   // dBm0; silence is drawn here, its CSV
 
 double Drawable(double level) { return std::isfinite(level) ? level : kLevelFloor; }
 
-void NotMeasured(ChartView& view, const char* reason)
+// A view's names and table columns; measured or, when not, why not.
+ChartView NewView(const char* stem, const char* title, const char* xLabel, const char* yLabel,
+                  std::vector<std::string> columns, bool measured, const char* reason)
 {
-    view.measured = false;
-    view.unmeasuredReason = reason;
+    ChartView view;
+    view.stem = stem;
+    view.title = title;
+    view.xLabel = xLabel;
+    view.yLabel = yLabel;
+    view.columns = std::move(columns);
+    view.measured = measured;
+    if (!measured) {
+        view.unmeasuredReason = reason;
+    }
+    return view;
 }
 
 }  // namespace
@@ -27,17 +38,13 @@ ChartView EchoPathView(const ChartInput& input)
 {
     const TestSettings& s = input.settings;
     const EchoPathRecord& path = input.analysis.echoPath;
-    ChartView view;
-    view.stem = "echo-path";
-    view.title = "Echo path: the canceller's weights at the end of the pass";
-    view.xLabel = "Delay (samples; 8 per ms)";
-    view.yLabel = "Weight (Q15)";
-    view.columns = {"delay_samples", "delay_ms", "weight_q15"};
-    if (!path.measured) {
-        NotMeasured(view, "The cancellation pass did not run, so there is no echo path.");
+    ChartView view = NewView("echo-path", "Echo path: the canceller's weights at the end of the pass",
+                             "Delay (samples; 8 per ms)", "Weight (Q15)",
+                             {"delay_samples", "delay_ms", "weight_q15"}, path.measured,
+                             "The cancellation pass did not run, so there is no echo path.");
+    if (!view.measured) {
         return view;
     }
-    view.measured = true;
     ChartSeries weights{"weight", {}, {}, false};
     for (std::size_t j = 0; j < path.weights.size(); ++j) {
         const double at = path.bulkDelay + static_cast<double>(j);
@@ -62,17 +69,13 @@ ChartView DelaySearchView(const ChartInput& input)
 {
     const TestSettings& s = input.settings;
     const DelaySearchRecord& d = input.analysis.delaySearch;
-    ChartView view;
-    view.stem = "delay-search";
-    view.title = "Delay search: |correlation| of the Tx template with Rx";
-    view.xLabel = "Lag (ms)";
-    view.yLabel = "|correlation|";
-    view.columns = {"lag_samples", "lag_ms", "abs_correlation"};
-    if (!d.measured) {
-        NotMeasured(view, "No Tx window was loud enough in the upper band, so no lag was searched.");
+    ChartView view = NewView("delay-search", "Delay search: |correlation| of the Tx template with Rx",
+                             "Lag (ms)", "|correlation|", {"lag_samples", "lag_ms", "abs_correlation"},
+                             d.measured,
+                             "No Tx window was loud enough in the upper band, so no lag was searched.");
+    if (!view.measured) {
         return view;
     }
-    view.measured = true;
     ChartSeries curve{"|correlation|", {}, {}, false};
     for (std::size_t lag = 0; lag < d.correlation.size(); ++lag) {
         const double ms = static_cast<double>(lag) / kSamplesPerMs;
@@ -98,18 +101,13 @@ ChartView DelaySearchView(const ChartInput& input)
 ChartView LevelsView(const ChartInput& input)
 {
     const std::vector<FrameRecord>& frames = input.analysis.frames;
-    ChartView view;
-    view.stem = "levels";
-    view.title = "Levels over time";
-    view.xLabel = "Time (s)";
-    view.yLabel = "Level (dBm0) / cancellation (dB)";
-    view.columns = {"time_s", "tx_dBm0", "rx_dBm0", "output_dBm0", "cancellation_dB", "mode",
-                    "adapt_state", "nlp_acted", "counted", "level_frame", "rx_level_frame"};
-    if (frames.empty()) {
-        NotMeasured(view, "The cancellation pass did not run, so there are no frame levels.");
+    ChartView view = NewView("levels", "Levels over time", "Time (s)", "Level (dBm0) / cancellation (dB)",
+                             {"time_s", "tx_dBm0", "rx_dBm0", "output_dBm0", "cancellation_dB", "mode",
+                              "adapt_state", "nlp_acted", "counted", "level_frame", "rx_level_frame"},
+                             !frames.empty(), "The cancellation pass did not run, so there are no frame levels.");
+    if (!view.measured) {
         return view;
     }
-    view.measured = true;
     ChartSeries tx{"Tx", {}, {}, false};
     ChartSeries rx{"Rx", {}, {}, false};
     ChartSeries output{"output", {}, {}, false};
