@@ -8,7 +8,7 @@ root=$(pwd)
 build=${1:-build}
 device=${DEVICE:-0}
 cmake --build "$build" --target window_screenshot_driver >/dev/null
-driver=$(cd "$build" && pwd)/tests/ui/window/window_screenshot_driver
+driver=$(cd "$build" && pwd)/app/window_screenshot_driver
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

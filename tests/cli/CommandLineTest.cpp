@@ -1,28 +1,33 @@
-// The command line: settings as the window starts, usage errors, runs of the real binary (exit
-// statuses as scripts see them, 0, 1 and 2; streams), the progress line and the --json object's
-// non-finite values and text that is not UTF-8. Whole runs are pinned by the golden tests.
+// The command line: parsing in-process, then the real binary as a script sees it (exit
+// statuses, streams, file errors, interrupts, --plots and the --json analysis). Whole runs are
+// pinned by the golden tests.
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <limits>
 #include <sstream>
+#include <thread>
 #include <tuple>
 
-#include "cli/CliUi.h"
 #include "cli/JsonReport.h"
 #include "engine/TestMessages.h"
 #include "support/SyntheticCaptures.h"
 
 using namespace tarnwell;
-
 using namespace std::string_literals;
 using nlohmann::json;
+using testcaptures::TempDir;
+using ::testing::HasSubstr;
 using Args = std::vector<std::string>;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -39,33 +44,43 @@ std::string Slurp(const std::string& path)
     return text.str();
 }
 
-// The real binary through the shell: stdin from /dev/null, stdout and stderr into files.
-Outcome RunBinary(const Args& args)
+std::string Quoted(const Args& args)
 {
-    const testcaptures::TempDir dir;
-    std::string command = "'"s + TARNWELL_CLI_PATH + "'";
+    std::string line;
     for (const auto& a : args) {
-        command += " '" + a + "'";
+        line += " '" + a + "'";
     }
-    command += " </dev/null >'" + dir.File("out") + "' 2>'" + dir.File("err") + "'";
-    const int wstatus = std::system(command.c_str());
-    return {WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1, Slurp(dir.File("out")), Slurp(dir.File("err"))};
+    return line;
 }
 
-// Writes 6 s of half-second noise bursts at about -15 dBm0 (100 ms ERL blocks between -20 and
-// -10 dBm0) and its noisy echo; returns the options naming them and dir's out.pcm, then extra.
-Args WriteCaptures(const testcaptures::TempDir& dir, int delay, double lossDb, Args extra = {})
+// The binary through the shell with `options` (shell words), stdin from /dev/null, stdout to
+// `to` (or kept when empty), stderr kept.
+Outcome RunCli(const TempDir& dir, const std::string& options, const std::string& to = "",
+            const std::string& prefix = "")
 {
-    const testcaptures::Samples tx = testcaptures::Bursts(48000, 2848.0, 4000, 0.0, 7);
-    testcaptures::WritePcm(dir.File("tx.pcm"), tx);
-    testcaptures::WritePcm(dir.File("rx.pcm"), testcaptures::Echo(tx, delay, lossDb, 8.0, 11));
-    extra.insert(extra.begin(),
-                 {"--tx", dir.File("tx.pcm"), "--rx", dir.File("rx.pcm"), "--out", dir.File("out.pcm")});
-    return extra;
+    const std::string out = to.empty() ? "'" + dir.File("stdout") + "'" : to;
+    const std::string command = prefix + "'" + TARNWELL_CLI_PATH + "' " + options + " </dev/null >" + out +
+                                " 2>'" + dir.File("err") + "'";
+    const int wstatus = std::system(command.c_str());
+    return {WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1, to.empty() ? Slurp(dir.File("stdout")) : "",
+            Slurp(dir.File("err"))};
 }
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+// The captures' options; `count` samples of half-second bursts at about -15 dBm0 and their
+// echo 110 samples later, 12 dB down, or the shipped samples when count is 0.
+std::string Captures(const TempDir& dir, int count = 48000)
+{
+    if (count == 0) {
+        for (const char* name : {"tx.pcm", "rx.pcm"}) {
+            fs::copy_file(fs::path(TARNWELL_SAMPLES_DIR) / name, dir.File(name), fs::copy_options::skip_existing);
+        }
+    } else {
+        const testcaptures::Samples tx = testcaptures::Bursts(count, 2848.0, 4000, 0.0, 7);
+        testcaptures::WritePcm(dir.File("tx.pcm"), tx);
+        testcaptures::WritePcm(dir.File("rx.pcm"), testcaptures::Echo(tx, 110, 12.0, 8.0, 11));
+    }
+    return Quoted({"--tx", dir.File("tx.pcm"), "--rx", dir.File("rx.pcm"), "--out", dir.File("out.pcm")});
+}
 
 }  // namespace
 
@@ -102,77 +117,190 @@ TEST(CommandLineParse, DefaultsAreTheWindowAfterStartAndOptionsOverrideThem)
 
 TEST(CliBinary, UsageErrorsExitWithTwoAndSayWhyAndHelpExitsWithZero)
 {
+    const TempDir dir;
     const Args cases[] = {{"--rx", "r"}, {"--tx", "t"}, {"--tx", "t", "--rx", "r", "--device", "10"},
                           {"--tx", "t", "--rx", "r", "--device=-1"}, {"--tx", "t", "--rx", "r", "--high-pass", "yes"},
                           {"--tx", "t", "--rx", "r", "--tail", "2147483648"}};  // the last: not a 32-bit value
     for (const auto& args : cases) {
-        const Outcome outcome = RunBinary(args);
+        const Outcome outcome = RunCli(dir, Quoted(args));
         EXPECT_EQ(std::tie(outcome.status, outcome.out), std::make_tuple(2, ""s)) << outcome.err;
-        EXPECT_THAT(outcome.err, ::testing::HasSubstr("--help")) << ::testing::PrintToString(args);
+        EXPECT_THAT(outcome.err, HasSubstr("--help")) << ::testing::PrintToString(args);
     }
-    const testcaptures::TempDir dir;
-    const Outcome help = RunBinary({"--help", "--tx", "t", "--rx", "r", "--out", dir.File("out.pcm")});
+    const Outcome help = RunCli(dir, Quoted({"--help", "--tx", "t", "--rx", "r", "--out", dir.File("out.pcm")}));
     EXPECT_EQ(help.status, 0);
-    EXPECT_THAT(help.out, ::testing::HasSubstr("Vestra D - E1/T1"));  // the device rows
-    EXPECT_FALSE(std::filesystem::exists(dir.File("out.pcm")));
+    EXPECT_THAT(help.out, HasSubstr("Vestra D - E1/T1"));  // the device rows
+    EXPECT_FALSE(fs::exists(dir.File("out.pcm")));
 }
 
-TEST(CliBinary, RefusedRunExitsWithOneTheErlGateWithZeroAndNoProgressReachesAFile)
+TEST(CliBinary, ExitStatusesSayWhatHappened)
 {
-    const testcaptures::TempDir dir;
-    const Outcome refused = RunBinary(WriteCaptures(dir, 110, 12.0, {"--nlp-shift", "11"}));
-    EXPECT_EQ(refused.status, 1);
-    EXPECT_EQ(refused.out, "Status                  Test failed\n");
-    EXPECT_EQ(refused.err, testmessages::kCheckSettings + "\n"s);
-    EXPECT_FALSE(std::filesystem::exists(dir.File("out.pcm")));  // refused before opening it
-
-    // An echo only 3 dB down stops the run at the ERL gate, which still returns true.
-    const Outcome gated = RunBinary(WriteCaptures(dir, 110, 3.0));
-    EXPECT_EQ(gated.status, 0);
-    EXPECT_EQ(gated.err, testmessages::kErlGate + "\n"s);  // and no progress line
-}
-
-TEST(CliUi, ProgressIsDrawnOncePerPercentAndErasedBeforeMessagesAndAtTheEnd)
-{
-    std::ostringstream err;
-    {
-        CliUi ui(err, true);
-        ui.SetStatus(testmessages::kPleaseWait);
-        const int count = 30'000'000;  // position * 100 overflows a 32-bit int
-        ui.SetProgressRange(count);
-        ui.SetProgressPos(0);
-        ui.SetProgressPos(80);  // still 0 %
-        ui.ShowMessage("note");
-        ui.SetProgressPos(count - 80);
+    // The shipped samples read OK on every row of the report with device row 0.
+    const TempDir dir;
+    const std::string captures = Captures(dir, 0);
+    const struct {
+        const char* options;
+        const char* to;
+        int status;
+        const char* err;  // a part of stderr
+    } cases[] = {
+        {"--json", "/dev/full", 1, "cannot write the report: No space left on device"},
+        {"", "/dev/full", 1, "cannot write the report"},
+        {"--help", "/dev/full", 1, "cannot write the help"},
+        {"--tail 0x10", "/dev/null", 2, "not a decimal integer: 0x10"},
+        {"--delay 1e2", "/dev/null", 2, "not a decimal integer: 1e2"},
+        {"--nlp-diff 6.0", "/dev/null", 2, "not a decimal integer"},
+        {"--device ' 1'", "/dev/null", 2, "not a decimal integer"},
+        {"--tail +64", "/dev/null", 0, ""},
+        {"--fail-on-check", "/dev/null", 0, ""},                 // every verdict OK here
+        {"--fail-on-check --device 1", "/dev/null", 1, ""},      // 107 is outside row 1's window
+        {"--device 1", "/dev/null", 0, ""},                      // a CHECK alone is still a report
+        {"--fail-on-check --nlp-diff 100", "/dev/null", 1, ""},  // the residual verdict
+    };
+    for (const auto& c : cases) {
+        const Outcome o = RunCli(dir, captures + " " + c.options, c.to);
+        EXPECT_EQ(o.status, c.status) << c.options << " > " << c.to << ": " << o.err;
+        EXPECT_THAT(o.err, HasSubstr(c.err)) << c.options;
     }
-    EXPECT_EQ(err.str(), "\r\x1b[KPlease wait, processing...\r\x1b[KPlease wait, processing... 0%\r\x1b[Knote\n"
-                         "\r\x1b[KPlease wait, processing... 99%\r\x1b[K");
 }
 
-TEST(JsonReport, AFalseResultHasANullReportAndPathsThatAreNotUtf8GetReplacementCharacters)
+TEST(CliBinary, FileErrorsNameTheFileAndTheReasonAndOutputsGoWhereTheyAreSent)
 {
+    const TempDir dir;
+    Captures(dir, 0);
+    fs::create_directory(dir.File("folder"));
+    const std::string rx = dir.File("rx.pcm");
+    const std::string out = dir.File("out.pcm");
+    const struct {
+        std::string rx;
+        std::string out;
+        std::string extra;
+        int status;
+        std::string err;  // the message and its detail lines, in order
+    } cases[] = {
+        {dir.File("none.pcm"), out, "", 1, "Check the files\n" + dir.File("none.pcm") + ": No such file or directory\n"},
+        {dir.File("folder"), out, "", 1, "Check the files\n" + dir.File("folder") + ": is a directory\n"},
+        {rx, rx, "", 1, "Check the files\n" + rx + ": is the Rx capture\n"},
+        {rx, dir.File("folder"), "", 1, "Check the files\n" + dir.File("folder") + ": is a directory\n"},
+        {rx, "/dev/full", "", 1, "Cannot write the output file\n/dev/full: No space left on device\n"},
+        {rx, "/dev/null", "", 0, ""},
+        {rx, "-", "--json", 2, "--out -: the samples and the JSON cannot both go to stdout\n"},
+    };
+    for (const auto& c : cases) {
+        const Outcome o = RunCli(dir, Quoted({"--tx", dir.File("tx.pcm"), "--rx", c.rx, "--out", c.out}) + " " + c.extra,
+                              "/dev/null");
+        EXPECT_EQ(o.status, c.status) << c.rx << " " << c.out << ": " << o.err;
+        EXPECT_EQ(o.err.substr(0, c.err.size()), c.err) << c.rx << " " << c.out;
+    }
+    EXPECT_EQ(fs::file_size(rx), fs::file_size(dir.File("tx.pcm"))) << "an output naming a capture emptied it";
+    RunCli(dir, Quoted({"--tx", dir.File("tx.pcm"), "--rx", rx, "--out", "-"}), "/dev/stdout | cat >" + dir.File("piped"));
+    EXPECT_EQ(fs::file_size(dir.File("piped")), fs::file_size(rx));
+}
+
+TEST(CliBinary, AFailedWriteLeavesTheOutputEmpty)
+{
+    const TempDir dir;
+    // 64 blocks of 512 bytes: the output stops partway, the rest of the run goes on.
+    const Outcome o = RunCli(dir, Captures(dir), "/dev/null", "ulimit -f 64; ");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_THAT(o.err, HasSubstr("Cannot write the output file"));
+    EXPECT_EQ(fs::file_size(dir.File("out.pcm")), 0u);
+}
+
+TEST(CliBinary, AnInterruptStopsAtTheNextFrameAndEmptiesTheOutput)
+{
+    const TempDir dir;
+    Captures(dir, 10 * 60 * 8000);  // ten minutes: seconds of work with the plain loop
+    const std::string tx = dir.File("tx.pcm"), rx = dir.File("rx.pcm"), out = dir.File("out.pcm");
+    const std::string err = dir.File("err");
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        fs::remove(out);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            setenv("TARNWELL_TAP_LOOP", "plain", 1);
+            std::freopen(err.c_str(), "w", stderr);
+            std::freopen("/dev/null", "w", stdout);
+            execl(TARNWELL_CLI_PATH, "tarnwell-cli", "--tx", tx.c_str(), "--rx", rx.c_str(), "--out", out.c_str(),
+                  "--tail", "1024", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        // Interrupt once the pass has written its first block.
+        std::error_code missing;
+        for (int i = 0; i < 6000 && !(fs::file_size(out, missing) > 0 && !missing); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        kill(child, signal);
+        int wstatus = 0;
+        waitpid(child, &wstatus, 0);
+        ASSERT_TRUE(WIFEXITED(wstatus)) << "signal " << signal << " killed the process";
+        EXPECT_EQ(WEXITSTATUS(wstatus), 128 + signal);
+        EXPECT_EQ(Slurp(err), "Interrupted\n");
+        EXPECT_EQ(fs::file_size(out), 0u) << "signal " << signal;
+    }
+}
+
+TEST(CliBinary, PlotsWriteThreeViewsAsCsvWithUnitsAndAsPicturesWithoutADisplay)
+{
+    const TempDir dir;
+    const Outcome outcome = RunCli(dir, Captures(dir) + Quoted({"--plots", dir.File("plots")}), "",
+                                "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ");
+    EXPECT_EQ(outcome.status, TARNWELL_CLI_DRAWS ? 0 : 1);
+    const std::pair<const char*, const char*> views[] = {
+        {"echo-path", "delay_samples,delay_ms,weight_q15"},
+        {"delay-search", "lag_samples,lag_ms,abs_correlation"},
+        {"levels", "time_s,tx_dBm0,rx_dBm0,output_dBm0,cancellation_dB,mode,adapt_state,"
+                   "nlp_acted,counted,level_frame,rx_level_frame"}};
+    for (const auto& [stem, header] : views) {
+        const std::string base = (fs::path(dir.File("plots")) / stem).string();
+        const std::string csv = Slurp(base + ".csv");
+        EXPECT_EQ(csv.substr(0, csv.find('\n')), header);
+        if (stem == "echo-path"s) {
+            EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 64);  // one row per tap of tail 64
+        }
+        for (const char* picture : {".svg", ".png"}) {
+            std::error_code missing;
+            EXPECT_EQ(fs::file_size(base + picture, missing) > 1000 && !missing, TARNWELL_CLI_DRAWS != 0)
+                << base + picture;
+        }
+    }
+}
+
+TEST(CliBinary, JsonCarriesTheCurvesAndTheFindings)
+{
+    const TempDir dir;
+    const Outcome outcome = RunCli(dir, Captures(dir) + " --json");
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    const json analysis = json::parse(outcome.out).at("analysis");
+    EXPECT_EQ(analysis.at("delaySearch").at("correlation").size(), 1800u);
+    EXPECT_EQ(analysis.at("delaySearch").at("peakLag"), 110);
+    EXPECT_EQ(analysis.at("echoPath").at("weights").size(), 64u);
+    EXPECT_EQ(analysis.at("frames").at("txLevel").size(), 48000u / 80u);
+    ASSERT_FALSE(analysis.at("findings").empty());
+    for (const auto& finding : analysis.at("findings")) {
+        EXPECT_TRUE(finding.at("code").is_string() && finding.at("text").is_string());
+        EXPECT_TRUE(finding.at("severity") == "info" || finding.at("severity") == "warning");
+    }
+}
+
+TEST(JsonReport, KeepsEveryBitAndNonFiniteValuesAndReplacesTextThatIsNotUtf8)
+{
+    constexpr double kInf = std::numeric_limits<double>::infinity();
     CliOptions options;
     options.settings.txPath = "captures/\xff.pcm";
-    const json parsed = json::parse(DumpJson(JsonReport(options, CliRun{}, "Test failed", {"first", "second"})));
-    EXPECT_EQ(parsed["settings"]["txPath"], "captures/\xEF\xBF\xBD.pcm");
-    EXPECT_EQ(parsed["messages"], json::array({"first", "second"}));
-    EXPECT_EQ(std::tie(parsed["ok"], parsed["report"]), std::make_tuple(false, nullptr));
-}
+    const json failed = json::parse(DumpJson(JsonReport(options, CliRun{}, "Test failed", {"first", "second"})));
+    EXPECT_EQ(failed["settings"]["txPath"], "captures/\xEF\xBF\xBD.pcm");
+    EXPECT_EQ(failed["messages"], json::array({"first", "second"}));
+    EXPECT_EQ(std::tie(failed["ok"], failed["report"]), std::make_tuple(false, nullptr));
 
-TEST(JsonReport, TrueResultKeepsEveryBitAndNonFiniteValuesAndFillsTheReport)
-{
     CliRun run;
     run.ok = true;
-    run.results = {92, 25.253333333333334, 12.5, -20.000000000000004, -kInf, kNaN, 1, 1, 0, 1};
+    run.results = {92, 25.253333333333334, 12.5, -20.000000000000004, -kInf,
+                   std::numeric_limits<double>::quiet_NaN(), 1, 1, 0, 1};
     run.report = MakeReport(run.results, 0);
     const json parsed = json::parse(DumpJson(JsonReport(CliOptions{}, run, "Finished", {})));
     EXPECT_EQ(parsed["results"],
               json::parse(R"({"delay":92,"cancellation":25.253333333333334,"erl":12.5,)"
                           R"("txLevel":-20.000000000000004,"rxLevel":"-Infinity","residualLevel":"NaN",)"
                           R"("delayOk":1,"erlOk":1,"levelsOk":0,"residualOk":1})"));
-    // Delay 92 lies below row 0's preset of 100, so the minimal tail is 50.
-    json report = {{"realDelay", "92 smp, OK"}, {"erl", "12.50 dB, OK"},
-                   {"residual", "25.25 / nan dBm, OK"}, {"levels", "-inf / -20.00 dBm, CHECK"},
-                   {"minimalTail", 50}, {"txGainDecrease", run.report->txGainDecrease}};
-    EXPECT_EQ(parsed["report"], report);
+    EXPECT_TRUE(parsed["report"].is_object());
 }

@@ -1,18 +1,27 @@
-// Helpers shared by the engine tests: a TestUi that records every call, signals of known
-// level, a count of the open file descriptors and a run checked for files left open.
+// The headers and helpers the engine tests share.
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <limits>
 #include <numbers>
+#include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "engine/DspToolkit.h"
 #include "engine/EchoTester.h"
+#include "engine/PassStatistics.h"
+#include "engine/TestThresholds.h"
 #include "engine/TestUi.h"
 #include "support/SyntheticCaptures.h"
 
@@ -20,27 +29,31 @@ namespace tarnwell::enginetest {
 
 using testcaptures::Samples;
 
+// The texts the user reads, written out: users search for them.
+namespace msg {
+constexpr const char* kCheckFiles = "Check the files";
+constexpr const char* kCheckSize = "Check the size of input files (must be more than 5 sec.)";
+constexpr const char* kLowActivity = "Insufficient voice activity in Tx file (possibly empty captures)";
+constexpr const char* kNoMemory = "Not enough memory for the captures";
+constexpr const char* kTooLarge = "Input files are too large";
+constexpr const char* kDelayFailed = "Echo delay estimation failed (possibly no echo in the capture)";
+constexpr const char* kErlGate = "Echo Return Loss (ERL) is less than 6 dB. Cancellation stopped";
+constexpr const char* kCannotWrite = "Cannot write the output file";
+}  // namespace msg
+
 // Records the run's calls to its user, in order.
 class RecordingUi : public TestUi {
 public:
-    void SetStatus(const std::string& text) override { calls.push_back("status: " + text); statuses.push_back(text); }
-    void ShowMessage(const std::string& text) override { calls.push_back("message: " + text); messages.push_back(text); }
+    void SetStatus(const std::string& text) override { calls.push_back("status: " + text); }
+    void ShowMessage(const std::string& text) override { calls.push_back("message: " + text); }
     void SetProgressRange(int count) override { calls.push_back("range: " + std::to_string(count)); }
     void SetProgressPos(int position) override { calls.push_back("pos: " + std::to_string(position)); }
-
     std::vector<std::string> calls;
-    std::vector<std::string> statuses;
-    std::vector<std::string> messages;
 };
 
-// Entries of /proc/self/fd: the same before and after a run that closed what it opened.
-inline int OpenDescriptorCount()
+inline std::vector<std::string> FailureShown(const std::string& message)
 {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        ++count;
-    }
-    return count;
+    return {"status: Test failed", "message: " + message};
 }
 
 // round(peak * sin(2 pi f n / 8000 + phase)), n from 0.
@@ -48,13 +61,13 @@ inline Samples Tone(int count, double frequency, double peak, double phase = 0.0
 {
     Samples out(static_cast<std::size_t>(count));
     for (int n = 0; n < count; ++n) {
-        out[static_cast<std::size_t>(n)] = testcaptures::ClampSample(
-            peak * std::sin(2.0 * std::numbers::pi * frequency * n / 8000.0 + phase));
+        out[static_cast<std::size_t>(n)] =
+            testcaptures::ClampSample(peak * std::sin(2.0 * std::numbers::pi * frequency * n / 8000.0 + phase));
     }
     return out;
 }
 
-// +a, -a, +a, ...: mean exactly 0 and variance a*a, so its level is 20*log10(a) - 84.0915 dB.
+// +a, -a, +a, ...: mean exactly 0 and variance a*a.
 inline Samples Alternating(int count, int amplitude)
 {
     Samples out(static_cast<std::size_t>(count), static_cast<std::int16_t>(amplitude));
@@ -64,21 +77,18 @@ inline Samples Alternating(int count, int amplitude)
     return out;
 }
 
-// Copies part into whole from index start.
-inline void Place(Samples& whole, const Samples& part, int start)
-{
-    std::copy(part.begin(), part.end(), whole.begin() + start);
-}
+inline void Place(Samples& whole, const Samples& part, int start) { std::ranges::copy(part, whole.begin() + start); }
 
-// One run on a fresh engine, ui and results, checked for files left open whichever way it
-// ended (memory left allocated is the sanitizer build's to find).
+// One run on a fresh ui and results, checked for files left open whichever way it ended.
 inline bool RunLeavingNothingBehind(const TestSettings& settings, TestResults& results, RecordingUi& ui)
 {
+    using Fds = std::filesystem::directory_iterator;
+    const auto openFiles = [] { return std::distance(Fds("/proc/self/fd"), Fds()); };
     ui = RecordingUi();
     results = TestResults{};
-    const int descriptors = OpenDescriptorCount();
+    const auto before = openFiles();
     const bool result = EchoTester().RunTest(settings, results, ui);
-    EXPECT_EQ(OpenDescriptorCount(), descriptors) << "a file was left open";
+    EXPECT_EQ(openFiles(), before) << "a file was left open";
     return result;
 }
 

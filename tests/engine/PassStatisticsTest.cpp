@@ -1,12 +1,7 @@
 // The pass's statistics at their thresholds, in two tables: the counted frames with the
 // residual verdict, and the level averages with theirs.
-#include "engine/PassStatistics.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <limits>
-#include <vector>
+#include "EngineTestSupport.h"
 
 using namespace tarnwell;
 
@@ -38,9 +33,7 @@ TEST(PassStatistics, CountsValidFramesAboveTwoDecibelsAndJudgesTheResidual)
             stats.CountFrame(frame, results);
         }
         EXPECT_EQ(stats.countedFrames, c.counted);
-        TestSettings settings;
-        settings.nlpDiff = c.nlpDiff;
-        stats.Finish(settings, results);
+        stats.Finish(TestSettings{.nlpDiff = c.nlpDiff}, results);
         EXPECT_TRUE(Same(results.cancellation, c.cancellation)) << results.cancellation;
         EXPECT_TRUE(Same(results.residualLevel, c.residual)) << results.residualLevel;
         EXPECT_EQ(results.residualOk, c.ok);
@@ -74,9 +67,7 @@ TEST(PassStatistics, AveragesSpeechLevelsOverMoreThanTenBlocksAndJudgesThem)
         }
         TestResults results;
         stats.Finish(TestSettings{}, results);
-        EXPECT_EQ(results.txLevel, c.txLevel);
-        EXPECT_EQ(results.rxLevel, c.rxLevel);
-        EXPECT_EQ(results.levelsOk, c.ok);
+        EXPECT_EQ(std::tie(results.txLevel, results.rxLevel, results.levelsOk), std::tie(c.txLevel, c.rxLevel, c.ok));
     }
 }
 

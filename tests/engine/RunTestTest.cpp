@@ -1,49 +1,27 @@
-// The test run up to the ERL gate: the settings check, opening, the length and activity
-// screens at their bounds, the delay and ERL steps, memory and size limits. Every run is
-// checked for files left open, whichever way it ended.
-#include <gtest/gtest.h>
-
-#include <cstdint>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
+// The whole run's contracts: the settings check, opening, the length and activity screens at
+// their bounds, the delay window and ERL gate, memory and size limits, progress and a failed
+// write. Every run is checked for files left open.
+#include <csignal>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "EngineTestSupport.h"
-#include "engine/EchoTester.h"
-#include "engine/TestThresholds.h"
 
 using namespace tarnwell;
+using namespace tarnwell::enginetest;
 
 namespace {
 
 namespace fs = std::filesystem;
-using enginetest::Samples;
-using namespace std::string_literals;
 
-// The texts the user reads, written out: users search for them.
-namespace msg {
-constexpr const char* kCheckFiles = "Check the files";
-constexpr const char* kCheckSize = "Check the size of input files (must be more than 5 sec.)";
-constexpr const char* kLowActivity = "Insufficient voice activity in Tx file (possibly empty captures)";
-constexpr const char* kNoMemory = "Not enough memory for the captures";
-constexpr const char* kTooLarge = "Input files are too large";
-constexpr const char* kDelayFailed = "Echo delay estimation failed (possibly no echo in the capture)";
-constexpr const char* kErlGate = "Echo Return Loss (ERL) is less than 6 dB. Cancellation stopped";
-}  // namespace msg
-
-constexpr int kCount = 48000;
-constexpr int kEchoDelay = 160;
 const std::string kPrevious = "previous output";
 
 // Speech-like Tx at about -15 dBm0: half a second of noise, half a second of silence.
-Samples GoodTx() { return testcaptures::Bursts(kCount, 2848.0, 4000, 0.0, 41); }
+Samples GoodTx() { return testcaptures::Bursts(48000, 2848.0, 4000, 0.0, 41); }
+Samples EchoOf(const Samples& tx, double loss = 12.0) { return testcaptures::Echo(tx, 160, loss); }
 
 // Silent but for noise in the first `active` 80-sample blocks and in block `extra` (if any).
 Samples ActiveBlocks(int count, int active, int extra)
@@ -51,13 +29,17 @@ Samples ActiveBlocks(int count, int active, int extra)
     Samples tx(static_cast<std::size_t>(count), 0);
     for (int b = 0; b < count / 80; ++b) {
         if (b < active || b == extra) {
-            enginetest::Place(tx, testcaptures::Noise(80, 2848.0, 5), b * 80);
+            Place(tx, testcaptures::Noise(80, 2848.0, 5), b * 80);
         }
     }
     return tx;
 }
 
-std::vector<std::string> FailureShown(const char* message) { return {"status: Test failed", "message: "s + message}; }
+bool Limit(int resource, rlim_t cap)
+{
+    const rlimit limit{cap, cap};
+    return ::setrlimit(resource, &limit) == 0;
+}
 
 void WriteZeros(const std::string& path, std::uintmax_t bytes)
 {
@@ -67,18 +49,16 @@ void WriteZeros(const std::string& path, std::uintmax_t bytes)
 
 class RunTestTest : public ::testing::Test {
 protected:
-    RunTestTest() { std::ofstream(settings.outPath) << kPrevious; }
-
     void WriteCaptures(const Samples& tx, const Samples& rx)
     {
         testcaptures::WritePcm(settings.txPath, tx);
         testcaptures::WritePcm(settings.rxPath, rx);
     }
 
-    bool Run() { return enginetest::RunLeavingNothingBehind(settings, results, ui); }
+    bool Run() { return RunLeavingNothingBehind(settings, results, ui); }
 
-    // "Test failed" and the one message, nothing else shown, results untouched, and the
-    // output file (when it is neither missing nor a capture) emptied.
+    // "Test failed" and the one message alone, results untouched, and the output file (when
+    // it is neither missing nor a capture) emptied.
     void ExpectFails(const char* message, bool outputEmptied = true)
     {
         if (outputEmptied) {
@@ -86,19 +66,15 @@ protected:
         }
         EXPECT_FALSE(Run());
         EXPECT_EQ(ui.calls, FailureShown(message));
-        EXPECT_EQ(results.delay, 0);
-        EXPECT_EQ(results.erl, 0.0);
-        EXPECT_EQ(results.delayOk + results.erlOk, 0);
-        if (outputEmptied) {
-            EXPECT_EQ(fs::file_size(settings.outPath), 0u);
-        }
+        EXPECT_EQ(std::tie(results.delay, results.erl, results.delayOk, results.erlOk), std::make_tuple(0, 0.0, 0, 0));
+        EXPECT_TRUE(!outputEmptied || fs::file_size(settings.outPath) == 0);
     }
 
     testcaptures::TempDir dir;
     TestSettings settings{.txPath = dir.File("tx.pcm"), .rxPath = dir.File("rx.pcm"), .outPath = dir.File("out.pcm"),
                           .tail = 512, .nlpEnable = 1, .nlpDiff = 10, .nlpShift = 3};
     TestResults results;
-    enginetest::RecordingUi ui;
+    RecordingUi ui;
 };
 
 TEST_F(RunTestTest, SettingsOutOfRangeEndTheRunSilentlyAndTheirBoundsPass)
@@ -120,7 +96,6 @@ TEST_F(RunTestTest, SettingsOutOfRangeEndTheRunSilentlyAndTheirBoundsPass)
             std::ofstream(settings.outPath) << kPrevious;
             EXPECT_FALSE(Run());
             EXPECT_TRUE(ui.calls.empty());
-            EXPECT_EQ(results.delay, 0);
             EXPECT_EQ(fs::file_size(settings.outPath), kPrevious.size());
         }
     }
@@ -128,8 +103,7 @@ TEST_F(RunTestTest, SettingsOutOfRangeEndTheRunSilentlyAndTheirBoundsPass)
 
 TEST_F(RunTestTest, FilesThatCannotBeOpenedOrOutputsNamingACaptureFail)
 {
-    const Samples tx = GoodTx();
-    const Samples rx = testcaptures::Echo(tx, kEchoDelay, 12.0);
+    const Samples tx = GoodTx(), rx = EchoOf(tx);
     WriteCaptures(tx, rx);
     ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);  // opening it must not wait for a writer
     fs::create_hard_link(settings.txPath, dir.File("hardlink.pcm"));
@@ -152,43 +126,34 @@ TEST_F(RunTestTest, FilesThatCannotBeOpenedOrOutputsNamingACaptureFail)
     }
 }
 
-TEST_F(RunTestTest, CapturesMustHoldMoreThan40000SamplesInTheShorterFile)
+TEST_F(RunTestTest, TheLengthAndActivityScreensHoldAtTheirBounds)
 {
-    // Silent captures: a run past the length check stops at the activity screen.
-    const struct { std::uintmax_t txBytes, rxBytes; const char* message; } cases[] = {
-        {0, 0, msg::kCheckSize}, {1, 1, msg::kCheckSize}, {80000, 80000, msg::kCheckSize},
-        {80001, 80001, msg::kCheckSize}, {200000, 80000, msg::kCheckSize}, {80001, 200000, msg::kCheckSize},
-        {80002, 80002, msg::kLowActivity}, {80003, 80003, msg::kLowActivity}};
-    for (const auto& c : cases) {
+    // More than 40000 samples in the shorter file; silent captures past it stop at the activity screen.
+    const struct { std::uintmax_t txBytes, rxBytes; const char* message; } lengths[] = {
+        {0, 0, msg::kCheckSize}, {1, 1, msg::kCheckSize}, {80001, 80001, msg::kCheckSize},
+        {200000, 80000, msg::kCheckSize}, {80001, 200000, msg::kCheckSize}, {80002, 80002, msg::kLowActivity}};
+    for (const auto& c : lengths) {
         SCOPED_TRACE(::testing::Message() << c.txBytes << " " << c.rxBytes);
         WriteZeros(settings.txPath, c.txBytes);
         WriteZeros(settings.rxPath, c.rxBytes);
         ExpectFails(c.message);
     }
-}
-
-TEST_F(RunTestTest, ActivityMustReachElevenPercentOfAllWholeBlocksOfTheFirstNSamples)
-{
-    // Rx silent, so a Tx past the screen fails the delay step. With N = 48000, 599 blocks are
-    // examined (the final one ends on the last sample) over 600; with N = 40001, all 500 over
-    // 500; with N = 40080, 500 over 501 (55 are 10 percent). Tx 50000 and Rx 45000 samples:
-    // N = 45000, and 68 of 562 blocks are 12 percent.
-    const struct { int txCount, rxCount, active, extra; const char* message; } cases[] = {
+    // 11 percent of the whole blocks of the first N samples; Rx silent, so a Tx past the screen
+    // fails the delay step. N = 48000: 599 blocks of 600 examined (the final one ends on the
+    // last sample); N = 40001: all 500; N = 40080: 501 (55 are 10 percent). Tx 50000 and Rx
+    // 45000 samples: N = 45000, and 68 of 562 blocks are 12 percent.
+    const struct { int txCount, rxCount, active, extra; const char* message; } activity[] = {
         {48000, 48000, 66, -1, msg::kDelayFailed}, {48000, 48000, 65, -1, msg::kLowActivity},
         {48000, 48000, 65, 599, msg::kLowActivity}, {40001, 40001, 54, -1, msg::kLowActivity},
         {40001, 40001, 54, 499, msg::kDelayFailed}, {50000, 45000, 68, -1, msg::kDelayFailed},
         {50000, 50000, 68, -1, msg::kLowActivity}, {40080, 40080, 55, -1, msg::kLowActivity}};
-    for (const auto& c : cases) {
+    for (const auto& c : activity) {
         SCOPED_TRACE(::testing::Message() << c.txCount << " " << c.rxCount << " " << c.active << " " << c.extra);
         WriteCaptures(ActiveBlocks(c.txCount, c.active, c.extra), Samples(static_cast<std::size_t>(c.rxCount), 0));
         ExpectFails(c.message);
     }
-}
-
-TEST_F(RunTestTest, TheHighPassFilterRunsBeforeTheScreen)
-{
     // A 25 Hz hum at -10 dBm0: every block is active as it is, none once high-passed.
-    WriteCaptures(enginetest::Tone(kCount, 25.0, 7163.0), Samples(kCount, 0));
+    WriteCaptures(Tone(48000, 25.0, 7163.0), Samples(48000, 0));
     ExpectFails(msg::kDelayFailed);
     settings.highPass = 7;  // any non-zero value
     ExpectFails(msg::kLowActivity);
@@ -203,29 +168,52 @@ TEST_F(RunTestTest, TheDelayIsJudgedWithStrictBoundsAndAnErlOfSixDbOrLessStopsTh
         {12, 0, 512, 1, 1}, {3, 0, 512, 0, 1}};
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.loss << " " << c.delay << " " << c.tail << " " << c.highPass);
-        WriteCaptures(GoodTx(), testcaptures::Echo(GoodTx(), kEchoDelay, c.loss));
+        WriteCaptures(GoodTx(), EchoOf(GoodTx(), c.loss));
         settings.delay = c.delay;
         settings.tail = c.tail;
         settings.highPass = c.highPass;
         EXPECT_TRUE(Run());
-        EXPECT_EQ(results.delay, kEchoDelay);
-        EXPECT_EQ(results.delayOk, c.delayOk);
+        EXPECT_EQ(std::tie(results.delay, results.delayOk, results.erlOk), std::make_tuple(160, c.delayOk, c.loss > 6 ? 1 : 0));
         EXPECT_NEAR(results.erl, c.loss, 0.1);
-        EXPECT_EQ(results.erlOk, c.loss > 6 ? 1 : 0);
         if (c.loss < 6) {  // stopped at the gate, before any progress or output
             EXPECT_EQ(ui.calls, FailureShown(msg::kErlGate));
             EXPECT_EQ(fs::file_size(settings.outPath), 0u);
-        } else {
-            EXPECT_EQ(ui.calls.size(), 2u + 600u);  // the progress alone
         }
     }
 }
 
+TEST_F(RunTestTest, ProgressRunsOverTheSamplesWithThePartialFrameLastAndNothingElseIsShown)
+{
+    const Samples tx = testcaptures::Bursts(48037, 2848.0, 400, 30.0, 17);
+    WriteCaptures(tx, EchoOf(tx));
+    ASSERT_TRUE(Run());
+    std::vector<std::string> expected{"range: 48037", "pos: 0"};  // then each frame's start once written
+    for (int p = 0; p < 48037; p += 80) {
+        expected.push_back("pos: " + std::to_string(p));
+    }
+    EXPECT_EQ(ui.calls, expected);
+}
+
+// In a child with a file size limit of 8000 bytes, so the first block's write fails: the run
+// fails as it writes, says so last, and leaves nothing of what it wrote.
+TEST_F(RunTestTest, AFailedWriteOfTheOutputFailsTheRun)
+{
+    WriteCaptures(GoodTx(), EchoOf(GoodTx()));
+    EXPECT_EXIT(
+        {
+            std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails instead of killing
+            const bool ok = Limit(RLIMIT_FSIZE, 8000) && Run();
+            const bool failedLast = ui.calls.size() > 4 &&
+                std::equal(ui.calls.end() - 2, ui.calls.end(), FailureShown(msg::kCannotWrite).begin());
+            std::_Exit(!ok && failedLast && fs::file_size(settings.outPath) == 0 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
 // In a child whose address space has room for one and a half of the run's two 48 MiB capture
-// buffers: a capture beyond the limit is refused before anything is allocated (which would
-// fail here), the longest accepted one and the two-buffer one fail for want of memory, and
-// the buffer the last run did get is given back. The address sanitizer's allocator ends the
-// program instead of throwing when memory runs out, so its build skips this.
+// buffers: a capture beyond the limit is refused before anything is allocated, the longest
+// accepted one and the two-buffer one fail for want of memory, and the buffer the last run did
+// get is given back. The sanitizer's allocator ends the program instead of throwing.
 TEST_F(RunTestTest, CapturesBeyondTheMemoryFailAndGiveBackWhatTheyTook)
 {
 #if defined(__SANITIZE_ADDRESS__)
@@ -240,10 +228,7 @@ TEST_F(RunTestTest, CapturesBeyondTheMemoryFailAndGiveBackWhatTheyTook)
         {
             long pages = 0;  // the address space in use now
             std::ifstream("/proc/self/statm") >> pages;
-            const rlim_t cap = static_cast<rlim_t>(pages) * ::sysconf(_SC_PAGESIZE) + kBytes * 3 / 2;
-            rlimit limit{};
-            limit.rlim_cur = limit.rlim_max = cap;
-            if (::setrlimit(RLIMIT_AS, &limit) != 0) {
+            if (!Limit(RLIMIT_AS, static_cast<rlim_t>(pages) * ::sysconf(_SC_PAGESIZE) + kBytes * 3 / 2)) {
                 std::_Exit(2);
             }
             ExpectFails(msg::kTooLarge);

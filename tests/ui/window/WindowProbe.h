@@ -2,11 +2,16 @@
 // test never blocks on a modal window and sees what the user would have been shown.
 #pragma once
 
+#include <algorithm>
+
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
@@ -41,20 +46,9 @@ struct WindowProbe {
     QProgressBar* Progress() const { return dialog->ControlAs<QProgressBar>(controlid::kProgress); }
     QString Text(int id) const { return Edit(id)->text(); }
     // Clicks a button and, when that started a run, lets the run end as a user would wait.
-    void Click(int id) const
-    {
-        QTest::mouseClick(Button(id), Qt::LeftButton);
-        WaitForRun();
-    }
-
+    void Click(int id) const { QTest::mouseClick(Button(id), Qt::LeftButton), WaitForRun(); }
     bool WaitForRun() const { return QTest::qWaitFor([this] { return !dialog->Running(); }, 60000); }
-
-    void Type(int id, const QString& text) const
-    {
-        Edit(id)->clear();
-        QTest::keyClicks(Edit(id), text);
-    }
-
+    void Type(int id, const QString& text) const { Edit(id)->clear(), QTest::keyClicks(Edit(id), text); }
     // Chooses a device row with the keyboard, as a user would.
     void ChooseRow(int row) const
     {
@@ -64,4 +58,45 @@ struct WindowProbe {
             QTest::keyClick(list, list->currentIndex() < row ? Qt::Key_Down : Qt::Key_Up);
         }
     }
+    // Names both captures, chooses the device row and runs to the end.
+    void RunOn(const QString& rx, const QString& tx, int row = 0) const
+    {
+        ChooseRow(row);
+        Type(controlid::kRxPath, rx);
+        Type(controlid::kTxPath, tx);
+        Click(controlid::kRun);
+    }
 };
+
+// A scratch working directory: each run writes out.pcm into the working directory.
+struct ScratchDir {
+    QTemporaryDir dir;
+    QString previous = QDir::currentPath();
+    ScratchDir() { QDir::setCurrent(dir.path()); }
+    ~ScratchDir() { QDir::setCurrent(previous); }
+    QString File(const QString& name) const { return dir.filePath(name); }
+};
+
+inline QString SampleFile(const char* name) { return QStringLiteral(TARNWELL_SAMPLES_DIR "/") + QLatin1String(name); }
+inline void RunOnSamples(const WindowProbe& probe, int row = 0) { probe.RunOn(SampleFile("rx.pcm"), SampleFile("tx.pcm"), row); }
+
+inline constexpr int kReportBoxes[] = {controlid::kRealDelay, controlid::kErl,         controlid::kResidual,
+                                       controlid::kLevels,    controlid::kMinimalTail, controlid::kTxGainDecrease};
+
+// True when every box of the report and the recommendations shows its text greyed.
+inline bool ReportGreyed(const WindowProbe& probe)
+{
+    return std::all_of(std::begin(kReportBoxes), std::end(kReportBoxes), [&](int id) {
+        QLineEdit* box = probe.Edit(id);
+        return box->palette().color(QPalette::Text) == QApplication::palette(box).color(QPalette::Disabled, QPalette::Text);
+    });
+}
+
+inline QStringList ReportTexts(const WindowProbe& probe)
+{
+    QStringList texts;
+    for (int id : kReportBoxes) {
+        texts << probe.Text(id);
+    }
+    return texts;
+}

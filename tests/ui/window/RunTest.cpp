@@ -1,0 +1,195 @@
+// The Run command and the run in the background: the report it fills, a failing run, a refused
+// box, Enter and Escape, stopping a run, edits made meanwhile, and a report that greys as soon
+// as the window's inputs no longer match it.
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QTimer>
+
+#include "WindowProbe.h"
+#include "support/SyntheticCaptures.h"
+
+class RunTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void runFillsTheSharedReportAndAFailingRunKeepsIt()
+    {
+        // Ten seconds of speech-like bursts at about -15 dBm0 and their echo 150 samples later,
+        // 12 dB down, over faint line noise.
+        constexpr int kSamples = 80000;
+        ScratchDir dir;
+        const testcaptures::Samples bursts = testcaptures::Bursts(kSamples, 2848, 400, 30, 7);
+        testcaptures::WritePcm(dir.File("tx.pcm").toStdString(), bursts);
+        testcaptures::WritePcm(dir.File("rx.pcm").toStdString(), testcaptures::Echo(bursts, 150, 12.0, 3.0));
+        WindowProbe probe;
+        QStringList statuses;
+        QObject::connect(probe.Edit(controlid::kStatus), &QLineEdit::textChanged,
+                         [&](const QString& text) { statuses.push_back(text); });
+        for (const int highPass : {0, 1}) {
+            probe.HighPass()->setChecked(highPass == 1);
+            // Row 2 (ISDN): delay 80, tail 128, so the echo lies inside the window
+            // (80 < 150 < 80 + 128 - 48) and the minimal tail is 150 - 80 + 49 = 119.
+            probe.RunOn(dir.File("rx.pcm"), dir.File("tx.pcm"), 2);
+            QCOMPARE(statuses.mid(statuses.size() - 2), (QStringList{"Please wait, processing...", "Finished"}));
+            QCOMPARE(probe.Progress()->maximum(), kSamples);
+            QCOMPARE(probe.Progress()->value(), 0);
+            // Each box shows its line of the report the same settings give without the window.
+            TestSettings settings = DefaultRunRequest(2).settings;
+            settings.txPath = dir.File("tx.pcm").toStdString();
+            settings.rxPath = dir.File("rx.pcm").toStdString();
+            settings.highPass = highPass;
+            TestResults results{};
+            const std::optional<Report> report = RunAndReport(settings, 2, *probe.dialog, results);
+            QVERIFY(report.has_value());
+            QCOMPARE(ReportTexts(probe), (QStringList{QString::fromStdString(report->realDelay),
+                QString::fromStdString(report->erl), QString::fromStdString(report->residual),
+                QString::fromStdString(report->levels), QString::number(report->minimalTail),
+                QString::number(report->txGainDecrease)}));
+        }
+        QCOMPARE(probe.Text(controlid::kRealDelay), QStringLiteral("150 smp, OK"));
+        QCOMPARE(probe.Text(controlid::kMinimalTail), QStringLiteral("119"));
+        QCOMPARE(QFileInfo(QStringLiteral("out.pcm")).size(), qint64(2 * kSamples));
+
+        const QStringList report = ReportTexts(probe);
+        probe.Edit(controlid::kRxPath)->clear();
+        probe.Click(controlid::kRun);
+        QCOMPARE(probe.messages, QStringList{QStringLiteral("Check the files")});
+        QCOMPARE(probe.runEnabledWhenShown, QList<bool>{false});
+        QCOMPARE(probe.Text(controlid::kStatus), QStringLiteral("Test failed"));
+        QCOMPARE(ReportTexts(probe), report);
+        QVERIFY(probe.Button(controlid::kRun)->isEnabled());
+    }
+
+    void refusedBoxHasTheFocusWhileThePromptShowsAndNothingRuns()
+    {
+        using namespace controlid;
+        for (int box : {kTail, kDelay, kNlpDiff, kNlpShift}) {
+            ScratchDir dir;
+            WindowProbe probe;
+            probe.ChooseRow(2);   // delay box editable
+            probe.dialog->SetStatus("Finished");
+            probe.Type(box, QStringLiteral("abc"));
+            probe.Type(kRxPath, QStringLiteral("rx.pcm"));
+            QStringList shown;   // the prompt, whether the box had the focus, its selection, Run enabled
+            probe.dialog->SetMessageBoxHook([&](QWidget*, const QString& text) {
+                shown << QStringLiteral("%1 %2 %3 %4").arg(text).arg(probe.dialog->focusWidget() == probe.Edit(box))
+                             .arg(probe.Edit(box)->selectedText()).arg(probe.Button(kRun)->isEnabled());
+            });
+            probe.Click(kRun);
+            QCOMPARE(shown, QStringList{QStringLiteral("Please enter an integer. 1 abc 0")});
+            QCOMPARE(probe.Text(kStatus), QStringLiteral("Finished"));
+            QVERIFY(!QFileInfo::exists(QStringLiteral("out.pcm")) && probe.Button(kRun)->isEnabled());
+        }
+    }
+
+    void enterRunsATestAndEscapeEndsTheDialog()
+    {
+        ScratchDir dir;
+        WindowProbe probe;
+        probe.Type(controlid::kTail, QStringLiteral("2000"));   // refused: the run shows a message
+        QTest::keyClick(probe.Edit(controlid::kTail), Qt::Key_Return);
+        QVERIFY(probe.WaitForRun());
+        QTest::keyClick(probe.dialog.get(), Qt::Key_Enter);
+        QVERIFY(probe.WaitForRun());
+        const QString check = QStringLiteral(
+            "Check the settings: tail 0 to 1024, delay 0 to 8000, NLP diff 0 to 100, NLP shift 0 to 10");
+        QCOMPARE(probe.messages, (QStringList{check, check}));
+        QVERIFY(probe.dialog->isVisible());
+
+        QTest::keyClick(probe.dialog.get(), Qt::Key_Escape);
+        QVERIFY(!probe.dialog->isVisible());
+        QCOMPARE(probe.dialog->result(), int(QDialog::Rejected));
+    }
+
+    void stoppingALongRunEmptiesTheOutput()
+    {
+        // Four minutes of noise and its echo at tail 1024: a run long enough to stop midway.
+        const testcaptures::Samples tx = testcaptures::Noise(240 * 8000, 2848, 11);
+        for (bool byClosing : {false, true}) {
+            ScratchDir scratch;
+            testcaptures::WritePcm(scratch.File("tx.pcm").toStdString(), tx);
+            testcaptures::WritePcm(scratch.File("rx.pcm").toStdString(), testcaptures::Echo(tx, 150, 12.0));
+            WindowProbe probe;
+            RunOnSamples(probe);
+            const QStringList report = ReportTexts(probe);
+            probe.Type(controlid::kRxPath, scratch.File("rx.pcm"));
+            probe.Type(controlid::kTxPath, scratch.File("tx.pcm"));
+            probe.Type(controlid::kTail, QStringLiteral("1024"));
+            if (!byClosing) {
+                QTimer::singleShot(0, probe.dialog->CancelButton(), &QPushButton::click);   // once it has started
+            }
+            QTest::mouseClick(probe.Button(controlid::kRun), Qt::LeftButton);
+            QVERIFY(probe.dialog->Running());
+            QVERIFY(!probe.Button(controlid::kRun)->isEnabled() && probe.dialog->CancelButton()->isEnabled());
+            if (byClosing) {
+                // Closing once some output is written must stop the run and wait for it.
+                QProgressBar* bar = probe.Progress();
+                QVERIFY(QTest::qWaitFor([&] { return bar->value() > bar->maximum() / 20 || !probe.dialog->Running(); }, 60000));
+                if (!probe.dialog->Running()) {
+                    QSKIP("the run ended before it could be stopped");
+                }
+                probe.dialog->close();
+                QVERIFY(!probe.dialog->isVisible() && !probe.dialog->Running());
+                QVERIFY(QFileInfo::exists(QStringLiteral("out.pcm")));
+                QCOMPARE(QFileInfo(QStringLiteral("out.pcm")).size(), qint64(0));
+                continue;
+            }
+            QVERIFY(probe.WaitForRun());
+            QCOMPARE(QFileInfo(QStringLiteral("out.pcm")).size(), qint64(0));
+            QVERIFY(probe.messages.isEmpty());
+            QVERIFY(probe.Button(controlid::kRun)->isEnabled() && !probe.dialog->CancelButton()->isEnabled());
+            QCOMPARE(probe.Text(controlid::kStatus), QStringLiteral("Test cancelled"));
+            QCOMPARE(ReportTexts(probe), report);
+            QVERIFY(probe.dialog->ReportStale() && ReportGreyed(probe));
+            QCOMPARE(probe.Progress()->value(), 0);
+        }
+    }
+
+    void editsDuringARunAreKeptAndEnterStartsNoSecondRun()
+    {
+        ScratchDir scratch;
+        WindowProbe probe;
+        probe.Type(controlid::kRxPath, SampleFile("rx.pcm"));
+        probe.Type(controlid::kTxPath, SampleFile("tx.pcm"));
+        QSignalSpy finished(probe.dialog.get(), &MainDialog::RunFinished);
+        QTest::mouseClick(probe.Button(controlid::kRun), Qt::LeftButton);
+        // The run read tail 64; the user types another and presses Enter in the box.
+        probe.Type(controlid::kTail, QStringLiteral("128"));
+        QTest::keyClick(probe.Edit(controlid::kTail), Qt::Key_Return);
+        QVERIFY(probe.WaitForRun());
+        QCOMPARE(finished.size(), 1);
+        QVERIFY(probe.Edit(controlid::kRealDelay)->toolTip().contains(QStringLiteral("tail 64")));
+        QCOMPARE(probe.Text(controlid::kTail), QStringLiteral("128"));
+        QVERIFY(probe.dialog->ReportStale() && ReportGreyed(probe));
+        QCOMPARE(probe.Text(controlid::kStatus), MainDialog::kStaleStatus);
+    }
+
+    void reportGreysOnceAnInputChanges()
+    {
+        using namespace controlid;
+        const std::function<void(WindowProbe&)> changes[] = {
+            [](WindowProbe& p) { p.Type(kRxPath, QStringLiteral(TARNWELL_SAMPLES_DIR "/./rx.pcm")); },
+            [](WindowProbe& p) { p.ChooseRow(5); },
+            [](WindowProbe& p) { p.Type(kNlpShift, QStringLiteral("4")); },
+            [](WindowProbe& p) { p.HighPass()->click(); },
+            [](WindowProbe& p) {
+                p.nextFile = QStringLiteral(TARNWELL_SAMPLES_DIR "/./tx.pcm");
+                p.Click(kBrowseTx);
+            },
+        };
+        for (int change = 0; change < int(std::size(changes)); ++change) {
+            ScratchDir scratch;
+            WindowProbe probe;
+            RunOnSamples(probe);
+            QVERIFY(!ReportGreyed(probe) && !probe.dialog->ReportStale());
+            changes[change](probe);
+            QVERIFY2(ReportGreyed(probe), qPrintable(QString::number(change)));
+            QCOMPARE(probe.Text(kStatus), MainDialog::kStaleStatus);
+            probe.Click(kRun);   // a run on the new inputs makes the report current again
+            QVERIFY2(!ReportGreyed(probe), qPrintable(probe.Text(kStatus)));
+        }
+    }
+};
+
+QTEST_MAIN(RunTest)
+#include "RunTest.moc"
