@@ -80,8 +80,7 @@ BatchRow RunPort(const BatchPort& port, bool keepAnalysis)
     row.messages = ui.messages;
     row.run.details = ui.details;
     if (row.run.ok) {
-        const TestResults& r = row.run.results;
-        row.checks = (r.delayOk == 0) + (r.erlOk == 0) + (r.residualOk == 0) + (r.levelsOk == 0);
+        row.checks = CheckCount(row.run.results);
         row.verdict = row.checks > 0 ? PortVerdict::kCheck : PortVerdict::kOk;
     }
     return row;

@@ -150,11 +150,6 @@ bool WritePlots(const CliOptions& options, const CliRun& run, const PictureWrite
     return writer(views, options.plotsDir, error);
 }
 
-bool AnyCheck(const TestResults& r)
-{
-    return r.delayOk == 0 || r.erlOk == 0 || r.levelsOk == 0 || r.residualOk == 0;
-}
-
 namespace {
 
 // The stream's state after a final flush: a report lost to a full disk or a closed pipe is a
@@ -222,7 +217,7 @@ int CommandLineMain(int argc, const char* const* argv, std::ostream& out, std::o
         if (!Delivered(err)) {
             return kExitRunFailed;  // the messages were lost; there is nowhere left to say so
         }
-        if (!run.ok || (options.failOnCheck && AnyCheck(run.results))) {
+        if (!run.ok || (options.failOnCheck && CheckCount(run.results) > 0)) {
             return kExitRunFailed;
         }
         return kExitOk;

@@ -69,9 +69,6 @@ std::string PlainReport(const CliRun& run, const std::string& status);
 bool WritePlots(const CliOptions& options, const CliRun& run, const PictureWriter& writer,
                 std::string& error);
 
-// True when a reported run has a CHECK verdict; the ERL gate's CHECK included.
-bool AnyCheck(const TestResults& results);
-
 // The whole command: parse, run, print. main() only adds the real streams and the terminal test.
 int CommandLineMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                     bool showProgress, const PictureWriter& pictures = {});

@@ -166,15 +166,12 @@ bool OpenFiles(const TestSettings& settings, RunResources& run)
         return false;
     }
     if (run.output.Handle().IsRegular()) {
-        struct stat outputInfo {};
-        run.output.Handle().Stat(outputInfo);
         const struct {
             const FileHandle* file;
             const char* name;
         } captures[] = {{&run.tx, "is the Tx capture"}, {&run.rx, "is the Rx capture"}};
         for (const auto& capture : captures) {
-            struct stat captureInfo {};
-            if (capture.file->Stat(captureInfo) && SameFile(captureInfo, outputInfo)) {
+            if (SameFile(*capture.file, run.output.Handle())) {
                 run.output.Close();  // it is a capture: nothing may empty it
                 detail(settings.outPath, capture.name);
                 return false;
@@ -352,8 +349,8 @@ Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settin
             frame.adaptState = static_cast<std::int8_t>(state.adaptState);
             frame.nlpActed = report.nlpActed != 0;
             frame.counted = PassStatistics::Counts(report);
-            frame.levelFrame = PassStatistics::InSecondHalf(p, count);
-            frame.rxLevelFrame = frame.levelFrame && PassStatistics::RxLevelApplies(report);
+            frame.levelFrame = secondHalf;
+            frame.rxLevelFrame = rxApplies;
             frame.nearEndAlone = report.nearEndAlone != 0;
             analysis->frames.push_back(frame);
         }

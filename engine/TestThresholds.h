@@ -45,6 +45,17 @@ constexpr bool DelayInWindow(int delay, int bulkDelay, int tail)
     return bulkDelay < delay && delay < bulkDelay + tail - kTailMargin;
 }
 
+// The window's first and last delay (none when last < first), and what brings a delay into
+// it: the least tail for a bulk delay, or the least bulk delay for a tail.
+constexpr int FirstDelayInWindow(int bulkDelay) { return bulkDelay + 1; }
+constexpr int LastDelayInWindow(int bulkDelay, int tail) { return bulkDelay + tail - kTailMargin - 1; }
+constexpr int TailForDelay(int delay, int bulkDelay) { return delay - bulkDelay + kTailMargin + 1; }
+constexpr int BulkDelayForDelay(int delay, int tail) { return delay - tail + kTailMargin + 1; }
+static_assert(DelayInWindow(LastDelayInWindow(100, 64), 100, 64) && !DelayInWindow(LastDelayInWindow(100, 64) + 1, 100, 64));
+static_assert(DelayInWindow(200, 100, TailForDelay(200, 100)) && !DelayInWindow(200, 100, TailForDelay(200, 100) - 1));
+static_assert(DelayInWindow(1300, BulkDelayForDelay(1300, 1024), 1024) &&
+              !DelayInWindow(1300, BulkDelayForDelay(1300, 1024) - 1, 1024));
+
 // A Tx block takes part in the ERL estimate when it lies strictly between -20 and -10 dBm0.
 constexpr bool QualifiesForErl(double txLevel) { return txLevel > -20.0 && txLevel < -10.0; }
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "canceller/CancellerState.h"
+#include "engine/TestThresholds.h"
 
 namespace tarnwell {
 
@@ -90,8 +91,8 @@ ChartView DelaySearchView(const ChartInput& input)
         view.series.push_back({"second peak", {d.secondLag / kSamplesPerMs}, {d.second}, true});
     }
     // The window inside which the delay verdict reads OK: bulk < delay < bulk + tail - 48.
-    const double first = (s.delay + 1) / kSamplesPerMs;
-    const double last = (s.delay + s.tail - 49) / kSamplesPerMs;
+    const double first = testthresholds::FirstDelayInWindow(s.delay) / kSamplesPerMs;
+    const double last = testthresholds::LastDelayInWindow(s.delay, s.tail) / kSamplesPerMs;
     if (first <= last) {
         view.spans.push_back({first, last, "canceller's window", 0});
     }

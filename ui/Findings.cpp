@@ -39,8 +39,9 @@ private:
 // The delay verdict's rule: bulk < delay < bulk + tail - 48.
 void DelayReason(const TestSettings& s, const TestResults& r, FindingList& out)
 {
-    const int first = s.delay + 1;
-    const int last = s.delay + s.tail - 49;
+    using namespace testthresholds;
+    const int first = FirstDelayInWindow(s.delay);
+    const int last = LastDelayInWindow(s.delay, s.tail);
     std::string text;
     if (first <= last) {
         text = Format("Real Delay %d smp is outside %d\u2013%d smp, the window that bulk delay %d "
@@ -48,13 +49,16 @@ void DelayReason(const TestSettings& s, const TestResults& r, FindingList& out)
                       r.delay, first, last, s.delay, s.tail);
     } else {
         text = Format("Real Delay %d smp cannot be inside the canceller's window: with bulk delay %d, "
-                      "tail %d leaves no delay more than 48 smp before its end",
-                      r.delay, s.delay, s.tail);
+                      "tail %d leaves no delay more than %d smp before its end",
+                      r.delay, s.delay, s.tail, kTailMargin);
     }
+    const int tailNeeded = TailForDelay(r.delay, s.delay);
     if (r.delay <= s.delay) {
         text += Format("; lower the bulk delay below %d", r.delay);
+    } else if (tailNeeded <= kMaxTail) {
+        text += Format("; raise the tail to at least %d", tailNeeded);
     } else {
-        text += Format("; raise the tail to at least %d", r.delay - s.delay + 49);
+        text += Format("; raise the bulk delay to at least %d", BulkDelayForDelay(r.delay, kMaxTail));
     }
     out.Add("delay-window", Severity::Warning, text);
 }
@@ -62,9 +66,9 @@ void DelayReason(const TestSettings& s, const TestResults& r, FindingList& out)
 void ErlReasons(const TestResults& r, const AnalysisRecord& a, FindingList& out)
 {
     out.Add("erl-gate", Severity::Warning,
-            Format("Cancellation did not run: ERL %.2f dB is not above 6 dB, so the canceller was "
+            Format("Cancellation did not run: ERL %.2f dB is not above %g dB, so the canceller was "
                    "stopped and the output file is empty",
-                   r.erl));
+                   r.erl, testthresholds::kErlGate));
     if (a.erl.measured && a.erl.qualifyingBlocks == 0) {
         const bool tooLoud = a.erl.loudestTxBlock >= -10.0;
         out.Add("tx-level-for-erl", Severity::Warning,
@@ -86,17 +90,17 @@ void ResidualReason(const TestSettings& s, const TestResults& r, FindingList& ou
     if (!(r.cancellation > static_cast<double>(s.nlpDiff))) {
         text = Format("cancellation %.2f dB is not above NLP diff %d dB", r.cancellation, s.nlpDiff);
     }
-    if (r.residualLevel >= -50.0) {  // NaN and -inf count as below, as the verdict takes them
-        text += Format("%sresidual %.2f dBm is not below -50 dBm", text.empty() ? "" : "; ",
-                       r.residualLevel);
+    if (r.residualLevel >= testthresholds::kResidualLimit) {  // NaN and -inf count as below, as the verdict takes them
+        text += Format("%sresidual %.2f dBm is not below %g dBm", text.empty() ? "" : "; ",
+                       r.residualLevel, testthresholds::kResidualLimit);
     }
     if (!text.empty()) {
         text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
     }
     out.Add("residual-check", Severity::Warning,
             "Residual level CHECK: " + text + Format(" (OK needs cancellation above %d dB and residual "
-                                                     "below -50 dBm)",
-                                                     s.nlpDiff));
+                                                     "below %g dBm)",
+                                                     s.nlpDiff, testthresholds::kResidualLimit));
 }
 
 void LevelsReason(const TestResults& r, FindingList& out)
@@ -108,12 +112,13 @@ void LevelsReason(const TestResults& r, FindingList& out)
         return;
     }
     std::string text;
-    if (!(-40.0 < r.txLevel && r.txLevel < -3.0)) {
-        text = Format("Tx level %.2f dBm is outside -40 to -3 dBm", r.txLevel);
+    using namespace testthresholds;
+    if (!(kTxLevelLow < r.txLevel && r.txLevel < kTxLevelHigh)) {
+        text = Format("Tx level %.2f dBm is outside %g to %g dBm", r.txLevel, kTxLevelLow, kTxLevelHigh);
     }
-    if (!(r.txLevel - r.rxLevel < 6.0)) {
-        text += Format("%sTx is %.1f dB above Rx; OK needs less than 6 dB", text.empty() ? "" : "; ",
-                       r.txLevel - r.rxLevel);
+    if (!(r.txLevel - r.rxLevel < kMaxTxOverRx)) {
+        text += Format("%sTx is %.1f dB above Rx; OK needs less than %g dB", text.empty() ? "" : "; ",
+                       r.txLevel - r.rxLevel, kMaxTxOverRx);
     }
     out.Add("levels-check", Severity::Warning, "Levels CHECK: " + text);
 }
@@ -238,7 +243,7 @@ std::vector<Finding> MakeFindings(const TestSettings& s, int deviceType, bool ra
             out.Add("tail-above-max", Severity::Warning,
                     Format("The recommended tail of %d smp is above the canceller's %d taps; raise the "
                            "bulk delay to at least %d",
-                           minimalTail, kMaxTail, r.delay + 49 - kMaxTail));
+                           minimalTail, kMaxTail, testthresholds::BulkDelayForDelay(r.delay, kMaxTail)));
         }
         if (r.erlOk != 0 && std::none_of(a.frames.begin(), a.frames.end(),
                                          [](const FrameRecord& f) { return f.nearEndAlone; })) {

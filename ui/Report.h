@@ -60,6 +60,12 @@ int MinimalTail(int deviceType, int delay);
 // -40 dBm and more than 6 dB above Rx.
 int TxGainDecrease(double txLevel, double rxLevel);
 
+// How many of the four verdicts read CHECK (the ERL gate's included).
+inline int CheckCount(const TestResults& r)
+{
+    return (r.delayOk == 0) + (r.erlOk == 0) + (r.levelsOk == 0) + (r.residualOk == 0);
+}
+
 Report MakeReport(const TestResults& r, int deviceType, const VerdictWords& words = kVerdictWords);
 
 // One Run as both front ends do it: "Please wait, processing...", the run, then on a true

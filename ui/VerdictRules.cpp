@@ -24,8 +24,8 @@ VerdictRules MakeVerdictRules(const TestSettings& s)
 {
     using namespace testthresholds;
     VerdictRules rules;
-    const int first = s.delay + 1;
-    const int last = s.delay + s.tail - kTailMargin - 1;
+    const int first = FirstDelayInWindow(s.delay);
+    const int last = LastDelayInWindow(s.delay, s.tail);
     rules.realDelay = "OK when bulk delay " + Int(s.delay) + " < delay < " + Int(s.delay) + " + tail " + Int(s.tail) +
                       " - " + Int(kTailMargin);
     rules.realDelay += first <= last ? ", i.e. " + Int(first) + "\u2013" + Int(last) + " smp"
