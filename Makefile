@@ -44,7 +44,7 @@ fuzz-build: deps
 test-fuzz: fuzz-build
 	@set -e; for t in $(FUZZ_TARGETS); do \
 	  mkdir -p build-fuzz/corpus/$$t; \
-	  build-fuzz/fuzz/$$t -max_total_time=10 -print_final_stats=1 build-fuzz/corpus/$$t fuzz/corpus/$$t 2>build-fuzz/$$t.log \
+	  build-fuzz/fuzz/$$t -max_total_time=10 -print_final_stats=1 -artifact_prefix=build-fuzz/ build-fuzz/corpus/$$t fuzz/corpus/$$t 2>build-fuzz/$$t.log \
 	    || { tail -40 build-fuzz/$$t.log; exit 1; }; \
 	  grep -E "stat::number_of_executed_units|cov:" build-fuzz/$$t.log | tail -2 | sed "s/^/$$t: /"; \
 	done
@@ -52,7 +52,7 @@ test-fuzz: fuzz-build
 fuzz: fuzz-build
 	@set -e; for t in $(FUZZ_TARGETS); do \
 	  mkdir -p build-fuzz/corpus/$$t; \
-	  build-fuzz/fuzz/$$t -max_total_time=60 -print_final_stats=1 build-fuzz/corpus/$$t fuzz/corpus/$$t; \
+	  build-fuzz/fuzz/$$t -max_total_time=60 -print_final_stats=1 -artifact_prefix=build-fuzz/ build-fuzz/corpus/$$t fuzz/corpus/$$t; \
 	done
 
 demo: configure

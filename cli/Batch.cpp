@@ -330,11 +330,13 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
     std::string input;
     std::string outDir = "./tarnwell-out";
     int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    app.add_option("INPUT", input, "folder of captures, or CSV manifest")->required();
+    app.add_option("INPUT", input, "folder of captures, or CSV manifest")->required()->check(kNonEmptyPath);
     app.add_option("-j,--jobs", jobs, "tests run at once (default: the number of cores)")
         ->check(CLI::Range(1, 1024))
         ->capture_default_str();
-    app.add_option("--out-dir", outDir, "folder for the outputs and the summary")->capture_default_str();
+    app.add_option("--out-dir", outDir, "folder for the outputs and the summary")
+        ->check(kNonEmptyPath)
+        ->capture_default_str();
     bool plots = false;
     app.add_flag("--plots", plots, "also draw each port's views into OUTDIR/NAME/ (CSV, SVG, PNG)");
     RunOptions runOptions(app, defaults.options);

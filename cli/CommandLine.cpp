@@ -45,19 +45,24 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     TestSettings& s = options.settings;
     std::string stereo;
 
-    CLI::Option* tx = app.add_option("--tx", s.txPath, "Tx capture: sent towards the line");
-    CLI::Option* rx = app.add_option("--rx", s.rxPath, "Rx capture: back from the line, with the echo");
+    CLI::Option* tx = app.add_option("--tx", s.txPath, "Tx capture: sent towards the line")
+                            ->check(kNonEmptyPath);
+    CLI::Option* rx = app.add_option("--rx", s.rxPath, "Rx capture: back from the line, with the echo")
+                            ->check(kNonEmptyPath);
     app.add_option("--stereo", stereo, "one stereo file holding both captures (see --tx-channel)")
+        ->check(kNonEmptyPath)
         ->excludes(tx)
         ->excludes(rx);
     RunOptions runOptions(app, options);
     app.add_option("--out", s.outPath,
                    "output file: the cancelled Rx (a WAV file when it ends in .wav; - for stdout, "
                    "a FIFO or a device such as /dev/null also serve)")
+        ->check(kNonEmptyPath)
         ->capture_default_str();
     app.add_flag("--json", options.json, "print one JSON object instead of the report rows");
     app.add_option("--plots", options.plotsDir,
-                   "write the echo path, delay search and levels views into this folder (CSV, SVG, PNG)");
+                   "write the echo path, delay search and levels views into this folder (CSV, SVG, PNG)")
+        ->check(kNonEmptyPath);
 
     try {
         app.parse(argc, argv);

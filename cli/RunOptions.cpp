@@ -18,6 +18,10 @@ const CLI::Validator kDecimal(
     },
     "DECIMAL");
 
+const CLI::Validator kNonEmptyPath(
+    [](std::string& text) { return text.empty() ? std::string("the path is empty") : std::string(); },
+    "PATH");
+
 std::string DeviceList()
 {
     std::string text = "Device rows (--device):\n";

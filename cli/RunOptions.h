@@ -31,6 +31,9 @@ private:
     std::string format_ = "by-name";
 };
 
+// Refuses an empty path: "--rx ''" is a slip in a script, not a file to open.
+extern const CLI::Validator kNonEmptyPath;
+
 // The device rows with their presets, for the help's footer.
 std::string DeviceList();
 

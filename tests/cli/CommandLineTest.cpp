@@ -120,7 +120,8 @@ TEST(CliBinary, UsageErrorsExitWithTwoAndSayWhyAndHelpExitsWithZero)
     const TempDir dir;
     const Args cases[] = {{"--rx", "r"}, {"--tx", "t"}, {"--tx", "t", "--rx", "r", "--device", "10"},
                           {"--tx", "t", "--rx", "r", "--device=-1"}, {"--tx", "t", "--rx", "r", "--high-pass", "yes"},
-                          {"--tx", "t", "--rx", "r", "--tail", "2147483648"}};  // the last: not a 32-bit value
+                          {"--tx", "t", "--rx", "r", "--tail", "2147483648"},  // not a 32-bit value
+                          {"--tx", "t", "--rx", ""}, {"--tx", "t", "--rx", "r", "--out", ""}};
     for (const auto& args : cases) {
         const Outcome outcome = RunCli(dir, Quoted(args));
         EXPECT_EQ(std::tie(outcome.status, outcome.out), std::make_tuple(2, ""s)) << outcome.err;

@@ -33,7 +33,9 @@ TEST(PassStatistics, CountsValidFramesAboveTwoDecibelsAndJudgesTheResidual)
             stats.CountFrame(frame, results);
         }
         EXPECT_EQ(stats.countedFrames, c.counted);
-        stats.Finish(TestSettings{.nlpDiff = c.nlpDiff}, results);
+        TestSettings settings;
+        settings.nlpDiff = c.nlpDiff;
+        stats.Finish(settings, results);
         EXPECT_TRUE(Same(results.cancellation, c.cancellation)) << results.cancellation;
         EXPECT_TRUE(Same(results.residualLevel, c.residual)) << results.residualLevel;
         EXPECT_EQ(results.residualOk, c.ok);
