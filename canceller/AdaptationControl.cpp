@@ -33,13 +33,11 @@ void EchoCanceller::UpdateControl(CancellerState& state, std::int16_t refLevel,
         if (state.mode == ModeIdle) {
             state.mode = ModeTraining;
         }
-    } else if (refLevel <= kQuietReferenceFrameDb) {
-        if (nearLevel >= kActiveNearEndFrameDb) {
-            state.mode = ModeHold;
-        } else if (nearLevel <= kQuietNearEndFrameDb) {
-            state.mode = ModeIdle;
-            state.modeCounter = 0;
-        }
+    } else if (IsNearEndAlone(refLevel, nearLevel)) {
+        state.mode = ModeHold;
+    } else if (refLevel <= kQuietReferenceFrameDb && nearLevel <= kQuietNearEndFrameDb) {
+        state.mode = ModeIdle;
+        state.modeCounter = 0;
     }
 
     state.adaptState = AdaptNormal;

@@ -3,9 +3,9 @@
 #include <cassert>
 #include <cstdint>
 
-#include "canceller/CancellerThresholds.h"
 #include "canceller/EchoCanceller.h"
 #include "canceller/FixedPoint.h"
+#include "canceller/NormalisedStep.h"
 
 namespace tarnwell {
 
@@ -29,10 +29,7 @@ std::int16_t EchoCanceller::FilterFrame(CancellerState& state, const std::int16_
 
     std::int16_t step = state.step;  // worked out at the previous frame's last sample
 
-    std::int32_t windowSum = 1;
-    for (int k = -tail; k < 0; ++k) {
-        windowSum += Magnitude(x[k]);
-    }
+    std::int32_t windowSum = WindowSumBefore(x, tail);
 
     for (int i = 0; i < kFrameLength; ++i) {
         // Constant-time window update: E covers x[i - T + 1] .. x[i].
@@ -53,12 +50,7 @@ std::int16_t EchoCanceller::FilterFrame(CancellerState& state, const std::int16_
         const std::int16_t error = fixedpoint::SaturateSymmetric16(nearEnd[i] - estimate);
         output[i] = error;
 
-        step = 0;
-        if (windowSum > kMinWindowSum && adapting) {
-            // |error| * 2^16 stays below 2^31; the quotient truncates toward zero.
-            const std::int32_t q = (error * (std::int32_t{1} << shift)) / (windowSum >> 4);
-            step = fixedpoint::SaturateSymmetric16(static_cast<std::int64_t>(q) * normaliser);
-        }
+        step = adapting ? NextStep(error, windowSum, shift, normaliser) : std::int16_t{0};
     }
     return step;
 }

@@ -15,6 +15,12 @@ inline constexpr int kNlpReferenceFloorFrameDb = -40;
 inline constexpr int kActiveNearEndFrameDb = -39;     // near end at or above, reference quiet: hold
 inline constexpr int kQuietNearEndFrameDb = -41;      // near end at or below, reference quiet: idle
 
+// Near-end speech alone: the reference quiet and the near end active. The canceller holds.
+constexpr bool IsNearEndAlone(int refLevel, int nearLevel)
+{
+    return refLevel <= kQuietReferenceFrameDb && nearLevel >= kActiveNearEndFrameDb;
+}
+
 // Frame quality, frame level scale.
 inline constexpr int kLoudReferenceFrameDb = -14;     // from here a fixed residual bound applies
 inline constexpr int kUnjudgedReferenceFrameDb = -15; // the one level between the two rules

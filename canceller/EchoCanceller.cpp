@@ -114,9 +114,7 @@ void EchoCanceller::ProcessFrame(CancellerState& state, const std::int16_t* near
     const std::int16_t errorLevel = Low16(FrameEnergyLevel(output, count));
 
     UpdateControl(state, refLevel, nearLevel, errorLevel, state.adaptFlag);
-    if (refLevel <= kQuietReferenceFrameDb && nearLevel >= kActiveNearEndFrameDb) {
-        report.nearEndAlone = 1;
-    }
+    report.nearEndAlone = IsNearEndAlone(refLevel, nearLevel) ? 1 : 0;
 
     if (state.adaptState == AdaptNormal || state.adaptState == AdaptFast) {
         report.valid = 1;

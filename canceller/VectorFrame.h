@@ -24,8 +24,8 @@
 #include <cstdint>
 
 #include "canceller/CancellerState.h"
-#include "canceller/CancellerThresholds.h"
 #include "canceller/FixedPoint.h"
+#include "canceller/NormalisedStep.h"
 
 namespace tarnwell::taploop {
 
@@ -69,10 +69,7 @@ std::int16_t RunSamples(FrameScratch& scratch, const CancellerState& state,
     const std::int32_t normaliser = state.normaliser;
     std::int16_t step = state.step;
 
-    std::int32_t windowSum = 1;
-    for (int k = -tail; k < 0; ++k) {
-        windowSum += Magnitude(x[k]);
-    }
+    std::int32_t windowSum = WindowSumBefore(x, tail);
 
     for (int i = 0; i < kFrameLength; ++i) {
         windowSum += Magnitude(x[i]) - Magnitude(x[i - tail]);
@@ -92,11 +89,7 @@ std::int16_t RunSamples(FrameScratch& scratch, const CancellerState& state,
         const std::int16_t error = fixedpoint::SaturateSymmetric16(nearEnd[i] - estimate);
         output[i] = error;
 
-        step = 0;
-        if (windowSum > kMinWindowSum && Adapting) {
-            const std::int32_t q = (error * (std::int32_t{1} << shift)) / (windowSum >> 4);
-            step = fixedpoint::SaturateSymmetric16(static_cast<std::int64_t>(q) * normaliser);
-        }
+        step = Adapting ? NextStep(error, windowSum, shift, normaliser) : std::int16_t{0};
     }
     return step;
 }

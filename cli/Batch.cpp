@@ -63,11 +63,7 @@ BatchRow RunPort(const BatchPort& port, bool keepAnalysis)
     }
     CollectingUi ui;
     try {
-        row.run.report = RunAndReport(s, port.options.deviceType, ui, row.run.results, kVerdictWords,
-                                      &row.run.analysis);
-        row.run.ok = row.run.report.has_value();
-        row.run.findings = MakeFindings(s, port.options.deviceType, row.run.ok, row.run.results,
-                                        row.run.analysis);
+        row.run = RunCommandLine(port.options, ui);
         if (!keepAnalysis) {
             row.run.analysis = AnalysisRecord{};  // a site's curves would not fit in memory
         }

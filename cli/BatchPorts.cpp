@@ -214,7 +214,7 @@ std::vector<BatchPort> ReadManifest(const fs::path& manifest, const BatchDefault
         if (const std::string device = cell("device"); !device.empty()) {
             const std::optional<int> value = WholeNumber(device);
             if (!value || *value < 0 || *value >= kDeviceCount) {
-                problem = where + "device '" + device + "' is not a row from 0 to 9";
+                problem = where + "device '" + device + "' is not a row from 0 to " + std::to_string(kDeviceCount - 1);
             } else {
                 port.options.deviceType = *value;
                 if (!defaults.delayGiven) {

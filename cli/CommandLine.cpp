@@ -94,7 +94,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     return {options, kExitOk};
 }
 
-CliRun RunCommandLine(const CliOptions& options, CliUi& ui)
+CliRun RunCommandLine(const CliOptions& options, TestUi& ui)
 {
     CliRun run;
     run.report = RunAndReport(options.settings, options.deviceType, ui, run.results, kVerdictWords,

@@ -19,8 +19,6 @@
 
 namespace tarnwell {
 
-class CliUi;
-
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitRunFailed = 1;
 inline constexpr int kExitUsage = 2;
@@ -59,7 +57,8 @@ struct CliRun {
 using PictureWriter = std::function<bool(const std::vector<ChartView>& views, const std::string& dir,
                                          std::string& error)>;
 
-CliRun RunCommandLine(const CliOptions& options, CliUi& ui);
+// One run with its report and findings; the batch runs each port through it too.
+CliRun RunCommandLine(const CliOptions& options, TestUi& ui);
 
 // The six report rows as the window labels them (only after a true result), then the status,
 // then the findings.

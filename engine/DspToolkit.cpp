@@ -64,73 +64,71 @@ inline void Push(std::array<double, M>& history, double newest, std::index_seque
     history[0] = newest;
 }
 
-// Direct form I from rest over source[0 .. end), storing outputs first .. end - 1 in
+// One direct form I filter from rest. b and a hold b_0..b_M and a_0..a_M (a_0 = 1). The
+// output history keeps the unrounded doubles, not the stored samples. The histories are
+// indexed only by constants (the folds), so the compiler keeps them in registers; a loop
+// shifting them compiles to two memmove calls per sample.
+template <std::size_t Taps>
+class DirectFormI {
+public:
+    DirectFormI(const std::array<double, Taps>& b, const std::array<double, Taps>& a) : b_(b), a_(a) {}
+
+    // The next output, unrounded.
+    double Step(double x) { return Step(x, std::make_index_sequence<kOrder>()); }
+
+private:
+    static constexpr std::size_t kOrder = Taps - 1;
+
+    template <std::size_t... K>
+    double Step(double x, std::index_sequence<K...>)
+    {
+        // Summed in this order: b_0 x[n] + ... + b_M x[n-M], then - a_1 y[n-1] - ... - a_M y[n-M].
+        double y = b_[0] * x;
+        ((y += b_[K + 1] * inputs_[K]), ...);
+        ((y -= a_[K + 1] * outputs_[K]), ...);
+        Push(inputs_, x, std::make_index_sequence<kOrder - 1>());
+        Push(outputs_, y, std::make_index_sequence<kOrder - 1>());
+        return y;
+    }
+
+    const std::array<double, Taps>& b_;
+    const std::array<double, Taps>& a_;
+    std::array<double, kOrder> inputs_{};   // inputs_[k] = x[n - 1 - k]
+    std::array<double, kOrder> outputs_{};  // outputs_[k] = y[n - 1 - k]
+};
+
+// The filter over source[0 .. end), storing outputs first .. end - 1 in
 // destination[0 .. end - first); the outputs before first are worked out for the filter's
 // state only. destination may be source itself (first = 0): each sample is read before its
-// output is stored. b and a hold b_0..b_M and a_0..a_M (a_0 = 1). The output history keeps
-// the unrounded doubles, not the stored samples.
-//
-// The histories are indexed only by constants (the folds), so the compiler keeps them in
-// registers; a loop shifting them compiles to two memmove calls per sample.
-template <std::size_t Taps, std::size_t... K>
+// output is stored.
+template <std::size_t Taps>
 void RunDirectFormI(const std::array<double, Taps>& b, const std::array<double, Taps>& a,
-                    const std::int16_t* source, std::int16_t* destination, int first, int end,
-                    std::index_sequence<K...>)
+                    const std::int16_t* source, std::int16_t* destination, int first, int end)
 {
-    constexpr std::size_t order = Taps - 1;
-    static_assert(sizeof...(K) == order);
-    std::array<double, order> inputs{};   // inputs[k] = x[n - 1 - k]
-    std::array<double, order> outputs{};  // outputs[k] = y[n - 1 - k]
+    DirectFormI<Taps> filter(b, a);
     for (int n = 0; n < end; ++n) {
-        const double x = source[n];
-        // Summed in this order: b_0 x[n] + ... + b_M x[n-M], then - a_1 y[n-1] - ... - a_M y[n-M].
-        double y = b[0] * x;
-        ((y += b[K + 1] * inputs[K]), ...);
-        ((y -= a[K + 1] * outputs[K]), ...);
+        const double y = filter.Step(source[n]);
         if (n >= first) {
             destination[n - first] = RoundFilterOutput(y);
         }
-        Push(inputs, x, std::make_index_sequence<order - 1>());
-        Push(outputs, y, std::make_index_sequence<order - 1>());
     }
 }
 
 // The same filter over two buffers in place, side by side: each output waits on the one
 // before it, so a single filter leaves the CPU idle for most of every sample; two independent
-// ones share that wait. Each is computed exactly as above.
-template <std::size_t Taps, std::size_t... K>
+// ones share that wait.
+template <std::size_t Taps>
 void RunDirectFormIPair(const std::array<double, Taps>& b, const std::array<double, Taps>& a,
-                        std::int16_t* one, std::int16_t* other, int count, std::index_sequence<K...>)
+                        std::int16_t* one, std::int16_t* other, int count)
 {
-    constexpr std::size_t order = Taps - 1;
-    static_assert(sizeof...(K) == order);
-    std::array<double, order> inputs1{};
-    std::array<double, order> outputs1{};
-    std::array<double, order> inputs2{};
-    std::array<double, order> outputs2{};
+    DirectFormI<Taps> first(b, a);
+    DirectFormI<Taps> second(b, a);
     for (int n = 0; n < count; ++n) {
-        const double x1 = one[n];
-        const double x2 = other[n];
-        double y1 = b[0] * x1;
-        double y2 = b[0] * x2;
-        ((y1 += b[K + 1] * inputs1[K]), ...);
-        ((y2 += b[K + 1] * inputs2[K]), ...);
-        ((y1 -= a[K + 1] * outputs1[K]), ...);
-        ((y2 -= a[K + 1] * outputs2[K]), ...);
+        const double y1 = first.Step(one[n]);
+        const double y2 = second.Step(other[n]);
         one[n] = RoundFilterOutput(y1);
         other[n] = RoundFilterOutput(y2);
-        Push(inputs1, x1, std::make_index_sequence<order - 1>());
-        Push(outputs1, y1, std::make_index_sequence<order - 1>());
-        Push(inputs2, x2, std::make_index_sequence<order - 1>());
-        Push(outputs2, y2, std::make_index_sequence<order - 1>());
     }
-}
-
-template <std::size_t Taps>
-void RunDirectFormI(const std::array<double, Taps>& b, const std::array<double, Taps>& a,
-                    const std::int16_t* source, std::int16_t* destination, int first, int end)
-{
-    RunDirectFormI(b, a, source, destination, first, end, std::make_index_sequence<Taps - 1>());
 }
 
 // Third-order elliptic high-pass at 8 kHz: passband 200..4000 Hz (0..-0.43 dB ripple),
@@ -213,8 +211,7 @@ void DspToolkit::HighPassFilter(const std::int16_t* source, std::int16_t* destin
 
 void DspToolkit::HighPassFilterPair(std::int16_t* one, std::int16_t* other, int count) const
 {
-    RunDirectFormIPair(kHighPassB, kHighPassA, one, other, count,
-                       std::make_index_sequence<kHighPassB.size() - 1>());
+    RunDirectFormIPair(kHighPassB, kHighPassA, one, other, count);
 }
 
 void DspToolkit::UpperBandFilter(const std::int16_t* source, std::int16_t* destination,

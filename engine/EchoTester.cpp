@@ -105,6 +105,8 @@ struct RunResources {
 
     RunResources() = default;
     RunResources(const RunResources&) = delete;
+    // Notes "path: why" behind the failure that follows.
+    void Detail(const std::string& path, const std::string& why) { details.push_back(path + ": " + why); }
     RunResources& operator=(const RunResources&) = delete;
     ~RunResources()
     {
@@ -152,17 +154,14 @@ bool OpenFiles(const TestSettings& settings, RunResources& run)
     // A pipe or a device may take the output; only a regular file is emptied and compared.
     run.output = OutputFile(FileHandle::OpenOutput(settings.outPath, O_WRONLY | O_CREAT, 0666, &outputWhy),
                             settings.outPath);
-    const auto detail = [&run](const std::string& path, const std::string& why) {
-        run.details.push_back(path + ": " + why);
-    };
     if (!run.tx.IsOpen()) {
-        detail(settings.txPath, txWhy);
+        run.Detail(settings.txPath, txWhy);
     }
     if (!run.rx.IsOpen()) {
-        detail(settings.rxPath, rxWhy);
+        run.Detail(settings.rxPath, rxWhy);
     }
     if (!run.output.Handle().IsOpen()) {
-        detail(settings.outPath, outputWhy);
+        run.Detail(settings.outPath, outputWhy);
         return false;
     }
     if (run.output.Handle().IsRegular()) {
@@ -173,12 +172,12 @@ bool OpenFiles(const TestSettings& settings, RunResources& run)
         for (const auto& capture : captures) {
             if (SameFile(*capture.file, run.output.Handle())) {
                 run.output.Close();  // it is a capture: nothing may empty it
-                detail(settings.outPath, capture.name);
+                run.Detail(settings.outPath, capture.name);
                 return false;
             }
         }
         if (::ftruncate(run.output.Handle().Descriptor(), 0) != 0) {
-            detail(settings.outPath, std::strerror(errno));
+            run.Detail(settings.outPath, std::strerror(errno));
             return false;
         }
     }
@@ -220,7 +219,7 @@ Outcome ReadCaptures(const TestSettings& settings, RunResources& run, int& count
     for (auto [reader, buffer, path] : {std::tuple{&rx, &run.rxWork, &settings.rxPath},
                                         std::tuple{&tx, &run.txWork, &settings.txPath}}) {
         if (!reader->Read(buffer->data(), count)) {
-            run.details.push_back(*path + ": ended before its " + std::to_string(count) + " samples");
+            run.Detail(*path, "ended before its " + std::to_string(count) + " samples");
             return Failed(testmessages::kCheckFiles);
         }
     }
@@ -357,7 +356,7 @@ Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settin
 
         // A lost output frame would be corrupted data reported as a finished run.
         if (!output.FrameDone()) {
-            run.details.push_back(settings.outPath + ": " + std::strerror(errno));
+            run.Detail(settings.outPath, std::strerror(errno));
             return Failed(testmessages::kCannotWrite);
         }
         ui.SetProgressPos(p);
@@ -366,7 +365,7 @@ Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settin
         }
     }
     if (!output.Flush()) {
-        run.details.push_back(settings.outPath + ": " + std::strerror(errno));
+        run.Detail(settings.outPath, std::strerror(errno));
         return Failed(testmessages::kCannotWrite);
     }
 
@@ -423,7 +422,7 @@ Outcome RunCaptures(const EchoTester& engine, const TestSettings& settings, Test
 
     const Outcome outcome = RunCancellationPass(engine, settings, results, ui, run, count, analysis);
     if (outcome.result && !run.output.Finish()) {
-        run.details.push_back(settings.outPath + ": the WAV header could not be completed");
+        run.Detail(settings.outPath, "the WAV header could not be completed");
         return Failed(testmessages::kCannotWrite);
     }
     return outcome;
@@ -569,7 +568,7 @@ bool EchoTester::RunTest(const TestSettings& settings, TestResults& results, Tes
     // A run that did not finish leaves no partial output that could pass for a result.
     if (!outcome.result && !run.output.Discard()) {
         outcome.message = testmessages::kCannotWrite;
-        run.details.push_back(settings.outPath + ": " + std::strerror(errno));
+        run.Detail(settings.outPath, std::strerror(errno));
     }
     if (outcome.cancelled && outcome.message == nullptr) {
         ui.SetStatus(testmessages::kCancelled);

@@ -4,15 +4,7 @@
 
 namespace tarnwell {
 
-namespace {
-constexpr double kCountedCancellation = 2.0;  // dB; a frame must measure more to count
-constexpr double kSpeechFloor = -40.0;        // dBm0; quieter blocks are not speech
-constexpr std::int32_t kMinLevelBlocks = 10;  // each average needs more blocks than this
-using testthresholds::kMaxTxOverRx;
-using testthresholds::kResidualLimit;
-using testthresholds::kTxLevelHigh;
-using testthresholds::kTxLevelLow;
-}  // namespace
+using namespace testthresholds;
 
 bool PassStatistics::Counts(const FrameReport& report)
 {

@@ -56,8 +56,10 @@ static_assert(DelayInWindow(200, 100, TailForDelay(200, 100)) && !DelayInWindow(
 static_assert(DelayInWindow(1300, BulkDelayForDelay(1300, 1024), 1024) &&
               !DelayInWindow(1300, BulkDelayForDelay(1300, 1024) - 1, 1024));
 
-// A Tx block takes part in the ERL estimate when it lies strictly between -20 and -10 dBm0.
-constexpr bool QualifiesForErl(double txLevel) { return txLevel > -20.0 && txLevel < -10.0; }
+// A Tx block takes part in the ERL estimate when it lies strictly between these levels.
+inline constexpr double kErlTxLow = -20.0;   // dBm0
+inline constexpr double kErlTxHigh = -10.0;  // dBm0
+constexpr bool QualifiesForErl(double txLevel) { return txLevel > kErlTxLow && txLevel < kErlTxHigh; }
 
 // The run cancels only when the ERL is above 6 dB; 6.0 itself stops it.
 inline constexpr double kErlGate = 6.0;   // dB
@@ -68,6 +70,13 @@ inline constexpr double kResidualLimit = -50.0;   // dBm0: the residual must sta
 inline constexpr double kTxLevelLow = -40.0;      // dBm0: the Tx average must lie between
 inline constexpr double kTxLevelHigh = -3.0;      // dBm0
 inline constexpr double kMaxTxOverRx = 6.0;       // dB: Tx may exceed Rx by less than this
+
+// What the pass averages: frames that adapted at normal or fast speed and measured more
+// cancellation than this; second-half blocks louder than the speech floor, and each level
+// only from more blocks than kMinLevelBlocks.
+inline constexpr double kCountedCancellation = 2.0;  // dB
+inline constexpr double kSpeechFloor = -40.0;        // dBm0
+inline constexpr int kMinLevelBlocks = 10;
 
 }  // namespace testthresholds
 

@@ -70,11 +70,13 @@ void ErlReasons(const TestResults& r, const AnalysisRecord& a, FindingList& out)
                    "stopped and the output file is empty",
                    r.erl, testthresholds::kErlGate));
     if (a.erl.measured && a.erl.qualifyingBlocks == 0) {
-        const bool tooLoud = a.erl.loudestTxBlock >= -10.0;
+        using testthresholds::kErlTxHigh;
+        using testthresholds::kErlTxLow;
+        const bool tooLoud = a.erl.loudestTxBlock >= kErlTxHigh;
         out.Add("tx-level-for-erl", Severity::Warning,
-                Format("No 100 ms Tx block lies between -20 and -10 dBm0 (the loudest is %.1f dBm0), "
+                Format("No 100 ms Tx block lies between %g and %g dBm0 (the loudest is %.1f dBm0), "
                        "so the ERL could not be measured; %s the Tx level of the test signal",
-                       a.erl.loudestTxBlock, tooLoud ? "lower" : "raise"));
+                       kErlTxLow, kErlTxHigh, a.erl.loudestTxBlock, tooLoud ? "lower" : "raise"));
     }
 }
 
@@ -82,8 +84,9 @@ void ResidualReason(const TestSettings& s, const TestResults& r, FindingList& ou
 {
     if (r.residualLevel == 0.0) {
         out.Add("residual-check", Severity::Warning,
-                "Residual level not available: no frame measured more than 2 dB of cancellation "
-                "while the canceller adapted at normal or fast speed");
+                Format("Residual level not available: no frame measured more than %g dB of "
+                       "cancellation while the canceller adapted at normal or fast speed",
+                       testthresholds::kCountedCancellation));
         return;
     }
     std::string text;
@@ -107,8 +110,9 @@ void LevelsReason(const TestResults& r, FindingList& out)
 {
     if (r.txLevel == 0.0 || r.rxLevel == 0.0) {
         out.Add("levels-check", Severity::Warning,
-                "Levels not available: the second half of the captures has 10 or fewer speech "
-                "blocks above -40 dBm in Tx, or in the Rx frames the canceller left alone");
+                Format("Levels not available: the second half of the captures has %d or fewer "
+                       "speech blocks above %g dBm in Tx, or in the Rx frames the canceller left alone",
+                       testthresholds::kMinLevelBlocks, testthresholds::kSpeechFloor));
         return;
     }
     std::string text;
