@@ -66,6 +66,9 @@ std::vector<BatchRow> RunBatch(const std::vector<BatchPort>& ports, int jobs,
                                const std::function<void(int done, int failed)>& progress = {},
                                bool keepAnalysis = false);
 
+// "OK", "CHECK" or "FAILED".
+const char* VerdictName(PortVerdict verdict);
+
 // Failed runs first, then most CHECK verdicts, then lowest cancellation; ties by port name.
 void SortWorstFirst(std::vector<BatchRow>& rows);
 

@@ -12,8 +12,8 @@
 
 #include "engine/TestSettings.h"
 #include "engine/AnalysisRecord.h"
-#include "ui/ChartData.h"
-#include "ui/Findings.h"
+#include "evidence/ChartData.h"
+#include "evidence/Findings.h"
 #include "ui/Report.h"
 #include "ui/RunRequest.h"
 

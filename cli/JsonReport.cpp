@@ -4,17 +4,16 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "engine/TextFormat.h"
+
 namespace tarnwell {
 
 using json = nlohmann::ordered_json;
 
 json JsonDouble(double value)
 {
-    if (std::isnan(value)) {
-        return "NaN";
-    }
-    if (std::isinf(value)) {
-        return value > 0.0 ? "Infinity" : "-Infinity";
+    if (const char* name = text::NonFiniteName(value)) {
+        return name;
     }
     // nlohmann writes finite doubles in their shortest form that reads back exactly.
     return value;

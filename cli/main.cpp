@@ -7,7 +7,7 @@
 #include "cli/CommandLine.h"
 #include "cli/Interrupt.h"
 #ifdef TARNWELL_WITH_CHARTS
-#include "ui/ChartRenderer.h"
+#include "charts/ChartRenderer.h"
 #endif
 
 int main(int argc, char** argv)

@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  g++ cmake ninja-build make pkg-config
+  g++ cmake ninja-build make pkg-config python3
   qt6-base-dev libgl-dev fonts-dejavu-core
   qt6-charts-dev qt6-svg-dev libqt6opengl6-dev
   libgtest-dev libgmock-dev libbenchmark-dev

@@ -10,7 +10,7 @@
 #include <cmath>
 #include <memory>
 
-#include "ui/ChartRenderer.h"
+#include "charts/ChartRenderer.h"
 
 namespace tarnwell {
 

@@ -7,7 +7,7 @@
 #include <QChartView>
 #include <functional>
 
-#include "ui/ChartData.h"
+#include "evidence/ChartData.h"
 
 class QMenu;
 

@@ -10,7 +10,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "ui/Findings.h"
+#include "evidence/Findings.h"
 #include "ui/TemplateDialog.h"
 
 namespace tarnwell {

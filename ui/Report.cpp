@@ -5,18 +5,13 @@
 
 #include "engine/EchoTester.h"
 #include "engine/TestMessages.h"
+#include "engine/TextFormat.h"
 
 namespace tarnwell {
 
 namespace {
 
-template <typename... Args>
-std::string Format(const char* format, Args... args)
-{
-    char buffer[128];
-    std::snprintf(buffer, sizeof buffer, format, args...);
-    return buffer;
-}
+using text::Format;
 
 const char* Word(const VerdictWords& words, int flag) { return words[flag != 0 ? 1 : 0].c_str(); }
 

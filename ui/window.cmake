@@ -4,11 +4,6 @@
 find_package(Qt6 REQUIRED COMPONENTS Widgets Charts Svg)
 find_package(Threads REQUIRED)
 
-# The chart code shared by the window's details views and tarnwell-cli --plots.
-add_library(tarnwell_charts STATIC ${CMAKE_CURRENT_LIST_DIR}/ChartRenderer.cpp)
-target_include_directories(tarnwell_charts PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(tarnwell_charts PUBLIC tarnwell_report Qt6::Widgets Qt6::Charts Qt6::Svg)
-
 add_library(tarnwell_ui STATIC
   ${CMAKE_CURRENT_LIST_DIR}/DialogUnits.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DialogTemplate.cpp

@@ -56,7 +56,7 @@ ChartView DelaySearchView(const ChartInput& input);
 ChartView LevelsView(const ChartInput& input);
 std::vector<ChartView> AllViews(const ChartInput& input);
 
-// The view's table as CSV text; non-finite values as "nan", "inf", "-inf".
+// The view's table as CSV text: numbers that read back exactly, non-finite ones by name.
 std::string ToCsv(const ChartView& view);
 
 }  // namespace tarnwell

@@ -1,4 +1,4 @@
-#include "ui/ChartRenderer.h"
+#include "charts/ChartRenderer.h"
 
 #include <QApplication>
 #include <QAreaSeries>

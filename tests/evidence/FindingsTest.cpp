@@ -13,7 +13,7 @@
 
 #include "engine/EchoTester.h"
 #include "support/SyntheticCaptures.h"
-#include "ui/Findings.h"
+#include "evidence/Findings.h"
 #include "ui/Report.h"
 #include "ui/RunRequest.h"
 #include "support/SilentUi.h"

@@ -1,10 +1,11 @@
-#include "ui/ChartData.h"
+#include "evidence/ChartData.h"
 
 #include <cmath>
 #include <cstdio>
 
 #include "canceller/CancellerState.h"
 #include "engine/TestThresholds.h"
+#include "engine/TextFormat.h"
 
 namespace tarnwell {
 
@@ -161,28 +162,16 @@ std::vector<ChartView> AllViews(const ChartInput& input)
 
 std::string ToCsv(const ChartView& view)
 {
-    std::string text;
-    for (std::size_t i = 0; i < view.columns.size(); ++i) {
-        text += (i == 0 ? "" : ",") + view.columns[i];
-    }
-    text += '\n';
+    std::string table = text::CsvLine(view.columns);
+    std::vector<std::string> cells;
     for (const std::vector<double>& row : view.rows) {
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            char cell[32];
-            const double v = row[i];
-            if (std::isnan(v)) {
-                std::snprintf(cell, sizeof cell, "nan");
-            } else if (std::isinf(v)) {
-                std::snprintf(cell, sizeof cell, v > 0 ? "inf" : "-inf");
-            } else {
-                std::snprintf(cell, sizeof cell, "%.10g", v);
-            }
-            text += (i == 0 ? "" : ",");
-            text += cell;
+        cells.clear();
+        for (double v : row) {
+            cells.push_back(text::Number(v));
         }
-        text += '\n';
+        table += text::CsvLine(cells);
     }
-    return text;
+    return table;
 }
 
 }  // namespace tarnwell

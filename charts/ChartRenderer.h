@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/ChartData.h"
+#include "evidence/ChartData.h"
 
 QT_BEGIN_NAMESPACE
 class QChart;

@@ -1,4 +1,4 @@
-#include "ui/Findings.h"
+#include "evidence/Findings.h"
 
 #include <algorithm>
 #include <cctype>
@@ -7,6 +7,7 @@
 
 #include "canceller/CancellerState.h"
 #include "engine/TestThresholds.h"
+#include "engine/TextFormat.h"
 #include "ui/Report.h"
 
 namespace tarnwell {
@@ -15,13 +16,7 @@ namespace {
 
 using namespace findingthresholds;
 
-template <typename... Args>
-std::string Format(const char* format, Args... args)
-{
-    char buffer[512];
-    std::snprintf(buffer, sizeof buffer, format, args...);
-    return buffer;
-}
+using text::Format;
 
 // The findings of one run, in the order a reader should meet them.
 class FindingList {

@@ -1,0 +1,114 @@
+// Running a batch's ports on a pool of threads, each port with its own engine, user side and
+// files.
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "cli/Batch.h"
+#include "engine/TestMessages.h"
+
+namespace tarnwell {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// One run's user side: keeps the last status and every message; shows nothing, so that
+// runs on several threads never write over one another.
+class CollectingUi : public TestUi {
+public:
+    void SetStatus(const std::string& text) override { status = text; }
+    void ShowMessage(const std::string& text) override { messages.push_back(text); }
+    void AddDetail(const std::string& line) override { details.push_back(line); }
+    void SetProgressRange(int) override {}
+    void SetProgressPos(int) override {}
+
+    std::string status;
+    std::vector<std::string> messages;
+    std::vector<std::string> details;
+};
+
+// Ends a port that cannot run as a failed run would: "Test failed", its message, and an
+// empty output so that no earlier batch's output passes for this one's.
+void FailWithoutRunning(BatchRow& row, const std::string& message)
+{
+    row.status = testmessages::kTestFailed;
+    row.messages = {message};
+    if (const std::string& out = row.options.settings.outPath; !out.empty()) {
+        std::ofstream(out, std::ios::binary | std::ios::trunc);
+    }
+}
+
+BatchRow RunPort(const BatchPort& port, bool keepAnalysis)
+{
+    BatchRow row{port.name, port.options, {}, {}, {}, 0, PortVerdict::kFailed};
+    if (!port.problem.empty()) {
+        FailWithoutRunning(row, port.problem);
+        return row;
+    }
+    const TestSettings& s = port.options.settings;
+    for (const auto& [which, path] : {std::pair{"Tx", &s.txPath}, std::pair{"Rx", &s.rxPath}}) {
+        std::error_code error;
+        if (!fs::exists(*path, error)) {
+            FailWithoutRunning(row, std::string(which) + " capture not found: " + *path);
+            return row;
+        }
+    }
+    CollectingUi ui;
+    try {
+        row.run = RunCommandLine(port.options, ui);
+        if (!keepAnalysis) {
+            row.run.analysis = AnalysisRecord{};  // a site's curves would not fit in memory
+        }
+    } catch (const std::exception& e) {
+        row.run = CliRun{};
+        ui.SetStatus(testmessages::kTestFailed);
+        ui.ShowMessage(e.what());
+    }
+    row.status = ui.status;
+    row.messages = ui.messages;
+    row.run.details = ui.details;
+    if (row.run.ok) {
+        row.checks = CheckCount(row.run.results);
+        row.verdict = row.checks > 0 ? PortVerdict::kCheck : PortVerdict::kOk;
+    }
+    return row;
+}
+
+}  // namespace
+
+std::vector<BatchRow> RunBatch(const std::vector<BatchPort>& ports, int jobs,
+                               const std::function<void(int done, int failed)>& progress,
+                               bool keepAnalysis)
+{
+    std::vector<BatchRow> rows(ports.size());
+    std::atomic<std::size_t> next{0};
+    std::mutex progressMutex;
+    int done = 0;
+    int failed = 0;
+    const auto work = [&] {
+        for (std::size_t i = next++; i < ports.size(); i = next++) {
+            rows[i] = RunPort(ports[i], keepAnalysis);
+            const std::lock_guard lock(progressMutex);
+            ++done;
+            failed += rows[i].verdict == PortVerdict::kFailed ? 1 : 0;
+            if (progress) {
+                progress(done, failed);
+            }
+        }
+    };
+    {
+        // Joined at the end of this block, before rows is handed back.
+        const auto threads = static_cast<std::size_t>(std::max(1, jobs));
+        std::vector<std::jthread> workers;
+        for (std::size_t t = 1; t < std::min(threads, ports.size()); ++t) {
+            workers.emplace_back(work);
+        }
+        work();  // this thread is one of the workers
+    }
+    return rows;
+}
+
+}  // namespace tarnwell

@@ -1,0 +1,152 @@
+// A batch's three summaries: the terminal table, summary.csv and summary.json.
+#include <algorithm>
+
+#include "cli/Batch.h"
+#include "cli/JsonReport.h"
+#include "engine/TextFormat.h"
+
+namespace tarnwell {
+
+namespace {
+
+using text::Number;
+
+std::string Joined(const std::vector<std::string>& messages)
+{
+    std::string text;
+    for (const std::string& m : messages) {
+        text += (text.empty() ? "" : "; ") + m;
+    }
+    return text;
+}
+
+}  // namespace
+
+const char* VerdictName(PortVerdict verdict)
+{
+    switch (verdict) {
+    case PortVerdict::kOk:
+        return "OK";
+    case PortVerdict::kCheck:
+        return "CHECK";
+    case PortVerdict::kFailed:
+        break;
+    }
+    return "FAILED";
+}
+
+std::string SummaryCsv(const std::vector<BatchRow>& rows)
+{
+    // findings: the codes of the run's findings, "; " between them.
+    std::string text =
+        "port,result,checks,status,message,tx,rx,output,device,delay,tail,nlp_diff,nlp_shift,"
+        "high_pass,tx_channel,real_delay,delay_ok,erl,erl_ok,cancellation,residual_level,"
+        "residual_ok,rx_level,tx_level,levels_ok,minimal_tail,tx_gain_decrease,findings\n";
+    for (const BatchRow& row : rows) {
+        const TestSettings& s = row.options.settings;
+        std::vector<std::string> cells{row.port,
+                                       VerdictName(row.verdict),
+                                       std::to_string(row.checks),
+                                       row.status,
+                                       Joined(row.messages) +
+                                           (row.run.details.empty() ? "" : "; " + Joined(row.run.details)),
+                                       s.txPath,
+                                       s.rxPath,
+                                       s.outPath,
+                                       std::to_string(row.options.deviceType),
+                                       std::to_string(s.delay),
+                                       std::to_string(s.tail),
+                                       std::to_string(s.nlpDiff),
+                                       std::to_string(s.nlpShift),
+                                       s.highPass != 0 ? "on" : "off",
+                                       std::to_string(s.txChannel != 0 ? 1 : 0)};
+        if (row.run.ok && row.run.report) {
+            const TestResults& r = row.run.results;
+            const auto word = [](std::int32_t flag) { return kVerdictWords[flag != 0 ? 1 : 0]; };
+            for (std::string cell :
+                 {std::to_string(r.delay), word(r.delayOk), Number(r.erl), word(r.erlOk),
+                  Number(r.cancellation), Number(r.residualLevel), word(r.residualOk),
+                  Number(r.rxLevel), Number(r.txLevel), word(r.levelsOk),
+                  std::to_string(row.run.report->minimalTail),
+                  std::to_string(row.run.report->txGainDecrease)}) {
+                cells.push_back(std::move(cell));
+            }
+        } else {
+            cells.resize(cells.size() + 12);
+        }
+        std::string findings;
+        for (const Finding& f : row.run.findings) {
+            findings += (findings.empty() ? "" : "; ") + f.code;
+        }
+        cells.push_back(findings);
+        text += text::CsvLine(cells);
+    }
+    return text;
+}
+
+nlohmann::ordered_json SummaryJson(const std::vector<BatchRow>& rows)
+{
+    nlohmann::ordered_json summary = nlohmann::ordered_json::object();
+    int counts[3] = {};
+    nlohmann::ordered_json ports = nlohmann::ordered_json::array();
+    for (const BatchRow& row : rows) {
+        ++counts[static_cast<int>(row.verdict)];
+        nlohmann::ordered_json port = nlohmann::ordered_json::object();
+        port["port"] = row.port;
+        port["result"] = VerdictName(row.verdict);
+        port["checks"] = row.checks;
+        port.update(JsonReport(row.options, row.run, row.status, row.messages));
+        port["settings"]["txChannel"] = row.options.settings.txChannel != 0 ? 1 : 0;
+        // The findings stay; the curves belong in each port's own pictures (--plots).
+        port["findings"] = std::move(port["analysis"]["findings"]);
+        port.erase("analysis");
+        ports.push_back(std::move(port));
+    }
+    summary["ports"] = rows.size();
+    summary["ok"] = counts[static_cast<int>(PortVerdict::kOk)];
+    summary["check"] = counts[static_cast<int>(PortVerdict::kCheck)];
+    summary["failed"] = counts[static_cast<int>(PortVerdict::kFailed)];
+    summary["rows"] = std::move(ports);
+    return summary;
+}
+
+std::string SummaryTable(const std::vector<BatchRow>& rows)
+{
+    std::vector<std::vector<std::string>> table{
+        {"Port", "Result", "Real delay", "ERL", "Residual", "Rx / Tx level", "Min tail", "Tx gain",
+         "Message"}};
+    for (const BatchRow& row : rows) {
+        std::vector<std::string> line{row.port, VerdictName(row.verdict)};
+        if (row.run.ok && row.run.report) {
+            const Report& r = *row.run.report;
+            for (std::string cell : {r.realDelay, r.erl, r.residual, r.levels,
+                                     std::to_string(r.minimalTail), std::to_string(r.txGainDecrease)}) {
+                line.push_back(std::move(cell));
+            }
+        } else {
+            line.resize(line.size() + 6, "-");
+        }
+        line.push_back(Joined(row.messages));
+        table.push_back(std::move(line));
+    }
+    std::vector<std::size_t> widths(table.front().size(), 0);
+    for (const auto& line : table) {
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            widths[i] = std::max(widths[i], line[i].size());
+        }
+    }
+    std::string text;
+    for (const auto& line : table) {
+        std::string printed;
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            printed += line[i];
+            if (i + 1 < line.size()) {
+                printed += std::string(widths[i] - line[i].size() + 2, ' ');
+            }
+        }
+        text += printed.substr(0, printed.find_last_not_of(' ') + 1) + '\n';
+    }
+    return text;
+}
+
+}  // namespace tarnwell
