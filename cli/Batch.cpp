@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <fstream>
 #include <thread>
 
 #include "cli/JsonReport.h"
 #include "cli/RunOptions.h"
+#include "engine/TextFormat.h"
 
 namespace tarnwell {
 
@@ -18,9 +18,7 @@ namespace {
 std::string Duration(double seconds)
 {
     const auto whole = static_cast<long long>(seconds + 0.5);
-    char text[32];
-    std::snprintf(text, sizeof text, "%lld:%02lld", whole / 60, whole % 60);
-    return text;
+    return text::Format("%lld:%02lld", whole / 60, whole % 60);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "cli/CommandLine.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -11,11 +10,12 @@
 #include <CLI/CLI.hpp>
 #include <unistd.h>
 
-#include "cli/Batch.h"
 #include "cli/CliUi.h"
 #include "cli/Interrupt.h"
 #include "cli/JsonReport.h"
 #include "cli/RunOptions.h"
+#include "cli/Verbs.h"
+#include "engine/TextFormat.h"
 
 namespace tarnwell {
 
@@ -25,9 +25,7 @@ constexpr const char* kStandardOutput = "-";
 
 std::string Row(const char* label, const std::string& value)
 {
-    char line[64];
-    std::snprintf(line, sizeof line, "%-24s", label);
-    return line + value + "\n";
+    return text::Format("%-24s", label) + value + "\n";
 }
 
 }  // namespace
@@ -37,8 +35,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
 {
     CLI::App app{"Runs the echo test on a Tx/Rx capture pair and prints the report. Captures are "
                  "16-bit PCM, A-law or u-law at 8000 samples/s: WAV, AU or AIFF files, or raw "
-                 "headerless ones. 'tarnwell-cli batch --help' runs a whole site."};
-    app.footer(DeviceList());
+                 "headerless ones.",
+                 "tarnwell-cli"};
+    app.footer(VerbList() + "\n" + DeviceList());
 
     CliOptions options;
     static_cast<RunRequest&>(options) = DefaultRunRequest();
@@ -179,10 +178,18 @@ int ReportLost(std::ostream& err, const char* what)
 int CommandLineMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                     bool showProgress, const PictureWriter& pictures)
 {
-    errno = 0;
-    if (argc > 1 && std::string(argv[1]) == "batch") {
-        return BatchMain(argc - 1, argv + 1, out, err, showProgress, pictures);
+    if (argc > 1) {
+        if (const Verb* verb = FindVerb(argv[1])) {
+            return verb->main(argc - 1, argv + 1, out, err, showProgress, pictures);
+        }
     }
+    return RunMain(argc, argv, out, err, showProgress, pictures);
+}
+
+int RunMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+            bool showProgress, const PictureWriter& pictures)
+{
+    errno = 0;
     const ParsedCommandLine parsed = ParseCommandLine(argc, argv, out, err);
     if (!parsed.options) {
         if (!Delivered(out)) {

@@ -68,7 +68,12 @@ std::string PlainReport(const CliRun& run, const std::string& status);
 bool WritePlots(const CliOptions& options, const CliRun& run, const PictureWriter& writer,
                 std::string& error);
 
-// The whole command: parse, run, print. main() only adds the real streams and the terminal test.
+// The single run: parse, run, print.
+int RunMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+            bool showProgress, const PictureWriter& pictures = {});
+
+// The whole command: a verb's own main, or the single run when argv[1] names no verb. main()
+// only adds the real streams and the terminal test.
 int CommandLineMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                     bool showProgress, const PictureWriter& pictures = {});
 

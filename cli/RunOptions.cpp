@@ -1,6 +1,6 @@
 #include "cli/RunOptions.h"
 
-#include <cstdio>
+#include "engine/TextFormat.h"
 
 namespace tarnwell {
 
@@ -26,11 +26,9 @@ std::string DeviceList()
 {
     std::string text = "Device rows (--device):\n";
     for (int row = 0; row < kDeviceCount; ++row) {
-        char line[96];
-        std::snprintf(line, sizeof line, "  %d  %-24s delay %3d, tail %3d\n", row,
-                      kDeviceNames[static_cast<std::size_t>(row)], DelayPreset(row),
-                      TailPreset(row));
-        text += line;
+        text += text::Format("  %d  %-24s delay %3d, tail %3d\n", row,
+                             kDeviceNames[static_cast<std::size_t>(row)], DelayPreset(row),
+                             TailPreset(row));
     }
     return text;
 }

@@ -1,8 +1,7 @@
 #include "ui/VerdictRules.h"
 
-#include <cstdio>
-
 #include "engine/TestThresholds.h"
+#include "engine/TextFormat.h"
 
 namespace tarnwell {
 
@@ -11,9 +10,7 @@ namespace {
 // A limit as people write it: -50, 6, -3.
 std::string Limit(double value)
 {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", value);
-    return text;
+    return text::Format("%g", value);
 }
 
 std::string Int(int value) { return std::to_string(value); }

@@ -18,6 +18,7 @@
 #include <tuple>
 
 #include "cli/JsonReport.h"
+#include "cli/Verbs.h"
 #include "engine/TestMessages.h"
 #include "support/SyntheticCaptures.h"
 
@@ -131,6 +132,27 @@ TEST(CliBinary, UsageErrorsExitWithTwoAndSayWhyAndHelpExitsWithZero)
     EXPECT_EQ(help.status, 0);
     EXPECT_THAT(help.out, HasSubstr("Vestra D - E1/T1"));  // the device rows
     EXPECT_FALSE(fs::exists(dir.File("out.pcm")));
+}
+
+// Every verb of the table is listed by the top-level help and answers its own --help; the run
+// verb is the same run as no verb at all.
+TEST(CliBinary, HelpListsEveryVerbAndEachVerbHasItsOwnHelp)
+{
+    const TempDir dir;
+    const Outcome top = RunCli(dir, "--help");
+    ASSERT_EQ(top.status, 0) << top.err;
+    ASSERT_FALSE(Verbs().empty());
+    for (const Verb& verb : Verbs()) {
+        EXPECT_THAT(top.out, HasSubstr("  "s + verb.name + " ")) << verb.name;
+        const Outcome own = RunCli(dir, Quoted({verb.name, "--help"}));
+        EXPECT_EQ(own.status, 0) << verb.name << ": " << own.err;
+        EXPECT_THAT(own.out, HasSubstr("Usage: tarnwell-cli")) << verb.name;
+    }
+    const std::string captures = Captures(dir, 0);
+    const Outcome plain = RunCli(dir, captures + " --json");
+    const Outcome named = RunCli(dir, "run " + captures + " --json");
+    EXPECT_EQ(std::tie(named.status, named.out), std::tie(plain.status, plain.out));
+    EXPECT_EQ(RunCli(dir, "bacth " + captures).status, 2);  // a misspelt verb is a usage error
 }
 
 TEST(CliBinary, ExitStatusesSayWhatHappened)

@@ -1,0 +1,37 @@
+#include "cli/Verbs.h"
+
+#include <algorithm>
+
+#include "cli/Batch.h"
+#include "engine/TextFormat.h"
+
+namespace tarnwell {
+
+namespace {
+
+constexpr Verb kVerbs[] = {
+    {"run", "one test on a Tx/Rx capture pair (the default when no verb is given)", RunMain},
+    {"batch", "one test per port over a site's captures, worst port first", BatchMain},
+};
+
+}  // namespace
+
+std::span<const Verb> Verbs() { return kVerbs; }
+
+const Verb* FindVerb(std::string_view name)
+{
+    const auto found = std::find_if(std::begin(kVerbs), std::end(kVerbs),
+                                    [name](const Verb& verb) { return name == verb.name; });
+    return found != std::end(kVerbs) ? found : nullptr;
+}
+
+std::string VerbList()
+{
+    std::string text = "Verbs ('tarnwell-cli VERB --help' for each):\n";
+    for (const Verb& verb : kVerbs) {
+        text += text::Format("  %-8s %s\n", verb.name, verb.summary);
+    }
+    return text;
+}
+
+}  // namespace tarnwell
