@@ -16,6 +16,7 @@
 #include "cli/Interrupt.h"
 #include "cli/JsonReport.h"
 #include "cli/RunOptions.h"
+#include "TarnwellVersion.h"
 
 namespace tarnwell {
 
@@ -39,6 +40,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
                  "16-bit PCM, A-law or u-law at 8000 samples/s: WAV, AU or AIFF files, or raw "
                  "headerless ones. 'tarnwell-cli batch --help' runs a whole site."};
     app.footer(DeviceList());
+    app.set_version_flag("--version", std::string("tarnwell-cli ") + kVersion);
 
     CliOptions options;
     static_cast<RunRequest&>(options) = DefaultRunRequest();
