@@ -69,8 +69,13 @@ pictures: build
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do $$b; done
 
+# The .deb, then lintian on it: any error or warning fails the target.
 package: build
+	@rm -f $(BUILD)/*.deb
 	@cd $(BUILD) && cpack -G DEB
+	@if command -v lintian >/dev/null; then \
+	  lintian --fail-on error,warning $(BUILD)/*.deb && echo "lintian: no errors, no warnings"; \
+	else echo "lintian not found: the package is not checked (scripts/install-deps.sh installs it)"; fi
 
 clean:
 	@rm -rf $(BUILD) build-asan build-fuzz
