@@ -15,6 +15,7 @@ packages=(
   help2man  # the manual pages, from each program's --help
   dpkg-dev lintian  # make package: dpkg-shlibdeps for the dependencies, lintian to check the .deb
   man-db groff-base  # the manual-page tests render each page as man does
+  clang-format  # make format
 )
 
 missing=()

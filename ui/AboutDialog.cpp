@@ -9,7 +9,7 @@ namespace tarnwell {
 
 namespace {
 constexpr int kOkButton = 1;
-constexpr int kVersionLabel = 1000;   // its template text has %1 where the version goes
+constexpr int kVersionLabel = 1000;  // its template text has %1 where the version goes
 }
 
 AboutDialog::AboutDialog(QWidget* parent) : TemplateDialog(kAboutDialogTemplate, parent)
