@@ -1,5 +1,5 @@
 # The two commands a new user types: `make run` and `make test`.
-.PHONY: all deps configure build run test test-asan test-fuzz fuzz fuzz-build demo pictures bench package clean
+.PHONY: all deps configure build run test test-asan test-fuzz fuzz fuzz-build demo pictures bench package format format-check clean
 
 BUILD := build
 APP := $(BUILD)/app/tarnwell
@@ -69,8 +69,21 @@ pictures: build
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do $$b; done
 
+# The .deb, then lintian on it: any error or warning fails the target.
 package: build
+	@rm -f $(BUILD)/*.deb
 	@cd $(BUILD) && cpack -G DEB
+	@if command -v lintian >/dev/null; then \
+	  lintian --fail-on error,warning $(BUILD)/*.deb && echo "lintian: no errors, no warnings"; \
+	else echo "lintian not found: the package is not checked (scripts/install-deps.sh installs it)"; fi
+
+# The layout of .clang-format over every tracked C++ file: applied, or only reported.
+FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h')
+format: deps
+	@clang-format -i $(FORMAT_FILES)
+
+format-check: deps
+	@clang-format --dry-run --Werror $(FORMAT_FILES)
 
 clean:
 	@rm -rf $(BUILD) build-asan build-fuzz

@@ -18,14 +18,25 @@ endif()
 
 set(CPACK_PACKAGE_NAME tarnwell)
 set(CPACK_PACKAGE_VENDOR "Tarnwell")
-set(CPACK_PACKAGE_CONTACT "Tarnwell maintainers <tarnwell@localhost>")
+set(CPACK_PACKAGE_CONTACT "Tarnwell developers <tarnwell@users.noreply.github.com>")
+set(CPACK_PACKAGE_HOMEPAGE_URL "https://tarnwell.example/")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Line echo canceller test tool for telephony gateway ports")
+# The extended description, wrapped by hand: CPack copies its lines into the control file.
+set(CPACK_PACKAGE_DESCRIPTION_FILE ${PROJECT_SOURCE_DIR}/packaging/description)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_INSTALL_DIRECTORY Tarnwell)
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION comm)
-# Library dependencies (Qt 6 and the C++ runtime) are read from the binaries themselves.
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# Library dependencies (Qt 6 and the C++ runtime) are read from the binaries themselves by
+# dpkg-shlibdeps (dpkg-dev).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_STRIP_FILES ON)
+# Directories as Debian wants them whatever the builder's umask. File modes are left to each
+# install() rule: a run-time-loaded module under ${CMAKE_INSTALL_LIBDIR}/tarnwell/ should be
+# installed without the executable bit by its own rule, and no shlibs file is generated for it
+# (CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS stays off: it is private to the programs).
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 include(CPack)

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 
+#include "TarnwellVersion.h"
 #include "ui/DialogTemplate.h"
 #include "ui/MainDialog.h"
 
@@ -11,7 +12,7 @@ int MainApp::Run(int argc, char** argv)
 {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarnwell"));
-    QApplication::setApplicationVersion(QStringLiteral("1.1"));
+    QApplication::setApplicationVersion(QString::fromLatin1(kVersion));
     QApplication::setWindowIcon(LoadResourceIcon(kApplicationIcon));
     QGuiApplication::setDesktopFileName(QStringLiteral("tarnwell"));
     InitInstance();

@@ -16,6 +16,7 @@
 #include "cli/RunOptions.h"
 #include "cli/Verbs.h"
 #include "engine/TextFormat.h"
+#include "TarnwellVersion.h"
 
 namespace tarnwell {
 
@@ -38,6 +39,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
                  "headerless ones.",
                  "tarnwell-cli"};
     app.footer(VerbList() + "\n" + DeviceList());
+    app.set_version_flag("--version", std::string("tarnwell-cli ") + kVersion);
 
     CliOptions options;
     static_cast<RunRequest&>(options) = DefaultRunRequest();

@@ -12,6 +12,10 @@ packages=(
   appstream  # appstreamcli: the test that validates res/tarnwell.metainfo.xml
   libspandsp-dev  # the G.168 echo path models the tests read
   libspeexdsp-dev  # bench_peers only: the peer canceller it measures against
+  help2man  # the manual pages, from each program's --help
+  dpkg-dev lintian  # make package: dpkg-shlibdeps for the dependencies, lintian to check the .deb
+  man-db groff-base  # the manual-page tests render each page as man does
+  clang-format  # make format
 )
 
 missing=()

@@ -23,3 +23,4 @@ add_library(tarnwell_ui STATIC
 set_target_properties(tarnwell_ui PROPERTIES AUTOMOC ON AUTORCC ON)
 target_include_directories(tarnwell_ui PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(tarnwell_ui PUBLIC tarnwell_charts Qt6::Widgets Threads::Threads)
+target_link_libraries(tarnwell_ui PRIVATE tarnwell_version)

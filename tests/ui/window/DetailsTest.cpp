@@ -123,6 +123,7 @@ private slots:
         for (bool fromMenu : {false, true}) {
             WindowProbe probe;
             QString shown;
+            QStringList labels;
             // Whatever opens is closed as soon as it shows: the menu by choosing About, the box by OK.
             QTimer closer;
             QObject::connect(&closer, &QTimer::timeout, [&] {
@@ -131,6 +132,9 @@ private slots:
                     QTest::keyClick(menu, Qt::Key_Return);
                 } else if (auto* about = qobject_cast<AboutDialog*>(QApplication::activeModalWidget())) {
                     shown = about->windowTitle();
+                    for (const QLabel* label : about->findChildren<QLabel*>()) {
+                        labels << label->text();
+                    }
                     about->accept();
                 }
             });
@@ -142,6 +146,9 @@ private slots:
                 QTest::keyClick(probe.dialog.get(), Qt::Key_F1);
             }
             QCOMPARE(shown, QStringLiteral("About Tarnwell"));
+            // The version the build was configured with, not one written into the template.
+            QVERIFY2(labels.contains(QStringLiteral("Tarnwell Version " TARNWELL_PROJECT_VERSION)),
+                     qPrintable(labels.join(QLatin1Char('|'))));
         }
     }
 };
