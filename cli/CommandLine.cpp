@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include <CLI/CLI.hpp>
 #include <unistd.h>
 
+#include "canceller/TapLoop.h"
 #include "cli/Batch.h"
 #include "cli/CliUi.h"
 #include "cli/Interrupt.h"
@@ -180,6 +182,11 @@ int CommandLineMain(int argc, const char* const* argv, std::ostream& out, std::o
                     bool showProgress, const PictureWriter& pictures)
 {
     errno = 0;
+    // A loop name mistyped in the environment would otherwise run the CPU's own choice unseen.
+    if (const std::string refused = taploop::RequestError(std::getenv("TARNWELL_TAP_LOOP")); !refused.empty()) {
+        err << "tarnwell-cli: " << refused << '\n';
+        return kExitUsage;
+    }
     if (argc > 1 && std::string(argv[1]) == "batch") {
         return BatchMain(argc - 1, argv + 1, out, err, showProgress, pictures);
     }
