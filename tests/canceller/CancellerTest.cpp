@@ -14,6 +14,7 @@
 
 #include "canceller/CancellerState.h"
 #include "canceller/EchoCanceller.h"
+#include "canceller/FixedPoint.h"
 #include "canceller/TapLoop.h"
 
 using namespace tarnwell;
