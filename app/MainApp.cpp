@@ -1,6 +1,13 @@
 #include "app/MainApp.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
 #include <QApplication>
+#include <QMessageBox>
+
+#include "canceller/TapLoop.h"
 
 #include "TarnwellVersion.h"
 #include "ui/DialogTemplate.h"
@@ -15,6 +22,12 @@ int MainApp::Run(int argc, char** argv)
     QApplication::setApplicationVersion(QString::fromLatin1(kVersion));
     QApplication::setWindowIcon(LoadResourceIcon(kApplicationIcon));
     QGuiApplication::setDesktopFileName(QStringLiteral("tarnwell"));
+    // A loop name mistyped in the environment would otherwise run the CPU's own choice unseen.
+    if (const std::string refused = taploop::RequestError(std::getenv("TARNWELL_TAP_LOOP")); !refused.empty()) {
+        std::fprintf(stderr, "tarnwell: %s\n", refused.c_str());
+        QMessageBox::critical(nullptr, QStringLiteral("Tarnwell"), QString::fromStdString(refused));
+        return 2;
+    }
     InitInstance();
     return 0;
 }

@@ -1,9 +1,13 @@
 // Choosing the tap loop, and the one check that lets the vector loops drop the saturating add.
 #include "canceller/TapLoop.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <limits>
+#include <memory>
 
 #include "canceller/EchoCanceller.h"
 
@@ -65,6 +69,19 @@ Loop Choose(const char* request)
     return Loop::Plain;
 }
 
+std::string RequestError(const char* request)
+{
+    if (request == nullptr || *request == '\0') {
+        return {};
+    }
+    for (Loop loop : {Loop::Plain, Loop::Avx2, Loop::Avx512}) {
+        if (std::strcmp(request, Name(loop)) == 0) {
+            return {};
+        }
+    }
+    return std::string("TARNWELL_TAP_LOOP: unknown loop '") + request + "' (plain, avx2, avx512)";
+}
+
 Loop Active()
 {
     static const Loop chosen = Choose(std::getenv("TARNWELL_TAP_LOOP"));
@@ -82,6 +99,61 @@ bool ClearOfLimits(const std::int32_t* coefficients, int tail)
     return clear;
 }
 
+void RequireSameFrame(const char* loop, long frame, const FrameResult& vector, const FrameResult& plain)
+{
+    const auto report = [&](const char* what, long index, long got, long expected) {
+        std::fprintf(stderr, "tarnwell: the %s tap loop differs from the plain loop at frame %ld of this thread: "
+                             "%s[%ld] is %ld, the plain loop's %ld\n", loop, frame, what, index, got, expected);
+        std::abort();
+    };
+    const auto out = std::mismatch(vector.output, vector.output + kFrameLength, plain.output);
+    if (out.first != vector.output + kFrameLength) {
+        report("output", out.first - vector.output, *out.first, *out.second);
+    }
+    const auto tap = std::mismatch(vector.coefficients, vector.coefficients + kMaxTail, plain.coefficients);
+    if (tap.first != vector.coefficients + kMaxTail) {
+        report("coefficients", tap.first - vector.coefficients, *tap.first, *tap.second);
+    }
+    if (vector.step != plain.step) {
+        report("step", 0, vector.step, plain.step);
+    }
+}
+
+namespace {
+
+std::int16_t RunVector(Loop loop, CancellerState& state, const std::int16_t* nearEnd,
+                       const std::int16_t* reference, std::int16_t* output)
+{
+    if (loop == Loop::Avx512) {
+        return FilterFrameAvx512(state, nearEnd, reference, output);
+    }
+    return FilterFrameAvx2(state, nearEnd, reference, output);
+}
+
+#ifdef TARNWELL_CHECK_TAP_LOOP
+// The vector frame, then the plain loop from a copy of the state the vector loop started
+// from; the reference is read from the copy's history when it lies in the state's own.
+std::int16_t RunVectorChecked(Loop loop, const EchoCanceller& canceller, CancellerState& state,
+                              const std::int16_t* nearEnd, const std::int16_t* reference,
+                              std::int16_t* output)
+{
+    thread_local long frame = 0;
+    ++frame;
+    auto plain = std::make_unique<CancellerState>(state);
+    const std::less_equal<const std::int16_t*> notAfter;
+    const bool inHistory = notAfter(state.history, reference) && notAfter(reference, state.history + kHistoryLength);
+    const std::int16_t* plainReference = inHistory ? plain->history + (reference - state.history) : reference;
+    std::int16_t plainOutput[kFrameLength];
+    const std::int16_t plainStep = canceller.FilterFrame(*plain, nearEnd, plainReference, plainOutput);
+    const std::int16_t step = RunVector(loop, state, nearEnd, reference, output);
+    RequireSameFrame(Name(loop), frame, {output, step, state.coefficients},
+                     {plainOutput, plainStep, plain->coefficients});
+    return step;
+}
+#endif
+
+}  // namespace
+
 std::int16_t FilterFrame(Loop loop, const EchoCanceller& canceller, CancellerState& state,
                          const std::int16_t* nearEnd, const std::int16_t* reference,
                          std::int16_t* output)
@@ -91,10 +163,11 @@ std::int16_t FilterFrame(Loop loop, const EchoCanceller& canceller, CancellerSta
     if (loop != Loop::Plain && Supported(loop) &&
         state.step != std::numeric_limits<std::int16_t>::min() &&
         ClearOfLimits(state.coefficients, state.tail)) {
-        if (loop == Loop::Avx512) {
-            return FilterFrameAvx512(state, nearEnd, reference, output);
-        }
-        return FilterFrameAvx2(state, nearEnd, reference, output);
+#ifdef TARNWELL_CHECK_TAP_LOOP
+        return RunVectorChecked(loop, canceller, state, nearEnd, reference, output);
+#else
+        return RunVector(loop, state, nearEnd, reference, output);
+#endif
     }
     return canceller.FilterFrame(state, nearEnd, reference, output);
 }

@@ -1,10 +1,12 @@
 // The adaptive filter's tap loop in three forms that give the same bits: the plain loop
 // (EchoCanceller::FilterFrame, the reference) and two vector loops, AVX2 and AVX-512BW. The loop is chosen once
 // per process from the CPU; TARNWELL_TAP_LOOP=plain|avx2|avx512 forces one, though never one
-// the CPU lacks (that request falls back to the CPU's own choice).
+// the CPU lacks (that request falls back to the CPU's own choice). With TARNWELL_CHECK_TAP_LOOP
+// (the sanitizer build) every vector frame is also run through the plain loop and compared.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "canceller/CancellerState.h"
 
@@ -25,6 +27,10 @@ Loop Active();
 // The widest loop the CPU runs, or the one named (plain, avx2, avx512) when the CPU runs it.
 Loop Choose(const char* request);
 
+// Empty when TARNWELL_TAP_LOOP is unset, empty or names a loop; otherwise the message that
+// refuses it, for the front ends to show before they run anything.
+std::string RequestError(const char* request);
+
 // True when no coefficient of the first `tail` can reach an int32 limit within one frame, so
 // that the vector loops may add without saturating: each update moves a coefficient by at
 // most 32767, and a frame makes 80 of them.
@@ -35,6 +41,16 @@ bool ClearOfLimits(const std::int32_t* coefficients, int tail);
 std::int16_t FilterFrame(Loop loop, const EchoCanceller& canceller, CancellerState& state,
                          const std::int16_t* nearEnd, const std::int16_t* reference,
                          std::int16_t* output);
+
+// What one frame of a tap loop leaves: its output, the next step and the coefficients.
+struct FrameResult {
+    const std::int16_t* output;        // kFrameLength samples
+    std::int16_t step;
+    const std::int32_t* coefficients;  // kMaxTail, Q19
+};
+
+// Aborts, naming the loop, the frame and the first difference, unless the two frames agree.
+void RequireSameFrame(const char* loop, long frame, const FrameResult& vector, const FrameResult& plain);
 
 // The vector loops themselves, for the dispatch above: the caller has checked the CPU and
 // ClearOfLimits.

@@ -1,6 +1,7 @@
 #include "cli/CommandLine.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include <CLI/CLI.hpp>
 #include <unistd.h>
 
+#include "canceller/TapLoop.h"
 #include "cli/CliUi.h"
 #include "cli/Interrupt.h"
 #include "cli/JsonReport.h"
@@ -180,6 +182,11 @@ int ReportLost(std::ostream& err, const char* what)
 int CommandLineMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                     bool showProgress, const PictureWriter& pictures)
 {
+    // A loop name mistyped in the environment would otherwise run the CPU's own choice unseen.
+    if (const std::string refused = taploop::RequestError(std::getenv("TARNWELL_TAP_LOOP")); !refused.empty()) {
+        err << "tarnwell-cli: " << refused << '\n';
+        return kExitUsage;
+    }
     if (argc > 1) {
         if (const Verb* verb = FindVerb(argv[1])) {
             return verb->main(argc - 1, argv + 1, out, err, showProgress, pictures);

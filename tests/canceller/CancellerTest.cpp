@@ -14,6 +14,7 @@
 
 #include "canceller/CancellerState.h"
 #include "canceller/EchoCanceller.h"
+#include "canceller/FixedPoint.h"
 #include "canceller/TapLoop.h"
 
 using namespace tarnwell;
@@ -401,7 +402,7 @@ protected:
 
 TEST_P(TapLoopTest, MatchesThePlainLoopOnTheIntegerCorners)
 {
-    enum Fill { Random, AllMinus, FullScaleSquare };
+    enum Fill { Random, AllMinus, FullScaleSquare, OldestMinus };
     struct Case { const char* what; int tail; std::int32_t coefficient; Fill window; std::int16_t step; };
     const Case cases[] = {
         {"tail 0", 0, 0, Random, 1000},
@@ -409,6 +410,10 @@ TEST_P(TapLoopTest, MatchesThePlainLoopOnTheIntegerCorners)
         {"tail of 3 x 6", 18, 0, Random, 32767},
         {"tail one short of a vector", 30, 0, Random, 777},
         {"tail one over two vectors", 34, 0, Random, -5},
+        // x[-tail], the last tap's sample one step back, -32768 at the masked loads' far edge.
+        {"tail 2, oldest -32768", 2, 0, OldestMinus, -32767},
+        {"tail 18, oldest -32768", 18, 0, OldestMinus, 32767},
+        {"tail 1024, oldest -32768", 1024, 0, OldestMinus, -32767},
         {"tail 1022", 1022, 0, Random, 123},
         {"tail 1024", 1024, 0, Random, 32767},
         // -32768 meets weights saturated at -32768: the one product beyond int16.
@@ -429,8 +434,11 @@ TEST_P(TapLoopTest, MatchesThePlainLoopOnTheIntegerCorners)
         if (c.coefficient != 0) {  // every tap; 0 keeps the random ones
             std::fill_n(s.coefficients, c.tail, c.coefficient);
         }
-        for (int n = 0; n < kHistoryLength && c.window != Random; ++n) {
+        for (int n = 0; n < kHistoryLength && (c.window == AllMinus || c.window == FullScaleSquare); ++n) {
             s.history[n] = c.window == AllMinus || (n / 4) % 2 == 1 ? -32768 : 32767;
+        }
+        if (c.window == OldestMinus) {
+            s.history[0] = -32768;  // the window starts at history + tail
         }
         if (!SameFrames(in, 3, g, c.what)) {
             return;
@@ -450,6 +458,44 @@ TEST_P(TapLoopTest, MatchesThePlainLoopOnRandomStatesAndFrames)
         }
     }
 }
+
+TEST(TapLoopCheck, AMismatchNamesTheLoopTheFrameAndTheFirstDifference)
+{
+    Frame output{}, plainOutput{};
+    std::array<std::int32_t, kMaxTail> coefficients{}, plainCoefficients{};
+    const auto check = [&](std::int16_t step) {
+        taploop::RequireSameFrame("avx2", 41, {output.data(), step, coefficients.data()},
+                                  {plainOutput.data(), 0, plainCoefficients.data()});
+    };
+    check(0);  // the same frame passes
+    const struct { int sample, tap; std::int16_t step; const char* message; } cases[] = {
+        {79, -1, 0, "avx2 tap loop differs from the plain loop at frame 41 of this thread: output\\[79\\] is 1, the plain loop's 0"},
+        {-1, 1023, 0, "coefficients\\[1023\\] is 1, the plain loop's 0"},
+        {-1, -1, 5, "step\\[0\\] is 5, the plain loop's 0"},
+    };
+    for (const auto& c : cases) {
+        output = {}, coefficients = {};
+        if (c.sample >= 0) output[static_cast<std::size_t>(c.sample)] = 1;
+        if (c.tap >= 0) coefficients[static_cast<std::size_t>(c.tap)] = 1;
+        EXPECT_DEATH(check(c.step), c.message);
+    }
+}
+
+#ifdef TARNWELL_FIXED_DEBUG
+// The checked build: an operand or a result out of its range names the caller and aborts.
+TEST(FixedPointCheck, AnOperandOutOfRangeNamesTheCallersLine)
+{
+    const std::int64_t wide16 = 32768;
+    const std::int64_t wide32 = std::int64_t{1} << 31;
+    EXPECT_EQ(fixedpoint::Magnitude(-32768), 32768) << "the ends of the range pass";
+    EXPECT_EQ(fixedpoint::SaturatingAdd32(kMax32, kMin32), -1);
+    EXPECT_DEATH(fixedpoint::MultiplyRoundQ15(wide16, 1), "CancellerTest.cpp:[0-9]+: MultiplyRoundQ15: a 32768 is outside -32768..32767");
+    EXPECT_DEATH(fixedpoint::MultiplyRoundQ15(1, -wide16 - 1), "MultiplyRoundQ15: b -32769 is outside");
+    EXPECT_DEATH(fixedpoint::Magnitude(-wide16 - 1), "CancellerTest.cpp:[0-9]+: Magnitude: x -32769");
+    EXPECT_DEATH(fixedpoint::SaturateInt16(wide32), "SaturateInt16: v 2147483648 is outside -2147483648..2147483647");
+    EXPECT_DEATH(fixedpoint::SaturatingAdd32(1, -wide32 - 1), "SaturatingAdd32: b -2147483649");
+}
+#endif
 
 INSTANTIATE_TEST_SUITE_P(VectorLoops, TapLoopTest, ::testing::Values(Loop::Avx2, Loop::Avx512),
                          [](const auto& info) { return std::string(taploop::Name(info.param)); });

@@ -186,6 +186,27 @@ TEST(CliBinary, ExitStatusesSayWhatHappened)
     }
 }
 
+TEST(CliBinary, AnUnknownTapLoopIsRefusedBeforeAnythingRuns)
+{
+    const TempDir dir;
+    const std::string captures = Captures(dir);
+    const struct { const char* value; const char* verb; int status; const char* err; } cases[] = {
+        {"x", "", 2, "tarnwell-cli: TARNWELL_TAP_LOOP: unknown loop 'x' (plain, avx2, avx512)\n"},
+        {"AVX2", "", 2, "unknown loop 'AVX2'"},
+        {"x", "batch ", 2, "unknown loop 'x'"},
+        {"plain", "", 0, ""},
+        {"avx512", "", 0, ""},  // falls back on a CPU without it
+        {"", "", 0, ""},
+    };
+    for (const auto& c : cases) {
+        fs::remove(dir.File("out.pcm"));
+        const Outcome o = RunCli(dir, c.verb + captures, "/dev/null", std::string("TARNWELL_TAP_LOOP='") + c.value + "' ");
+        EXPECT_EQ(o.status, c.status) << c.value << ": " << o.err;
+        EXPECT_THAT(o.err, HasSubstr(c.err)) << c.value;
+        EXPECT_EQ(fs::exists(dir.File("out.pcm")), c.status == 0) << c.value;
+    }
+}
+
 TEST(CliBinary, FileErrorsNameTheFileAndTheReasonAndOutputsGoWhereTheyAreSent)
 {
     const TempDir dir;

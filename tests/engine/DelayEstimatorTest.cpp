@@ -35,6 +35,24 @@ TEST(EstimateDelay, FindsAKnownDelayOfEitherSignAndTheSmallestOfEqualLags)
     EXPECT_EQ(engine.EstimateDelay(rx.data(), tx.data(), kCount), 300);
 }
 
+TEST(EstimateDelay, ASecondPeakMustLieMoreThanEightLagsFromTheFirst)
+{
+    // White Tx, its echo at 300 and a weaker one `offset` lags away: the lag curve has the
+    // two peaks and chance correlations (about 0.04 over 600 samples) everywhere else.
+    const Samples tx = testcaptures::Noise(kCount, 2848.0, 21);
+    const struct { int offset; bool counted; } cases[] = {{8, false}, {9, true}, {-8, false}, {-9, true}};
+    for (const auto& c : cases) {
+        const Samples near = testcaptures::Echo(tx, 300, 6.0);
+        const Samples far = testcaptures::Echo(tx, 300 + c.offset, 12.0);
+        Samples rx(near.size());
+        std::ranges::transform(near, far, rx.begin(), [](std::int16_t a, std::int16_t b) { return std::int16_t(a + b); });
+        DelaySearchRecord record;
+        ASSERT_EQ(engine.EstimateDelay(rx.data(), tx.data(), kCount, &record), 300) << c.offset;
+        EXPECT_EQ(record.secondLag == 300 + c.offset, c.counted) << "offset " << c.offset << ", second at " << record.secondLag;
+        EXPECT_EQ(record.second > 0.3, c.counted) << "offset " << c.offset << ": " << record.second;
+    }
+}
+
 TEST(FindLoudestSegment, ShortOrSilentCapturesHaveNoWindow)
 {
     // The first window exists from 7199 samples on: start 3599, bound 7199 - 1799 - 1800 = 3600.

@@ -61,9 +61,9 @@ const Finding* Find(const Outcome& o, const std::string& code)
     return it == o.findings.end() ? nullptr : &*it;
 }
 
-Samples Clipped(Samples s, int every)
+Samples Clipped(Samples s, int every, std::int16_t level = 32767)
 {
-    for (std::size_t i = 0; i < s.size(); i += static_cast<std::size_t>(every)) s[i] = 32767;
+    for (std::size_t i = 0; i < s.size(); i += static_cast<std::size_t>(every)) s[i] = level;
     return s;
 }
 
@@ -104,6 +104,8 @@ TEST(Findings, EachFamilyOnACaptureThatTriggersItAndOneThatMustNot)
         {"no-echo", RunPair(tx, Noise(kCount, 900.0, 99)), "No echo found: .* is not a measurement", clean},
         {"swapped", RunPair(echo, tx), "Rx matches Tx 110 smp ahead", clean},
         {"clipping", RunPair(tx, Clipped(echo, 200)), "Rx clips: 0.50 % of its samples", clean},
+        {"clipping", RunPair(tx, Clipped(echo, 200, -32768)), "Rx clips: 0.50 % of its samples", clean},
+        {"clipping", RunPair(tx, Clipped(echo, 200, -32767)), "Rx clips: 0.50 % of its samples", clean},
         {"dc-offset", RunPair(Shifted(tx, 1000), echo), "Tx has a DC offset of 10[0-9][0-9] ", clean},
         {"tail-above-max", RunPair(tx, Echo(tx, 1300, 12.0, 20.0)),
          "tail of 1249 smp is above .* raise the bulk delay to at least 325", clean},
@@ -166,6 +168,15 @@ TEST(Findings, EchoPathFindsTheModelsPeakAndSpan)
                                                return std::abs(a) < std::abs(b);
                                            }) - h.begin());
     const double energy = std::inner_product(h.begin(), h.end(), h.begin(), 0.0);
+    // The model's own 99 % span: 0.5 % of its energy before the first tap, 0.5 % after the last.
+    int modelFirst = -1;
+    int modelLast = -1;
+    double cumulative = 0.0;
+    for (int j = 0; modelLast < 0; ++j) {
+        cumulative += h[static_cast<std::size_t>(j)] * h[static_cast<std::size_t>(j)];
+        modelFirst = modelFirst < 0 && cumulative > 0.005 * energy ? j : modelFirst;
+        modelLast = cumulative >= 0.995 * energy ? j : -1;
+    }
     const double gain = std::pow(10.0, -12.0 / 20.0) / std::sqrt(energy);  // ERL 12 dB on white Tx
     const Samples tx = Noise(kCount, 2848.0, 21);
     for (const int bulk : {100, 200}) {
@@ -186,10 +197,52 @@ TEST(Findings, EchoPathFindsTheModelsPeakAndSpan)
         const EchoPathRecord& path = o.analysis.echoPath;
         ASSERT_TRUE(path.measured);
         EXPECT_NEAR(path.bulkDelay + path.peakTap, bulk + modelPeak, 1) << "bulk " << bulk;
-        EXPECT_GE(path.spanFirst, 0);
-        EXPECT_LT(path.spanLast, static_cast<int>(h.size())) << "bulk " << bulk;
+        EXPECT_NEAR(path.spanFirst, modelFirst, 1) << "bulk " << bulk;
+        EXPECT_NEAR(path.spanLast, modelLast, 1) << "bulk " << bulk;
         EXPECT_EQ(Find(o, "echo-past-tail"), nullptr);
     }
+}
+
+// Voiced speech repeats every pitch period, and so does its correlation with its own echo:
+// the period as the highest autocorrelation of the window between 2.5 and 10 ms (400-100 Hz).
+int PitchPeriod(const Samples& tx, int start)
+{
+    int period = 0;
+    double best = -1.0;
+    for (int lag = 20; lag <= 80; ++lag) {
+        double sum = 0.0;
+        for (int n = start; n + lag < start + kSegmentLength; ++n) {
+            sum += double(tx[static_cast<std::size_t>(n)]) * tx[static_cast<std::size_t>(n + lag)];
+        }
+        if (sum > best) {
+            best = sum;
+            period = lag;
+        }
+    }
+    return period;
+}
+
+TEST(Findings, TheShippedSamplesReadAsTheirEchoPathWasMade)
+{
+    // Bulk delay 100 and model D.2, largest at tap 6, 12 dB down, near-end speech while the far
+    // end is silent: every verdict OK on row 0 (window 101-164), the delay 106 give or take the
+    // one sample the model's shape moves the correlation peak, and only the voiced far end's
+    // repetition to say.
+    const Samples tx = ReadPcm(std::string(TARNWELL_SAMPLES_DIR) + "/tx.pcm");
+    const Samples rx = ReadPcm(std::string(TARNWELL_SAMPLES_DIR) + "/rx.pcm");
+    const Outcome o = RunPair(tx, rx);
+    ASSERT_TRUE(o.ran);
+    std::vector<std::string> codes;
+    for (const Finding& f : o.findings) {
+        codes.push_back(f.code);
+    }
+    EXPECT_THAT(codes, ::testing::ElementsAre("delay-ambiguous"));
+    const DelaySearchRecord& d = o.analysis.delaySearch;
+    EXPECT_NEAR(d.peakLag, 106, 1);
+    EXPECT_EQ(o.results.delay, d.peakLag);
+    EXPECT_NEAR(std::abs(d.secondLag - d.peakLag), PitchPeriod(tx, d.windowStart), 1)
+        << "the second peak one pitch period from the first";
+    EXPECT_GT(d.confidence, 1.0);
 }
 
 TEST(Findings, TheRecordChangesNoResultAndNoOutputByte)
