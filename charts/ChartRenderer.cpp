@@ -89,11 +89,14 @@ void Attach(QChart& chart, QAbstractSeries* series, QValueAxis* x, QValueAxis* y
     series->attachAxis(y);
 }
 
-// Draws the chart into any paint device of the given size.
-void Paint(const ChartView& view, QPaintDevice& device, QSize size)
+std::unique_ptr<QChart> BuildChartFor(const ChartView& view, QSize drawnSize, bool onePath);
+
+// Draws the chart into any paint device of the given size; onePath: each curve as one path
+// (for SVG).
+void Paint(const ChartView& view, QPaintDevice& device, QSize size, bool onePath)
 {
     QGraphicsScene scene;
-    std::unique_ptr<QChart> chart = BuildChart(view, size);
+    std::unique_ptr<QChart> chart = BuildChartFor(view, size, onePath);
     chart->setGeometry(0, 0, size.width(), size.height());
     FitLegend(*chart, size.width());
     QChart* owned = chart.release();
@@ -106,7 +109,14 @@ void Paint(const ChartView& view, QPaintDevice& device, QSize size)
 
 }  // namespace
 
-std::unique_ptr<QChart> BuildChart(const ChartView& full, QSize drawnSize)
+std::unique_ptr<QChart> BuildChart(const ChartView& view, QSize drawnSize)
+{
+    return BuildChartFor(view, drawnSize, false);
+}
+
+namespace {
+
+std::unique_ptr<QChart> BuildChartFor(const ChartView& full, QSize drawnSize, bool onePath)
 {
     const ChartView view = ThinnedForWidth(full, drawnSize.width(), drawnSize.height());
     auto chart = std::make_unique<QChart>();
@@ -202,9 +212,10 @@ std::unique_ptr<QChart> BuildChart(const ChartView& full, QSize drawnSize)
         series->replace(points);
         Attach(*chart, series, x, y);
         series->setColor(NamedColor(s.name));
-        if (!s.points) {
+        if (!s.points && onePath) {
             // A dash longer than any curve looks solid, and makes the chart draw the curve as
             // one path rather than segment by segment: one SVG element instead of thousands.
+            // (Raster painting would pay for the dashing, and gains nothing.)
             QPen pen = series->pen();
             pen.setDashPattern({1e6, 1.0});
             series->setPen(pen);
@@ -224,6 +235,8 @@ std::unique_ptr<QChart> BuildChart(const ChartView& full, QSize drawnSize)
     chart->legend()->setAlignment(Qt::AlignBottom);
     return chart;
 }
+
+}  // namespace
 
 void FitLegend(QChart& chart, qreal width)
 {
@@ -248,7 +261,7 @@ bool SaveSvg(const ChartView& view, const QString& path, QSize size, QString& er
     svg.setSize(size);
     svg.setViewBox(QRect(QPoint(0, 0), size));
     svg.setTitle(QString::fromStdString(view.title));
-    Paint(view, svg, size);
+    Paint(view, svg, size, true);
     if (!std::filesystem::exists(path.toStdString())) {
         error = path + QStringLiteral(": cannot be written");
         return false;
@@ -260,7 +273,7 @@ bool SavePng(const ChartView& view, const QString& path, QSize size, QString& er
 {
     QImage image(size, QImage::Format_ARGB32);
     image.fill(Qt::white);
-    Paint(view, image, size);
+    Paint(view, image, size, false);
     if (!image.save(path, "PNG")) {
         error = path + QStringLiteral(": cannot be written");
         return false;

@@ -54,7 +54,8 @@ bool PictureLoader::Load(std::string& error)
         handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (handle_ == nullptr) {
             const char* reason = dlerror();
-            tried += "\n  " + path + ": " + (reason != nullptr ? reason : "cannot be loaded");
+            const std::string said = reason != nullptr ? reason : "cannot be loaded";
+            tried += "\n  " + (said.starts_with(path + ": ") ? said : path + ": " + said);
             continue;
         }
         entry_ = reinterpret_cast<DrawPicturesEntry>(dlsym(handle_, kPictureModuleEntry));
