@@ -42,6 +42,9 @@ ChartView LongLevels(int minutes)
     return LevelsView({settings, 64, analysis});
 }
 
+int picturesAllowed = 0;
+bool AnotherPicture() { return picturesAllowed-- > 0; }
+
 }  // namespace
 
 class DetailsTest : public QObject {
@@ -154,6 +157,14 @@ private slots:
         QString error;
         QVERIFY(SaveSvg(LongLevels(60), scratch.File("levels.svg"), kPictureSize, error));
         QVERIFY2(QFileInfo(scratch.File("levels.svg")).size() < 1'000'000, qPrintable(QString::number(QFileInfo(scratch.File("levels.svg")).size())));
+
+        // A signal stops the pictures between one and the next.
+        picturesAllowed = 1;
+        std::string reason;
+        QVERIFY(QDir().mkpath(scratch.File("stopped")));
+        QVERIFY(!SavePictures({LongLevels(1)}, scratch.File("stopped").toStdString(), reason, AnotherPicture));
+        QCOMPARE(reason, std::string("interrupted"));
+        QVERIFY(QFileInfo::exists(scratch.File("stopped/levels.svg")) && !QFileInfo::exists(scratch.File("stopped/levels.png")));
     }
 
     void verdictsSayTheirRules()
