@@ -34,7 +34,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_STRIP_FILES ON)
 # Directories as Debian wants them whatever the builder's umask. File modes are left to each
-# install() rule: a run-time-loaded module under ${CMAKE_INSTALL_LIBDIR}/tarnwell/ should be
+# install() rule: the run-time-loaded module in ${TARNWELL_INSTALL_MODULEDIR} is
 # installed without the executable bit by its own rule, and no shlibs file is generated for it
 # (CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS stays off: it is private to the programs).
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS

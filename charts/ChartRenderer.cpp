@@ -19,9 +19,13 @@
 #include <limits>
 #include <map>
 
+#include "evidence/ChartDrawing.h"
+
 namespace tarnwell {
 
 namespace {
+
+constexpr int kMaxTicks = 8;   // per axis, so that the labels never crowd
 
 // Fills for the shaded spans: the canceller's window, the echo path's span, and the modes.
 QColor ToneColor(int tone)
@@ -30,6 +34,28 @@ QColor ToneColor(int tone)
                                     QColor(150, 150, 150, 40), QColor(220, 60, 60, 40),
                                     QColor(230, 200, 40, 45),  QColor(60, 170, 80, 40)};
     return kTones[std::clamp(tone, 0, 5)];
+}
+
+// Each curve and mark by name keeps its colour whatever else a view holds, so Tx reads the
+// same in every picture and in the window.
+QColor NamedColor(const std::string& name)
+{
+    static const std::map<std::string, QColor> kColors = {
+        {"Tx", QColor(32, 159, 223)},
+        {"Rx", QColor(153, 202, 83)},
+        {"output", QColor(246, 166, 37)},
+        {"cancellation", QColor(109, 95, 213)},
+        {"frames in the averages", QColor(191, 89, 62)},
+        {"weight", QColor(246, 166, 37)},
+        {"|correlation|", QColor(153, 202, 83)},
+        {"peak", QColor(222, 60, 50)},
+        {"second peak", QColor(109, 95, 213)},
+        {"bulk delay", QColor(90, 90, 90)},
+        {"recommended tail", QColor(200, 40, 120)},
+        {"level averages from here", QColor(90, 90, 90)},
+    };
+    const auto found = kColors.find(name);
+    return found != kColors.end() ? found->second : QColor(60, 60, 60);
 }
 
 struct Range {
@@ -63,19 +89,16 @@ void Attach(QChart& chart, QAbstractSeries* series, QValueAxis* x, QValueAxis* y
     series->attachAxis(y);
 }
 
-void HideFromLegend(QChart& chart, QAbstractSeries* series)
-{
-    for (QLegendMarker* marker : chart.legend()->markers(series)) {
-        marker->setVisible(false);
-    }
-}
+std::unique_ptr<QChart> BuildChartFor(const ChartView& view, QSize drawnSize, bool onePath);
 
-// Draws the chart into any paint device of the given size.
-void Paint(const ChartView& view, QPaintDevice& device, QSize size)
+// Draws the chart into any paint device of the given size; onePath: each curve as one path
+// (for SVG).
+void Paint(const ChartView& view, QPaintDevice& device, QSize size, bool onePath)
 {
     QGraphicsScene scene;
-    std::unique_ptr<QChart> chart = BuildChart(view);
+    std::unique_ptr<QChart> chart = BuildChartFor(view, size, onePath);
     chart->setGeometry(0, 0, size.width(), size.height());
+    FitLegend(*chart, size.width());
     QChart* owned = chart.release();
     scene.addItem(owned);   // the scene owns the chart from here
     scene.setSceneRect(0, 0, size.width(), size.height());
@@ -86,8 +109,16 @@ void Paint(const ChartView& view, QPaintDevice& device, QSize size)
 
 }  // namespace
 
-std::unique_ptr<QChart> BuildChart(const ChartView& view)
+std::unique_ptr<QChart> BuildChart(const ChartView& view, QSize drawnSize)
 {
+    return BuildChartFor(view, drawnSize, false);
+}
+
+namespace {
+
+std::unique_ptr<QChart> BuildChartFor(const ChartView& full, QSize drawnSize, bool onePath)
+{
+    const ChartView view = ThinnedForWidth(full, drawnSize.width(), drawnSize.height());
     auto chart = std::make_unique<QChart>();
     chart->setAnimationOptions(QChart::NoAnimation);
     chart->setTitle(QString::fromStdString(view.title));
@@ -119,33 +150,49 @@ std::unique_ptr<QChart> BuildChart(const ChartView& view)
     }
     if (xs.Empty()) {
         xs = {0.0, 1.0};
+    } else if (!(xs.lo < xs.hi)) {
+        xs = {xs.lo - 1.0, xs.hi + 1.0};
     }
-    ys.Pad();
+    if (view.fixedY) {
+        ys = {view.yMin, view.yMax};
+    } else {
+        // The data with a little room, out to whole ticks.
+        ys.Pad();
+        const double step = NiceStep(ys.hi - ys.lo, kMaxTicks);
+        ys = {std::floor(ys.lo / step) * step, std::ceil(ys.hi / step) * step};
+    }
     x->setRange(xs.lo, xs.hi);
     y->setRange(ys.lo, ys.hi);
-    y->applyNiceNumbers();
-    ys = {y->min(), y->max()};
-    x->setLabelFormat(QStringLiteral("%g"));
-    y->setLabelFormat(QStringLiteral("%g"));
+    // Ticks at round values: whole multiples of 1, 2 or 5 times a power of ten.
+    for (QValueAxis* axis : {x, y}) {
+        axis->setTickType(QValueAxis::TicksDynamic);
+        axis->setTickAnchor(0.0);
+        axis->setTickInterval(NiceStep(axis->max() - axis->min(), kMaxTicks));
+        axis->setLabelFormat(QStringLiteral("%g"));
+    }
 
-    // Spans first, so the curves are drawn over them; one legend entry per kind of fill.
-    std::map<int, bool> toneShown;
-    for (const ChartSpan& s : view.spans) {
+    // Spans first, so the curves are drawn over them; one shape and one legend entry per kind
+    // of fill.
+    for (std::size_t i = 0; i < view.spans.size();) {
+        const int tone = view.spans[i].tone;
         auto* upper = new QLineSeries(chart.get());
         auto* lower = new QLineSeries(chart.get());
-        upper->append(s.from, ys.hi);
-        upper->append(s.to, ys.hi);
-        lower->append(s.from, ys.lo);
-        lower->append(s.to, ys.lo);
+        QList<QPointF> outline;
+        const double firstFrom = view.spans[i].from;
+        double lastTo = firstFrom;
         auto* area = new QAreaSeries(upper, lower);
-        area->setName(QString::fromStdString(s.label));
-        area->setBrush(ToneColor(s.tone));
+        area->setName(QString::fromStdString(view.spans[i].label));
+        for (; i < view.spans.size() && view.spans[i].tone == tone; ++i) {
+            const ChartSpan& s = view.spans[i];
+            outline << QPointF(s.from, ys.lo) << QPointF(s.from, ys.hi) << QPointF(s.to, ys.hi) << QPointF(s.to, ys.lo);
+            lastTo = s.to;
+        }
+        upper->replace(outline);
+        lower->append(firstFrom, ys.lo);
+        lower->append(lastTo, ys.lo);
+        area->setBrush(ToneColor(tone));
         area->setPen(Qt::NoPen);
         Attach(*chart, area, x, y);
-        if (toneShown[s.tone]) {
-            HideFromLegend(*chart, area);
-        }
-        toneShown[s.tone] = true;
     }
     for (const ChartSeries& s : view.series) {
         QXYSeries* series = nullptr;
@@ -164,6 +211,15 @@ std::unique_ptr<QChart> BuildChart(const ChartView& view)
         }
         series->replace(points);
         Attach(*chart, series, x, y);
+        series->setColor(NamedColor(s.name));
+        if (!s.points && onePath) {
+            // A dash longer than any curve looks solid, and makes the chart draw the curve as
+            // one path rather than segment by segment: one SVG element instead of thousands.
+            // (Raster painting would pay for the dashing, and gains nothing.)
+            QPen pen = series->pen();
+            pen.setDashPattern({1e6, 1.0});
+            series->setPen(pen);
+        }
     }
     for (const ChartMark& m : view.marks) {
         auto* line = new QLineSeries(chart.get());
@@ -174,10 +230,28 @@ std::unique_ptr<QChart> BuildChart(const ChartView& view)
         pen.setWidthF(1.5);
         line->setPen(pen);
         Attach(*chart, line, x, y);
-        line->setColor(QColor(90, 90, 90));
+        line->setColor(NamedColor(m.label));
     }
     chart->legend()->setAlignment(Qt::AlignBottom);
     return chart;
+}
+
+}  // namespace
+
+void FitLegend(QChart& chart, qreal width)
+{
+    // The row the legend needs: each entry's text, its swatch and the room around them.
+    const QFontMetricsF metrics(chart.legend()->font());
+    qreal needed = 0.0;
+    for (QLegendMarker* marker : chart.legend()->markers()) {
+        if (marker->isVisible()) {
+            needed += metrics.horizontalAdvance(marker->label()) + 2.5 * metrics.height();
+        }
+    }
+    const Qt::Alignment side = needed <= width * 0.9 ? Qt::AlignBottom : Qt::AlignRight;
+    if (chart.legend()->alignment() != side) {
+        chart.legend()->setAlignment(side);
+    }
 }
 
 bool SaveSvg(const ChartView& view, const QString& path, QSize size, QString& error)
@@ -187,7 +261,7 @@ bool SaveSvg(const ChartView& view, const QString& path, QSize size, QString& er
     svg.setSize(size);
     svg.setViewBox(QRect(QPoint(0, 0), size));
     svg.setTitle(QString::fromStdString(view.title));
-    Paint(view, svg, size);
+    Paint(view, svg, size, true);
     if (!std::filesystem::exists(path.toStdString())) {
         error = path + QStringLiteral(": cannot be written");
         return false;
@@ -199,7 +273,7 @@ bool SavePng(const ChartView& view, const QString& path, QSize size, QString& er
 {
     QImage image(size, QImage::Format_ARGB32);
     image.fill(Qt::white);
-    Paint(view, image, size);
+    Paint(view, image, size, false);
     if (!image.save(path, "PNG")) {
         error = path + QStringLiteral(": cannot be written");
         return false;
@@ -207,24 +281,32 @@ bool SavePng(const ChartView& view, const QString& path, QSize size, QString& er
     return true;
 }
 
-bool SavePictures(const std::vector<ChartView>& views, const std::string& dir, std::string& error)
+bool SavePictures(const std::vector<ChartView>& views, const std::string& dir, std::string& error,
+                  bool (*keepGoing)())
 {
     for (const ChartView& view : views) {
         const std::filesystem::path stem = std::filesystem::path(dir) / view.stem;
         QString reason;
-        if (!SaveSvg(view, QString::fromStdString(stem.string() + ".svg"), kPictureSize, reason) ||
-            !SavePng(view, QString::fromStdString(stem.string() + ".png"), kPictureSize, reason)) {
-            error = reason.toStdString();
-            return false;
+        for (const auto save : {SaveSvg, SavePng}) {
+            if (keepGoing != nullptr && !keepGoing()) {
+                error = "interrupted";
+                return false;
+            }
+            const char* extension = save == SaveSvg ? ".svg" : ".png";
+            if (!save(view, QString::fromStdString(stem.string() + extension), kPictureSize, reason)) {
+                error = reason.toStdString();
+                return false;
+            }
         }
     }
     return true;
 }
 
-bool RenderPictures(const std::vector<ChartView>& views, const std::string& dir, std::string& error)
+bool RenderPictures(const std::vector<ChartView>& views, const std::string& dir, std::string& error,
+                    bool (*keepGoing)())
 {
     if (QApplication::instance() != nullptr) {
-        return SavePictures(views, dir, error);
+        return SavePictures(views, dir, error, keepGoing);
     }
     // Pictures need no screen: the offscreen platform draws them wherever this runs. A
     // headless session often has no runtime folder; Qt's note about that is no news here.
@@ -241,7 +323,7 @@ bool RenderPictures(const std::vector<ChartView>& views, const std::string& dir,
     char name[] = "tarnwell-cli";
     char* argv[] = {name, nullptr};
     QApplication application(argc, argv);
-    return SavePictures(views, dir, error);
+    return SavePictures(views, dir, error, keepGoing);
 }
 
 }  // namespace tarnwell

@@ -93,24 +93,29 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
                 << Duration(elapsed.count() / done * (total - done)) << " left" << std::flush;
         };
     }
-    std::vector<BatchRow> rows = RunBatch(ports, jobs, progress, plots);
+    // Each port's pictures are drawn as soon as it is done, on this thread (the chart code
+    // wants one), and its record let go: memory follows the ports running, not the site.
+    std::string plotProblem;
+    const auto draw = [&](BatchRow& row) {
+        if (plotProblem.empty() && row.run.analysis.captures.measured) {
+            CliOptions options = row.options;
+            options.plotsDir = (fs::path(outDir) / row.port).string();
+            if (std::string problem; !WritePlots(options, row.run, pictures, problem)) {
+                plotProblem = row.port + ": --plots: " + problem;
+            }
+        }
+        row.run.analysis = AnalysisRecord{};
+    };
+    std::vector<BatchRow> rows =
+        RunBatch(ports, jobs, progress, plots, plots ? std::function<void(BatchRow&)>(draw) : nullptr);
     if (showProgress) {
         err << "\r\x1b[K" << std::flush;
     }
-    SortWorstFirst(rows);
-    // Pictures are drawn here, one port after another: the chart code wants one thread.
-    for (BatchRow& row : rows) {
-        if (!plots || !row.run.analysis.captures.measured) {
-            continue;
-        }
-        CliOptions options = row.options;
-        options.plotsDir = (fs::path(outDir) / row.port).string();
-        if (std::string problem; !WritePlots(options, row.run, pictures, problem)) {
-            err << "tarnwell-cli batch: " << row.port << ": --plots: " << problem << '\n';
-            return kExitRunFailed;
-        }
-        row.run.analysis = AnalysisRecord{};
+    if (!plotProblem.empty()) {
+        err << "tarnwell-cli batch: " << plotProblem << '\n';
+        return kExitRunFailed;
     }
+    SortWorstFirst(rows);
 
     const fs::path csvPath = fs::path(outDir) / "summary.csv";
     const fs::path jsonPath = fs::path(outDir) / "summary.json";

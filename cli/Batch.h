@@ -61,10 +61,13 @@ std::vector<BatchPort> ReadManifest(const std::filesystem::path& manifest,
 // given, is called after each port (from the thread that ran it, one call at a time) with the
 // ports done and the failed rows so far.
 // keepAnalysis: each row keeps its run's whole analysis record (for pictures); otherwise
-// only the findings made from it.
+// only the findings made from it. finished, when given, is called on the calling thread with
+// each row as soon as its port is done (while the others run), one row at a time: the place
+// to draw a port's pictures and let its record go.
 std::vector<BatchRow> RunBatch(const std::vector<BatchPort>& ports, int jobs,
                                const std::function<void(int done, int failed)>& progress = {},
-                               bool keepAnalysis = false);
+                               bool keepAnalysis = false,
+                               const std::function<void(BatchRow& row)>& finished = {});
 
 // "OK", "CHECK" or "FAILED".
 const char* VerdictName(PortVerdict verdict);

@@ -2,6 +2,8 @@
 // files.
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <fstream>
 #include <mutex>
 #include <thread>
@@ -81,11 +83,13 @@ BatchRow RunPort(const BatchPort& port, bool keepAnalysis)
 
 std::vector<BatchRow> RunBatch(const std::vector<BatchPort>& ports, int jobs,
                                const std::function<void(int done, int failed)>& progress,
-                               bool keepAnalysis)
+                               bool keepAnalysis, const std::function<void(BatchRow& row)>& finished)
 {
     std::vector<BatchRow> rows(ports.size());
     std::atomic<std::size_t> next{0};
     std::mutex progressMutex;
+    std::condition_variable rowDone;
+    std::deque<std::size_t> ready;   // rows done and not yet handed to finished
     int done = 0;
     int failed = 0;
     const auto work = [&] {
@@ -97,16 +101,31 @@ std::vector<BatchRow> RunBatch(const std::vector<BatchPort>& ports, int jobs,
             if (progress) {
                 progress(done, failed);
             }
+            ready.push_back(i);
+            rowDone.notify_one();
         }
     };
     {
         // Joined at the end of this block, before rows is handed back.
         const auto threads = static_cast<std::size_t>(std::max(1, jobs));
         std::vector<std::jthread> workers;
-        for (std::size_t t = 1; t < std::min(threads, ports.size()); ++t) {
+        // With finished, this thread hands each row over as it comes; otherwise it is one of
+        // the workers.
+        const std::size_t helpers = std::min(threads, ports.size()) - (finished ? 0 : 1);
+        for (std::size_t t = 0; t < helpers; ++t) {
             workers.emplace_back(work);
         }
-        work();  // this thread is one of the workers
+        if (!finished) {
+            work();
+        }
+        for (std::size_t handed = 0; finished && handed < ports.size(); ++handed) {
+            std::unique_lock lock(progressMutex);
+            rowDone.wait(lock, [&] { return !ready.empty(); });
+            const std::size_t i = ready.front();
+            ready.pop_front();
+            lock.unlock();
+            finished(rows[i]);
+        }
     }
     return rows;
 }

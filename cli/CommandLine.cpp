@@ -212,14 +212,25 @@ int RunMain(int argc, const char* const* argv, std::ostream& out, std::ostream& 
         CliRun run = RunCommandLine(options, ui);
         run.details = ui.Details();
         ui.EndProgress();
-        if (const int signal = CaughtSignal(); signal != 0) {
-            err << "Interrupted\n";
-            err.flush();
+        const auto interrupted = [&err] {
+            const int signal = CaughtSignal();
+            if (signal != 0) {
+                err << "Interrupted\n";
+                err.flush();
+            }
+            return signal;
+        };
+        if (const int signal = interrupted(); signal != 0) {
             return 128 + signal;
         }
         if (!options.plotsDir.empty()) {
             std::string error;
-            if (!WritePlots(options, run, pictures, error)) {
+            const bool drawn = WritePlots(options, run, pictures, error);
+            // The pictures stop at a signal; that is an interrupted run, not a failed one.
+            if (const int signal = interrupted(); signal != 0) {
+                return 128 + signal;
+            }
+            if (!drawn) {
                 err << "tarnwell-cli: --plots: " << error << '\n';
                 return kExitRunFailed;
             }

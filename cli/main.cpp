@@ -1,22 +1,17 @@
 // tarnwell-cli: the headless front end. Everything but the real streams, the terminal test and
-// the picture drawing lives in tarnwell_cli_core, so the tests run the same code in-process.
+// the picture module lives in tarnwell_cli_core, so the tests run the same code in-process.
 #include <unistd.h>
 
 #include <iostream>
 
 #include "cli/CommandLine.h"
 #include "cli/Interrupt.h"
-#ifdef TARNWELL_WITH_CHARTS
-#include "charts/ChartRenderer.h"
-#endif
+#include "cli/PictureLoader.h"
 
 int main(int argc, char** argv)
 {
     tarnwell::CatchInterrupts();
-    tarnwell::PictureWriter pictures;
-#ifdef TARNWELL_WITH_CHARTS
-    pictures = tarnwell::RenderPictures;
-#endif
+    tarnwell::PictureLoader pictures;   // loaded on the first picture, if any
     return tarnwell::CommandLineMain(argc, argv, std::cout, std::cerr, isatty(STDERR_FILENO) == 1,
-                                     pictures);
+                                     pictures.Writer());
 }

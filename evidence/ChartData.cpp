@@ -44,6 +44,7 @@ ChartView EchoPathView(const ChartInput& input)
                              "Delay (samples; 8 per ms)", "Weight (Q15)",
                              {"delay_samples", "delay_ms", "weight_q15"}, path.measured,
                              "The cancellation pass did not run, so there is no echo path.");
+    view.xPerMs = kSamplesPerMs;
     if (!view.measured) {
         return view;
     }
@@ -72,28 +73,33 @@ ChartView DelaySearchView(const ChartInput& input)
     const TestSettings& s = input.settings;
     const DelaySearchRecord& d = input.analysis.delaySearch;
     ChartView view = NewView("delay-search", "Delay search: |correlation| of the Tx template with Rx",
-                             "Lag (ms)", "|correlation|", {"lag_samples", "lag_ms", "abs_correlation"},
+                             "Lag (samples; 8 per ms)", "|correlation|",
+                             {"lag_samples", "lag_ms", "abs_correlation"},
                              d.measured,
                              "No Tx window was loud enough in the upper band, so no lag was searched.");
     if (!view.measured) {
         return view;
     }
+    view.fixedY = true;   // |correlation| is read against its whole scale, whatever the peak
+    view.yMin = 0.0;
+    view.yMax = 1.0;
+    view.xPerMs = kSamplesPerMs;
     ChartSeries curve{"|correlation|", {}, {}, false};
     for (std::size_t lag = 0; lag < d.correlation.size(); ++lag) {
         const double ms = static_cast<double>(lag) / kSamplesPerMs;
         const double c = d.correlation[lag];
-        curve.x.push_back(ms);
+        curve.x.push_back(static_cast<double>(lag));
         curve.y.push_back(std::isfinite(c) ? c : 0.0);
         view.rows.push_back({static_cast<double>(lag), ms, c});
     }
     view.series.push_back(std::move(curve));
-    view.series.push_back({"peak", {d.peakLag / kSamplesPerMs}, {d.peak}, true});
+    view.series.push_back({"peak", {static_cast<double>(d.peakLag)}, {d.peak}, true});
     if (d.secondLag >= 0) {
-        view.series.push_back({"second peak", {d.secondLag / kSamplesPerMs}, {d.second}, true});
+        view.series.push_back({"second peak", {static_cast<double>(d.secondLag)}, {d.second}, true});
     }
     // The window inside which the delay verdict reads OK: bulk < delay < bulk + tail - 48.
-    const double first = testthresholds::FirstDelayInWindow(s.delay) / kSamplesPerMs;
-    const double last = testthresholds::LastDelayInWindow(s.delay, s.tail) / kSamplesPerMs;
+    const double first = testthresholds::FirstDelayInWindow(s.delay);
+    const double last = testthresholds::LastDelayInWindow(s.delay, s.tail);
     if (first <= last) {
         view.spans.push_back({first, last, "canceller's window", 0});
     }

@@ -38,6 +38,12 @@ struct ChartView {
     std::vector<ChartSeries> series;
     std::vector<ChartMark> marks;
     std::vector<ChartSpan> spans;
+    // The y axis's range when the quantity has one of its own (|correlation|: 0 to 1);
+    // otherwise the data's.
+    bool fixedY = false;
+    double yMin = 0.0;
+    double yMax = 1.0;
+    double xPerMs = 0.0;            // x units per millisecond, for the readout; 0: x is not a delay
     bool measured = false;          // false: the run did not reach what this view shows
     std::string unmeasuredReason;   // then, why
     // The CSV table: a header naming each column with its unit, then the rows.

@@ -16,6 +16,7 @@ packages=(
   dpkg-dev lintian  # make package: dpkg-shlibdeps for the dependencies, lintian to check the .deb
   man-db groff-base  # the manual-page tests render each page as man does
   clang-format  # make format
+  xvfb xauth imagemagick  # scripts/screenshot.sh: the window under Xvfb, captured with import
 )
 
 missing=()

@@ -4,7 +4,9 @@
 #include <QContextMenuEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QGraphicsColorizeEffect>
 #include <QMenu>
+#include <QScreen>
 #include <QValueAxis>
 #include <algorithm>
 #include <cmath>
@@ -46,7 +48,10 @@ ChartPanel::ChartPanel(QWidget* parent) : QChartView(parent), chooseSave_(Defaul
 void ChartPanel::SetView(ChartView view)
 {
     view_ = std::move(view);
-    std::unique_ptr<QChart> next = BuildChart(view_);
+    // Thinned to the screen, the widest this panel can get; the readout and the exports use
+    // the whole view. The new chart is built before the old one goes.
+    const QSize drawn = screen() != nullptr ? screen()->size().expandedTo(kPictureSize) : kPictureSize;
+    std::unique_ptr<QChart> next = BuildChart(view_, drawn);
     // The window's own face and size: the pictures' larger print would crowd out the curves.
     QFont bold = font();
     bold.setBold(true);
@@ -56,8 +61,30 @@ void ChartPanel::SetView(ChartView view)
         axis->setLabelsFont(font());
         axis->setTitleFont(font());
     }
+    FitLegend(*next, width());
     const std::unique_ptr<QChart> previous(chart());   // the view lets go of it, not delete it
     setChart(next.release());
+}
+
+void ChartPanel::SetStale(bool stale)
+{
+    // Grey, as the report beside it, until a run matches the inputs again.
+    if (stale) {
+        auto* grey = new QGraphicsColorizeEffect(this);
+        grey->setColor(QColor(150, 150, 150));
+        grey->setStrength(1.0);
+        setGraphicsEffect(grey);   // the panel owns it, and deletes the one before
+    } else {
+        setGraphicsEffect(nullptr);
+    }
+}
+
+bool ChartPanel::IsStale() const { return graphicsEffect() != nullptr; }
+
+void ChartPanel::resizeEvent(QResizeEvent* event)
+{
+    QChartView::resizeEvent(event);
+    FitLegend(*chart(), width());
 }
 
 QString ChartPanel::ReadoutAt(QPoint position) const
@@ -67,6 +94,11 @@ QString ChartPanel::ReadoutAt(QPoint position) const
         return {};
     }
     const QString xLabel = QString::fromStdString(view_.xLabel);
+    // A delay reads in samples, as the report gives it, with its milliseconds.
+    const auto withMs = [this](double x) {
+        return view_.xPerMs > 0.0 ? Number(x) + QStringLiteral(" (") + Number(x / view_.xPerMs) + QStringLiteral(" ms)")
+                                  : Number(x);
+    };
     // A marked point near the mouse (a peak, a counted frame) reads as itself.
     constexpr double kNear = 6.0;   // pixels
     for (const ChartSeries& s : view_.series) {
@@ -74,7 +106,7 @@ QString ChartPanel::ReadoutAt(QPoint position) const
             const QPointF at = chart()->mapToPosition(QPointF(s.x[i], s.y[i]));
             if (std::abs(at.x() - inChart.x()) <= kNear && std::abs(at.y() - inChart.y()) <= kNear) {
                 return QString::fromStdString(s.name) + QLatin1Char(' ') + Number(s.y[i]) + QStringLiteral(" at ") +
-                       xLabel + QLatin1Char(' ') + Number(s.x[i]);
+                       xLabel + QLatin1Char(' ') + withMs(s.x[i]);
             }
         }
     }
@@ -85,7 +117,7 @@ QString ChartPanel::ReadoutAt(QPoint position) const
             values << QString::fromStdString(s.name) + QLatin1Char(' ') + Number(NearestY(s, x));
         }
     }
-    return xLabel + QLatin1Char(' ') + Number(x) + QStringLiteral(": ") + values.join(QStringLiteral(", "));
+    return xLabel + QLatin1Char(' ') + withMs(x) + QStringLiteral(": ") + values.join(QStringLiteral(", "));
 }
 
 void ChartPanel::mouseMoveEvent(QMouseEvent* event)

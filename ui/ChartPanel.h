@@ -26,6 +26,10 @@ public:
     void SetView(ChartView view);
     const ChartView& View() const { return view_; }
 
+    // Greyed while the inputs differ from the run the view shows.
+    void SetStale(bool stale);
+    bool IsStale() const;
+
     void SetSaveChooser(SaveChooser chooser) { chooseSave_ = std::move(chooser); }
     void SetMessageSink(MessageSink sink) { tell_ = std::move(sink); }
 
@@ -45,6 +49,7 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     enum class Format { Png, Svg, Csv };

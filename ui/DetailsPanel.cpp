@@ -127,7 +127,13 @@ void DetailsPanel::ShowOutput(const QString& absolutePath, bool ran)
     openFolder_->setEnabled(ran && file.exists());
 }
 
-void DetailsPanel::SetStale(bool stale) { GreyText(*findings_, stale); }
+void DetailsPanel::SetStale(bool stale)
+{
+    GreyText(*findings_, stale);
+    for (int i = 0; i < views_->count(); ++i) {
+        View(i)->SetStale(stale);
+    }
+}
 
 void DetailsPanel::OnOpenFolder() { openUrl_(QUrl::fromLocalFile(outputFolder_)); }
 

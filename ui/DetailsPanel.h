@@ -40,7 +40,7 @@ public:
                       const AnalysisRecord& analysis);
     // Where the cancelled Rx goes; ran: a run has written (or emptied) it.
     void ShowOutput(const QString& absolutePath, bool ran);
-    // Findings of settings the window no longer shows are greyed, as the report is.
+    // Findings and views of settings the window no longer shows are greyed, as the report is.
     void SetStale(bool stale);
 
     void SetUrlOpener(UrlOpener opener) { openUrl_ = std::move(opener); }

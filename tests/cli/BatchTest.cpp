@@ -1,11 +1,13 @@
 // tarnwell-cli batch: a folder of ports (rows, order, exit status, the same bytes from one
 // thread as from two) and manifest cells over command-line options.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -143,6 +145,39 @@ TEST(Batch, AFolderGivesOneRowPerPortWorstFirstInEverySummaryTheSameWithOneThrea
         fs::remove(dir.path() / "site" / name);
     }
     EXPECT_EQ(Batch({(dir.path() / "site").string(), "--out-dir", outDir}).status, kExitOk);
+}
+
+TEST(Batch, PlotsAreDrawnOnTheCallingThreadPortByPortAndAFailedPictureFailsTheBatch)
+{
+    const testcaptures::TempDir dir;
+    WriteSite(dir.path() / "site");
+    const std::string outDir = dir.File("out");
+    const std::string site = (dir.path() / "site").string();
+    for (const bool drawable : {true, false}) {
+        std::vector<std::thread::id> drawnOn;
+        const PictureWriter writer = [&](const std::vector<ChartView>& views, const std::string&, std::string& error) {
+            drawnOn.push_back(std::this_thread::get_id());
+            error = "disk full";
+            return drawable && views.size() == 3;
+        };
+        std::vector<const char*> argv{"batch", site.c_str(), "--out-dir", outDir.c_str(), "--plots", "-j", "2"};
+        std::ostringstream out, err;
+        const int status = BatchMain(static_cast<int>(argv.size()), argv.data(), out, err, false, writer);
+        EXPECT_EQ(status, kExitRunFailed);
+        int withCsv = 0;
+        for (const char* port : {"alpha", "bravo", "charlie", "late", "silent", "lonely"}) {
+            withCsv += fs::exists(fs::path(outDir) / port / "levels.csv") ? 1 : 0;
+        }
+        EXPECT_EQ(drawnOn, std::vector<std::thread::id>(static_cast<std::size_t>(withCsv), std::this_thread::get_id()));
+        if (drawable) {
+            EXPECT_EQ(withCsv, 5);   // every port whose captures were read
+            EXPECT_THAT(out.str(), ::testing::HasSubstr("6 ports"));
+        } else {
+            EXPECT_EQ(withCsv, 1);   // the first failure ends the drawing
+            EXPECT_THAT(err.str(), ::testing::HasSubstr(": --plots: disk full"));
+        }
+        fs::remove_all(outDir);
+    }
 }
 
 TEST(Batch, ManifestCellsOverrideTheCommandLineWhichOverridesTheDevicePresets)

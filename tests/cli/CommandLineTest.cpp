@@ -309,6 +309,21 @@ TEST(CliBinary, PlotsWriteThreeViewsAsCsvWithUnitsAndAsPicturesWithoutADisplay)
     }
 }
 
+TEST(CliBinary, PlotsWithoutThePictureModuleWriteTheCsvAndSayWhereTheyLooked)
+{
+    const TempDir dir;
+    const std::string module = dir.File("no-such-module.so");
+    const Outcome outcome = RunCli(dir, Captures(dir) + Quoted({"--plots", dir.File("plots")}), "",
+                                   "TARNWELL_CHARTS_MODULE='" + module + "' ");
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_THAT(outcome.err, HasSubstr("--plots: this build draws no pictures"));
+    EXPECT_THAT(outcome.err, HasSubstr(module + ": "));
+    EXPECT_THAT(outcome.err, HasSubstr("No such file"));   // the loader's own reason
+    for (const char* stem : {"echo-path", "delay-search", "levels"}) {
+        EXPECT_TRUE(fs::exists(fs::path(dir.File("plots")) / (stem + ".csv"s))) << stem;
+    }
+}
+
 TEST(CliBinary, JsonCarriesTheCurvesAndTheFindings)
 {
     const TempDir dir;

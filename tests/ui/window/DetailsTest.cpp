@@ -9,9 +9,43 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include <QScreen>
+#include <QValueAxis>
+#include <QXYSeries>
+#include <cmath>
+
 #include "WindowProbe.h"
+#include "charts/ChartRenderer.h"
 #include "ui/AboutDialog.h"
 #include "ui/DetailsPanel.h"
+
+namespace {
+
+// The levels view of a capture of the given length: a frame every 10 ms, the canceller's mode
+// changing about every second, a third of the frames counted.
+ChartView LongLevels(int minutes)
+{
+    static const TestSettings settings;
+    AnalysisRecord analysis;
+    const int frames = minutes * 6000;
+    analysis.sampleCount = frames * 80;
+    for (int k = 0; k < frames; ++k) {
+        FrameRecord f;
+        f.txLevel = static_cast<float>(-30.0 + 15.0 * std::sin(k * 0.031) + 5.0 * std::sin(k * 0.77));
+        f.rxLevel = f.txLevel - 12.0F;
+        f.outputLevel = static_cast<float>(-70.0 + 8.0 * std::sin(k * 1.3));
+        f.cancellation = f.rxLevel - f.outputLevel;
+        f.mode = static_cast<std::int8_t>((k / 97) % 4 - 1);
+        f.counted = k % 3 == 0;
+        analysis.frames.push_back(f);
+    }
+    return LevelsView({settings, 64, analysis});
+}
+
+int picturesAllowed = 0;
+bool AnotherPicture() { return picturesAllowed-- > 0; }
+
+}  // namespace
 
 class DetailsTest : public QObject {
     Q_OBJECT
@@ -70,11 +104,67 @@ private slots:
         const QPointF at = view->chart()->mapToScene(view->chart()->mapToPosition({peak.x[0], peak.y[0]}));
         QTest::mouseMove(view->viewport(), view->mapFromScene(at));
         const QString readout = details.Readout()->text();
-        QVERIFY2(readout.contains(QString::number(peak.y[0], 'g', 4)) && readout.contains(QString::number(peak.x[0], 'g', 4)),
+        QVERIFY2(readout.contains(QString::number(peak.y[0], 'g', 4)) &&
+                     readout.contains(QString::number(peak.x[0], 'g', 4) + " (" + QString::number(peak.x[0] / 8, 'g', 4) + " ms)"),
                  qPrintable(readout));
+        // |correlation| on its whole scale, ticks on round values.
+        const auto* y = qobject_cast<QValueAxis*>(view->chart()->axes(Qt::Vertical).at(0));
+        QVERIFY(y->min() == 0.0 && y->max() == 1.0 && y->tickType() == QValueAxis::TicksDynamic);
+        QCOMPARE(y->tickInterval(), 0.2);
+
+        // Changed inputs grey the views with the report; a run brings them back.
+        details.SetStale(true);
+        QVERIFY(details.View(0)->IsStale() && details.View(2)->IsStale());
+        details.SetStale(false);
+        QVERIFY(!details.View(0)->IsStale());
 
         QTest::mouseClick(probe.dialog->DetailsButton(), Qt::LeftButton);
         QCOMPARE(probe.dialog->size(), closed);
+    }
+
+    void longCapturesDrawThinAndTheLegendFits()
+    {
+        ChartView levels = LongLevels(60);
+        ChartPanel panel;
+        panel.resize(1200, 600);
+        panel.show();
+        panel.SetView(levels);
+        qsizetype drawn = 0;
+        QColor tx;
+        for (QAbstractSeries* series : panel.chart()->series()) {
+            if (auto* xy = qobject_cast<QXYSeries*>(series)) {
+                drawn += xy->count();
+                tx = xy->name() == "Tx" ? xy->color() : tx;
+            }
+        }
+        const qsizetype columns = panel.screen()->size().expandedTo(kPictureSize).width();
+        QVERIFY2(drawn < 4 * 4 * columns + 500 + 1000, qPrintable(QString::number(drawn)));   // four curves, the marks, the fills
+        QCOMPARE(panel.chart()->legend()->alignment(), Qt::AlignBottom);
+        panel.resize(300, 600);
+        QCOMPARE(panel.chart()->legend()->alignment(), Qt::AlignRight);   // a row would be cut off
+
+        // Tx keeps its colour whatever else the view holds.
+        levels.spans.clear();
+        levels.series.erase(levels.series.begin() + 1);
+        panel.SetView(levels);
+        for (QAbstractSeries* series : panel.chart()->series()) {
+            if (series->name() == "Tx") {
+                QCOMPARE(qobject_cast<QXYSeries*>(series)->color(), tx);
+            }
+        }
+
+        ScratchDir scratch;
+        QString error;
+        QVERIFY(SaveSvg(LongLevels(60), scratch.File("levels.svg"), kPictureSize, error));
+        QVERIFY2(QFileInfo(scratch.File("levels.svg")).size() < 1'000'000, qPrintable(QString::number(QFileInfo(scratch.File("levels.svg")).size())));
+
+        // A signal stops the pictures between one and the next.
+        picturesAllowed = 1;
+        std::string reason;
+        QVERIFY(QDir().mkpath(scratch.File("stopped")));
+        QVERIFY(!SavePictures({LongLevels(1)}, scratch.File("stopped").toStdString(), reason, AnotherPicture));
+        QCOMPARE(reason, std::string("interrupted"));
+        QVERIFY(QFileInfo::exists(scratch.File("stopped/levels.svg")) && !QFileInfo::exists(scratch.File("stopped/levels.png")));
     }
 
     void verdictsSayTheirRules()
