@@ -1,21 +1,15 @@
 // Choosing the tap loop, and the one check that lets the vector loops drop the saturating add.
 #include "canceller/TapLoop.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 
 #include "canceller/EchoCanceller.h"
+#include "canceller/FixedPoint.h"
 
 namespace tarnwell::taploop {
-
-namespace {
-
-// The largest change of a coefficient in one frame: |round(x * step / 2^15)| <= 32767 for
-// |x| <= 32768 and |step| <= 32767, once per sample.
-constexpr std::int32_t kFrameDriftLimit = 32767 * kFrameLength;
-
-}  // namespace
 
 bool Supported(Loop loop)
 {
@@ -73,13 +67,31 @@ Loop Active()
 
 bool ClearOfLimits(const std::int32_t* coefficients, int tail)
 {
-    constexpr std::int32_t hi = std::numeric_limits<std::int32_t>::max() - kFrameDriftLimit;
-    constexpr std::int32_t lo = std::numeric_limits<std::int32_t>::min() + kFrameDriftLimit;
     bool clear = true;
     for (int j = 0; j < tail; ++j) {
-        clear &= coefficients[j] >= lo && coefficients[j] <= hi;
+        clear &= coefficients[j] >= kLowestClear && coefficients[j] <= kHighestClear;
     }
     return clear;
+}
+
+std::int32_t PeakMagnitude(const std::int16_t* samples, int count)
+{
+    std::int32_t peak = 0;
+    for (int n = 0; n < count; ++n) {
+        peak = std::max(peak, fixedpoint::Magnitude(samples[n]));
+    }
+    return peak;
+}
+
+std::int32_t PeakMagnitude(Loop loop, const std::int16_t* samples, int count)
+{
+    if (loop == Loop::Avx512 && Supported(loop)) {
+        return PeakMagnitudeAvx512(samples, count);
+    }
+    if (loop == Loop::Avx2 && Supported(loop)) {
+        return PeakMagnitudeAvx2(samples, count);
+    }
+    return PeakMagnitude(samples, count);
 }
 
 std::int16_t FilterFrame(Loop loop, const EchoCanceller& canceller, CancellerState& state,
@@ -89,12 +101,13 @@ std::int16_t FilterFrame(Loop loop, const EchoCanceller& canceller, CancellerSta
     // The vector loops take the carried step as a 16-bit factor, which -32768 (outside the
     // step's range, so only a hand-made state has it) would overflow.
     if (loop != Loop::Plain && Supported(loop) &&
-        state.step != std::numeric_limits<std::int16_t>::min() &&
-        ClearOfLimits(state.coefficients, state.tail)) {
-        if (loop == Loop::Avx512) {
+        state.step != std::numeric_limits<std::int16_t>::min()) {
+        if (loop == Loop::Avx512 && ClearOfLimitsAvx512(state.coefficients, state.tail)) {
             return FilterFrameAvx512(state, nearEnd, reference, output);
         }
-        return FilterFrameAvx2(state, nearEnd, reference, output);
+        if (loop == Loop::Avx2 && ClearOfLimitsAvx2(state.coefficients, state.tail)) {
+            return FilterFrameAvx2(state, nearEnd, reference, output);
+        }
     }
     return canceller.FilterFrame(state, nearEnd, reference, output);
 }

@@ -4,6 +4,7 @@
 // the CPU lacks (that request falls back to the CPU's own choice).
 #pragma once
 
+#include <climits>
 #include <cstdint>
 
 #include "canceller/CancellerState.h"
@@ -25,10 +26,25 @@ Loop Active();
 // The widest loop the CPU runs, or the one named (plain, avx2, avx512) when the CPU runs it.
 Loop Choose(const char* request);
 
+// The largest change of a coefficient in one frame: |round(x * step / 2^15)| <= 32767 for
+// |x| <= 32768 and |step| <= 32767, once per sample.
+inline constexpr std::int32_t kFrameDriftLimit = 32767 * kFrameLength;
+inline constexpr std::int32_t kLowestClear = INT32_MIN + kFrameDriftLimit;
+inline constexpr std::int32_t kHighestClear = INT32_MAX - kFrameDriftLimit;
+
 // True when no coefficient of the first `tail` can reach an int32 limit within one frame, so
-// that the vector loops may add without saturating: each update moves a coefficient by at
-// most 32767, and a frame makes 80 of them.
+// that the vector loops may add without saturating: each lies within kLowestClear ..
+// kHighestClear. The plain form, and the vector forms the dispatch below uses.
 bool ClearOfLimits(const std::int32_t* coefficients, int tail);
+bool ClearOfLimitsAvx2(const std::int32_t* coefficients, int tail);
+bool ClearOfLimitsAvx512(const std::int32_t* coefficients, int tail);
+
+// The largest |samples[n]| of the first `count` (32768 for -32768), 0 for none: the plain
+// form, the vector forms, and the one `loop`'s instruction set runs.
+std::int32_t PeakMagnitude(const std::int16_t* samples, int count);
+std::int32_t PeakMagnitudeAvx2(const std::int16_t* samples, int count);
+std::int32_t PeakMagnitudeAvx512(const std::int16_t* samples, int count);
+std::int32_t PeakMagnitude(Loop loop, const std::int16_t* samples, int count);
 
 // EchoCanceller::FilterFrame with the given loop; the plain loop where the vector loops may
 // not go (a coefficient near a limit, a loop the CPU lacks). Same contract and results.
