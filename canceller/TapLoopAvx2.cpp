@@ -206,7 +206,7 @@ struct Avx2Taps {
 
 [[gnu::target("avx2")]] bool ClearOfLimitsAvx2(const std::int32_t* coefficients, int tail)
 {
-    const __m256i lo = _mm256_set1_epi32(kLowestClear - 1);
+    const __m256i lo = _mm256_set1_epi32(kLowestClear);
     const __m256i hi = _mm256_set1_epi32(kHighestClear);
     __m256i outside = _mm256_setzero_si256();
     int j = 0;

@@ -466,6 +466,7 @@ TEST_P(TapLoopTest, RangeCheckAndPeakScanMatchThePlainForms)
         {2, 1, taploop::kHighestClear + 1, false},
         {16, 15, taploop::kHighestClear, true},
         {16, 15, taploop::kHighestClear + 1, false},
+        {16, 8, taploop::kLowestClear - 1, false},
         {18, 17, taploop::kLowestClear, true},
         {18, 17, taploop::kLowestClear - 1, false},
         {18, 18, kMin32, true},
@@ -486,7 +487,7 @@ TEST_P(TapLoopTest, RangeCheckAndPeakScanMatchThePlainForms)
 
     struct Peak { int count; int at; std::int16_t value; };
     const Peak peaks[] = {
-        {0, 0, -32768}, {15, 15, -32768}, {17, 16, 1500}, {81, 80, -32768}, {90, 89, -2000},
+        {0, 0, -32768}, {15, 15, -32768}, {17, 16, 1500}, {81, 80, -32768}, {81, 81, -32768}, {90, 89, -2000},
         {96, 95, -32768}, {96, 96, -32768}, {100, 0, 32767}, {kHistoryLength, kHistoryLength - 1, -1001},
     };
     for (const Peak& c : peaks) {
