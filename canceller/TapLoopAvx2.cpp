@@ -130,6 +130,24 @@ struct Avx2Taps {
         }
     }
 
+    // |x| read as unsigned 16 bits (abs(-32768) is 0x8000) and widened to 32-bit lanes; the
+    // integer sum is exact in any order; the last, partial block one sample at a time.
+    [[gnu::target("avx2")]] static std::int32_t WindowSumBefore(const std::int16_t* x, int tail)
+    {
+        const __m256i zero = _mm256_setzero_si256();
+        __m256i sum = zero;
+        int k = 0;
+        for (; k + kWidth <= tail; k += kWidth) {
+            const __m256i v = _mm256_abs_epi16(Load(x - tail + k));
+            sum = _mm256_add_epi32(sum, _mm256_add_epi32(_mm256_unpacklo_epi16(v, zero), _mm256_unpackhi_epi16(v, zero)));
+        }
+        std::int32_t total = 1 + Total(sum);
+        for (; k < tail; ++k) {
+            total += fixedpoint::Magnitude(x[k - tail]);
+        }
+        return total;
+    }
+
     // One block of 16 taps; with Masked, only the lanes set in keep are updated.
     template <bool Fix, bool Keep, bool Masked>
     [[gnu::target("avx2"), gnu::always_inline]] static inline __m256i UpdateBlock(

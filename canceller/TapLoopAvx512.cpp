@@ -105,6 +105,19 @@ struct Avx512Taps {
         }
     }
 
+    // |x| read as unsigned 16 bits (abs(-32768) is 0x8000) and widened to 32-bit lanes; the
+    // integer sum is exact in any order.
+    [[gnu::target("avx512bw")]] static std::int32_t WindowSumBefore(const std::int16_t* x, int tail)
+    {
+        const __m512i zero = _mm512_setzero_si512();
+        __m512i sum = zero;
+        for (int k = 0; k < tail; k += kWidth) {
+            const __m512i v = _mm512_abs_epi16(_mm512_maskz_loadu_epi16(First(tail - k), x - tail + k));
+            sum = _mm512_add_epi32(sum, _mm512_add_epi32(_mm512_unpacklo_epi16(v, zero), _mm512_unpackhi_epi16(v, zero)));
+        }
+        return 1 + _mm512_reduce_add_epi32(sum);
+    }
+
     template <bool Fix, bool Keep>
     [[gnu::target("avx512bw"), gnu::always_inline]] static inline __m512i UpdateBlock(
         std::int32_t* c, std::int16_t* w, const std::int16_t* previous, const std::int16_t* current,

@@ -10,6 +10,7 @@
 //                                           when the window holds -32768
 //   CopyBack(coefficients, scratch, tail)   the first `tail` coefficients back in tap order,
 //                                           nothing past them
+//   WindowSumBefore(x, tail)                WindowSumBefore's value
 // and three passes over the first `tail` taps of sample i, each returning the estimate, on
 // the coefficient and weight copies below:
 //   Update<Fix, Keep>(coefficients, weights, previous, current, tail, step)
@@ -76,7 +77,7 @@ std::int16_t RunSamples(FrameScratch& scratch, const CancellerState& state,
     const std::int32_t normaliser = state.normaliser;
     std::int16_t step = state.step;
 
-    std::int32_t windowSum = WindowSumBefore(x, tail);
+    std::int32_t windowSum = Taps::WindowSumBefore(x, tail);
 
     for (int i = 0; i < kFrameLength; ++i) {
         windowSum += Magnitude(x[i]) - Magnitude(x[i - tail]);
