@@ -4,8 +4,8 @@
 // the CPU lacks (that request falls back to the CPU's own choice).
 #pragma once
 
-#include <climits>
 #include <cstdint>
+#include <limits>
 
 #include "canceller/CancellerState.h"
 
@@ -29,8 +29,8 @@ Loop Choose(const char* request);
 // The largest change of a coefficient in one frame: |round(x * step / 2^15)| <= 32767 for
 // |x| <= 32768 and |step| <= 32767, once per sample.
 inline constexpr std::int32_t kFrameDriftLimit = 32767 * kFrameLength;
-inline constexpr std::int32_t kLowestClear = INT32_MIN + kFrameDriftLimit;
-inline constexpr std::int32_t kHighestClear = INT32_MAX - kFrameDriftLimit;
+inline constexpr std::int32_t kLowestClear = std::numeric_limits<std::int32_t>::min() + kFrameDriftLimit;
+inline constexpr std::int32_t kHighestClear = std::numeric_limits<std::int32_t>::max() - kFrameDriftLimit;
 
 // True when no coefficient of the first `tail` can reach an int32 limit within one frame, so
 // that the vector loops may add without saturating: each lies within kLowestClear ..

@@ -26,7 +26,6 @@
 // product (-32768 * -32768 -> 32768) must be corrected.
 #pragma once
 
-#include <algorithm>
 #include <cassert>
 #include <cstdint>
 
