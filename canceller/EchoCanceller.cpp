@@ -95,10 +95,7 @@ void EchoCanceller::ProcessFrame(CancellerState& state, const std::int16_t* near
     state.adaptFlag = (refLevel - nearLevel > kAdaptMarginDb) ? 1 : 0;
 
     // Step normaliser from the peak of the whole filter window, once per frame.
-    std::int32_t peak = 0;
-    for (int p = 0; p < count + tail; ++p) {
-        peak = std::max(peak, fixedpoint::Magnitude(state.history[p]));
-    }
+    const std::int32_t peak = taploop::PeakMagnitude(taploop::Active(), state.history, count + tail);
     if (peak != 0) {
         state.normaliser = Low16(fixedpoint::kSymmetricMax16 / peak);
     }

@@ -10,16 +10,9 @@
 #include <memory>
 
 #include "canceller/EchoCanceller.h"
+#include "canceller/FixedPoint.h"
 
 namespace tarnwell::taploop {
-
-namespace {
-
-// The largest change of a coefficient in one frame: |round(x * step / 2^15)| <= 32767 for
-// |x| <= 32768 and |step| <= 32767, once per sample.
-constexpr std::int32_t kFrameDriftLimit = 32767 * kFrameLength;
-
-}  // namespace
 
 bool Supported(Loop loop)
 {
@@ -90,11 +83,9 @@ Loop Active()
 
 bool ClearOfLimits(const std::int32_t* coefficients, int tail)
 {
-    constexpr std::int32_t hi = std::numeric_limits<std::int32_t>::max() - kFrameDriftLimit;
-    constexpr std::int32_t lo = std::numeric_limits<std::int32_t>::min() + kFrameDriftLimit;
     bool clear = true;
     for (int j = 0; j < tail; ++j) {
-        clear &= coefficients[j] >= lo && coefficients[j] <= hi;
+        clear &= coefficients[j] >= kLowestClear && coefficients[j] <= kHighestClear;
     }
     return clear;
 }
@@ -154,6 +145,26 @@ std::int16_t RunVectorChecked(Loop loop, const EchoCanceller& canceller, Cancell
 
 }  // namespace
 
+std::int32_t PeakMagnitude(const std::int16_t* samples, int count)
+{
+    std::int32_t peak = 0;
+    for (int n = 0; n < count; ++n) {
+        peak = std::max(peak, fixedpoint::Magnitude(samples[n]));
+    }
+    return peak;
+}
+
+std::int32_t PeakMagnitude(Loop loop, const std::int16_t* samples, int count)
+{
+    if (loop == Loop::Avx512 && Supported(loop)) {
+        return PeakMagnitudeAvx512(samples, count);
+    }
+    if (loop == Loop::Avx2 && Supported(loop)) {
+        return PeakMagnitudeAvx2(samples, count);
+    }
+    return PeakMagnitude(samples, count);
+}
+
 std::int16_t FilterFrame(Loop loop, const EchoCanceller& canceller, CancellerState& state,
                          const std::int16_t* nearEnd, const std::int16_t* reference,
                          std::int16_t* output)
@@ -162,7 +173,8 @@ std::int16_t FilterFrame(Loop loop, const EchoCanceller& canceller, CancellerSta
     // step's range, so only a hand-made state has it) would overflow.
     if (loop != Loop::Plain && Supported(loop) &&
         state.step != std::numeric_limits<std::int16_t>::min() &&
-        ClearOfLimits(state.coefficients, state.tail)) {
+        (loop == Loop::Avx512 ? ClearOfLimitsAvx512(state.coefficients, state.tail)
+                              : ClearOfLimitsAvx2(state.coefficients, state.tail))) {
 #ifdef TARNWELL_CHECK_TAP_LOOP
         return RunVectorChecked(loop, canceller, state, nearEnd, reference, output);
 #else

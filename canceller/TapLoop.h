@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <limits>
 
 #include "canceller/CancellerState.h"
 
@@ -30,11 +31,25 @@ Loop Choose(const char* request);
 // Empty when TARNWELL_TAP_LOOP is unset, empty or names a loop; otherwise the message that
 // refuses it, for the front ends to show before they run anything.
 std::string RequestError(const char* request);
+// The largest change of a coefficient in one frame: |round(x * step / 2^15)| <= 32767 for
+// |x| <= 32768 and |step| <= 32767, once per sample.
+inline constexpr std::int32_t kFrameDriftLimit = 32767 * kFrameLength;
+inline constexpr std::int32_t kLowestClear = std::numeric_limits<std::int32_t>::min() + kFrameDriftLimit;
+inline constexpr std::int32_t kHighestClear = std::numeric_limits<std::int32_t>::max() - kFrameDriftLimit;
 
 // True when no coefficient of the first `tail` can reach an int32 limit within one frame, so
-// that the vector loops may add without saturating: each update moves a coefficient by at
-// most 32767, and a frame makes 80 of them.
+// that the vector loops may add without saturating: each lies within kLowestClear ..
+// kHighestClear. The plain form, and the vector forms the dispatch below uses.
 bool ClearOfLimits(const std::int32_t* coefficients, int tail);
+bool ClearOfLimitsAvx2(const std::int32_t* coefficients, int tail);
+bool ClearOfLimitsAvx512(const std::int32_t* coefficients, int tail);
+
+// The largest |samples[n]| of the first `count` (32768 for -32768), 0 for none: the plain
+// form, the vector forms, and the one `loop`'s instruction set runs.
+std::int32_t PeakMagnitude(const std::int16_t* samples, int count);
+std::int32_t PeakMagnitudeAvx2(const std::int16_t* samples, int count);
+std::int32_t PeakMagnitudeAvx512(const std::int16_t* samples, int count);
+std::int32_t PeakMagnitude(Loop loop, const std::int16_t* samples, int count);
 
 // EchoCanceller::FilterFrame with the given loop; the plain loop where the vector loops may
 // not go (a coefficient near a limit, a loop the CPU lacks). Same contract and results.

@@ -9,6 +9,7 @@
 // overflow (at most 1024 * 32768 in magnitude).
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "canceller/TapLoop.h"
@@ -52,6 +53,99 @@ struct Avx2Taps {
     [[gnu::target("avx2"), gnu::always_inline]] static inline __m256i Weights(__m256i c0, __m256i c1)
     {
         return _mm256_packs_epi32(_mm256_srai_epi32(c0, 4), _mm256_srai_epi32(c1, 4));
+    }
+
+    // The 32-bit lanes below `count` set, for maskload and maskstore.
+    [[gnu::target("avx2"), gnu::always_inline]] static inline __m256i First(int count)
+    {
+        return _mm256_cmpgt_epi32(_mm256_set1_epi32(count), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    }
+
+    // Taps j .. j + 15 in tap order (a: 0-7, b: 8-15) and in BlockPosition order (c0, c1)
+    // differ by whole 128-bit lanes: c0 holds taps 0-3 and 8-11, c1 taps 4-7 and 12-15. Only
+    // the last, partial block goes through the (slower) masked moves.
+    [[gnu::target("avx2")]] static bool SetUp(
+        FrameScratch& scratch, const std::int32_t* coefficients, const std::int16_t* x, int tail)
+    {
+        for (int j = 0; j < tail; j += kWidth) {
+            __m256i a, b;
+            if (tail - j >= kWidth) {
+                a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(coefficients + j));
+                b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(coefficients + j + 8));
+            } else {
+                a = _mm256_maskload_epi32(reinterpret_cast<const int*>(coefficients + j), First(tail - j));
+                b = _mm256_maskload_epi32(reinterpret_cast<const int*>(coefficients + j + 8), First(tail - j - 8));
+            }
+            const __m256i c0 = _mm256_permute2x128_si256(a, b, 0x20);
+            const __m256i c1 = _mm256_permute2x128_si256(a, b, 0x31);
+            auto* block = reinterpret_cast<__m256i*>(scratch.coefficients + j);
+            _mm256_store_si256(block, c0);
+            _mm256_store_si256(block + 1, c1);
+            _mm256_store_si256(reinterpret_cast<__m256i*>(scratch.weights + j), Weights(c0, c1));
+        }
+
+        // reversed[n + k] = x[79 - n - k]: lane 15 - k of the 16 samples ending at x[79 - n].
+        // The frame and the tail are even, so the samples before x[-tail] fill whole 32-bit
+        // lanes, which are not read and come out zero.
+        const __m256i backwards = _mm256_setr_epi8(14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1,
+                                                   14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1);
+        const __m256i fullScaleNegative = _mm256_set1_epi16(-32768);
+        const int end = kFrameLength + (tail + kWidth - 1) / kWidth * kWidth;
+        __m256i negatives = _mm256_setzero_si256();
+        for (int n = 0; n < end; n += kWidth) {
+            const std::int16_t* from = x + kFrameLength - n - kWidth;
+            const int valid = kFrameLength + tail - n;
+            __m256i v;
+            if (valid >= kWidth) {
+                v = Load(from);
+            } else {
+                // Lanes (16 - valid) / 2 .. 7 hold x[-tail] onwards.
+                const __m256i lanes = _mm256_cmpgt_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7),
+                                                         _mm256_set1_epi32((kWidth - valid) / 2 - 1));
+                v = _mm256_maskload_epi32(reinterpret_cast<const int*>(from), lanes);
+            }
+            negatives = _mm256_or_si256(negatives, _mm256_cmpeq_epi16(v, fullScaleNegative));
+            v = _mm256_permute4x64_epi64(_mm256_shuffle_epi8(v, backwards), 0x4E);
+            _mm256_store_si256(reinterpret_cast<__m256i*>(scratch.reversed + n), v);
+        }
+        return _mm256_testz_si256(negatives, negatives) == 0;
+    }
+
+    [[gnu::target("avx2")]] static void CopyBack(
+        std::int32_t* coefficients, const FrameScratch& scratch, int tail)
+    {
+        for (int j = 0; j < tail; j += kWidth) {
+            const auto* block = reinterpret_cast<const __m256i*>(scratch.coefficients + j);
+            const __m256i c0 = _mm256_load_si256(block);
+            const __m256i c1 = _mm256_load_si256(block + 1);
+            const __m256i a = _mm256_permute2x128_si256(c0, c1, 0x20);
+            const __m256i b = _mm256_permute2x128_si256(c0, c1, 0x31);
+            if (tail - j >= kWidth) {
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(coefficients + j), a);
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(coefficients + j + 8), b);
+            } else {
+                _mm256_maskstore_epi32(reinterpret_cast<int*>(coefficients + j), First(tail - j), a);
+                _mm256_maskstore_epi32(reinterpret_cast<int*>(coefficients + j + 8), First(tail - j - 8), b);
+            }
+        }
+    }
+
+    // |x| read as unsigned 16 bits (abs(-32768) is 0x8000) and widened to 32-bit lanes; the
+    // integer sum is exact in any order; the last, partial block one sample at a time.
+    [[gnu::target("avx2")]] static std::int32_t WindowSumBefore(const std::int16_t* x, int tail)
+    {
+        const __m256i zero = _mm256_setzero_si256();
+        __m256i sum = zero;
+        int k = 0;
+        for (; k + kWidth <= tail; k += kWidth) {
+            const __m256i v = _mm256_abs_epi16(Load(x - tail + k));
+            sum = _mm256_add_epi32(sum, _mm256_add_epi32(_mm256_unpacklo_epi16(v, zero), _mm256_unpackhi_epi16(v, zero)));
+        }
+        std::int32_t total = 1 + Total(sum);
+        for (; k < tail; ++k) {
+            total += fixedpoint::Magnitude(x[k - tail]);
+        }
+        return total;
     }
 
     // One block of 16 taps; with Masked, only the lanes set in keep are updated.
@@ -127,6 +221,41 @@ struct Avx2Taps {
 };
 
 }  // namespace
+
+[[gnu::target("avx2")]] bool ClearOfLimitsAvx2(const std::int32_t* coefficients, int tail)
+{
+    const __m256i lo = _mm256_set1_epi32(kLowestClear);
+    const __m256i hi = _mm256_set1_epi32(kHighestClear);
+    __m256i outside = _mm256_setzero_si256();
+    int j = 0;
+    for (; j + 8 <= tail; j += 8) {
+        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(coefficients + j));
+        outside = _mm256_or_si256(outside, _mm256_or_si256(_mm256_cmpgt_epi32(lo, c), _mm256_cmpgt_epi32(c, hi)));
+    }
+    bool clear = _mm256_testz_si256(outside, outside) != 0;
+    for (; j < tail; ++j) {
+        clear &= coefficients[j] >= kLowestClear && coefficients[j] <= kHighestClear;
+    }
+    return clear;
+}
+
+// |x| fits an unsigned 16-bit lane (abs(-32768) reads 32768 there); the largest of eight is
+// 0xFFFF less the smallest of their complements, which minpos finds.
+[[gnu::target("avx2")]] std::int32_t PeakMagnitudeAvx2(const std::int16_t* samples, int count)
+{
+    __m256i peak = _mm256_setzero_si256();
+    int n = 0;
+    for (; n + 16 <= count; n += 16) {
+        peak = _mm256_max_epu16(peak, _mm256_abs_epi16(Avx2Taps::Load(samples + n)));
+    }
+    const __m128i both = _mm_max_epu16(_mm256_castsi256_si128(peak), _mm256_extracti128_si256(peak, 1));
+    const __m128i smallest = _mm_minpos_epu16(_mm_xor_si128(both, _mm_set1_epi16(-1)));
+    std::int32_t largest = 0xFFFF - (_mm_cvtsi128_si32(smallest) & 0xFFFF);
+    for (; n < count; ++n) {
+        largest = std::max(largest, fixedpoint::Magnitude(samples[n]));
+    }
+    return largest;
+}
 
 [[gnu::target("avx2"), gnu::flatten]] std::int16_t FilterFrameAvx2(CancellerState& state,
                                                                    const std::int16_t* nearEnd,

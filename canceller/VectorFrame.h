@@ -4,8 +4,15 @@
 // flattened, so everything below becomes that function's own code: none of it is emitted
 // on its own, where a CPU without the instructions could reach it.
 //
-// Taps provides kWidth (16-bit lanes per vector) and three passes over the first `tail` taps
-// of sample i, each returning the estimate, on the coefficient and weight copies below:
+// Taps provides kWidth (16-bit lanes per vector), the frame's set-up and copy-back
+//   SetUp(scratch, coefficients, x, tail)   fills the FrameScratch below (every vector up to
+//                                           the end of the last one the taps touch); true
+//                                           when the window holds -32768
+//   CopyBack(coefficients, scratch, tail)   the first `tail` coefficients back in tap order,
+//                                           nothing past them
+//   WindowSumBefore(x, tail)                WindowSumBefore's value
+// and three passes over the first `tail` taps of sample i, each returning the estimate, on
+// the coefficient and weight copies below:
 //   Update<Fix, Keep>(coefficients, weights, previous, current, tail, step)
 //       c[j] += round(previous[j] * step / 2^15), estimate = sum of
 //       round(current[j] * SaturateInt16(c[j] >> 4) / 2^15); with Keep the weights are stored
@@ -19,7 +26,6 @@
 // product (-32768 * -32768 -> 32768) must be corrected.
 #pragma once
 
-#include <algorithm>
 #include <cassert>
 #include <cstdint>
 
@@ -53,8 +59,9 @@ struct FrameScratch {
     alignas(64) std::int16_t weights[kMaxTail];       // SaturateInt16(c >> 4), tap order
     // reversed[n] = x[79 - n]: at sample i tap j meets x[i - 1 - j] (update) at
     // reversed[80 - i + j] and x[i - j] (estimate) at reversed[79 - i + j], so the taps run
-    // forwards through memory.
-    alignas(64) std::int16_t reversed[kMaxTail + kFrameLength];
+    // forwards through memory. Filled in whole vectors, zero past x[-tail]; 80 is not a
+    // whole number of 32-lane vectors, hence the room past kMaxTail + kFrameLength.
+    alignas(64) std::int16_t reversed[(kMaxTail + kFrameLength + 31) / 32 * 32];
 };
 static_assert(kMaxTail % 32 == 0, "whole vectors of either width");
 
@@ -69,7 +76,7 @@ std::int16_t RunSamples(FrameScratch& scratch, const CancellerState& state,
     const std::int32_t normaliser = state.normaliser;
     std::int16_t step = state.step;
 
-    std::int32_t windowSum = WindowSumBefore(x, tail);
+    std::int32_t windowSum = Taps::WindowSumBefore(x, tail);
 
     for (int i = 0; i < kFrameLength; ++i) {
         windowSum += Magnitude(x[i]) - Magnitude(x[i - tail]);
@@ -99,30 +106,15 @@ template <class Taps>
 std::int16_t RunFrame(CancellerState& state, const std::int16_t* nearEnd,
                       const std::int16_t* reference, std::int16_t* output)
 {
-    constexpr int kWidth = Taps::kWidth;
     assert(state.tail >= 0 && state.tail <= kMaxTail);
     assert(state.adaptState >= AdaptSlow && state.adaptState <= AdaptFast);
     assert(fixedpoint::Disjoint(nearEnd, output, kFrameLength));
 
     const int tail = state.tail;
-    const int span = (tail + kWidth - 1) / kWidth * kWidth;
     const std::int16_t* x = reference;
 
     FrameScratch scratch;
-    std::fill_n(scratch.coefficients, span, 0);
-    std::fill_n(scratch.weights, span, std::int16_t{0});
-    for (int j = 0; j < tail; ++j) {
-        const std::int32_t c = state.coefficients[j];
-        scratch.coefficients[BlockPosition<kWidth>(j)] = c;
-        scratch.weights[j] = fixedpoint::SaturateInt16(c >> 4);
-    }
-    bool fullScaleNegative = false;
-    for (int n = 0; n < kFrameLength + tail; ++n) {
-        scratch.reversed[n] = x[kFrameLength - 1 - n];
-        fullScaleNegative |= scratch.reversed[n] == -32768;
-    }
-    std::fill(scratch.reversed + kFrameLength + tail, scratch.reversed + kFrameLength + span,
-              std::int16_t{0});
+    const bool fullScaleNegative = Taps::SetUp(scratch, state.coefficients, x, tail);
 
     const bool adapting = state.adaptFlag == 1;
     std::int16_t step = 0;
@@ -134,9 +126,7 @@ std::int16_t RunFrame(CancellerState& state, const std::int16_t* nearEnd,
                         : RunSamples<Taps, false, false>(scratch, state, nearEnd, x, output);
     }
 
-    for (int j = 0; j < tail; ++j) {
-        state.coefficients[j] = scratch.coefficients[BlockPosition<kWidth>(j)];
-    }
+    Taps::CopyBack(state.coefficients, scratch, tail);
     return step;
 }
 

@@ -134,8 +134,13 @@ Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settin
         const bool secondHalf = PassStatistics::InSecondHalf(p, count);
         const bool rxApplies = secondHalf && PassStatistics::RxLevelApplies(report);
         const bool recording = analysis != nullptr;
-        const double txLevel = secondHalf || recording ? engine.BlockLevel(referenceFrame, kFrameLength) : 0.0;
-        const double rxLevel = rxApplies || recording ? engine.BlockLevel(nearFrame, kFrameLength) : 0.0;
+        double txLevel = 0.0;  // wanted whenever the Rx level is
+        double rxLevel = 0.0;
+        if (rxApplies || recording) {
+            engine.BlockLevelPair(referenceFrame, nearFrame, kFrameLength, txLevel, rxLevel);
+        } else if (secondHalf) {
+            txLevel = engine.BlockLevel(referenceFrame, kFrameLength);
+        }
         if (secondHalf) {
             if (rxApplies) {
                 stats.AddRxLevel(rxLevel);

@@ -154,6 +154,18 @@ constexpr std::array<double, 10> kUpperBandA = {
 // Blocks up to this length keep every partial sum of products below 2^52.
 constexpr int kExactCorrelationLength = 1 << 22;
 
+namespace {
+
+constexpr int kLevelChunk = 256;
+
+double LevelFromMeans(double mean, double meanSquare)
+{
+    const double variance = meanSquare - mean * mean;
+    return 10.0 * std::log(variance * kLevelScale) / std::log(10.0);
+}
+
+}  // namespace
+
 double DspToolkit::BlockLevel(const std::int16_t* samples, int count) const
 {
     // Running sums of x/N and x*x/N, each term divided before it is added: the rounding
@@ -161,19 +173,42 @@ double DspToolkit::BlockLevel(const std::int16_t* samples, int count) const
     const double n = count;
     double mean = 0.0;
     double meanSquare = 0.0;
-    constexpr int kChunk = 256;
-    double quotients[kChunk];
-    double squareQuotients[kChunk];
-    for (int start = 0; start < count; start += kChunk) {
-        const int length = count - start < kChunk ? count - start : kChunk;
+    double quotients[kLevelChunk];
+    double squareQuotients[kLevelChunk];
+    for (int start = 0; start < count; start += kLevelChunk) {
+        const int length = count - start < kLevelChunk ? count - start : kLevelChunk;
         DivideByCount(samples + start, length, n, quotients, squareQuotients);
         for (int i = 0; i < length; ++i) {
             mean += quotients[i];
             meanSquare += squareQuotients[i];
         }
     }
-    const double variance = meanSquare - mean * mean;
-    return 10.0 * std::log(variance * kLevelScale) / std::log(10.0);
+    return LevelFromMeans(mean, meanSquare);
+}
+
+void DspToolkit::BlockLevelPair(const std::int16_t* first, const std::int16_t* second, int count,
+                                double& firstLevel, double& secondLevel) const
+{
+    // BlockLevel's four running sums, each in its own order: a sum waits on its previous
+    // addition, so four chains keep the adder busier than two.
+    const double n = count;
+    double mean[2] = {0.0, 0.0};
+    double meanSquare[2] = {0.0, 0.0};
+    double quotients[2][kLevelChunk];
+    double squareQuotients[2][kLevelChunk];
+    for (int start = 0; start < count; start += kLevelChunk) {
+        const int length = count - start < kLevelChunk ? count - start : kLevelChunk;
+        DivideByCount(first + start, length, n, quotients[0], squareQuotients[0]);
+        DivideByCount(second + start, length, n, quotients[1], squareQuotients[1]);
+        for (int i = 0; i < length; ++i) {
+            mean[0] += quotients[0][i];
+            meanSquare[0] += squareQuotients[0][i];
+            mean[1] += quotients[1][i];
+            meanSquare[1] += squareQuotients[1][i];
+        }
+    }
+    firstLevel = LevelFromMeans(mean[0], meanSquare[0]);
+    secondLevel = LevelFromMeans(mean[1], meanSquare[1]);
 }
 
 double DspToolkit::BlockCorrelation(const std::int16_t* first, const std::int16_t* second,

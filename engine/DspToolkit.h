@@ -16,6 +16,11 @@ public:
     // Level of count samples on the dBm0 scale; -inf for silence or count <= 0.
     double BlockLevel(const std::int16_t* samples, int count) const;
 
+    // BlockLevel of two blocks of count samples at once, the same bits as two calls; faster,
+    // as the two blocks' sums run side by side.
+    void BlockLevelPair(const std::int16_t* first, const std::int16_t* second, int count,
+                        double& firstLevel, double& secondLevel) const;
+
     // Cosine of the angle between two blocks of count samples; NaN if either is silent.
     double BlockCorrelation(const std::int16_t* first, const std::int16_t* second, int count) const;
 

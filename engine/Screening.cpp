@@ -29,12 +29,20 @@ void CheckCapture(const std::int16_t* samples, int count, double& clipShare, dou
 
 int CountVoiceBlocks(const DspToolkit& dsp, const std::int16_t* tx, int count)
 {
+    using testthresholds::IsVoiceBlock;
+    using testthresholds::kScreenBlock;
+    // Every block that starts before count - kScreenBlock, two at a time while two are left.
+    const int end = count - kScreenBlock;
     int active = 0;
-    for (int offset = 0; offset < count - testthresholds::kScreenBlock;
-         offset += testthresholds::kScreenBlock) {
-        if (testthresholds::IsVoiceBlock(dsp.BlockLevel(tx + offset, testthresholds::kScreenBlock))) {
-            ++active;
-        }
+    int offset = 0;
+    for (; offset + kScreenBlock < end; offset += 2 * kScreenBlock) {
+        double first = 0.0;
+        double second = 0.0;
+        dsp.BlockLevelPair(tx + offset, tx + offset + kScreenBlock, kScreenBlock, first, second);
+        active += (IsVoiceBlock(first) ? 1 : 0) + (IsVoiceBlock(second) ? 1 : 0);
+    }
+    for (; offset < end; offset += kScreenBlock) {
+        active += IsVoiceBlock(dsp.BlockLevel(tx + offset, kScreenBlock)) ? 1 : 0;
     }
     return active;
 }

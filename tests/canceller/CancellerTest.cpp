@@ -497,6 +497,62 @@ TEST(FixedPointCheck, AnOperandOutOfRangeNamesTheCallersLine)
 }
 #endif
 
+
+// The dispatch's range check and the normaliser's peak scan: one value planted at the last
+// counted place, past it, or at the start, on an in-range background.
+TEST_P(TapLoopTest, RangeCheckAndPeakScanMatchThePlainForms)
+{
+    const bool avx512 = GetParam() == Loop::Avx512;
+    const auto clearOfLimits = avx512 ? taploop::ClearOfLimitsAvx512 : taploop::ClearOfLimitsAvx2;
+    const auto peakMagnitude = avx512 ? taploop::PeakMagnitudeAvx512 : taploop::PeakMagnitudeAvx2;
+    std::mt19937 g(11);
+
+    struct Limit { int tail; int at; std::int32_t value; bool clear; };
+    const Limit limits[] = {
+        {0, 0, kMax32, true},
+        {2, 1, taploop::kHighestClear + 1, false},
+        {16, 15, taploop::kHighestClear, true},
+        {16, 15, taploop::kHighestClear + 1, false},
+        {16, 8, taploop::kLowestClear - 1, false},
+        {18, 17, taploop::kLowestClear, true},
+        {18, 17, taploop::kLowestClear - 1, false},
+        {18, 18, kMin32, true},
+        {30, 0, kMax32, false},
+        {34, 33, taploop::kHighestClear + 1, false},
+        {34, 34, kMax32, true},
+        {1024, 1023, kMin32, false},
+    };
+    for (const Limit& c : limits) {
+        std::array<std::int32_t, kMaxTail + 32> coefficients{};
+        for (auto& v : coefficients) {
+            v = std::uniform_int_distribution<std::int32_t>(taploop::kLowestClear, taploop::kHighestClear)(g);
+        }
+        coefficients[static_cast<std::size_t>(c.at)] = c.value;
+        EXPECT_EQ(taploop::ClearOfLimits(coefficients.data(), c.tail), c.clear) << "tail " << c.tail << ", tap " << c.at;
+        EXPECT_EQ(clearOfLimits(coefficients.data(), c.tail), c.clear) << "tail " << c.tail << ", tap " << c.at;
+    }
+
+    struct Peak { int count; int at; std::int16_t value; };
+    const Peak peaks[] = {
+        {0, 0, -32768}, {15, 15, -32768}, {17, 16, 1500}, {81, 80, -32768}, {81, 81, -32768}, {90, 89, -2000},
+        {96, 95, -32768}, {96, 96, -32768}, {100, 0, 32767}, {kHistoryLength, kHistoryLength - 1, -1001},
+    };
+    for (const Peak& c : peaks) {
+        std::array<std::int16_t, kHistoryLength + 32> samples{};
+        for (auto& v : samples) {
+            v = Draw16(g, -999, 999);
+        }
+        samples[static_cast<std::size_t>(c.at)] = c.value;
+        const std::int32_t plain = taploop::PeakMagnitude(samples.data(), c.count);
+        if (c.at < c.count) {
+            EXPECT_EQ(plain, c.value < 0 ? -std::int32_t{c.value} : c.value) << "count " << c.count;
+        } else {
+            EXPECT_LT(plain, 1000) << "count " << c.count << ": counted past its end";
+        }
+        EXPECT_EQ(peakMagnitude(samples.data(), c.count), plain) << "count " << c.count << ", sample " << c.at;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(VectorLoops, TapLoopTest, ::testing::Values(Loop::Avx2, Loop::Avx512),
                          [](const auto& info) { return std::string(taploop::Name(info.param)); });
 

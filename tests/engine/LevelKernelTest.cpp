@@ -58,6 +58,10 @@ TEST(LevelKernel, LevelAndCorrelationMatchTheirPlainLoopsBitForBit)
                 const auto b = Block(length, seed % 4 == 0 ? 0 : kind, seed + 100);
                 const int n = static_cast<int>(length);
                 EXPECT_EQ(bits(dsp.BlockLevel(a.data(), n)), bits(ReferenceLevel(a)));
+                double first = 0.0, second = 0.0;
+                dsp.BlockLevelPair(a.data(), b.data(), n, first, second);
+                EXPECT_EQ(bits(first), bits(ReferenceLevel(a)));
+                EXPECT_EQ(bits(second), bits(ReferenceLevel(b)));
                 EXPECT_EQ(bits(dsp.BlockCorrelation(a.data(), b.data(), n)), bits(ReferenceCorrelation(a, b)));
             }
         }
