@@ -297,14 +297,18 @@ TEST(BatchFiles, NoCaptureIsWrittenOverAndEachRowThatCannotWriteSaysWhy)
              copy(d, "rx.pcm", "o/range.pcm");
              copy(d, "rx.pcm", "o/lost.pcm");
              copy(d, "rx.pcm", "o/self.pcm");
-             return Args{manifest(d, "range,tx.pcm,rx.pcm,2000\nlost,none.pcm,rx.pcm,\nself,none.pcm,o/self.pcm,\n"),
+             fs::create_directories(d / "folder");
+             copy(d, "rx.pcm", "o/dir.pcm");
+             return Args{manifest(d, "range,tx.pcm,rx.pcm,2000\nlost,none.pcm,rx.pcm,\nself,none.pcm,o/self.pcm,\n"
+                                     "dir,tx.pcm,folder,\n"),
                          "--out-dir", (d / "o").string()};
          },
          {"tx.pcm", "rx.pcm", "o/self.pcm"},
          {{"range", "tail '2000' is not from 0 to 1024"},
           {"lost", "Tx capture not found"},
-          {"self", "o/self.pcm is the Rx capture"}},
-         {"o/range.pcm", "o/lost.pcm"}},
+          {"self", "o/self.pcm is the Rx capture"},
+          {"dir", "folder: is a directory"}},  // the reason behind "Check the files"
+         {"o/range.pcm", "o/lost.pcm", "o/dir.pcm"}},
     };
     for (const FileSafetyCase& c : cases) {
         const testcaptures::TempDir dir;
@@ -368,6 +372,9 @@ TEST(BatchManifest, ReadsRfc4180WithOrWithoutAByteOrderMarkAndReportsAnOpenQuote
             rows.push_back(BatchRow{port.name, port.options, {}, {}, {}, 0, PortVerdict::kFailed});
         }
         EXPECT_EQ(names, c.ports) << c.name;
+        // The terminal table keeps one line per port whatever the names hold.
+        const std::string table = SummaryTable(rows);
+        EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), static_cast<long>(rows.size()) + 1) << c.name;
         // In summary.csv a name is shown, never evaluated; summary.json keeps it as it is.
         std::istringstream csv(SummaryCsv(rows));
         std::string line;
