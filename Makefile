@@ -1,5 +1,5 @@
 # The two commands a new user types: `make run` and `make test`.
-.PHONY: all deps configure build run test test-asan test-fuzz fuzz fuzz-build demo pictures bench package format format-check clean
+.PHONY: all deps configure build run test test-asan test-tsan test-fuzz fuzz fuzz-build demo pictures bench package format format-check clean
 
 BUILD := build
 APP := $(BUILD)/app/tarnwell
@@ -26,6 +26,7 @@ run:
 test: build
 	@ctest --preset default
 	@$(MAKE) --no-print-directory test-asan
+	@$(MAKE) --no-print-directory test-tsan
 	@$(MAKE) --no-print-directory test-fuzz
 
 # The engine, report and command line again under AddressSanitizer and UBSan.
@@ -33,6 +34,13 @@ test-asan: deps
 	@cmake --preset asan >/dev/null
 	@cmake --build --preset asan
 	@ctest --preset asan
+
+# The batch's threads under ThreadSanitizer: only the command line and the batch tests are
+# built, and a small site runs four ports at a time.
+test-tsan: deps
+	@cmake --preset tsan >/dev/null
+	@cmake --build --preset tsan
+	@ctest --preset tsan
 
 # libFuzzer targets, built with clang under ASan and UBSan.
 FUZZ_TARGETS := FuzzRun FuzzFrame FuzzCommandLine FuzzCaptureReader
@@ -86,4 +94,4 @@ format-check: deps
 	@clang-format --dry-run --Werror $(FORMAT_FILES)
 
 clean:
-	@rm -rf $(BUILD) build-asan build-fuzz
+	@rm -rf $(BUILD) build-asan build-tsan build-fuzz

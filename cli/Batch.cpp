@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <chrono>
-#include <fstream>
+#include <cerrno>
+#include <cstring>
 #include <thread>
 
+#include "cli/Interrupt.h"
 #include "cli/JsonReport.h"
 #include "cli/RunOptions.h"
+#include "engine/FileHandle.h"
 #include "engine/TextFormat.h"
 
 namespace tarnwell {
@@ -14,6 +17,23 @@ namespace tarnwell {
 namespace fs = std::filesystem;
 
 namespace {
+
+// Writes text into path whole; on a failure the reason, and no part-written file is left.
+bool WriteWhole(const fs::path& path, const std::string& text, std::string& reason)
+{
+    FileHandle file = FileHandle::OpenRegular(path.string(), O_WRONLY | O_CREAT | O_TRUNC, 0666, &reason);
+    if (!file.IsOpen()) {
+        return false;
+    }
+    if (!file.WriteAll(text.data(), text.size())) {
+        reason = std::strerror(errno);
+        file.Close();
+        std::error_code ignored;
+        fs::remove(path, ignored);
+        return false;
+    }
+    return true;
+}
 
 std::string Duration(double seconds)
 {
@@ -78,6 +98,7 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
         err << "tarnwell-cli batch: no ports in " << input << '\n';
         return kExitUsage;
     }
+    RefuseClashes(ports, outDir, plots);
     if (fs::create_directories(outDir, error); error) {
         err << "tarnwell-cli batch: cannot make " << outDir << ": " << error.message() << '\n';
         return kExitRunFailed;
@@ -95,13 +116,14 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
     }
     // Each port's pictures are drawn as soon as it is done, on this thread (the chart code
     // wants one), and its record let go: memory follows the ports running, not the site.
-    std::string plotProblem;
+    // A picture that fails costs that port its pictures, never the batch its summaries.
+    std::vector<std::string> pictureFailures;
     const auto draw = [&](BatchRow& row) {
-        if (plotProblem.empty() && row.run.analysis.captures.measured) {
+        if (CaughtSignal() == 0 && row.run.analysis.captures.measured) {
             CliOptions options = row.options;
             options.plotsDir = (fs::path(outDir) / row.port).string();
             if (std::string problem; !WritePlots(options, row.run, pictures, problem)) {
-                plotProblem = row.port + ": --plots: " + problem;
+                pictureFailures.push_back(row.port + ": --plots: " + problem);
             }
         }
         row.run.analysis = AnalysisRecord{};
@@ -111,21 +133,17 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
     if (showProgress) {
         err << "\r\x1b[K" << std::flush;
     }
-    if (!plotProblem.empty()) {
-        err << "tarnwell-cli batch: " << plotProblem << '\n';
-        return kExitRunFailed;
-    }
     SortWorstFirst(rows);
+    const int signal = CaughtSignal();
 
     const fs::path csvPath = fs::path(outDir) / "summary.csv";
     const fs::path jsonPath = fs::path(outDir) / "summary.json";
-    std::ofstream csv(csvPath, std::ios::binary | std::ios::trunc);
-    csv << SummaryCsv(rows);
-    std::ofstream json(jsonPath, std::ios::binary | std::ios::trunc);
-    json << DumpJson(SummaryJson(rows)) << '\n';
-    if (!csv.flush() || !json.flush()) {
-        err << "tarnwell-cli batch: cannot write the summary in " << outDir << '\n';
-        return kExitRunFailed;
+    std::string summaryProblem;
+    for (const auto& [path, text] : {std::pair{csvPath, SummaryCsv(rows)},
+                                     std::pair{jsonPath, DumpJson(SummaryJson(rows)) + '\n'}}) {
+        if (std::string reason; summaryProblem.empty() && !WriteWhole(path, text, reason)) {
+            summaryProblem = "cannot write " + path.string() + ": " + reason;
+        }
     }
 
     out << SummaryTable(rows);
@@ -133,13 +151,30 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
         return std::count_if(rows.begin(), rows.end(), [v](const BatchRow& r) { return r.verdict == v; });
     };
     out << '\n' << total << " ports: " << count(PortVerdict::kOk) << " OK, " << count(PortVerdict::kCheck)
-        << " CHECK, " << count(PortVerdict::kFailed) << " failed. Summary: " << csvPath.string() << ", "
-        << jsonPath.string() << '\n';
-    if (!out.flush()) {
-        err << "tarnwell-cli batch: cannot write the summary table\n";
-        return kExitRunFailed;
+        << " CHECK, " << count(PortVerdict::kFailed) << " failed";
+    if (const auto interrupted = count(PortVerdict::kInterrupted); interrupted > 0) {
+        out << ", " << interrupted << " interrupted";
     }
-    return count(PortVerdict::kOk) == total ? kExitOk : kExitRunFailed;
+    if (summaryProblem.empty()) {
+        out << ". Summary: " << csvPath.string() << ", " << jsonPath.string();
+    }
+    out << '\n';
+    const bool shown = static_cast<bool>(out.flush());
+    for (const std::string& failure : pictureFailures) {
+        err << "tarnwell-cli batch: " << failure << '\n';
+    }
+    if (!summaryProblem.empty()) {
+        err << "tarnwell-cli batch: " << summaryProblem << '\n';
+    }
+    if (!shown) {
+        err << "tarnwell-cli batch: cannot write the summary table\n";
+    }
+    if (signal != 0) {
+        err << "Interrupted\n";
+        return 128 + signal;
+    }
+    const bool clean = shown && summaryProblem.empty() && pictureFailures.empty();
+    return clean && count(PortVerdict::kOk) == total ? kExitOk : kExitRunFailed;
 }
 
 }  // namespace tarnwell

@@ -3,8 +3,9 @@
 // CSV manifest (port,tx,rx and any of device, delay, tail, nlp_diff, nlp_shift, high_pass,
 // stereo, each overriding the command line for its row). Every run has its own engine, user
 // side and files; the summary (a table on stdout, summary.csv and summary.json in the output
-// folder) is written once, at the end, worst port first. Exit status 0 when every port is
-// OK, 1 when any has a CHECK or failed, 2 for a usage error.
+// folder) is written once, at the end, worst port first, whatever the pictures do. Exit
+// status 0 when every port is OK, 1 when any has a CHECK or failed or a picture failed, 2 for
+// a usage error, 128 + n after signal n.
 #pragma once
 
 #include <filesystem>
@@ -24,6 +25,9 @@ struct BatchPort {
     std::string name;
     CliOptions options;   // capture paths, output path, settings and device row
     std::string problem;  // non-empty: a failed row with this message, nothing is run
+    // Its output path is a capture, a summary or another port's file: the port never
+    // writes, empties or creates it.
+    bool keepOutput = false;
 };
 
 // The command line's choices for every port; a manifest's cells override them row by row.
@@ -33,7 +37,8 @@ struct BatchDefaults {
     bool tailGiven = false;   // and its tail preset
 };
 
-enum class PortVerdict { kFailed, kCheck, kOk };  // worst first
+// Worst first; kInterrupted: a signal stopped the port, or came before it started.
+enum class PortVerdict { kInterrupted, kFailed, kCheck, kOk };
 
 // What one port's run left behind.
 struct BatchRow {
@@ -57,9 +62,17 @@ std::vector<BatchPort> ReadManifest(const std::filesystem::path& manifest,
                                     const BatchDefaults& defaults,
                                     const std::filesystem::path& outDir, std::string& error);
 
+// Before any port runs: fails each port whose output, or with plots its pictures' folder,
+// is any port's capture (compared by device and inode, or by path while it does not exist),
+// one of the summaries or an earlier port's output or folder, with a message naming the
+// other; such a port keeps its hands off that path (keepOutput).
+void RefuseClashes(std::vector<BatchPort>& ports, const std::filesystem::path& outDir, bool plots);
+
 // Runs every port on up to jobs threads; rows come back in the ports' order. progress, when
 // given, is called after each port (from the thread that ran it, one call at a time) with the
-// ports done and the failed rows so far.
+// ports done and the failed rows so far. Once an interrupt signal is caught, running ports
+// stop at their next frame (their outputs emptied) and the ports not started are skipped;
+// both come back as kInterrupted rows.
 // keepAnalysis: each row keeps its run's whole analysis record (for pictures); otherwise
 // only the findings made from it. finished, when given, is called on the calling thread with
 // each row as soon as its port is done (while the others run), one row at a time: the place
@@ -69,10 +82,10 @@ std::vector<BatchRow> RunBatch(const std::vector<BatchPort>& ports, int jobs,
                                bool keepAnalysis = false,
                                const std::function<void(BatchRow& row)>& finished = {});
 
-// "OK", "CHECK" or "FAILED".
+// "OK", "CHECK", "FAILED" or "INTERRUPTED".
 const char* VerdictName(PortVerdict verdict);
 
-// Failed runs first, then most CHECK verdicts, then lowest cancellation; ties by port name.
+// Interrupted ports first, then failed runs, then most CHECK verdicts, then lowest cancellation; ties by port name.
 void SortWorstFirst(std::vector<BatchRow>& rows);
 
 std::string SummaryCsv(const std::vector<BatchRow>& rows);

@@ -14,8 +14,10 @@ void SortWorstFirst(std::vector<BatchRow>& rows)
         return std::isnan(c) ? -INFINITY : c;
     };
     std::stable_sort(rows.begin(), rows.end(), [&](const BatchRow& a, const BatchRow& b) {
-        if ((a.verdict == PortVerdict::kFailed) != (b.verdict == PortVerdict::kFailed)) {
-            return a.verdict == PortVerdict::kFailed;
+        // Interrupted, then failed; the ports with results are ordered by what they found.
+        const auto rank = [](const BatchRow& row) { return std::min(row.verdict, PortVerdict::kCheck); };
+        if (rank(a) != rank(b)) {
+            return rank(a) < rank(b);
         }
         if (a.checks != b.checks) {
             return a.checks > b.checks;

@@ -1,12 +1,15 @@
 // Where a batch's ports come from: capture pairs found by name in a folder, or the rows of a
 // CSV manifest.
 #include <charconv>
+#include <iterator>
+#include <string_view>
 #include <fstream>
 #include <map>
 #include <set>
 
 #include "cli/Batch.h"
 #include "cli/RunOptions.h"
+#include "engine/TextFormat.h"
 
 namespace tarnwell {
 
@@ -57,32 +60,61 @@ void Collect(const fs::path& folder, const std::function<void(const fs::path&)>&
     }
 }
 
-// Splits one CSV line into cells: commas separate, double quotes enclose a cell that holds
-// commas or quotes, and a doubled quote inside them is one quote.
-std::vector<std::string> SplitCsv(const std::string& line)
+// One record of a manifest: its cells and the line it starts on.
+struct Record {
+    std::vector<std::string> cells;
+    int line = 0;
+};
+
+// Splits a whole manifest into records (RFC 4180): commas separate cells, a line break (LF or
+// CRLF) ends a record, and double quotes enclose a cell that holds commas, quotes or line
+// breaks, a doubled quote inside them being one quote. A UTF-8 byte order mark, which
+// spreadsheets write, is skipped. A quote left open is reported with the line it opened on.
+std::vector<Record> SplitCsv(std::string_view text, std::string& error)
 {
-    std::vector<std::string> cells(1);
-    bool quoted = false;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        if (quoted) {
-            if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
-                cells.back() += '"';
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    if (text.starts_with(kByteOrderMark)) {
+        text.remove_prefix(kByteOrderMark.size());
+    }
+    std::vector<Record> records;
+    Record record{{std::string()}, 1};
+    int line = 1;
+    int quoteLine = 0;  // the line an open quote started on; 0 outside quotes
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        std::string& cell = record.cells.back();
+        if (quoteLine != 0) {
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+                cell += '"';
                 ++i;
             } else if (c == '"') {
-                quoted = false;
+                quoteLine = 0;
             } else {
-                cells.back() += c;
+                line += c == '\n' ? 1 : 0;
+                cell += c;
             }
         } else if (c == '"') {
-            quoted = true;
+            quoteLine = line;
         } else if (c == ',') {
-            cells.emplace_back();
+            record.cells.emplace_back();
+        } else if (c == '\n') {
+            if (cell.ends_with('\r')) {
+                cell.pop_back();
+            }
+            records.push_back(std::move(record));
+            record = Record{{std::string()}, ++line};
         } else {
-            cells.back() += c;
+            cell += c;
         }
     }
-    return cells;
+    if (quoteLine != 0) {
+        error = "line " + std::to_string(quoteLine) + ": a quote opened there is never closed";
+        return {};
+    }
+    if (record.cells.size() > 1 || !record.cells.front().empty()) {
+        records.push_back(std::move(record));
+    }
+    return records;
 }
 
 std::string Trim(const std::string& text)
@@ -149,18 +181,28 @@ std::vector<BatchPort> FindFolderPorts(const fs::path& folder, const BatchDefaul
 std::vector<BatchPort> ReadManifest(const fs::path& manifest, const BatchDefaults& defaults,
                                     const fs::path& outDir, std::string& error)
 {
-    std::ifstream file(manifest);
-    std::string line;
-    if (!file || !std::getline(file, line)) {
+    std::ifstream file(manifest, std::ios::binary);
+    const std::string text(std::istreambuf_iterator<char>(file), {});
+    if (!file) {
         error = manifest.string() + ": cannot read the manifest";
         return {};
     }
-    std::vector<std::string> header = SplitCsv(line);
+    std::string malformed;
+    const std::vector<Record> records = SplitCsv(text, malformed);
+    if (!malformed.empty()) {
+        error = manifest.string() + ": " + malformed;
+        return {};
+    }
+    if (records.empty()) {
+        error = manifest.string() + ": the manifest is empty";
+        return {};
+    }
+    const std::vector<std::string>& header = records.front().cells;
     std::map<std::string, std::size_t> column;
     for (std::size_t i = 0; i < header.size(); ++i) {
         const std::string name = Trim(header[i]);
         if (kManifestColumns.count(name) == 0 || column.count(name) != 0) {
-            error = manifest.string() + ": unknown or repeated column '" + name + "'";
+            error = manifest.string() + ": unknown or repeated column '" + text::OneLine(name) + "'";
             return {};
         }
         column[name] = i;
@@ -173,11 +215,12 @@ std::vector<BatchPort> ReadManifest(const fs::path& manifest, const BatchDefault
     const fs::path base = manifest.parent_path();
     std::set<std::string> seen;
     std::vector<BatchPort> ports;
-    for (int row = 2; std::getline(file, line); ++row) {
-        if (Trim(line).empty()) {
+    for (auto record = records.begin() + 1; record != records.end(); ++record) {
+        std::vector<std::string> cells = record->cells;
+        if (cells.size() == 1 && Trim(cells.front()).empty()) {
             continue;
         }
-        std::vector<std::string> cells = SplitCsv(line);
+        const int row = record->line;
         const std::size_t given = cells.size();
         cells.resize(std::max(cells.size(), header.size()));
         const auto cell = [&](const char* name) {
@@ -225,14 +268,16 @@ std::vector<BatchPort> ReadManifest(const fs::path& manifest, const BatchDefault
                 }
             }
         }
-        const std::pair<const char*, std::int32_t*> numbers[] = {
-            {"delay", &s.delay}, {"tail", &s.tail}, {"nlp_diff", &s.nlpDiff}, {"nlp_shift", &s.nlpShift}};
-        for (const auto& [name, member] : numbers) {
-            if (const std::string text = cell(name); !text.empty()) {
-                if (const std::optional<int> value = WholeNumber(text)) {
-                    *member = *value;
+        for (const SettingRange& range : kSettingRanges) {
+            if (const std::string text = cell(range.column); !text.empty()) {
+                const std::optional<int> value = WholeNumber(text);
+                if (!value) {
+                    problem = where + range.column + " '" + text + "' is not a whole number";
+                } else if (*value < range.min || *value > range.max) {
+                    problem = where + range.column + " '" + text + "' is not from " + std::to_string(range.min) +
+                              " to " + std::to_string(range.max);
                 } else {
-                    problem = where + name + " '" + text + "' is not a whole number";
+                    s.*range.member = *value;
                 }
             }
         }

@@ -4,11 +4,12 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
-#include <fstream>
 #include <mutex>
 #include <thread>
 
 #include "cli/Batch.h"
+#include "cli/Interrupt.h"
+#include "engine/FileHandle.h"
 #include "engine/TestMessages.h"
 
 namespace tarnwell {
@@ -26,35 +27,59 @@ public:
     void AddDetail(const std::string& line) override { details.push_back(line); }
     void SetProgressRange(int) override {}
     void SetProgressPos(int) override {}
+    bool KeepGoing() override { return CaughtSignal() == 0; }
 
     std::string status;
     std::vector<std::string> messages;
     std::vector<std::string> details;
 };
 
+// Empties a port's output, so that no earlier batch's output passes for this one's; never
+// one the clash check kept (a capture, a summary, another port's file). A pipe or a device
+// is left as it is.
+void EmptyOutput(const BatchPort& port)
+{
+    const std::string& out = port.options.settings.outPath;
+    if (port.keepOutput || out.empty()) {
+        return;
+    }
+    const FileHandle file = FileHandle::OpenOutput(out, O_WRONLY | O_CREAT, 0666);
+    if (file.IsRegular()) {
+        (void)::ftruncate(file.Descriptor(), 0);  // a failed row already says why
+    }
+}
+
 // Ends a port that cannot run as a failed run would: "Test failed", its message, and an
-// empty output so that no earlier batch's output passes for this one's.
-void FailWithoutRunning(BatchRow& row, const std::string& message)
+// empty output.
+void FailWithoutRunning(BatchRow& row, const BatchPort& port, const std::string& message)
 {
     row.status = testmessages::kTestFailed;
     row.messages = {message};
-    if (const std::string& out = row.options.settings.outPath; !out.empty()) {
-        std::ofstream(out, std::ios::binary | std::ios::trunc);
-    }
+    EmptyOutput(port);
+}
+
+// A port that a signal stopped, or that never started after one.
+void Interrupt(BatchRow& row, const BatchPort& port, const char* message)
+{
+    row.status = testmessages::kCancelled;
+    row.messages = {message};
+    row.checks = 0;
+    row.verdict = PortVerdict::kInterrupted;
+    EmptyOutput(port);
 }
 
 BatchRow RunPort(const BatchPort& port, bool keepAnalysis)
 {
     BatchRow row{port.name, port.options, {}, {}, {}, 0, PortVerdict::kFailed};
     if (!port.problem.empty()) {
-        FailWithoutRunning(row, port.problem);
+        FailWithoutRunning(row, port, port.problem);
         return row;
     }
     const TestSettings& s = port.options.settings;
     for (const auto& [which, path] : {std::pair{"Tx", &s.txPath}, std::pair{"Rx", &s.rxPath}}) {
         std::error_code error;
         if (!fs::exists(*path, error)) {
-            FailWithoutRunning(row, std::string(which) + " capture not found: " + *path);
+            FailWithoutRunning(row, port, std::string(which) + " capture not found: " + *path);
             return row;
         }
     }
@@ -75,6 +100,10 @@ BatchRow RunPort(const BatchPort& port, bool keepAnalysis)
     if (row.run.ok) {
         row.checks = CheckCount(row.run.results);
         row.verdict = row.checks > 0 ? PortVerdict::kCheck : PortVerdict::kOk;
+    } else if (CaughtSignal() != 0 && ui.status == testmessages::kCancelled) {
+        Interrupt(row, port, "interrupted at its next frame; its output is empty");
+    } else {
+        EmptyOutput(port);  // a row refused for its settings never opened it
     }
     return row;
 }
@@ -94,7 +123,12 @@ std::vector<BatchRow> RunBatch(const std::vector<BatchPort>& ports, int jobs,
     int failed = 0;
     const auto work = [&] {
         for (std::size_t i = next++; i < ports.size(); i = next++) {
-            rows[i] = RunPort(ports[i], keepAnalysis);
+            if (CaughtSignal() != 0) {
+                rows[i] = BatchRow{ports[i].name, ports[i].options, {}, {}, {}, 0, PortVerdict::kInterrupted};
+                Interrupt(rows[i], ports[i], "interrupted before it started");
+            } else {
+                rows[i] = RunPort(ports[i], keepAnalysis);
+            }
             const std::lock_guard lock(progressMutex);
             ++done;
             failed += rows[i].verdict == PortVerdict::kFailed ? 1 : 0;
@@ -111,7 +145,8 @@ std::vector<BatchRow> RunBatch(const std::vector<BatchPort>& ports, int jobs,
         std::vector<std::jthread> workers;
         // With finished, this thread hands each row over as it comes; otherwise it is one of
         // the workers.
-        const std::size_t helpers = std::min(threads, ports.size()) - (finished ? 0 : 1);
+        const std::size_t running = std::min(threads, ports.size());
+        const std::size_t helpers = finished || running == 0 ? running : running - 1;
         for (std::size_t t = 0; t < helpers; ++t) {
             workers.emplace_back(work);
         }

@@ -20,6 +20,42 @@ std::string Joined(const std::vector<std::string>& messages)
     return text;
 }
 
+// The messages and then the detail lines behind them ("file: reason").
+std::string MessagesAndDetails(const BatchRow& row)
+{
+    return Joined(row.messages) + (row.run.details.empty() ? "" : "; " + Joined(row.run.details));
+}
+
+bool IsUtf8(const std::string& text)
+{
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xe ? 3 : (lead >> 3) == 0x1e ? 4 : 0;
+        if (length == 0 || i + length > text.size()) {
+            return false;
+        }
+        for (std::size_t k = 1; k < length; ++k) {
+            if ((static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80) {
+                return false;
+            }
+        }
+        i += length;
+    }
+    return true;
+}
+
+// Every byte from 0x80 up as \xNN and a backslash doubled: plain ASCII that gives the name's
+// bytes back, for a name that JSON can only show with U+FFFD in it.
+std::string EscapedBytes(const std::string& text)
+{
+    std::string escaped;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        escaped += byte >= 0x80 ? text::Format("\\x%02x", byte) : c == '\\' ? std::string("\\\\") : std::string(1, c);
+    }
+    return escaped;
+}
+
 }  // namespace
 
 const char* VerdictName(PortVerdict verdict)
@@ -29,6 +65,8 @@ const char* VerdictName(PortVerdict verdict)
         return "OK";
     case PortVerdict::kCheck:
         return "CHECK";
+    case PortVerdict::kInterrupted:
+        return "INTERRUPTED";
     case PortVerdict::kFailed:
         break;
     }
@@ -48,8 +86,7 @@ std::string SummaryCsv(const std::vector<BatchRow>& rows)
                                        VerdictName(row.verdict),
                                        std::to_string(row.checks),
                                        row.status,
-                                       Joined(row.messages) +
-                                           (row.run.details.empty() ? "" : "; " + Joined(row.run.details)),
+                                       MessagesAndDetails(row),
                                        s.txPath,
                                        s.rxPath,
                                        s.outPath,
@@ -79,7 +116,9 @@ std::string SummaryCsv(const std::vector<BatchRow>& rows)
             findings += (findings.empty() ? "" : "; ") + f.code;
         }
         cells.push_back(findings);
-        text += text::CsvLine(cells);
+        // User text (names, paths, messages) may not pass for a formula; numbers stay numbers.
+        static const std::vector<bool> kText{true, false, false, true, true, true, true, true};
+        text += text::CsvLine(cells, kText);
     }
     return text;
 }
@@ -87,12 +126,15 @@ std::string SummaryCsv(const std::vector<BatchRow>& rows)
 nlohmann::ordered_json SummaryJson(const std::vector<BatchRow>& rows)
 {
     nlohmann::ordered_json summary = nlohmann::ordered_json::object();
-    int counts[3] = {};
+    int counts[4] = {};
     nlohmann::ordered_json ports = nlohmann::ordered_json::array();
     for (const BatchRow& row : rows) {
         ++counts[static_cast<int>(row.verdict)];
         nlohmann::ordered_json port = nlohmann::ordered_json::object();
         port["port"] = row.port;
+        if (!IsUtf8(row.port)) {
+            port["portBytes"] = EscapedBytes(row.port);
+        }
         port["result"] = VerdictName(row.verdict);
         port["checks"] = row.checks;
         port.update(JsonReport(row.options, row.run, row.status, row.messages));
@@ -106,6 +148,7 @@ nlohmann::ordered_json SummaryJson(const std::vector<BatchRow>& rows)
     summary["ok"] = counts[static_cast<int>(PortVerdict::kOk)];
     summary["check"] = counts[static_cast<int>(PortVerdict::kCheck)];
     summary["failed"] = counts[static_cast<int>(PortVerdict::kFailed)];
+    summary["interrupted"] = counts[static_cast<int>(PortVerdict::kInterrupted)];
     summary["rows"] = std::move(ports);
     return summary;
 }
@@ -116,7 +159,7 @@ std::string SummaryTable(const std::vector<BatchRow>& rows)
         {"Port", "Result", "Real delay", "ERL", "Residual", "Rx / Tx level", "Min tail", "Tx gain",
          "Message"}};
     for (const BatchRow& row : rows) {
-        std::vector<std::string> line{row.port, VerdictName(row.verdict)};
+        std::vector<std::string> line{text::OneLine(row.port), VerdictName(row.verdict)};
         if (row.run.ok && row.run.report) {
             const Report& r = *row.run.report;
             for (std::string cell : {r.realDelay, r.erl, r.residual, r.levels,
@@ -126,7 +169,7 @@ std::string SummaryTable(const std::vector<BatchRow>& rows)
         } else {
             line.resize(line.size() + 6, "-");
         }
-        line.push_back(Joined(row.messages));
+        line.push_back(text::OneLine(MessagesAndDetails(row)));
         table.push_back(std::move(line));
     }
     std::vector<std::size_t> widths(table.front().size(), 0);

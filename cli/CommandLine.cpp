@@ -87,7 +87,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
 
     runOptions.Apply();
     if (s.outPath == kStandardOutput) {
-        s.outPath = "/dev/stdout";
+        s.outPath = kStandardOutputPath;
         options.samplesToStdout = true;
     }
     if (!stereo.empty()) {
@@ -223,17 +223,14 @@ int RunMain(int argc, const char* const* argv, std::ostream& out, std::ostream& 
         if (const int signal = interrupted(); signal != 0) {
             return 128 + signal;
         }
-        if (!options.plotsDir.empty()) {
-            std::string error;
-            const bool drawn = WritePlots(options, run, pictures, error);
-            // The pictures stop at a signal; that is an interrupted run, not a failed one.
-            if (const int signal = interrupted(); signal != 0) {
-                return 128 + signal;
-            }
-            if (!drawn) {
-                err << "tarnwell-cli: --plots: " << error << '\n';
-                return kExitRunFailed;
-            }
+        // A picture that fails costs the pictures, never the report: it is said after it.
+        std::string plotsProblem;
+        if (!options.plotsDir.empty() && !WritePlots(options, run, pictures, plotsProblem) && plotsProblem.empty()) {
+            plotsProblem = "the pictures failed";
+        }
+        // The pictures stop at a signal; that is an interrupted run, not a failed one.
+        if (const int signal = interrupted(); signal != 0) {
+            return 128 + signal;
         }
         errno = 0;
         // With the samples on stdout, the report goes with the messages.
@@ -246,10 +243,13 @@ int RunMain(int argc, const char* const* argv, std::ostream& out, std::ostream& 
         if (!Delivered(report)) {
             return ReportLost(err, "report");
         }
+        if (!plotsProblem.empty()) {
+            err << "tarnwell-cli: --plots: " << plotsProblem << '\n';
+        }
         if (!Delivered(err)) {
             return kExitRunFailed;  // the messages were lost; there is nowhere left to say so
         }
-        if (!run.ok || (options.failOnCheck && CheckCount(run.results) > 0)) {
+        if (!plotsProblem.empty() || !run.ok || (options.failOnCheck && CheckCount(run.results) > 0)) {
             return kExitRunFailed;
         }
         return kExitOk;

@@ -22,6 +22,14 @@ const CLI::Validator kNonEmptyPath(
     [](std::string& text) { return text.empty() ? std::string("the path is empty") : std::string(); },
     "PATH");
 
+// The bounds that the engine's SettingsInRange checks, here named by option.
+const SettingRange kSettingRanges[4] = {
+    {"--delay", "delay", &TestSettings::delay, 0, kMaxBulkDelay},
+    {"--tail", "tail", &TestSettings::tail, 0, kMaxTail},
+    {"--nlp-diff", "nlp_diff", &TestSettings::nlpDiff, 0, 100},
+    {"--nlp-shift", "nlp_shift", &TestSettings::nlpShift, 0, 10},
+};
+
 std::string DeviceList()
 {
     std::string text = "Device rows (--device):\n";
@@ -62,6 +70,9 @@ RunOptions::RunOptions(CLI::App& app, CliOptions& options) : options_(options)
                    "A-law, .ul/.ulaw u-law, anything else 16-bit little-endian PCM)")
         ->check(CLI::IsMember({"by-name", "pcm", "alaw", "ulaw"}))
         ->capture_default_str();
+    for (const SettingRange& range : kSettingRanges) {
+        app.get_option(range.option)->check(CLI::Range(range.min, range.max));
+    }
     app.add_flag("--fail-on-check", options.failOnCheck,
                  "exit with 1 when any verdict is CHECK or the ERL gate stopped the cancellation");
 }

@@ -2,6 +2,7 @@
 // Tx channel, headerless format), bound to one CliOptions through CLI11.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -30,6 +31,17 @@ private:
     std::string highPass_ = "on";
     std::string format_ = "by-name";
 };
+
+// A number setting's option, its manifest column and the values the engine accepts; a value
+// outside them is refused where it is given (a usage error, or a failed manifest row).
+struct SettingRange {
+    const char* option;
+    const char* column;
+    std::int32_t TestSettings::*member;
+    std::int32_t min;
+    std::int32_t max;
+};
+extern const SettingRange kSettingRanges[4];
 
 // Refuses an empty path: "--rx ''" is a slip in a script, not a file to open.
 extern const CLI::Validator kNonEmptyPath;

@@ -7,11 +7,13 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "engine/CaptureReader.h"
 #include "engine/TestMessages.h"
 #include "engine/TestRun.h"
 #include "engine/TestThresholds.h"
+#include "engine/TextFormat.h"
 
 namespace tarnwell::testrun {
 
@@ -29,6 +31,26 @@ bool SameFile(const FileHandle& a, const FileHandle& b)
 
 namespace {
 
+// The standard output as it is: a duplicate of descriptor 1, never a reopening of
+// /dev/stdout, which would truncate what the shell's redirection holds (a header written
+// before, a file appended to) and cannot open a socket. start gets where the run's bytes
+// begin in a regular file: its end when appending, else the current offset.
+FileHandle StandardOutput(off_t& start, std::string& why)
+{
+    FileHandle file(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0));
+    if (!file.IsOpen()) {
+        why = std::strerror(errno);
+        return file;
+    }
+    struct stat info {};
+    if (file.Stat(info) && S_ISREG(info.st_mode)) {
+        const int flags = ::fcntl(file.Descriptor(), F_GETFL);
+        const off_t offset = ::lseek(file.Descriptor(), 0, SEEK_CUR);
+        start = flags != -1 && (flags & O_APPEND) != 0 ? info.st_size : std::max<off_t>(offset, 0);
+    }
+    return file;
+}
+
 // Opens both captures and the output file; all three are tried before anything is judged, so
 // the output is emptied even when a capture is missing. An output that is one of the captures,
 // whatever the spelling of its path, is refused before it is truncated.
@@ -40,8 +62,12 @@ bool OpenFiles(const TestSettings& settings, RunResources& run)
     run.tx = FileHandle::OpenRegular(settings.txPath, O_RDONLY, 0, &txWhy);
     run.rx = FileHandle::OpenRegular(settings.rxPath, O_RDONLY, 0, &rxWhy);
     // A pipe or a device may take the output; only a regular file is emptied and compared.
-    run.output = OutputFile(FileHandle::OpenOutput(settings.outPath, O_WRONLY | O_CREAT, 0666, &outputWhy),
-                            settings.outPath);
+    const bool standardOutput = settings.outPath == kStandardOutputPath;
+    off_t start = 0;
+    FileHandle output = standardOutput
+                            ? StandardOutput(start, outputWhy)
+                            : FileHandle::OpenOutput(settings.outPath, O_WRONLY | O_CREAT, 0666, &outputWhy);
+    run.output = OutputFile(std::move(output), settings.outPath, start);
     if (!run.tx.IsOpen()) {
         run.Detail(settings.txPath, txWhy);
     }
@@ -64,12 +90,26 @@ bool OpenFiles(const TestSettings& settings, RunResources& run)
                 return false;
             }
         }
-        if (::ftruncate(run.output.Handle().Descriptor(), 0) != 0) {
+        if (!standardOutput && ::ftruncate(run.output.Handle().Descriptor(), 0) != 0) {
             run.Detail(settings.outPath, std::strerror(errno));
             return false;
         }
+    } else if (run.output.IsWav()) {
+        // A WAV header's sizes are filled in by seeking back: a pipe cannot do that.
+        run.output.Close();
+        run.Detail(settings.outPath, "a WAV output must be a regular file; a pipe or a device takes raw samples "
+                                     "(a name that does not end in .wav)");
+        return false;
     }
     return run.tx.IsOpen() && run.rx.IsOpen();
+}
+
+// One detail line per capture: its length in seconds as read, for a length refused.
+void LengthDetails(const TestSettings& settings, RunResources& run, const CaptureReader& tx, const CaptureReader& rx)
+{
+    for (const auto& [path, reader] : {std::pair{&settings.txPath, &tx}, std::pair{&settings.rxPath, &rx}}) {
+        run.Detail(*path, text::Format("%.3f s as read", static_cast<double>(reader->SampleCount()) / testthresholds::kSampleRate));
+    }
 }
 
 }  // namespace
@@ -92,9 +132,11 @@ Outcome ReadCaptures(const TestSettings& settings, RunResources& run, int& count
     // The longer capture's excess is ignored.
     const std::int64_t samples = std::min(tx.SampleCount(), rx.SampleCount());
     if (!testthresholds::IsLongEnough(samples)) {
+        LengthDetails(settings, run, tx, rx);
         return Failed(testmessages::kCheckSize);
     }
     if (testthresholds::IsTooLong(samples)) {
+        LengthDetails(settings, run, tx, rx);
         return Failed(testmessages::kTooLarge);
     }
     count = static_cast<int>(samples);

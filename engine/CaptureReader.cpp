@@ -114,8 +114,11 @@ bool CaptureReader::Open(const FileHandle& file, const std::string& path,
         return true;
     }
 
+    // "an AIFF", "an AU", "a WAV".
+    const std::string kind = (std::string_view("AEIOU").find(header.kind[0]) != std::string_view::npos ? "an " : "a ") +
+                             std::string(header.kind);
     if (!header.readable) {
-        refusal = name + " is a " + header.kind +
+        refusal = name + " is " + kind +
                   " file; Tarnwell needs WAV, AU or AIFF, or a capture without a header";
         return false;
     }
@@ -123,7 +126,7 @@ bool CaptureReader::Open(const FileHandle& file, const std::string& path,
     std::string reason;
     sound_ = SoundFile::OpenDescriptor(file.Descriptor(), SFM_READ, info, reason);
     if (!sound_.IsOpen()) {
-        refusal = name + " has a " + header.kind + " header that cannot be read (" + reason +
+        refusal = name + " has " + kind + " header that cannot be read (" + reason +
                   "); Tarnwell needs a complete header";
         return false;
     }

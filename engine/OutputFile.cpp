@@ -22,8 +22,8 @@ bool EndsWithWav(const std::string& path)
 
 }  // namespace
 
-OutputFile::OutputFile(FileHandle file, const std::string& path)
-    : file_(std::move(file)), wav_(EndsWithWav(path))
+OutputFile::OutputFile(FileHandle file, const std::string& path, off_t start)
+    : file_(std::move(file)), wav_(EndsWithWav(path)), start_(start)
 {
 }
 
@@ -53,7 +53,7 @@ bool OutputFile::Finish() { return sound_.Close(); }
 bool OutputFile::Discard()
 {
     sound_.Close();  // a WAV writer rewrites its header as it closes: truncate after it
-    return !file_.IsOpen() || !file_.IsRegular() || ::ftruncate(file_.Descriptor(), 0) == 0;
+    return !file_.IsOpen() || !file_.IsRegular() || ::ftruncate(file_.Descriptor(), start_) == 0;
 }
 
 void OutputFile::Close() noexcept

@@ -15,7 +15,12 @@ namespace tarnwell {
 class OutputFile {
 public:
     OutputFile() = default;
-    OutputFile(FileHandle file, const std::string& path);
+    // start: where the run's bytes begin; a failed run cuts the file back to it, so that
+    // what was there before (an appended-to standard output) stays.
+    OutputFile(FileHandle file, const std::string& path, off_t start = 0);
+
+    // True when the name ends in ".wav": the samples go out with a WAV header.
+    bool IsWav() const { return wav_; }
 
     const FileHandle& Handle() const { return file_; }
 
@@ -25,8 +30,9 @@ public:
     // Completes what was written (a WAV header's lengths); false on an error.
     bool Finish();
 
-    // Empties the file of whatever a failed run wrote, header and all; true when it is
-    // empty, or is a pipe or a device (what went there is gone), or was never opened.
+    // Empties the file of whatever a failed run wrote, header and all, back to its start;
+    // true when that is done, or it is a pipe or a device (what went there is gone), or was
+    // never opened.
     bool Discard();
 
     // Completes what it can and closes the file.
@@ -35,6 +41,7 @@ public:
 private:
     FileHandle file_;
     bool wav_ = false;
+    off_t start_ = 0;
     SoundFile sound_;
 };
 

@@ -18,6 +18,10 @@ enum class HeaderlessFormat : std::int32_t {
     kULaw,
 };
 
+// An output path that means the process's standard output as it is: written through
+// descriptor 1, never reopened or truncated.
+inline constexpr const char* kStandardOutputPath = "/dev/stdout";
+
 struct TestSettings {
     std::string txPath;          // Tx capture: sent towards the line, the canceller's reference
     std::string rxPath;          // Rx capture: back from the line, carries the echo

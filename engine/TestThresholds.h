@@ -10,6 +10,7 @@ namespace tarnwell {
 
 namespace testthresholds {
 
+inline constexpr int kSampleRate = 8000;  // samples per second of every capture read
 inline constexpr std::int64_t kMinSamples = 40000;  // 5 s at 8 kHz; a capture must be longer
 
 // Longest capture the run takes, in samples (about 37 hours). Keeps N, every frame offset

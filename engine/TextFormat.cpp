@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <string_view>
 
 namespace tarnwell::text {
 
@@ -61,16 +62,48 @@ std::string CsvCell(const std::string& text)
     return quoted + "\"";
 }
 
-std::string CsvLine(const std::vector<std::string>& cells)
+std::string CsvTextCell(const std::string& text)
+{
+    if (!text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos) {
+        return CsvCell("'" + text);
+    }
+    return CsvCell(text);
+}
+
+std::string CsvLine(const std::vector<std::string>& cells, const std::vector<bool>& text)
 {
     std::string line;
     for (std::size_t i = 0; i < cells.size(); ++i) {
         if (i > 0) {
             line += ',';
         }
-        line += CsvCell(cells[i]);
+        line += i < text.size() && text[i] ? CsvTextCell(cells[i]) : CsvCell(cells[i]);
     }
     return line + '\n';
 }
+
+std::string OneLine(const std::string& text)
+{
+    std::string line;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\\') {
+            line += "\\\\";
+        } else if (c == '\n') {
+            line += "\\n";
+        } else if (c == '\r') {
+            line += "\\r";
+        } else if (c == '\t') {
+            line += "\\t";
+        } else if (byte < 0x20 || byte == 0x7f) {
+            line += Format("\\x%02x", byte);
+        } else {
+            line += c;
+        }
+    }
+    return line;
+}
+
+std::string CsvLine(const std::vector<std::string>& cells) { return CsvLine(cells, {}); }
 
 }  // namespace tarnwell::text

@@ -120,28 +120,42 @@ def main():
     ap.add_argument("--only-old-keys", action="store_true",
                     help="compare the JSON on the old build's keys only, so that keys a new "
                          "build adds are not counted as differences")
+    ap.add_argument("--keep-going", action="store_true",
+                    help="compare every run and list each difference in one line, rather than "
+                         "stopping at the first")
     args = ap.parse_args()
     work = pathlib.Path(args.work)
     work.mkdir(parents=True, exist_ok=True)
     captures = make_captures(work)
     count = 0
+    different = []
     for name, (tx, rx) in captures.items():
         for extra in SETTINGS:
             out = work / "out.pcm"
             old = run(args.old, tx, rx, out, extra)
             new = run(args.new, tx, rx, out, extra)
-            if args.only_old_keys:
-                same_json = restrict(json.loads(new[1]), json.loads(old[1])) == json.loads(old[1])
-            else:
+            try:
+                if args.only_old_keys:
+                    same_json = restrict(json.loads(new[1]), json.loads(old[1])) == json.loads(old[1])
+                else:
+                    same_json = old[1] == new[1]
+            except json.JSONDecodeError:
                 same_json = old[1] == new[1]
             if old[0] != new[0] or not same_json or old[2:] != new[2:]:
-                print(f"DIFFERENT: {name} {' '.join(extra)}")
-                print("old:", old[0], old[3], old[1][:400])
-                print("new:", new[0], new[3], new[1][:400])
-                return 1
+                if not args.keep_going:
+                    print(f"DIFFERENT: {name} {' '.join(extra)}")
+                    print("old:", old[0], old[3], old[1][:400])
+                    print("new:", new[0], new[3], new[1][:400])
+                    return 1
+                what = [w for w, d in (("exit status", old[0] != new[0]), ("JSON", not same_json),
+                                       ("output", old[2:] != new[2:])) if d]
+                different.append(f"{name} {' '.join(extra)}: {', '.join(what)} (exit {old[0]} -> {new[0]})")
+                continue
             count += 1
-    print(f"{count} runs identical (exit status, JSON, output bytes)")
-    return 0
+    for line in different:
+        print("DIFFERENT:", line)
+    print(f"{count} runs identical (exit status, JSON, output bytes), {len(different)} different")
+    return 1 if different else 0
 
 
 if __name__ == "__main__":

@@ -1,7 +1,15 @@
 // tarnwell-cli batch: a folder of ports (rows, order, exit status, the same bytes from one
-// thread as from two) and manifest cells over command-line options.
+// thread as from two), manifest cells over command-line options, the manifest's CSV, files
+// that no port may write over, and a signal mid-batch.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
 
 #include <filesystem>
 #include <fstream>
@@ -147,7 +155,16 @@ TEST(Batch, AFolderGivesOneRowPerPortWorstFirstInEverySummaryTheSameWithOneThrea
     EXPECT_EQ(Batch({(dir.path() / "site").string(), "--out-dir", outDir}).status, kExitOk);
 }
 
-TEST(Batch, PlotsAreDrawnOnTheCallingThreadPortByPortAndAFailedPictureFailsTheBatch)
+std::size_t CountOf(const std::string& text, const std::string& part)
+{
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+TEST(Batch, PlotsAreDrawnOnTheCallingThreadPortByPortAndAFailedPictureCostsOnlyItsPictures)
 {
     const testcaptures::TempDir dir;
     WriteSite(dir.path() / "site");
@@ -169,13 +186,12 @@ TEST(Batch, PlotsAreDrawnOnTheCallingThreadPortByPortAndAFailedPictureFailsTheBa
             withCsv += fs::exists(fs::path(outDir) / port / "levels.csv") ? 1 : 0;
         }
         EXPECT_EQ(drawnOn, std::vector<std::thread::id>(static_cast<std::size_t>(withCsv), std::this_thread::get_id()));
-        if (drawable) {
-            EXPECT_EQ(withCsv, 5);   // every port whose captures were read
-            EXPECT_THAT(out.str(), ::testing::HasSubstr("6 ports"));
-        } else {
-            EXPECT_EQ(withCsv, 1);   // the first failure ends the drawing
-            EXPECT_THAT(err.str(), ::testing::HasSubstr(": --plots: disk full"));
-        }
+        // A failed picture costs only that port's pictures: every port is drawn, the summary
+        // is written and each failure is named.
+        EXPECT_EQ(withCsv, 5);  // every port whose captures were read
+        EXPECT_THAT(out.str(), ::testing::HasSubstr("6 ports"));
+        EXPECT_TRUE(fs::exists(fs::path(outDir) / "summary.json"));
+        EXPECT_EQ(CountOf(err.str(), ": --plots: disk full"), drawable ? 0 : 5);
         fs::remove_all(outDir);
     }
 }
@@ -233,6 +249,245 @@ TEST(Batch, ManifestCellsOverrideTheCommandLineWhichOverridesTheDevicePresets)
     const json& stereo = *std::find_if(summary["rows"].begin(), summary["rows"].end(),
                                        [](const json& r) { return r["port"] == "st,ereo"; });
     EXPECT_EQ(stereo["results"]["delay"], 110);  // Tx in channel 1, as --tx-channel says
+}
+
+// Each port's messages and details, "; " between them, by port name.
+std::map<std::string, std::string> RowMessages(const fs::path& summaryJson)
+{
+    std::map<std::string, std::string> said;
+    const json summary = json::parse(Slurp(summaryJson));
+    for (const json& row : summary["rows"]) {
+        std::string text;
+        for (const json& line : row["messages"]) {
+            text += line.get<std::string>() + "; ";
+        }
+        for (const json& line : row["detail"]) {
+            text += line.get<std::string>() + "; ";
+        }
+        said[row["port"]] = text;
+    }
+    return said;
+}
+
+// Each case lays out its site in dir, names the captures that must come through untouched,
+// and gives the batch's arguments; a port's row must say why it did not run.
+struct FileSafetyCase {
+    const char* name;
+    std::function<Args(const fs::path& dir)> layOut;
+    Args captures;                           // relative to dir
+    std::map<std::string, std::string> why;  // port: a part of its messages
+    Args emptied;                            // outputs, relative to dir, left empty
+};
+
+TEST(BatchFiles, NoCaptureIsWrittenOverAndEachRowThatCannotWriteSaysWhy)
+{
+    const fs::path samples = TARNWELL_SAMPLES_DIR;
+    const auto copy = [&](const fs::path& dir, const char* sample, const std::string& to) {
+        fs::create_directories((dir / to).parent_path());
+        fs::copy_file(samples / sample, dir / to, fs::copy_options::overwrite_existing);
+    };
+    const auto manifest = [](const fs::path& dir, const std::string& rows) {
+        std::ofstream(dir / "site.csv") << "port,tx,rx,tail\n" << rows;
+        return (dir / "site.csv").string();
+    };
+    const FileSafetyCase cases[] = {
+        {"a capture inside --out-dir",
+         [&](const fs::path& d) {
+             copy(d, "tx.pcm", "s/tx/p.pcm");
+             copy(d, "rx.pcm", "s/rx/p.pcm");
+             return Args{(d / "s").string(), "--out-dir", (d / "s/tx").string()};
+         },
+         {"s/tx/p.pcm", "s/rx/p.pcm"}, {{"p", "s/tx/p.pcm is the Tx capture"}}, {}},
+        {"an output that is another row's input",
+         [&](const fs::path& d) {
+             copy(d, "tx.pcm", "tx.pcm");
+             copy(d, "rx.pcm", "rx.pcm");
+             copy(d, "rx.pcm", "o/p1.pcm");
+             return Args{manifest(d, "p1,tx.pcm,rx.pcm,\np2,tx.pcm,o/p1.pcm,\n"), "--out-dir", (d / "o").string(), "-j", "2"};
+         },
+         {"tx.pcm", "rx.pcm", "o/p1.pcm"}, {{"p1", "o/p1.pcm is the Rx capture of port p2"}}, {}},
+        {"two ports whose outputs are one file",
+         [&](const fs::path& d) {
+             copy(d, "tx.pcm", "tx.pcm");
+             copy(d, "rx.pcm", "rx.pcm");
+             copy(d, "rx.pcm", "o/b.pcm");  // an earlier batch's output
+             fs::create_symlink("b.pcm", d / "o/a.pcm");
+             return Args{manifest(d, "a,tx.pcm,rx.pcm,\nb,tx.pcm,rx.pcm,\n"), "--out-dir", (d / "o").string()};
+         },
+         {"tx.pcm", "rx.pcm"}, {{"b", "o/b.pcm is the output of port a"}}, {}},
+        {"p1 beside p1.pcm with pictures",
+         [&](const fs::path& d) {
+             copy(d, "tx.pcm", "s/p1_tx.pcm");
+             copy(d, "rx.pcm", "s/p1_rx.pcm");
+             copy(d, "tx.pcm", "s/p1.pcm_tx.pcm");
+             copy(d, "rx.pcm", "s/p1.pcm_rx.pcm");
+             return Args{(d / "s").string(), "--out-dir", (d / "o").string(), "--plots"};
+         },
+         {"s/p1_tx.pcm", "s/p1_rx.pcm", "s/p1.pcm_tx.pcm", "s/p1.pcm_rx.pcm"},
+         {{"p1.pcm", "o/p1.pcm is the output of port p1"}}, {}},
+        {"a port named summary.csv with pictures",
+         [&](const fs::path& d) {
+             copy(d, "tx.pcm", "tx.pcm");
+             copy(d, "rx.pcm", "rx.pcm");
+             return Args{manifest(d, "summary.csv,tx.pcm,rx.pcm,\n"), "--out-dir", (d / "o").string(), "--plots"};
+         },
+         {"tx.pcm", "rx.pcm"}, {{"summary.csv", "o/summary.csv is the batch's summary.csv"}}, {}},
+        {"failed rows with stale outputs, one of them a capture",
+         [&](const fs::path& d) {
+             copy(d, "tx.pcm", "tx.pcm");
+             copy(d, "rx.pcm", "rx.pcm");
+             copy(d, "rx.pcm", "o/range.pcm");
+             copy(d, "rx.pcm", "o/lost.pcm");
+             copy(d, "rx.pcm", "o/self.pcm");
+             fs::create_directories(d / "folder");
+             copy(d, "rx.pcm", "o/dir.pcm");
+             return Args{manifest(d, "range,tx.pcm,rx.pcm,2000\nlost,none.pcm,rx.pcm,\nself,none.pcm,o/self.pcm,\n"
+                                     "dir,tx.pcm,folder,\n"),
+                         "--out-dir", (d / "o").string()};
+         },
+         {"tx.pcm", "rx.pcm", "o/self.pcm"},
+         {{"range", "tail '2000' is not from 0 to 1024"},
+          {"lost", "Tx capture not found"},
+          {"self", "o/self.pcm is the Rx capture"},
+          {"dir", "folder: is a directory"}},  // the reason behind "Check the files"
+         {"o/range.pcm", "o/lost.pcm", "o/dir.pcm"}},
+    };
+    for (const FileSafetyCase& c : cases) {
+        const testcaptures::TempDir dir;
+        const Args args = c.layOut(dir.path());
+        std::map<std::string, std::string> before;
+        for (const std::string& capture : c.captures) {
+            before[capture] = Slurp(dir.path() / capture);
+            ASSERT_FALSE(before[capture].empty()) << c.name << ": " << capture;
+        }
+        const Outcome outcome = Batch(args);
+        EXPECT_EQ(outcome.status, kExitRunFailed) << c.name << ": " << outcome.err;
+        for (const std::string& capture : c.captures) {
+            EXPECT_EQ(Slurp(dir.path() / capture), before[capture]) << c.name << ": " << capture << " changed";
+        }
+        for (const std::string& output : c.emptied) {
+            EXPECT_EQ(fs::file_size(dir.path() / output), 0u) << c.name << ": " << output;
+        }
+        const fs::path outDir = args[2];
+        const std::map<std::string, std::string> said = RowMessages(outDir / "summary.json");
+        for (const auto& [port, why] : c.why) {
+            ASSERT_EQ(said.count(port), 1u) << c.name << ": " << port;
+            EXPECT_THAT(said.at(port), ::testing::HasSubstr(why))
+                << c.name << ": " << port;
+            EXPECT_THAT(outcome.out, ::testing::HasSubstr(why)) << c.name << ": the table says why";
+        }
+        EXPECT_THAT(Slurp(outDir / "summary.csv"), ::testing::StartsWith("port,result,")) << c.name;
+    }
+}
+
+// The manifest as spreadsheets write it, and names that a spreadsheet would run as formulas.
+TEST(BatchManifest, ReadsRfc4180WithOrWithoutAByteOrderMarkAndReportsAnOpenQuote)
+{
+    const struct {
+        const char* name;
+        std::string text;
+        Args ports;         // in order; empty with an error
+        std::string error;  // a part of the usage error
+    } cases[] = {
+        {"BOM", "\xEF\xBB\xBFport,tx,rx\np,t.pcm,r.pcm\n", {"p"}, ""},
+        {"CRLF", "port,tx,rx\r\np,t.pcm,r.pcm\r\nq,t.pcm,r.pcm", {"p", "q"}, ""},
+        {"quoted comma", "port,tx,rx\n\"a,b\",t.pcm,r.pcm\n", {"a,b"}, ""},
+        {"quoted newline", "port,tx,rx\n\"a\r\nb\",t.pcm,r.pcm\nc,t.pcm,r.pcm\n", {"a\r\nb", "c"}, ""},
+        {"unterminated quote", "port,tx,rx\np,t.pcm,r.pcm\n\n\"q,t.pcm,r.pcm\nz,t.pcm,r.pcm\n", {},
+         "line 4: a quote opened there is never closed"},
+        {"formula names", "port,tx,rx\n=1+1,t.pcm,r.pcm\n+1+cmd|calc,t.pcm,r.pcm\n-2+3,t.pcm,r.pcm\n@SUM(1+1),t.pcm,r.pcm\n",
+         {"=1+1", "+1+cmd|calc", "-2+3", "@SUM(1+1)"}, ""},
+    };
+    for (const auto& c : cases) {
+        const testcaptures::TempDir dir;
+        std::ofstream(dir.File("site.csv"), std::ios::binary) << c.text;
+        std::string error;
+        const std::vector<BatchPort> ports = ReadManifest(dir.File("site.csv"), BatchDefaults{}, dir.File("o"), error);
+        EXPECT_THAT(error, ::testing::HasSubstr(c.error)) << c.name;
+        EXPECT_EQ(error.empty(), c.error.empty()) << c.name << ": " << error;
+        std::vector<BatchRow> rows;
+        Args names;
+        for (const BatchPort& port : ports) {
+            EXPECT_EQ(port.problem, "") << c.name;
+            EXPECT_EQ(fs::path(port.options.settings.rxPath).filename(), "r.pcm") << c.name;
+            names.push_back(port.name);
+            rows.push_back(BatchRow{port.name, port.options, {}, {}, {}, 0, PortVerdict::kFailed});
+        }
+        EXPECT_EQ(names, c.ports) << c.name;
+        // The terminal table keeps one line per port whatever the names hold.
+        const std::string table = SummaryTable(rows);
+        EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), static_cast<long>(rows.size()) + 1) << c.name;
+        // In summary.csv a name is shown, never evaluated; summary.json keeps it as it is.
+        std::istringstream csv(SummaryCsv(rows));
+        std::string line;
+        std::getline(csv, line);
+        const json summary = SummaryJson(rows);
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            const bool formula = std::string("=+-@").find(names[i].front()) != std::string::npos;
+            const std::string cell = formula ? "'" + names[i] : names[i];
+            std::string record;
+            for (std::getline(csv, line); std::count(record.begin(), record.end(), '"') % 2 != 0 || record.empty();
+                 std::getline(csv, line)) {
+                record += (record.empty() ? "" : "\n") + line;
+                if (std::count(record.begin(), record.end(), '"') % 2 == 0) {
+                    break;
+                }
+            }
+            EXPECT_TRUE(record.starts_with(cell + ",") || record.starts_with("\"" + cell + "\",")) << c.name << ": " << record;
+            EXPECT_EQ(summary["rows"][i]["port"], names[i]) << c.name;
+        }
+    }
+}
+
+// A batch of long ports stopped by SIGTERM: the finished port's output is whole, the running
+// one's empty, the rest never start, and the summaries say so.
+TEST(BatchSignal, SigtermStopsTheRunningPortSkipsTheRestAndWritesTheSummaries)
+{
+    const testcaptures::TempDir dir;
+    const Samples shortTx = testcaptures::Bursts(80000, 2848.0, 4000, 0.0, 3);
+    testcaptures::WritePcm(dir.path() / "short_tx.pcm", shortTx);
+    testcaptures::WritePcm(dir.path() / "short_rx.pcm", testcaptures::Echo(shortTx, 110, 12.0, 8.0));
+    const Samples longTx = testcaptures::Bursts(10 * 60 * 8000, 2848.0, 4000, 0.0, 5);  // seconds of work
+    testcaptures::WritePcm(dir.path() / "long_tx.pcm", longTx);
+    testcaptures::WritePcm(dir.path() / "long_rx.pcm", testcaptures::Echo(longTx, 110, 12.0, 8.0));
+    std::ofstream(dir.File("site.csv")) << "port,tx,rx\na,short_tx.pcm,short_rx.pcm\nb,long_tx.pcm,long_rx.pcm\n"
+                                           "c,long_tx.pcm,long_rx.pcm\nd,long_tx.pcm,long_rx.pcm\n";
+    const fs::path out = dir.path() / "o";
+    const std::string err = dir.File("err");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        setenv("TARNWELL_TAP_LOOP", "plain", 1);
+        std::freopen(err.c_str(), "w", stderr);
+        std::freopen("/dev/null", "w", stdout);
+        execl(TARNWELL_CLI_PATH, "tarnwell-cli", "batch", dir.File("site.csv").c_str(), "--out-dir", out.c_str(),
+              "-j", "1", "--tail", "1024", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // Once a is whole and b has written its first block.
+    std::error_code missing;
+    const auto size = [&](const char* name) { return fs::file_size(out / name, missing); };
+    for (int i = 0; i < 6000 && !(size("a.pcm") == 160000u && size("b.pcm") > 0 && !missing); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(child, SIGTERM);
+    int wstatus = 0;
+    waitpid(child, &wstatus, 0);
+    ASSERT_TRUE(WIFEXITED(wstatus)) << "SIGTERM killed the batch";
+    EXPECT_EQ(WEXITSTATUS(wstatus), 128 + SIGTERM) << Slurp(err);
+    EXPECT_EQ(fs::file_size(out / "a.pcm"), 160000u);
+    EXPECT_EQ(fs::file_size(out / "b.pcm"), 0u);
+    EXPECT_EQ(fs::exists(out / "c.pcm") ? fs::file_size(out / "c.pcm") : 0u, 0u);
+    std::map<std::string, std::string> results;
+    const json summary = json::parse(Slurp(out / "summary.json"));
+    for (const json& row : summary["rows"]) {
+        results[row["port"]] = row["result"];
+    }
+    EXPECT_THAT(results["a"], ::testing::AnyOf("OK", "CHECK"));  // a result, whatever its verdicts
+    results.erase("a");
+    EXPECT_EQ(results, (std::map<std::string, std::string>{
+                           {"b", "INTERRUPTED"}, {"c", "INTERRUPTED"}, {"d", "INTERRUPTED"}}));
+    EXPECT_THAT(Slurp(out / "summary.csv"), ::testing::HasSubstr("\nd,INTERRUPTED,"));
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // The command line: parsing in-process, then the real binary as a script sees it (exit
 // statuses, streams, file errors, interrupts, --plots and the --json analysis). Whole runs are
 // pinned by the golden tests.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -94,8 +96,8 @@ TEST(CommandLineParse, DefaultsAreTheWindowAfterStartAndOptionsOverrideThem)
         {{"--device", "7"}, {7, 180, 64, 1, 6, 3, 1, "./out.pcm", false}},  // the one row with delay 180
         {{"--device", "2", "--delay", "0"}, {2, 0, 128, 1, 6, 3, 1, "./out.pcm", false}},  // 0 overrides too
         {{"--tail", "512", "--device", "9"}, {9, 80, 512, 1, 6, 3, 1, "./out.pcm", false}},
-        {{"--delay", "-1", "--tail", "1025", "--nlp-diff", "101", "--nlp-shift=-5"},  // for the engine
-         {0, -1, 1025, 1, 101, -5, 1, "./out.pcm", false}},
+        {{"--delay", "0", "--tail", "0", "--nlp-diff", "100", "--nlp-shift=10"},  // every bound is a value
+         {0, 0, 0, 1, 100, 10, 1, "./out.pcm", false}},
         {{"--delay", "8000", "--tail", "1024", "--high-pass", "off", "--out", "x.pcm", "--json"},
          {0, 8000, 1024, 1, 6, 3, 0, "x.pcm", true}},
     };
@@ -119,14 +121,24 @@ TEST(CommandLineParse, DefaultsAreTheWindowAfterStartAndOptionsOverrideThem)
 TEST(CliBinary, UsageErrorsExitWithTwoAndSayWhyAndHelpExitsWithZero)
 {
     const TempDir dir;
-    const Args cases[] = {{"--rx", "r"}, {"--tx", "t"}, {"--tx", "t", "--rx", "r", "--device", "10"},
-                          {"--tx", "t", "--rx", "r", "--device=-1"}, {"--tx", "t", "--rx", "r", "--high-pass", "yes"},
-                          {"--tx", "t", "--rx", "r", "--tail", "2147483648"},  // not a 32-bit value
-                          {"--tx", "t", "--rx", ""}, {"--tx", "t", "--rx", "r", "--out", ""}};
-    for (const auto& args : cases) {
+    // Out of range: the option and the value, before any file is read (t and r do not exist).
+    const std::pair<Args, std::string> cases[] = {
+        {{"--rx", "r"}, ""}, {{"--tx", "t"}, ""}, {{"--tx", "t", "--rx", "r", "--device", "10"}, "--device"},
+        {{"--tx", "t", "--rx", "r", "--device=-1"}, ""}, {{"--tx", "t", "--rx", "r", "--high-pass", "yes"}, ""},
+        {{"--tx", "t", "--rx", "r", "--tail", "2147483648"}, ""},  // not a 32-bit value
+        {{"--tx", "t", "--rx", ""}, ""}, {{"--tx", "t", "--rx", "r", "--out", ""}, ""},
+        {{"--tx", "t", "--rx", "r", "--delay", "9000"}, "--delay: Value 9000 not in range 0 to 8000"},
+        {{"--tx", "t", "--rx", "r", "--delay=-1"}, "--delay: Value -1 not in range 0 to 8000"},
+        {{"--tx", "t", "--rx", "r", "--tail", "1025"}, "--tail: Value 1025 not in range 0 to 1024"},
+        {{"--tx", "t", "--rx", "r", "--nlp-diff", "101"}, "--nlp-diff: Value 101 not in range 0 to 100"},
+        {{"--tx", "t", "--rx", "r", "--nlp-shift", "11"}, "--nlp-shift: Value 11 not in range 0 to 10"},
+        {{"batch", "site.csv", "--tail", "2000"}, "--tail: Value 2000 not in range 0 to 1024"},
+    };
+    for (const auto& [args, why] : cases) {
         const Outcome outcome = RunCli(dir, Quoted(args));
         EXPECT_EQ(std::tie(outcome.status, outcome.out), std::make_tuple(2, ""s)) << outcome.err;
         EXPECT_THAT(outcome.err, HasSubstr("--help")) << ::testing::PrintToString(args);
+        EXPECT_THAT(outcome.err, HasSubstr(why)) << ::testing::PrintToString(args);
     }
     const Outcome help = RunCli(dir, Quoted({"--help", "--tx", "t", "--rx", "r", "--out", dir.File("out.pcm")}));
     EXPECT_EQ(help.status, 0);
@@ -228,7 +240,12 @@ TEST(CliBinary, FileErrorsNameTheFileAndTheReasonAndOutputsGoWhereTheyAreSent)
         {rx, "/dev/full", "", 1, "Cannot write the output file\n/dev/full: No space left on device\n"},
         {rx, "/dev/null", "", 0, ""},
         {rx, "-", "--json", 2, "--out -: the samples and the JSON cannot both go to stdout\n"},
+        // The seed's text, then each capture's length as read.
+        {dir.File("short.pcm"), out, "", 1,
+         "Check the size of input files (must be more than 5 sec.)\n" + dir.File("tx.pcm") + ": 9.600 s as read\n" +
+             dir.File("short.pcm") + ": 3.750 s as read\n"},
     };
+    testcaptures::WritePcm(dir.File("short.pcm"), testcaptures::Samples(30000, 100));
     for (const auto& c : cases) {
         const Outcome o = RunCli(dir, Quoted({"--tx", dir.File("tx.pcm"), "--rx", c.rx, "--out", c.out}) + " " + c.extra,
                               "/dev/null");
@@ -238,6 +255,76 @@ TEST(CliBinary, FileErrorsNameTheFileAndTheReasonAndOutputsGoWhereTheyAreSent)
     EXPECT_EQ(fs::file_size(rx), fs::file_size(dir.File("tx.pcm"))) << "an output naming a capture emptied it";
     RunCli(dir, Quoted({"--tx", dir.File("tx.pcm"), "--rx", rx, "--out", "-"}), "/dev/stdout | cat >" + dir.File("piped"));
     EXPECT_EQ(fs::file_size(dir.File("piped")), fs::file_size(rx));
+}
+
+// The binary with its stdout on descriptor fd, the captures' samples going there (--out -);
+// its wait status.
+int RunToDescriptor(const TempDir& dir, int fd, int closeInChild)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(fd, STDOUT_FILENO);
+        close(closeInChild);
+        std::freopen("/dev/null", "w", stderr);
+        execl(TARNWELL_CLI_PATH, "tarnwell-cli", "--tx", dir.File("tx.pcm").c_str(), "--rx", dir.File("rx.pcm").c_str(),
+              "--out", "-", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(fd);
+    int wstatus = 0;
+    waitpid(child, &wstatus, 0);
+    return wstatus;
+}
+
+// --out - writes descriptor 1 as the shell gave it: appended to, a socket, or a pipe whose
+// reader goes away (the process then dies of SIGPIPE, as other Unix tools do: 141 in a shell).
+TEST(CliBinary, SamplesToStdoutGoWhereStdoutIsWithoutReopeningIt)
+{
+    const TempDir dir;
+    ASSERT_EQ(RunCli(dir, Captures(dir, 0)).status, 0);
+    const std::string rx = Slurp(dir.File("out.pcm"));  // what the run writes to a file
+    ASSERT_GT(rx.size(), 100u);
+    {
+        std::ofstream(dir.File("kept.bin")) << "earlier contents\n";
+        const int wstatus = RunToDescriptor(dir, open(dir.File("kept.bin").c_str(), O_WRONLY | O_APPEND), -1);
+        EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0) << "appended";
+        EXPECT_TRUE(Slurp(dir.File("kept.bin")) == "earlier contents\n" + rx) << "appended";
+    }
+    for (const bool socket : {true, false}) {
+        int ends[2] = {-1, -1};
+        ASSERT_EQ(socket ? socketpair(AF_UNIX, SOCK_STREAM, 0, ends) : pipe(ends), 0);
+        std::string got;
+        std::thread reader([&] {
+            char buffer[4096];
+            for (ssize_t n; (n = read(ends[0], buffer, socket ? sizeof buffer : 100 - got.size())) > 0;) {
+                got.append(buffer, static_cast<std::size_t>(n));
+                if (!socket && got.size() == 100) {
+                    break;  // as head -c 100 does
+                }
+            }
+            close(ends[0]);
+        });
+        const int wstatus = RunToDescriptor(dir, ends[1], ends[0]);
+        reader.join();
+        if (socket) {
+            EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0) << "socket";
+            EXPECT_TRUE(got == rx) << "socket: " << got.size() << " bytes";
+        } else {
+            EXPECT_TRUE(WIFSIGNALED(wstatus) && WTERMSIG(wstatus) == SIGPIPE) << "closed pipe: " << wstatus;
+            EXPECT_TRUE(got == rx.substr(0, 100));
+        }
+    }
+}
+
+TEST(CliBinary, PicturesThatCannotBeDrawnStillLeaveTheReportAndExitWithOne)
+{
+    const TempDir dir;
+    std::ofstream(dir.File("pfile")) << "a file, not a folder";
+    const Outcome o = RunCli(dir, Captures(dir) + Quoted({"--plots", dir.File("pfile") + "/x"}));
+    EXPECT_EQ(o.status, 1) << o.err;
+    EXPECT_THAT(o.out, HasSubstr("Status                  Finished"));
+    EXPECT_THAT(o.err, HasSubstr("--plots: " + dir.File("pfile") + "/x: Not a directory"));
+    EXPECT_GT(fs::file_size(dir.File("out.pcm")), 0u);
 }
 
 TEST(CliBinary, AFailedWriteLeavesTheOutputEmpty)

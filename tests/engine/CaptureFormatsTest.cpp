@@ -153,6 +153,7 @@ void WriteOversizeWav(const std::string& path)
 TEST_F(CaptureFormatsTest, WhatTarnwellCannotUseIsRefusedNamingWhatWasFoundAndWhatIsNeeded)
 {
     const std::string pcm = settings.txPath, wav = dir.File("rx.wav"), al = dir.File("rx.al"), flac = dir.File("rx.flac");
+    const std::string aiff = dir.File("rx.aiff");
     const auto sound = [&](int format, int channels, const Samples& frames, int rate = 8000) {
         return [=, this] { WriteSound(wav, format, channels, frames, rate); };
     };
@@ -170,6 +171,8 @@ TEST_F(CaptureFormatsTest, WhatTarnwellCannotUseIsRefusedNamingWhatWasFoundAndWh
          "rx.wav has 2 channels; Tarnwell needs 1 channel, or 2 in one file named as both Tx and Rx"},
         {sound(kPcm16, 1, tx), wav, wav, "rx.wav has 1 channel; as both Tx and Rx Tarnwell needs 2 channels"},
         {[&] { sound(kPcm16, 1, tx)(); fs::resize_file(wav, 30); }, pcm, wav, "rx.wav has a WAV header that cannot be read ("},
+        {[&] { WriteSound(aiff, SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 1, tx); fs::resize_file(aiff, 30); }, pcm, aiff,
+         "rx.aiff has an AIFF header that cannot be read ("},
         {[&] { WriteSound(flac, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, tx); }, pcm, flac,
          "rx.flac is a FLAC file; Tarnwell needs WAV, AU or AIFF, or a capture without a header"},
         // The screens count decoded samples, one A-law byte each; a header is sized before any
