@@ -87,7 +87,7 @@ struct WhitenedDelayRecord {
 // The whitened peak of one stretch of about a second with Tx active.
 struct DelayTrackPoint {
     double time = 0.0;          // s, the stretch's middle
-    double lag = 0.0;           // samples, interpolated between the lags around the peak
+    double lag = 0.0;           // samples, the centre of the peak and the lobes beside it
     double peakToMedian = 0.0;  // how far this stretch's peak stands above its floor
 };
 

@@ -72,16 +72,20 @@ double Median(std::vector<double> c)
     return *middle;
 }
 
-// The peak's lag refined by a parabola through it and its neighbours.
-double RefinedLag(const std::vector<double>& c, int j)
+// The peak's lag as the centre of |c|^2 within kNextPeakDistance of it: the lobes of one
+// dispersive echo path trade places from stretch to stretch, their centre stays put.
+double CentreLag(const std::vector<double>& c, int j)
 {
-    if (j <= 0 || j + 1 >= static_cast<int>(c.size())) return j + kFirstLag;
-    const double a = c[static_cast<std::size_t>(j - 1)];
-    const double b = c[static_cast<std::size_t>(j)];
-    const double d = c[static_cast<std::size_t>(j + 1)];
-    const double curve = a - 2.0 * b + d;
-    const double offset = curve < 0.0 ? 0.5 * (a - d) / curve : 0.0;
-    return j + kFirstLag + std::clamp(offset, -0.5, 0.5);
+    const int first = std::max(0, j - kNextPeakDistance);
+    const int last = std::min(static_cast<int>(c.size()) - 1, j + kNextPeakDistance);
+    double weight = 0.0;
+    double moment = 0.0;
+    for (int i = first; i <= last; ++i) {
+        const double w = c[static_cast<std::size_t>(i)] * c[static_cast<std::size_t>(i)];
+        weight += w;
+        moment += w * i;
+    }
+    return (weight > 0.0 ? moment / weight : j) + kFirstLag;
 }
 
 }  // namespace
@@ -107,7 +111,7 @@ WhitenedSearch SearchWhitenedDelay(const std::vector<std::int16_t>& tx, const st
             const std::vector<double> c = WhitenedCorrelation(stretch, fft);
             const int peak = ArgMax(c, 1, 0);
             const double median = Median(c);
-            out.track.push_back({(stretchIndex + 0.5) * kTrackStretch / kSampleRate, RefinedLag(c, peak),
+            out.track.push_back({(stretchIndex + 0.5) * kTrackStretch / kSampleRate, CentreLag(c, peak),
                                  median > 0.0 ? c[static_cast<std::size_t>(peak)] / median : 0.0});
         }
         std::fill(stretch.begin(), stretch.end(), std::complex<double>());
