@@ -14,6 +14,20 @@ double Median(std::vector<double> v)
     return n % 2 == 1 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
 }
 
+// The mean distance with the farthest point left out: the one stretch that straddles a jump
+// holds either delay. A median would be too lenient: lobes that trade places in half the
+// stretches would fit a step.
+double Spread(const std::vector<double>& residual)
+{
+    double sum = 0.0;
+    double largest = 0.0;
+    for (const double r : residual) {
+        sum += r;
+        largest = std::max(largest, r);
+    }
+    return (sum - largest) / static_cast<double>(residual.size() - 1);
+}
+
 }  // namespace
 
 DelayTrend ReadDelayTrend(const std::vector<DelayTrackPoint>& track, double minimumPeakToMedian)
@@ -53,9 +67,10 @@ DelayTrend ReadDelayTrend(const std::vector<DelayTrackPoint>& track, double mini
         const auto k = static_cast<std::size_t>(i);
         residual[k] = std::fabs(lag[k] - (meanLag + trend.slope * (t[k] - meanT)));
     }
-    trend.spread = Median(residual);
-    // The best single step with two points or more on each side.
-    trend.stepSpread = INFINITY;
+    trend.spread = Spread(residual);
+    // The single step with two points or more on each side closest to the points in sum (a
+    // median would let a step anywhere fit as long as the misplaced points are a minority).
+    double bestSum = INFINITY;
     for (int split = 2; split <= n - 2; ++split) {
         const std::vector<double> before(lag.begin(), lag.begin() + split);
         const std::vector<double> after(lag.begin() + split, lag.end());
@@ -65,9 +80,11 @@ DelayTrend ReadDelayTrend(const std::vector<DelayTrackPoint>& track, double mini
             const auto k = static_cast<std::size_t>(i);
             residual[k] = std::fabs(lag[k] - (i < split ? from : to));
         }
-        const double spread = Median(residual);
-        if (spread < trend.stepSpread) {
-            trend.stepSpread = spread;
+        double sum = 0.0;
+        for (const double r : residual) sum += r;
+        if (sum < bestSum) {
+            bestSum = sum;
+            trend.stepSpread = Spread(residual);
             trend.jumpFrom = from;
             trend.jumpTo = to;
             trend.jumpTime = 0.5 * (t[static_cast<std::size_t>(split - 1)] + t[static_cast<std::size_t>(split)]);

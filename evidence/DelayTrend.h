@@ -15,7 +15,8 @@ struct DelayTrend {
     double jumpTo = 0.0;
     double jumpTime = 0.0;       // s, between the last point before and the first after
     double slope = 0.0;          // samples per second of the fitted line
-    double spread = 0.0;         // median |distance| of the points from the line, samples
+    double spread = 0.0;         // mean |distance| of the points from the line (the farthest
+                                 // left out), samples
     double stepSpread = 0.0;     // the same from the best step
     double duration = 0.0;       // s, from the first point to the last
 };
