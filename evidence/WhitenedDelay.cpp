@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
-#include <cstdlib>
 
 #include "evidence/Fft.h"
 
@@ -17,44 +16,96 @@ using Spectrum = std::vector<std::complex<double>>;
 constexpr int kLagCount = kLastLag - kFirstLag + 1;
 constexpr double kSampleRate = 8000.0;
 
-double SegmentDbm0(const std::int16_t* x, int count)
+bool TxActive(const std::vector<std::int16_t>& tx, int start, int count)
 {
-    double sum = 0.0;
-    double square = 0.0;
-    for (int i = 0; i < count; ++i) {
-        sum += x[i];
-        square += static_cast<double>(x[i]) * x[i];
+    // Integer sums: exact, and free of the wait on each floating-point addition.
+    std::int64_t sum = 0;
+    std::int64_t square = 0;
+    for (int i = start; i < start + count; ++i) {
+        const std::int32_t x = tx[static_cast<std::size_t>(i)];
+        sum += x;
+        square += x * x;
     }
-    const double mean = sum / count;
-    const double variance = square / count - mean * mean;
-    return 10.0 * std::log10(std::max(variance, 1e-12) * 3.89807986822619e-9);
+    const double mean = static_cast<double>(sum) / count;
+    const double variance = static_cast<double>(square) / count - mean * mean;
+    constexpr double kDbm0Scale = 3.89807986822619e-9;  // the level scale of the run's dBm0
+    return variance * kDbm0Scale > std::pow(10.0, kActiveTxDbm0 / 10.0);
 }
 
-// |c| at lags kFirstLag.. from a summed cross-spectrum, whitened in the band.
-std::vector<double> WhitenedCorrelation(const Spectrum& cross, RealFft& fft)
+// One Tx segment and the Rx window around it, each into the transform; their cross-spectrum
+// conj(Tx) Rx added to sum. The Rx window starts at rxStart (zero outside the capture).
+void AddCrossSpectrum(const std::vector<std::int16_t>& tx, int txStart, int txCount,
+                      const std::vector<std::int16_t>& rx, int rxStart, int rxCount, RealFft& fft,
+                      Spectrum& txSpectrum, Spectrum& sum)
 {
-    const int low = static_cast<int>(std::ceil(kBandLowHz * kFftSize / kSampleRate));
-    const int high = static_cast<int>(std::floor(kBandHighHz * kFftSize / kSampleRate));
-    std::complex<double>* bins = fft.Spectrum();
-    std::fill(bins, bins + fft.Bins(), std::complex<double>());
-    int used = 0;
+    const int count = static_cast<int>(std::min(tx.size(), rx.size()));
+    float* real = fft.Real();
+    std::fill(real, real + fft.Size(), 0.0F);
+    for (int i = 0; i < txCount; ++i) real[i] = static_cast<float>(tx[static_cast<std::size_t>(txStart + i)]);
+    fft.Forward();
+    std::copy(fft.Spectrum(), fft.Spectrum() + fft.Bins(), txSpectrum.begin());  // to double
+    std::fill(real, real + fft.Size(), 0.0F);
+    const int first = std::max(0, -rxStart);  // the window's part inside the capture
+    const int last = std::min(rxCount, count - rxStart);
+    for (int i = first; i < last; ++i) real[i] = static_cast<float>(rx[static_cast<std::size_t>(rxStart + i)]);
+    fft.Forward();
+    // Written out: std::complex's product calls a library routine for its NaN cases.
+    const std::complex<float>* r = fft.Spectrum();
+    for (std::size_t k = 0; k < sum.size(); ++k) {
+        const double a = txSpectrum[k].real();
+        const double b = txSpectrum[k].imag();
+        const double c = r[k].real();
+        const double d = r[k].imag();  // products and sums in double: averaging needs the range
+        sum[k] += std::complex<double>(a * c + b * d, a * d - b * c);
+    }
+}
+
+// The phase transform's weights: 1 / |cross| in the band, 0 elsewhere; used counts the bins.
+std::vector<double> WhiteningWeights(const Spectrum& cross, int size, int& used)
+{
+    const int low = static_cast<int>(std::ceil(kBandLowHz * size / kSampleRate));
+    const int high = static_cast<int>(std::floor(kBandHighHz * size / kSampleRate));
+    std::vector<double> weights(cross.size(), 0.0);
+    used = 0;
     for (int k = low; k <= high; ++k) {
-        const double magnitude = std::abs(cross[static_cast<std::size_t>(k)]);
-        if (magnitude > 0.0) {
-            bins[k] = cross[static_cast<std::size_t>(k)] / magnitude;
+        const std::complex<double> x = cross[static_cast<std::size_t>(k)];
+        // sqrt of the norm rather than std::abs, whose overflow-safe hypot costs several times more.
+        const double norm = x.real() * x.real() + x.imag() * x.imag();
+        if (norm > 0.0) {
+            weights[static_cast<std::size_t>(k)] = 1.0 / std::sqrt(norm);
             ++used;
         }
+    }
+    return weights;
+}
+
+// |c| at the first lags of cross times weights; 1 for a pure delay whitened by its own weights.
+std::vector<double> WeightedCorrelation(const Spectrum& cross, const std::vector<double>& weights, int used,
+                                        RealFft& fft, int lags)
+{
+    std::complex<float>* bins = fft.Spectrum();
+    for (std::size_t k = 0; k < cross.size(); ++k) {
+        bins[k] = std::complex<float>(static_cast<float>(cross[k].real() * weights[k]),
+                                      static_cast<float>(cross[k].imag() * weights[k]));
     }
     fft.Inverse();
     // A pure delay gives 2 * used at its lag: scale that to 1.
     const double scale = used > 0 ? 1.0 / (2.0 * used) : 0.0;
-    std::vector<double> c(static_cast<std::size_t>(kLagCount));
-    for (int j = 0; j < kLagCount; ++j) {
+    std::vector<double> c(static_cast<std::size_t>(lags));
+    for (int j = 0; j < lags; ++j) {
         c[static_cast<std::size_t>(j)] = std::fabs(fft.Real()[j]) * scale;
     }
     return c;
 }
 
+std::vector<double> WhitenedCorrelation(const Spectrum& cross, RealFft& fft, int lags)
+{
+    int used = 0;
+    const std::vector<double> weights = WhiteningWeights(cross, fft.Size(), used);
+    return WeightedCorrelation(cross, weights, used, fft, lags);
+}
+
+// The highest |c| outside excludeFrom..excludeTo.
 int ArgMax(const std::vector<double>& c, int excludeFrom, int excludeTo)
 {
     int best = -1;
@@ -65,16 +116,17 @@ int ArgMax(const std::vector<double>& c, int excludeFrom, int excludeTo)
     return best;
 }
 
-double Median(std::vector<double> c)
+// Reorders c.
+double Median(std::vector<double>& c)
 {
     const auto middle = c.begin() + static_cast<std::ptrdiff_t>(c.size() / 2);
     std::nth_element(c.begin(), middle, c.end());
     return *middle;
 }
 
-// The peak's lag as the centre of |c|^2 within kNextPeakDistance of it: the lobes of one
+// The peak's index as the centre of |c|^2 within kNextPeakDistance of it: the lobes of one
 // dispersive echo path trade places from stretch to stretch, their centre stays put.
-double CentreLag(const std::vector<double>& c, int j)
+double CentreIndex(const std::vector<double>& c, int j)
 {
     const int first = std::max(0, j - kNextPeakDistance);
     const int last = std::min(static_cast<int>(c.size()) - 1, j + kNextPeakDistance);
@@ -85,72 +137,36 @@ double CentreLag(const std::vector<double>& c, int j)
         weight += w;
         moment += w * i;
     }
-    return (weight > 0.0 ? moment / weight : j) + kFirstLag;
+    return weight > 0.0 ? moment / weight : j;
 }
 
-}  // namespace
-
-WhitenedSearch SearchWhitenedDelay(const std::vector<std::int16_t>& tx, const std::vector<std::int16_t>& rx)
+// The whole lag range over at most kSearchSegments Tx-active segments spread over the capture.
+WhitenedDelayRecord SearchAllLags(const std::vector<std::int16_t>& tx, const std::vector<std::int16_t>& rx,
+                                  int count)
 {
-    WhitenedSearch out;
-    out.delay.firstLag = kFirstLag;
-    out.delay.lastLag = kLastLag;
-    const int count = static_cast<int>(std::min(tx.size(), rx.size()));
-    if (count < kSegment) {
-        return out;
-    }
-    RealFft fft(kFftSize);
-    const auto bins = static_cast<std::size_t>(fft.Bins());
-    Spectrum txSpectrum(bins);
-    Spectrum total(bins);
-    Spectrum stretch(bins);
-    int stretchSegments = 0;
-    int stretchIndex = 0;
-    const auto closeStretch = [&] {
-        if (stretchSegments > 0) {
-            const std::vector<double> c = WhitenedCorrelation(stretch, fft);
-            const int peak = ArgMax(c, 1, 0);
-            const double median = Median(c);
-            out.track.push_back({(stretchIndex + 0.5) * kTrackStretch / kSampleRate, CentreLag(c, peak),
-                                 median > 0.0 ? c[static_cast<std::size_t>(peak)] / median : 0.0});
-        }
-        std::fill(stretch.begin(), stretch.end(), std::complex<double>());
-        stretchSegments = 0;
-    };
+    WhitenedDelayRecord d;
+    d.firstLag = kFirstLag;
+    d.lastLag = kLastLag;
+    std::vector<int> active;
     for (int start = 0; start + kSegment <= count; start += kSegment) {
-        if (start / kTrackStretch != stretchIndex) {
-            closeStretch();
-            stretchIndex = start / kTrackStretch;
-        }
-        if (SegmentDbm0(tx.data() + start, kSegment) < kActiveTxDbm0) {
-            continue;
-        }
-        double* real = fft.Real();
-        std::fill(real, real + kFftSize, 0.0);
-        for (int i = 0; i < kSegment; ++i) real[i] = tx[static_cast<std::size_t>(start + i)];
-        fft.Forward();
-        std::copy(fft.Spectrum(), fft.Spectrum() + bins, txSpectrum.begin());
-        // Rx from kFirstLag before the segment to kLastLag after its end, zero outside the capture.
-        for (int i = 0; i < kFftSize; ++i) {
-            const int n = start + kFirstLag + i;
-            real[i] = i < kSegment + kLagCount - 1 && n >= 0 && n < count ? rx[static_cast<std::size_t>(n)] : 0.0;
-        }
-        fft.Forward();
-        for (std::size_t k = 0; k < bins; ++k) {
-            const std::complex<double> product = std::conj(txSpectrum[k]) * fft.Spectrum()[k];
-            total[k] += product;
-            stretch[k] += product;
-        }
-        ++out.delay.segments;
-        ++stretchSegments;
+        if (TxActive(tx, start, kSegment)) active.push_back(start);
     }
-    closeStretch();
-    if (out.delay.segments == 0) {
-        return out;
+    if (active.empty()) {
+        return d;
     }
-    const std::vector<double> c = WhitenedCorrelation(total, fft);
-    WhitenedDelayRecord& d = out.delay;
+    const int used = std::min(static_cast<int>(active.size()), kSearchSegments);
+    RealFft fft(kFftSize);
+    Spectrum txSpectrum(static_cast<std::size_t>(fft.Bins()));
+    Spectrum total(txSpectrum.size());
+    for (int i = 0; i < used; ++i) {
+        // Evenly spread: the i-th of used picks from the i-th share of the active segments.
+        const int start = active[static_cast<std::size_t>(i * static_cast<int>(active.size()) / used)];
+        AddCrossSpectrum(tx, start, kSegment, rx, start + kFirstLag, kSegment + kLagCount - 1, fft, txSpectrum,
+                         total);
+    }
+    std::vector<double> c = WhitenedCorrelation(total, fft, kLagCount);
     d.measured = true;
+    d.segments = used;
     const int peak = ArgMax(c, 1, 0);
     d.peakLag = peak + kFirstLag;
     d.peak = c[static_cast<std::size_t>(peak)];
@@ -161,6 +177,68 @@ WhitenedSearch SearchWhitenedDelay(const std::vector<std::int16_t>& tx, const st
     d.farLag = far + kFirstLag;
     d.far = c[static_cast<std::size_t>(far)];
     d.median = Median(c);
+    return d;
+}
+
+// One point per stretch with Tx active, within kTrackReach of the whole capture's peak. Each
+// stretch's cross-spectrum is whitened by the weights of their sum: one square root per bin
+// for the whole track instead of one per bin and stretch, and the pitch harmonics of a whole
+// capture's speech are as smooth as a stretch's.
+std::vector<DelayTrackPoint> TrackDelay(const std::vector<std::int16_t>& tx, const std::vector<std::int16_t>& rx,
+                                        int count, int peakLag)
+{
+    RealFft fft(kTrackFftSize);
+    const auto bins = static_cast<std::size_t>(fft.Bins());
+    Spectrum txSpectrum(bins);
+    Spectrum total(bins);
+    Spectrum cross(bins);
+    std::vector<std::complex<float>> kept;  // each active stretch's cross-spectrum, one after another
+    kept.reserve(bins * static_cast<std::size_t>(count / kTrackStretch));
+    std::vector<int> index;
+    for (int stretch = 0; (stretch + 1) * kTrackStretch <= count; ++stretch) {
+        // The stretch's segment centred in it.
+        const int start = stretch * kTrackStretch + (kTrackStretch - kTrackSegment) / 2;
+        if (!TxActive(tx, start, kTrackSegment)) {
+            continue;
+        }
+        std::fill(cross.begin(), cross.end(), std::complex<double>());
+        AddCrossSpectrum(tx, start, kTrackSegment, rx, start + peakLag - kTrackReach, kTrackSegment + 2 * kTrackReach,
+                         fft, txSpectrum, cross);
+        for (std::size_t k = 0; k < bins; ++k) {
+            total[k] += cross[k];
+            kept.emplace_back(static_cast<float>(cross[k].real()), static_cast<float>(cross[k].imag()));
+        }
+        index.push_back(stretch);
+    }
+    int used = 0;
+    const std::vector<double> weights = WhiteningWeights(total, kTrackFftSize, used);
+    std::vector<DelayTrackPoint> track;
+    for (std::size_t i = 0; i < index.size(); ++i) {
+        std::copy(kept.begin() + static_cast<std::ptrdiff_t>(i * bins),
+                  kept.begin() + static_cast<std::ptrdiff_t>((i + 1) * bins), cross.begin());
+        std::vector<double> c = WeightedCorrelation(cross, weights, used, fft, 2 * kTrackReach + 1);
+        const int peak = ArgMax(c, 1, 0);
+        const double lag = CentreIndex(c, peak) + peakLag - kTrackReach;
+        const double height = c[static_cast<std::size_t>(peak)];
+        // The floor from every fourth lag: a quarter of the work, the same median within its spread.
+        std::vector<double> sparse;
+        for (std::size_t j = 0; j < c.size(); j += 4) sparse.push_back(c[j]);
+        const double median = Median(sparse);
+        track.push_back({(index[i] + 0.5) * kTrackStretch / kSampleRate, lag, median > 0.0 ? height / median : 0.0});
+    }
+    return track;
+}
+
+}  // namespace
+
+WhitenedSearch SearchWhitenedDelay(const std::vector<std::int16_t>& tx, const std::vector<std::int16_t>& rx)
+{
+    WhitenedSearch out;
+    const int count = static_cast<int>(std::min(tx.size(), rx.size()));
+    out.delay = SearchAllLags(tx, rx, count);
+    if (out.delay.measured) {
+        out.track = TrackDelay(tx, rx, count, out.delay.peakLag);
+    }
     return out;
 }
 

@@ -13,7 +13,7 @@ packages=(
   libspandsp-dev  # the G.168 echo path models the tests read
   libspeexdsp-dev  # bench_peers only: the peer canceller it measures against
   espeak-ng sox python3-numpy  # scripts/make-evidence-table.py: speech through the echo models
-  libfftw3-dev  # the transforms of the spectral evidence (whitened delay, echo path by frequency)
+  libfftw3-dev  # the transforms (single precision) of the spectral evidence (whitened delay, echo path by frequency)
 )
 
 missing=()

@@ -98,6 +98,27 @@ def run(cli, work, name, tx, rx, bulk, extra=()):
     return json.loads(p.stdout)
 
 
+def spread(residual):
+    """Mean |residual| with the farthest left out, as the delay trend reads its fits."""
+    return (sum(residual) - max(residual)) / (len(residual) - 1)
+
+
+def trend_fits(times, lags):
+    """How far the track lies from its best line and its best single step, samples."""
+    if len(lags) < 4:
+        return float("nan"), float("nan")
+    t = np.array(times)
+    y = np.array(lags)
+    slope, offset = np.polyfit(t, y, 1)
+    line = spread(list(np.abs(y - (slope * t + offset))))
+    best = None
+    for k in range(2, len(y) - 1):
+        r = np.abs(y - np.where(np.arange(len(y)) < k, np.median(y[:k]), np.median(y[k:])))
+        if best is None or r.sum() < best[0]:
+            best = (r.sum(), spread(list(r)))
+    return line, best[1]
+
+
 def row(name, truth, data):
     a = data["analysis"]
     w = a["whitenedDelay"]
@@ -109,8 +130,10 @@ def row(name, truth, data):
     erl = a.get("allBlocksErl", {}).get("erl", float("nan"))
     lags = [lag for lag, r in zip(track["lag"], track["peakToMedian"]) if r >= 16.0]
     moved = max(lags) - min(lags) if lags else float("nan")
+    times = [t for t, r in zip(track["time"], track["peakToMedian"]) if r >= 16.0]
+    line_fit, step_fit = trend_fits(times, lags)
     print(f"| {name} | {truth} | {data['results']['delay']} | {w['peakLag']} | {w['peak']:.3f} | "
-          f"{ratio_next:.2f} | {ratio_median:.0f} | {far:.2f} | {len(lags)} | {moved:.1f} | "
+          f"{ratio_next:.2f} | {ratio_median:.0f} | {far:.2f} | {len(lags)} | {moved:.1f} | {line_fit:.2f} | {step_fit:.2f} | "
           f"{data['results']['erl']:.2f} | {erl:.2f} | {codes or '-'} |")
     for f in a["findings"]:
         if f["code"].startswith("delay-") or f["code"] in ("no-echo", "swapped"):
@@ -132,8 +155,8 @@ def main():
     line = noise(n, -62.0, 1)
     h = models()
     print("| capture | true delay | seed delay | whitened lag | peak | peak/next | peak/median | far/peak "
-          "| track points | track range | seed ERL | all-blocks ERL | findings ((i): info) |")
-    print("|---|---|---|---|---|---|---|---|---|---|---|---|---|")
+          "| track points | track range | line fit | step fit | seed ERL | all-blocks ERL | findings ((i): info) |")
+    print("|---" * 15 + "|")
     for model in sorted(h):
         peak_tap = int(np.argmax(np.abs(h[model])))
         for erl in (6, 10, 20):
