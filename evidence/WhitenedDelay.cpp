@@ -60,33 +60,24 @@ void AddCrossSpectrum(const std::vector<std::int16_t>& tx, int txStart, int txCo
     }
 }
 
-// The phase transform's weights: 1 / |cross| in the band, 0 elsewhere; used counts the bins.
-std::vector<double> WhiteningWeights(const Spectrum& cross, int size, int& used)
+// |c| at the first lags of a cross-spectrum divided by its magnitude in the band (the phase
+// transform) and zero elsewhere; 1 for a pure delay.
+std::vector<double> WhitenedCorrelation(const Spectrum& cross, RealFft& fft, int lags)
 {
+    const int size = fft.Size();
     const int low = static_cast<int>(std::ceil(kBandLowHz * size / kSampleRate));
     const int high = static_cast<int>(std::floor(kBandHighHz * size / kSampleRate));
-    std::vector<double> weights(cross.size(), 0.0);
-    used = 0;
-    for (int k = low; k <= high; ++k) {
-        const std::complex<double> x = cross[static_cast<std::size_t>(k)];
-        // sqrt of the norm rather than std::abs, whose overflow-safe hypot costs several times more.
-        const double norm = x.real() * x.real() + x.imag() * x.imag();
-        if (norm > 0.0) {
-            weights[static_cast<std::size_t>(k)] = 1.0 / std::sqrt(norm);
-            ++used;
-        }
-    }
-    return weights;
-}
-
-// |c| at the first lags of cross times weights; 1 for a pure delay whitened by its own weights.
-std::vector<double> WeightedCorrelation(const Spectrum& cross, const std::vector<double>& weights, int used,
-                                        RealFft& fft, int lags)
-{
     std::complex<float>* bins = fft.Spectrum();
-    for (std::size_t k = 0; k < cross.size(); ++k) {
-        bins[k] = std::complex<float>(static_cast<float>(cross[k].real() * weights[k]),
-                                      static_cast<float>(cross[k].imag() * weights[k]));
+    std::fill(bins, bins + fft.Bins(), std::complex<float>());
+    int used = 0;
+    for (int k = low; k <= high; ++k) {
+        const auto re = static_cast<float>(cross[static_cast<std::size_t>(k)].real());
+        const auto im = static_cast<float>(cross[static_cast<std::size_t>(k)].imag());
+        const float norm = re * re + im * im;
+        // A plain select the compiler can turn into vector square roots.
+        const float inverse = norm > 0.0F ? 1.0F / std::sqrt(norm) : 0.0F;
+        bins[k] = std::complex<float>(re * inverse, im * inverse);
+        used += norm > 0.0F ? 1 : 0;
     }
     fft.Inverse();
     // A pure delay gives 2 * used at its lag: scale that to 1.
@@ -98,11 +89,18 @@ std::vector<double> WeightedCorrelation(const Spectrum& cross, const std::vector
     return c;
 }
 
-std::vector<double> WhitenedCorrelation(const Spectrum& cross, RealFft& fft, int lags)
+// A dispersive path's whitened answer can have two lobes of nearly equal height: its delay is
+// the first of them, where the path starts to answer (the largest tap of every G.168 model).
+int EarliestLobe(const std::vector<double>& c, int peak)
 {
-    int used = 0;
-    const std::vector<double> weights = WhiteningWeights(cross, fft.Size(), used);
-    return WeightedCorrelation(cross, weights, used, fft, lags);
+    for (int j = std::max(1, peak - kEchoPathSpan); j < peak; ++j) {
+        const double v = c[static_cast<std::size_t>(j)];
+        if (v >= kLobeShare * c[static_cast<std::size_t>(peak)] && v >= c[static_cast<std::size_t>(j - 1)] &&
+            v >= c[static_cast<std::size_t>(j + 1)]) {
+            return j;
+        }
+    }
+    return peak;
 }
 
 // The highest |c| outside excludeFrom..excludeTo.
@@ -124,12 +122,12 @@ double Median(std::vector<double>& c)
     return *middle;
 }
 
-// The peak's index as the centre of |c|^2 within kNextPeakDistance of it: the lobes of one
+// The peak's index as the centre of |c|^2 within kTrackCentre of it: the lobes of one
 // dispersive echo path trade places from stretch to stretch, their centre stays put.
 double CentreIndex(const std::vector<double>& c, int j)
 {
-    const int first = std::max(0, j - kNextPeakDistance);
-    const int last = std::min(static_cast<int>(c.size()) - 1, j + kNextPeakDistance);
+    const int first = std::max(0, j - kTrackCentre);
+    const int last = std::min(static_cast<int>(c.size()) - 1, j + kTrackCentre);
     double weight = 0.0;
     double moment = 0.0;
     for (int i = first; i <= last; ++i) {
@@ -167,7 +165,7 @@ WhitenedDelayRecord SearchAllLags(const std::vector<std::int16_t>& tx, const std
     std::vector<double> c = WhitenedCorrelation(total, fft, kLagCount);
     d.measured = true;
     d.segments = used;
-    const int peak = ArgMax(c, 1, 0);
+    const int peak = EarliestLobe(c, ArgMax(c, 1, 0));
     d.peakLag = peak + kFirstLag;
     d.peak = c[static_cast<std::size_t>(peak)];
     const int next = ArgMax(c, peak - kNextPeakDistance, peak + kNextPeakDistance);
@@ -180,21 +178,15 @@ WhitenedDelayRecord SearchAllLags(const std::vector<std::int16_t>& tx, const std
     return d;
 }
 
-// One point per stretch with Tx active, within kTrackReach of the whole capture's peak. Each
-// stretch's cross-spectrum is whitened by the weights of their sum: one square root per bin
-// for the whole track instead of one per bin and stretch, and the pitch harmonics of a whole
-// capture's speech are as smooth as a stretch's.
+// One point per stretch with Tx active, within kTrackReach of the whole capture's peak.
 std::vector<DelayTrackPoint> TrackDelay(const std::vector<std::int16_t>& tx, const std::vector<std::int16_t>& rx,
                                         int count, int peakLag)
 {
     RealFft fft(kTrackFftSize);
     const auto bins = static_cast<std::size_t>(fft.Bins());
     Spectrum txSpectrum(bins);
-    Spectrum total(bins);
     Spectrum cross(bins);
-    std::vector<std::complex<float>> kept;  // each active stretch's cross-spectrum, one after another
-    kept.reserve(bins * static_cast<std::size_t>(count / kTrackStretch));
-    std::vector<int> index;
+    std::vector<DelayTrackPoint> track;
     for (int stretch = 0; (stretch + 1) * kTrackStretch <= count; ++stretch) {
         // The stretch's segment centred in it.
         const int start = stretch * kTrackStretch + (kTrackStretch - kTrackSegment) / 2;
@@ -204,19 +196,7 @@ std::vector<DelayTrackPoint> TrackDelay(const std::vector<std::int16_t>& tx, con
         std::fill(cross.begin(), cross.end(), std::complex<double>());
         AddCrossSpectrum(tx, start, kTrackSegment, rx, start + peakLag - kTrackReach, kTrackSegment + 2 * kTrackReach,
                          fft, txSpectrum, cross);
-        for (std::size_t k = 0; k < bins; ++k) {
-            total[k] += cross[k];
-            kept.emplace_back(static_cast<float>(cross[k].real()), static_cast<float>(cross[k].imag()));
-        }
-        index.push_back(stretch);
-    }
-    int used = 0;
-    const std::vector<double> weights = WhiteningWeights(total, kTrackFftSize, used);
-    std::vector<DelayTrackPoint> track;
-    for (std::size_t i = 0; i < index.size(); ++i) {
-        std::copy(kept.begin() + static_cast<std::ptrdiff_t>(i * bins),
-                  kept.begin() + static_cast<std::ptrdiff_t>((i + 1) * bins), cross.begin());
-        std::vector<double> c = WeightedCorrelation(cross, weights, used, fft, 2 * kTrackReach + 1);
+        std::vector<double> c = WhitenedCorrelation(cross, fft, 2 * kTrackReach + 1);
         const int peak = ArgMax(c, 1, 0);
         const double lag = CentreIndex(c, peak) + peakLag - kTrackReach;
         const double height = c[static_cast<std::size_t>(peak)];
@@ -224,7 +204,7 @@ std::vector<DelayTrackPoint> TrackDelay(const std::vector<std::int16_t>& tx, con
         std::vector<double> sparse;
         for (std::size_t j = 0; j < c.size(); j += 4) sparse.push_back(c[j]);
         const double median = Median(sparse);
-        track.push_back({(index[i] + 0.5) * kTrackStretch / kSampleRate, lag, median > 0.0 ? height / median : 0.0});
+        track.push_back({(stretch + 0.5) * kTrackStretch / kSampleRate, lag, median > 0.0 ? height / median : 0.0});
     }
     return track;
 }

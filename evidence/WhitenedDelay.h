@@ -7,7 +7,7 @@
 //
 // Cost: the whole lag range needs 16384-point transforms, so it averages at most
 // kSearchSegments segments spread over the capture; the track needs one 4096-point pair per
-// stretch. Together about 2 ms per minute of capture, under a tenth of a run at tail 64.
+// stretch.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +23,7 @@ inline constexpr int kLastLag = 8000 + 1024;  // the largest bulk delay plus the
 inline constexpr int kFftSize = 16384;        // the whole lag range's transform
 inline constexpr int kSegment = kFftSize - (kLastLag - kFirstLag);  // Tx samples (0.67 s) that
                                               // leave room for every lag without wrapping
-inline constexpr int kSearchSegments = 6;     // Tx-active segments averaged at most
+inline constexpr int kSearchSegments = 10;    // Tx-active segments averaged at most
 inline constexpr int kTrackFftSize = 4096;    // the track's transform
 inline constexpr int kTrackReach = 256;       // the track looks this far either side of the peak
 inline constexpr int kTrackSegment = kTrackFftSize - 2 * kTrackReach;  // Tx samples per stretch
@@ -32,7 +32,11 @@ inline constexpr double kBandHighHz = 3400.0; // it the codec's roll-off would b
 inline constexpr double kActiveTxDbm0 = -45.0;  // a segment counts when its Tx is above this
 inline constexpr int kNextPeakDistance = 8;   // lags closer than this belong to the peak itself
 inline constexpr int kEchoPathSpan = 128;     // the longest echo path model spans 128 taps (16 ms)
+inline constexpr double kLobeShare = 0.9;     // an earlier lobe this high within the span is the delay
 inline constexpr int kTrackStretch = 8000;    // samples per point of the delay track (1 s)
+inline constexpr int kTrackCentre = 32;       // a point's delay: the centre of |c|^2 this far
+                                              // either side of its peak, so that the lobes of
+                                              // one dispersive path trading places do not move it
 static_assert(kTrackSegment <= kTrackStretch);
 }  // namespace whitening
 
