@@ -109,6 +109,9 @@ json JsonAnalysis(const AnalysisRecord& a, const std::vector<Finding>& findings)
     whitened["median"] = JsonDouble(w.median);
     whitened["farLag"] = w.farLag;
     whitened["far"] = JsonDouble(w.far);
+    whitened["third"] = JsonDouble(w.third);
+    whitened["positiveLag"] = w.positiveLag;
+    whitened["positive"] = JsonDouble(w.positive);
 
     const std::vector<DelayTrackPoint>& t = a.delayTrack;
     json track = json::object();

@@ -82,6 +82,9 @@ struct WhitenedDelayRecord {
     double median = 0.0;    // median |c| over all lags searched: the floor
     int farLag = 0;         // highest |c| further from the peak than one echo path spans
     double far = 0.0;
+    double third = 0.0;     // highest |c| that far from both: a repeating Tx has many such peaks
+    int positiveLag = 0;    // highest |c| at a positive lag (Rx after Tx)
+    double positive = 0.0;
 };
 
 // The whitened peak of one stretch of about a second with Tx active.

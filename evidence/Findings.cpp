@@ -33,7 +33,8 @@ private:
 };
 
 // The delay verdict's rule: bulk < delay < bulk + tail - 48.
-void DelayReason(const TestSettings& s, const TestResults& r, bool echoFound, FindingList& out)
+// noAdvice: why no setting would help (no echo, swapped files), or nullptr to advise one.
+void DelayReason(const TestSettings& s, const TestResults& r, const char* noAdvice, FindingList& out)
 {
     using namespace testthresholds;
     const int first = FirstDelayInWindow(s.delay);
@@ -49,9 +50,8 @@ void DelayReason(const TestSettings& s, const TestResults& r, bool echoFound, Fi
                       r.delay, s.delay, s.tail, kTailMargin);
     }
     const int tailNeeded = TailForDelay(r.delay, s.delay);
-    if (!echoFound) {
-        // No setting places an echo that is not there.
-        text += "; no echo was found, so no bulk delay or tail would change this";
+    if (noAdvice != nullptr) {
+        text += noAdvice;
     } else if (r.delay <= s.delay) {
         text += Format("; lower the bulk delay below %d", r.delay);
     } else if (tailNeeded <= kMaxTail) {
@@ -126,8 +126,9 @@ void LevelsReason(const TestResults& r, FindingList& out)
     out.Add("levels-check", Severity::Warning, "Levels CHECK: " + text);
 }
 
-// What the whitened search says about an echo; Unmeasured when it did not run.
-enum class Echo { Unmeasured, None, Swapped, Found };
+// What the whitened search says about an echo; Unmeasured when it did not run. Repeating:
+// peaks as high at many lags, so no one delay (a tone, a square wave).
+enum class Echo { Unmeasured, None, Swapped, Repeating, Found };
 
 Echo WhitenedEcho(const WhitenedDelayRecord& w)
 {
@@ -137,7 +138,13 @@ Echo WhitenedEcho(const WhitenedDelayRecord& w)
     if (!(w.peak > kWhitenedEcho * w.median)) {
         return Echo::None;
     }
-    return w.peakLag < 0 ? Echo::Swapped : Echo::Found;
+    if (w.third >= kSecondEcho * w.peak) {
+        return Echo::Repeating;
+    }
+    if (w.peakLag < 0) {
+        return w.peak >= kSwapMargin * w.positive ? Echo::Swapped : Echo::Repeating;
+    }
+    return Echo::Found;
 }
 
 // True when the single-template search found nothing better than chance.
@@ -151,7 +158,7 @@ bool EchoFound(const AnalysisRecord& a)
 {
     const Echo whitened = WhitenedEcho(a.whitenedDelay);
     if (whitened != Echo::Unmeasured) {
-        return whitened == Echo::Found;
+        return whitened == Echo::Found || whitened == Echo::Repeating;
     }
     return !NoTemplateEcho(a.delaySearch);
 }
@@ -187,7 +194,7 @@ void DelayTrendEvidence(const std::vector<DelayTrackPoint>& track, FindingList& 
     }
     const double step = t.jumpTo - t.jumpFrom;
     const double drift = t.slope * t.duration;
-    if (std::fabs(step) > kDelayMove && t.stepSpread <= kTrendFit && kStepOverLine * t.stepSpread < t.spread) {
+    if (std::fabs(step) > kDelayMove && t.stepSpread <= kTrendFit && t.stepSpread < t.spread) {
         out.Add("delay-jump", Severity::Warning,
                 Format("The echo delay jumps from %.0f to %.0f smp at about %.1f s and stays there: the "
                        "two captures lost sync; record them again, or test each part on its own",
@@ -228,6 +235,14 @@ void DelayEvidence(const TestSettings& s, bool ran, const TestResults& r, const 
             text += Format(", so the report's Real Delay %d smp is not a measurement", r.delay);
         }
         out.Add("no-echo", Severity::Warning, text);
+        return;
+    }
+    if (echo == Echo::Repeating) {
+        out.Add("delay-ambiguous", Severity::Info,
+                Format("Tx repeats itself (a tone, a periodic signal): the whitened correlation peaks "
+                       "nearly as high at many lags (%d, %d smp and more), so no one delay can be read "
+                       "from it; test with speech or noise",
+                       w.peakLag, w.farLag));
         return;
     }
     if (w.far >= kSecondEcho * w.peak && w.far > kWhitenedEcho * w.median && w.farLag > 0) {
@@ -324,7 +339,12 @@ std::vector<Finding> MakeFindings(const TestSettings& s, int deviceType, bool ra
     const bool echoFound = EchoFound(a);
     if (ran) {
         if (r.delayOk == 0) {
-            DelayReason(s, r, echoFound, out);
+            const bool swapped = WhitenedEcho(a.whitenedDelay) == Echo::Swapped;
+            DelayReason(s, r,
+                        echoFound ? nullptr
+                        : swapped ? "; the files look swapped: exchange them before changing a setting"
+                                  : "; no echo was found, so no bulk delay or tail would change this",
+                        out);
         }
         if (r.erlOk == 0) {
             ErlReasons(r, a, out);

@@ -71,18 +71,20 @@ inline constexpr double kWhitenedEcho = 16.0;
 // A second echo: a far peak of at least this share of the main one (and standing out on its
 // own). Between a drift's smear (0.34) and two echoes 2 dB apart (0.58).
 inline constexpr double kSecondEcho = 0.45;
+// A peak before Tx means swapped files only when it stands this many times above the best
+// peak after Tx: a repeating Tx (the full-scale square waves of compare-builds) peaks as high
+// on both sides; swapped speech puts nothing above the floor after Tx.
+inline constexpr double kSwapMargin = 2.0;
 // The seed's Real Delay and the whitened peak agree within this many samples: past the
 // models whose largest tap the template finds (0 to 5), short of the dispersive ones (14+).
 inline constexpr int kDelayAgreement = 8;
 // The delay over time: a stretch counts when its own peak stands out as above; a jump or a
 // drift needs the delay to move by more than 2 samples, with the points within kTrendFit of
 // the step or the line (2.4 times the drifts' 0.20, 1.4 times below the closest a dispersive
-// path's wandering lobes come to a line, 0.72), and a step that fits 3 times closer than the
-// line.
+// path's wandering lobes come to a line, 0.72); a jump when the step fits closer than the line.
 inline constexpr double kTrackEcho = kWhitenedEcho;
 inline constexpr double kDelayMove = 2.0;
 inline constexpr double kTrendFit = 0.5;
-inline constexpr double kStepOverLine = 3.0;
 }  // namespace findingthresholds
 
 // ran: the run returned true (a report is shown); deviceType selects the presets row.

@@ -174,6 +174,16 @@ WhitenedDelayRecord SearchAllLags(const std::vector<std::int16_t>& tx, const std
     const int far = ArgMax(c, peak - kEchoPathSpan, peak + kEchoPathSpan);
     d.farLag = far + kFirstLag;
     d.far = c[static_cast<std::size_t>(far)];
+    std::vector<double> beyond = c;  // c without the peak's and the far peak's spans
+    for (const int centre : {peak, far}) {
+        const int first = std::max(0, centre - kEchoPathSpan);
+        const int last = std::min(kLagCount - 1, centre + kEchoPathSpan);
+        std::fill(beyond.begin() + first, beyond.begin() + last + 1, 0.0);
+    }
+    d.third = *std::max_element(beyond.begin(), beyond.end());
+    const int positive = ArgMax(c, 0, -kFirstLag);
+    d.positiveLag = positive + kFirstLag;
+    d.positive = c[static_cast<std::size_t>(positive)];
     d.median = Median(c);
     return d;
 }

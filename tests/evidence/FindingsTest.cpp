@@ -15,6 +15,7 @@
 #include "support/SyntheticCaptures.h"
 #include "evidence/Findings.h"
 #include "evidence/SpectralEvidence.h"
+#include "evidence/WhitenedDelay.h"
 #include "ui/Report.h"
 #include "ui/RunRequest.h"
 #include "support/SilentUi.h"
@@ -206,6 +207,7 @@ TEST(Findings, EachFamilyOnACaptureThatTriggersItAndOneThatMustNot)
          "No echo found: .* stands at most [0-9.]+ times above its floor .*so the report's Real Delay [0-9]+ "
          "smp and ERL [0-9.]+ dB are not measurements", voiceEcho},
         {"delay-window", RunPair(tx, Noise(kCount, 900.0, 99)), "no echo was found, so no bulk delay or tail", clean},
+        {"delay-window", RunPair(echo, tx), "the files look swapped: exchange them", clean},
         {"swapped", RunPair(echo, tx), "the echo arrives in Tx 110 smp after Rx .* at lag -110", clean},
         {"delay-ambiguous", RunPair(tx, Sum(echo, Echo(tx, 700, 14.0))), "peaks at 110 smp and again at 700 smp", clean},
         {"delay-disagrees", RunPair(voice, ThroughModel(voice, Model("d5"), 100, 10.0)),
@@ -290,6 +292,22 @@ TEST(Findings, EchoPathFindsTheModelsPeakAndSpan)
         EXPECT_GE(path.spanFirst, 0);
         EXPECT_LT(path.spanLast, static_cast<int>(h.size())) << "bulk " << bulk;
         EXPECT_EQ(Find(o, "echo-past-tail"), nullptr);
+    }
+}
+
+TEST(WhitenedDelay, LiesWithin3SamplesOfEachModelsLargestTapOnVoicedSpeech)
+{
+    const Samples voice = Voiced(2848.0, 3);
+    for (const char* name : {"d2", "d3", "d4", "d5", "d6", "d7", "d8", "d9"}) {
+        const std::vector<double> h = Model(name);
+        ASSERT_FALSE(h.empty()) << name;
+        const int largest = static_cast<int>(std::max_element(h.begin(), h.end(), [](double a, double b) {
+                                                 return std::abs(a) < std::abs(b);
+                                             }) - h.begin());
+        for (const int bulk : {0, 1200}) {
+            const WhitenedSearch s = SearchWhitenedDelay(voice, ThroughModel(voice, h, bulk, 10.0));
+            EXPECT_NEAR(s.delay.peakLag, bulk + largest, 3) << name << " bulk " << bulk;
+        }
     }
 }
 
