@@ -119,6 +119,13 @@ json JsonAnalysis(const AnalysisRecord& a, const std::vector<Finding>& findings)
     track["lag"] = Column(t, [](const DelayTrackPoint& p) { return JsonDouble(p.lag); });
     track["peakToMedian"] = Column(t, [](const DelayTrackPoint& p) { return JsonDouble(p.peakToMedian); });
 
+    json allBlocks = json::object();
+    allBlocks["measured"] = a.allBlocksErl.measured;
+    allBlocks["delay"] = a.allBlocksErl.delay;
+    allBlocks["blocks"] = a.allBlocksErl.blocks;
+    allBlocks["doubleTalkBlocks"] = a.allBlocksErl.doubleTalkBlocks;
+    allBlocks["erl"] = JsonDouble(a.allBlocksErl.erl);
+
     json list = json::array();
     for (const Finding& finding : findings) {
         json item = json::object();
@@ -137,6 +144,7 @@ json JsonAnalysis(const AnalysisRecord& a, const std::vector<Finding>& findings)
     object["frames"] = frames;
     object["whitenedDelay"] = whitened;
     object["delayTrack"] = track;
+    object["allBlocksErl"] = allBlocks;
     object["findings"] = list;
     return object;
 }

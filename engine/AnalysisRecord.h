@@ -87,6 +87,19 @@ struct WhitenedDelayRecord {
     double positive = 0.0;
 };
 
+// The echo loss from every 100 ms block whose Tx qualifies for the ERL (strictly between -20
+// and -10 dBm0), at the whitened delay: the power of those Tx blocks over the power of the Rx
+// blocks that follow them by the delay. The ERL line rests on one block; this on all of them
+// but those with double talk.
+struct AllBlocksErlRecord {
+    bool measured = false;  // false: no whitened echo after Tx, or no qualifying block
+    int delay = 0;          // samples, the whitened peak's lag
+    int blocks = 0;         // qualifying blocks it rests on
+    int doubleTalkBlocks = 0;  // qualifying blocks left out: their loss lies more than 5 dB
+                               // below the median block's, near-end speech rather than echo
+    double erl = 0.0;       // dB
+};
+
 // The whitened peak of one stretch of about a second with Tx active.
 struct DelayTrackPoint {
     double time = 0.0;          // s, the stretch's middle
@@ -102,6 +115,7 @@ struct AnalysisRecord {
     std::vector<std::int16_t> rxCapture;
     WhitenedDelayRecord whitenedDelay;
     std::vector<DelayTrackPoint> delayTrack;  // every stretch with Tx active, in time order
+    AllBlocksErlRecord allBlocksErl;
     CaptureChecks captures;
     DelaySearchRecord delaySearch;
     ErlRecord erl;

@@ -323,6 +323,24 @@ void CaptureEvidence(const TestSettings& s, const AnalysisRecord& a, FindingList
     }
 }
 
+void ErlEvidence(const TestResults& r, const AnalysisRecord& a, FindingList& out)
+{
+    const AllBlocksErlRecord& all = a.allBlocksErl;
+    if (!all.measured || !a.erl.measured || a.erl.qualifyingBlocks == 0 ||
+        !(std::fabs(r.erl - all.erl) > kErlAgreement)) {
+        return;
+    }
+    std::string text = Format("The ERL line's %.2f dB rests on one 100 ms block; all %d qualifying blocks, "
+                              "at the whitened delay %d smp, give %.2f dB",
+                              r.erl, all.blocks, all.delay, all.erl);
+    if (r.erlOk == 0 && testthresholds::PassesErlGate(all.erl)) {
+        text += Format(": the gate stopped the canceller on that one block, where all blocks would have "
+                       "passed its %g dB",
+                       testthresholds::kErlGate);
+    }
+    out.Add("erl-disagrees", Severity::Warning, text);
+}
+
 }  // namespace
 
 const char* SeverityName(Severity severity)
@@ -345,6 +363,9 @@ std::vector<Finding> MakeFindings(const TestSettings& s, int deviceType, bool ra
                         : swapped ? "; the files look swapped: exchange them before changing a setting"
                                   : "; no echo was found, so no bulk delay or tail would change this",
                         out);
+        }
+        if (echoFound) {
+            ErlEvidence(r, a, out);
         }
         if (r.erlOk == 0) {
             ErlReasons(r, a, out);

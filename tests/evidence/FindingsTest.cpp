@@ -195,6 +195,10 @@ TEST(Findings, EachFamilyOnACaptureThatTriggersItAndOneThatMustNot)
     const Outcome clean = RunPair(tx, echo);
     const Outcome nearEnd = RunPair(tx, WithNearEnd(echo));
     const Outcome late = RunPair(tx, Echo(tx, 200, 12.0, 20.0));
+    // The echo 8 dB louder in the Rx block after the first Tx block only: the ERL line rests on it.
+    Samples oneLoudBlock = echo;
+    const Samples loud = Echo(tx, 110, 4.0, 20.0);
+    std::copy(loud.begin() + 110, loud.begin() + 910, oneLoudBlock.begin() + 110);
     Samples square(kCount);
     for (int n = 0; n < kCount; ++n) square[static_cast<std::size_t>(n)] = (n / 20) % 2 == 0 ? 8000 : -8000;
     const Outcome repeating = RunPair(square, Echo(square, 100, 8.0));
@@ -213,6 +217,9 @@ TEST(Findings, EachFamilyOnACaptureThatTriggersItAndOneThatMustNot)
         {"delay-window", RunPair(echo, tx), "the files look swapped: exchange them", clean},
         {"swapped", RunPair(echo, tx), "the echo arrives in Tx 110 smp after Rx .* at lag -110", repeating},
         {"delay-ambiguous", repeating, "Tx repeats itself", clean},
+        {"erl-disagrees", RunPair(tx, oneLoudBlock),
+         "The ERL line's (3\\.9|4\\.0)[0-9] dB rests on one 100 ms block; all [0-9]+ qualifying blocks, at the whitened "
+         "delay 110 smp, give 1[12]\\.[0-9]+ dB: the gate stopped the canceller", clean},
         {"delay-ambiguous", RunPair(tx, Sum(echo, Echo(tx, 700, 14.0))), "peaks at 110 smp and again at 700 smp", clean},
         {"delay-disagrees", RunPair(voice, ThroughModel(voice, Model("d5"), 100, 10.0)),
          "Real Delay [0-9]+ smp and the whitened delay search \\(117 smp\\) differ", voiceEcho},
