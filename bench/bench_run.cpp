@@ -1,12 +1,14 @@
 // A whole test run on one minute of captures (speech-like Tx bursts and their echo), at
 // tails 64 and 1024: reading, high-pass, screening, delay and ERL search, the cancellation
-// pass and the output file, at tail 1024 also with the analysis record kept. Reports seconds
-// of run time per minute of capture.
+// pass and the output file, also with the analysis record kept, and with the record and the
+// spectral evidence computed from it (the whitened delay search and the delay over time).
+// Reports seconds of run time per minute of capture.
 #include <benchmark/benchmark.h>
 
 #include <string>
 
 #include "engine/EchoTester.h"
+#include "evidence/SpectralEvidence.h"
 #include "support/SyntheticCaptures.h"
 #include "support/SilentUi.h"
 
@@ -44,12 +46,16 @@ void WholeRun(benchmark::State& state)
     settings.highPass = 1;
     SilentUi ui;
     const bool record = state.range(1) != 0;
+    const bool spectral = state.range(1) == 2;
     for (auto _ : state) {
         TestResults results;
         AnalysisRecord analysis;
         if (!EchoTester().RunTest(settings, results, ui, record ? &analysis : nullptr)) {
             state.SkipWithError("the run failed");
             break;
+        }
+        if (spectral) {
+            AddSpectralEvidence(analysis);
         }
         benchmark::DoNotOptimize(results);
     }
@@ -59,14 +65,47 @@ void WholeRun(benchmark::State& state)
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-// Second argument 1: the run also keeps its analysis record, whose cost this pair shows.
+// Second argument 1: the run also keeps its analysis record, whose cost this pair shows;
+// 2: and the spectral evidence is computed from it.
 BENCHMARK(WholeRun)
     ->ArgNames({"tail", "record"})
     ->Args({64, 0})
+    ->Args({64, 1})
+    ->Args({64, 2})
     ->Args({1024, 0})
     ->Args({1024, 1})
+    ->Args({1024, 2})
     ->Unit(benchmark::kSecond)
     ->UseRealTime();
+
+// The spectral evidence alone, from a tail-64 run's record (its captures copied back in each
+// time): the figure to hold against a whole run's time.
+void SpectralEvidenceAlone(benchmark::State& state)
+{
+    const testcaptures::TempDir& dir = Captures();
+    TestSettings settings;
+    settings.txPath = dir.File("tx.pcm");
+    settings.rxPath = dir.File("rx.pcm");
+    settings.outPath = dir.File("out.pcm");
+    settings.delay = 100;
+    settings.tail = 64;
+    settings.highPass = 1;
+    SilentUi ui;
+    TestResults results;
+    AnalysisRecord ran;
+    if (!EchoTester().RunTest(settings, results, ui, &ran)) {
+        state.SkipWithError("the run failed");
+        return;
+    }
+    for (auto _ : state) {
+        AnalysisRecord analysis;
+        analysis.txCapture = ran.txCapture;
+        analysis.rxCapture = ran.rxCapture;
+        AddSpectralEvidence(analysis);
+        benchmark::DoNotOptimize(analysis.whitenedDelay);
+    }
+}
+BENCHMARK(SpectralEvidenceAlone)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

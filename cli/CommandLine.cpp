@@ -18,6 +18,7 @@
 #include "cli/RunOptions.h"
 #include "cli/Verbs.h"
 #include "engine/TextFormat.h"
+#include "evidence/SpectralEvidence.h"
 #include "TarnwellVersion.h"
 
 namespace tarnwell {
@@ -103,6 +104,7 @@ CliRun RunCommandLine(const CliOptions& options, TestUi& ui)
     run.report = RunAndReport(options.settings, options.deviceType, ui, run.results, kVerdictWords,
                               &run.analysis);
     run.ok = run.report.has_value();
+    AddSpectralEvidence(run.analysis);
     run.findings = MakeFindings(options.settings, options.deviceType, run.ok, run.results, run.analysis);
     return run;
 }

@@ -95,6 +95,37 @@ json JsonAnalysis(const AnalysisRecord& a, const std::vector<Finding>& findings)
     frames["rxLevelFrame"] = Column(f, [](const FrameRecord& r) { return r.rxLevelFrame; });
     frames["nearEndAlone"] = Column(f, [](const FrameRecord& r) { return r.nearEndAlone; });
 
+    // Outside the bit-exact contract: these rest on FFTs whose last bits vary by CPU.
+    const WhitenedDelayRecord& w = a.whitenedDelay;
+    json whitened = json::object();
+    whitened["measured"] = w.measured;
+    whitened["segments"] = w.segments;
+    whitened["firstLag"] = w.firstLag;
+    whitened["lastLag"] = w.lastLag;
+    whitened["peakLag"] = w.peakLag;
+    whitened["peak"] = JsonDouble(w.peak);
+    whitened["nextLag"] = w.nextLag;
+    whitened["next"] = JsonDouble(w.next);
+    whitened["median"] = JsonDouble(w.median);
+    whitened["farLag"] = w.farLag;
+    whitened["far"] = JsonDouble(w.far);
+    whitened["third"] = JsonDouble(w.third);
+    whitened["positiveLag"] = w.positiveLag;
+    whitened["positive"] = JsonDouble(w.positive);
+
+    const std::vector<DelayTrackPoint>& t = a.delayTrack;
+    json track = json::object();
+    track["time"] = Column(t, [](const DelayTrackPoint& p) { return JsonDouble(p.time); });
+    track["lag"] = Column(t, [](const DelayTrackPoint& p) { return JsonDouble(p.lag); });
+    track["peakToMedian"] = Column(t, [](const DelayTrackPoint& p) { return JsonDouble(p.peakToMedian); });
+
+    json allBlocks = json::object();
+    allBlocks["measured"] = a.allBlocksErl.measured;
+    allBlocks["delay"] = a.allBlocksErl.delay;
+    allBlocks["blocks"] = a.allBlocksErl.blocks;
+    allBlocks["doubleTalkBlocks"] = a.allBlocksErl.doubleTalkBlocks;
+    allBlocks["erl"] = JsonDouble(a.allBlocksErl.erl);
+
     json list = json::array();
     for (const Finding& finding : findings) {
         json item = json::object();
@@ -111,6 +142,9 @@ json JsonAnalysis(const AnalysisRecord& a, const std::vector<Finding>& findings)
     object["erl"] = erl;
     object["echoPath"] = path;
     object["frames"] = frames;
+    object["whitenedDelay"] = whitened;
+    object["delayTrack"] = track;
+    object["allBlocksErl"] = allBlocks;
     object["findings"] = list;
     return object;
 }

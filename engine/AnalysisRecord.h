@@ -66,8 +66,56 @@ struct ErlRecord {
     double loudestTxBlock = 0.0;    // dBm0 of the loudest Tx block, -inf if all are silent
 };
 
+// The whitened delay search (the phase transform of Tx and Rx's cross-spectrum, averaged
+// over the Tx-active segments of the whole capture): |c| at each lag, Rx after Tx positive.
+// Independent captures leave a flat floor; an echo leaves one sharp peak, or a few lobes
+// within one echo path's span. Outside the bit-exact contract: FFT kernels vary by CPU.
+struct WhitenedDelayRecord {
+    bool measured = false;  // false: no segment with Tx active
+    int segments = 0;       // Tx-active segments averaged
+    int firstLag = 0;       // the lags searched, samples
+    int lastLag = 0;
+    int peakLag = 0;        // highest |c|
+    double peak = 0.0;      // 1 for a pure delay and no noise
+    int nextLag = 0;        // highest |c| more than 8 samples from the peak
+    double next = 0.0;
+    double median = 0.0;    // median |c| over all lags searched: the floor
+    int farLag = 0;         // highest |c| further from the peak than one echo path spans
+    double far = 0.0;
+    double third = 0.0;     // highest |c| that far from both: a repeating Tx has many such peaks
+    int positiveLag = 0;    // highest |c| at a positive lag (Rx after Tx)
+    double positive = 0.0;
+};
+
+// The echo loss from every 100 ms block whose Tx qualifies for the ERL (strictly between -20
+// and -10 dBm0), at the whitened delay: the power of those Tx blocks over the power of the Rx
+// blocks that follow them by the delay. The ERL line rests on one block; this on all of them
+// but those with double talk.
+struct AllBlocksErlRecord {
+    bool measured = false;  // false: no whitened echo after Tx, or no qualifying block
+    int delay = 0;          // samples, the whitened peak's lag
+    int blocks = 0;         // qualifying blocks it rests on
+    int doubleTalkBlocks = 0;  // qualifying blocks left out: their loss lies more than 5 dB
+                               // below the median block's, near-end speech rather than echo
+    double erl = 0.0;       // dB
+};
+
+// The whitened peak of one stretch of about a second with Tx active.
+struct DelayTrackPoint {
+    double time = 0.0;          // s, the stretch's middle
+    double lag = 0.0;           // samples, the centre of the peak and the lobes beside it
+    double peakToMedian = 0.0;  // how far this stretch's peak stands above its floor
+};
+
 struct AnalysisRecord {
     int sampleCount = 0;            // N, samples of each capture the run used
+    // The captures as read (before any filter), kept for the spectral evidence that is
+    // computed after the run; emptied once it is.
+    std::vector<std::int16_t> txCapture;
+    std::vector<std::int16_t> rxCapture;
+    WhitenedDelayRecord whitenedDelay;
+    std::vector<DelayTrackPoint> delayTrack;  // every stretch with Tx active, in time order
+    AllBlocksErlRecord allBlocksErl;
     CaptureChecks captures;
     DelaySearchRecord delaySearch;
     ErlRecord erl;

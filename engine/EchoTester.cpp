@@ -32,6 +32,8 @@ Outcome RunCaptures(const EchoTester& engine, const TestSettings& settings, Test
         checks.measured = true;
         testrun::CheckCapture(run.txWork.data(), count, checks.txClipShare, checks.txMean);
         testrun::CheckCapture(run.rxWork.data(), count, checks.rxClipShare, checks.rxMean);
+        analysis->txCapture.assign(run.txWork.data(), run.txWork.data() + count);
+        analysis->rxCapture.assign(run.rxWork.data(), run.rxWork.data() + count);
     }
     if (settings.highPass != 0) {
         engine.HighPassFilterPair(run.rxWork.data(), run.txWork.data(), count);

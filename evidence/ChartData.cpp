@@ -163,7 +163,7 @@ ChartView LevelsView(const ChartInput& input)
 
 std::vector<ChartView> AllViews(const ChartInput& input)
 {
-    return {EchoPathView(input), DelaySearchView(input), LevelsView(input)};
+    return {EchoPathView(input), DelaySearchView(input), LevelsView(input), DelayOverTimeView(input)};
 }
 
 std::string ToCsv(const ChartView& view)

@@ -8,6 +8,7 @@
 #include "canceller/CancellerState.h"
 #include "engine/TestThresholds.h"
 #include "engine/TextFormat.h"
+#include "evidence/DelayTrend.h"
 #include "ui/Report.h"
 
 namespace tarnwell {
@@ -32,7 +33,8 @@ private:
 };
 
 // The delay verdict's rule: bulk < delay < bulk + tail - 48.
-void DelayReason(const TestSettings& s, const TestResults& r, FindingList& out)
+// noAdvice: why no setting would help (no echo, swapped files), or nullptr to advise one.
+void DelayReason(const TestSettings& s, const TestResults& r, const char* noAdvice, FindingList& out)
 {
     using namespace testthresholds;
     const int first = FirstDelayInWindow(s.delay);
@@ -48,7 +50,9 @@ void DelayReason(const TestSettings& s, const TestResults& r, FindingList& out)
                       r.delay, s.delay, s.tail, kTailMargin);
     }
     const int tailNeeded = TailForDelay(r.delay, s.delay);
-    if (r.delay <= s.delay) {
+    if (noAdvice != nullptr) {
+        text += noAdvice;
+    } else if (r.delay <= s.delay) {
         text += Format("; lower the bulk delay below %d", r.delay);
     } else if (tailNeeded <= kMaxTail) {
         text += Format("; raise the tail to at least %d", tailNeeded);
@@ -122,15 +126,47 @@ void LevelsReason(const TestResults& r, FindingList& out)
     out.Add("levels-check", Severity::Warning, "Levels CHECK: " + text);
 }
 
-// True when the delay search found nothing better than chance.
-bool NoEchoFound(const DelaySearchRecord& d)
+// What the whitened search says about an echo; Unmeasured when it did not run. Repeating:
+// peaks as high at many lags, so no one delay (a tone, a square wave).
+enum class Echo { Unmeasured, None, Swapped, Repeating, Found };
+
+Echo WhitenedEcho(const WhitenedDelayRecord& w)
+{
+    if (!w.measured) {
+        return Echo::Unmeasured;
+    }
+    if (!(w.peak > kWhitenedEcho * w.median)) {
+        return Echo::None;
+    }
+    if (w.third >= kSecondEcho * w.peak) {
+        return Echo::Repeating;
+    }
+    if (w.peakLag < 0) {
+        return w.peak >= kSwapMargin * w.positive ? Echo::Swapped : Echo::Repeating;
+    }
+    return Echo::Found;
+}
+
+// True when the single-template search found nothing better than chance.
+bool NoTemplateEcho(const DelaySearchRecord& d)
 {
     return d.measured && d.confidence < kNoEchoConfidence && d.peak < kEchoCorrelation;
 }
 
-void DelayEvidence(const TestResults& r, const AnalysisRecord& a, FindingList& out)
+// False when the evidence says there is no echo after Tx: none at all, or files swapped.
+bool EchoFound(const AnalysisRecord& a)
 {
-    const DelaySearchRecord& d = a.delaySearch;
+    const Echo whitened = WhitenedEcho(a.whitenedDelay);
+    if (whitened != Echo::Unmeasured) {
+        return whitened == Echo::Found || whitened == Echo::Repeating;
+    }
+    return !NoTemplateEcho(a.delaySearch);
+}
+
+double StandsOut(const WhitenedDelayRecord& w) { return w.median > 0.0 ? w.peak / w.median : INFINITY; }
+
+void TemplateDelayEvidence(const TestResults& r, const DelaySearchRecord& d, FindingList& out)
+{
     if (!d.measured) {
         return;
     }
@@ -141,20 +177,101 @@ void DelayEvidence(const TestResults& r, const AnalysisRecord& a, FindingList& o
                        "than at any delay after it (|c| %.2f); exchange the two files",
                        d.bestNegativeLag, d.bestNegative, d.peak));
     }
-    if (NoEchoFound(d)) {
+    if (NoTemplateEcho(d)) {
         out.Add("no-echo", Severity::Warning,
                 Format("No echo found: the best match of Rx with Tx (|c| %.2f at %d smp) is no better "
                        "than chance (%.2f times the next highest, |c| %.2f at %d smp), so Real Delay "
                        "%d smp is not a measurement",
                        d.peak, d.peakLag, d.confidence, d.second, d.secondLag, r.delay));
-    } else if (d.confidence < kNoEchoConfidence && d.secondLag >= 0) {
-        out.Add("delay-ambiguous", Severity::Info,
-                Format("The delay peak (|c| %.2f at %d smp) is only %.2f times the next highest "
-                       "(|c| %.2f at %d smp): Tx repeats itself (voiced speech, a tone), so the delay "
-                       "may be off by %d smp",
-                       d.peak, d.peakLag, d.confidence, d.second, d.secondLag,
-                       std::abs(d.secondLag - d.peakLag)));
     }
+}
+
+void DelayTrendEvidence(const std::vector<DelayTrackPoint>& track, FindingList& out)
+{
+    const DelayTrend t = ReadDelayTrend(track, kTrackEcho);
+    if (t.points < 4) {
+        return;
+    }
+    const double step = t.jumpTo - t.jumpFrom;
+    const double drift = t.slope * t.duration;
+    if (std::fabs(step) > kDelayMove && t.stepSpread <= kTrendFit && t.stepSpread < t.spread) {
+        out.Add("delay-jump", Severity::Warning,
+                Format("The echo delay jumps from %.0f to %.0f smp at about %.1f s and stays there: the "
+                       "two captures lost sync; record them again, or test each part on its own",
+                       t.jumpFrom, t.jumpTo, t.jumpTime));
+    } else if (std::fabs(drift) > kDelayMove && t.spread <= kTrendFit) {
+        out.Add("delay-drift", Severity::Warning,
+                Format("The echo delay drifts by %+.1f smp over %.0f s (%+.0f ppm): the two captures "
+                       "run on different clocks; record both from one clock",
+                       drift, t.duration, t.slope / 8000.0 * 1e6));
+    }
+}
+
+void DelayEvidence(const TestSettings& s, bool ran, const TestResults& r, const AnalysisRecord& a,
+                   FindingList& out)
+{
+    const WhitenedDelayRecord& w = a.whitenedDelay;
+    const Echo echo = WhitenedEcho(w);
+    if (echo == Echo::Unmeasured) {
+        TemplateDelayEvidence(r, a.delaySearch, out);
+        return;
+    }
+    if (echo == Echo::Swapped) {
+        out.Add("swapped", Severity::Warning,
+                Format("Tx and Rx look swapped: the echo arrives in Tx %d smp after Rx (the whitened "
+                       "peak stands %.0f times above its floor at lag %d); exchange the two files",
+                       -w.peakLag, StandsOut(w), w.peakLag));
+        return;
+    }
+    if (echo == Echo::None) {
+        std::string text = Format("No echo found: the whitened correlation of Rx with Tx stands at most "
+                                  "%.1f times above its floor (at %d smp), where an echo stands more "
+                                  "than %g times above it",
+                                  StandsOut(w), w.peakLag, kWhitenedEcho);
+        if (r.delay > 0 && a.erl.measured) {
+            text += Format(", so the report's Real Delay %d smp and ERL %.2f dB are not measurements",
+                           r.delay, r.erl);
+        } else if (r.delay > 0) {
+            text += Format(", so the report's Real Delay %d smp is not a measurement", r.delay);
+        }
+        out.Add("no-echo", Severity::Warning, text);
+        return;
+    }
+    if (echo == Echo::Repeating) {
+        out.Add("delay-ambiguous", Severity::Info,
+                Format("Tx repeats itself (a tone, a periodic signal): the whitened correlation peaks "
+                       "nearly as high at many lags (%d, %d smp and more), so no one delay can be read "
+                       "from it; test with speech or noise",
+                       w.peakLag, w.farLag));
+        return;
+    }
+    if (w.far >= kSecondEcho * w.peak && w.far > kWhitenedEcho * w.median && w.farLag > 0) {
+        out.Add("delay-ambiguous", Severity::Info,
+                Format("Two echoes: the whitened correlation peaks at %d smp and again at %d smp "
+                       "(%.0f %% of the height), further apart than one echo path spans; the "
+                       "canceller can cover only the one its window holds",
+                       w.peakLag, w.farLag, 100.0 * w.far / w.peak));
+    }
+    if (r.delay > 0 && std::abs(r.delay - w.peakLag) > kDelayAgreement) {
+        std::string text = Format("Real Delay %d smp and the whitened delay search (%d smp) differ by "
+                                  "%d smp",
+                                  r.delay, w.peakLag, std::abs(r.delay - w.peakLag));
+        const EchoPathRecord& path = a.echoPath;
+        if (path.measured && path.peakTap >= 0) {
+            text += Format("; the echo path's largest tap lies at %d smp", path.bulkDelay + path.peakTap);
+        }
+        // A warning when the two delays give different delay verdicts.
+        const bool whitenedInWindow = testthresholds::DelayInWindow(w.peakLag, s.delay, s.tail);
+        const bool differ = ran && whitenedInWindow != (r.delayOk != 0);
+        if (differ) {
+            text += Format("; at %d smp the delay verdict would read %s", w.peakLag,
+                           whitenedInWindow ? "OK" : "CHECK");
+        } else {
+            text += ": a dispersive echo path spreads the echo, and the template lands on its later part";
+        }
+        out.Add("delay-disagrees", differ ? Severity::Warning : Severity::Info, text);
+    }
+    DelayTrendEvidence(a.delayTrack, out);
 }
 
 void EchoPathEvidence(const TestSettings& s, const TestResults& r, const AnalysisRecord& a,
@@ -206,6 +323,24 @@ void CaptureEvidence(const TestSettings& s, const AnalysisRecord& a, FindingList
     }
 }
 
+void ErlEvidence(const TestResults& r, const AnalysisRecord& a, FindingList& out)
+{
+    const AllBlocksErlRecord& all = a.allBlocksErl;
+    if (!all.measured || !a.erl.measured || a.erl.qualifyingBlocks == 0 ||
+        !(std::fabs(r.erl - all.erl) > kErlAgreement)) {
+        return;
+    }
+    std::string text = Format("The ERL line's %.2f dB rests on one 100 ms block; all %d qualifying blocks, "
+                              "at the whitened delay %d smp, give %.2f dB",
+                              r.erl, all.blocks, all.delay, all.erl);
+    if (r.erlOk == 0 && testthresholds::PassesErlGate(all.erl)) {
+        text += Format(": the gate stopped the canceller on that one block, where all blocks would have "
+                       "passed its %g dB",
+                       testthresholds::kErlGate);
+    }
+    out.Add("erl-disagrees", Severity::Warning, text);
+}
+
 }  // namespace
 
 const char* SeverityName(Severity severity)
@@ -217,10 +352,20 @@ std::vector<Finding> MakeFindings(const TestSettings& s, int deviceType, bool ra
                                   const TestResults& r, const AnalysisRecord& a)
 {
     FindingList out;
-    DelayEvidence(r, a, out);
+    DelayEvidence(s, ran, r, a, out);
+    // Without an echo, the delay and the weights say nothing about the echo path.
+    const bool echoFound = EchoFound(a);
     if (ran) {
         if (r.delayOk == 0) {
-            DelayReason(s, r, out);
+            const bool swapped = WhitenedEcho(a.whitenedDelay) == Echo::Swapped;
+            DelayReason(s, r,
+                        echoFound ? nullptr
+                        : swapped ? "; the files look swapped: exchange them before changing a setting"
+                                  : "; no echo was found, so no bulk delay or tail would change this",
+                        out);
+        }
+        if (echoFound) {
+            ErlEvidence(r, a, out);
         }
         if (r.erlOk == 0) {
             ErlReasons(r, a, out);
@@ -232,13 +377,11 @@ std::vector<Finding> MakeFindings(const TestSettings& s, int deviceType, bool ra
                 LevelsReason(r, out);
             }
         }
-        // Without an echo, the delay and the weights say nothing about the echo path.
-        const bool noEcho = NoEchoFound(a.delaySearch);
-        if (!noEcho) {
+        if (echoFound) {
             EchoPathEvidence(s, r, a, out);
         }
         const int minimalTail = MinimalTail(deviceType, r.delay);
-        if (!noEcho && minimalTail > kMaxTail) {
+        if (echoFound && minimalTail > kMaxTail) {
             out.Add("tail-above-max", Severity::Warning,
                     Format("The recommended tail of %d smp is above the canceller's %d taps; raise the "
                            "bulk delay to at least %d",

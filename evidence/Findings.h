@@ -24,6 +24,7 @@ const char* SeverityName(Severity severity);   // "info", "warning"
 
 // Thresholds of the findings, each with its reason.
 namespace findingthresholds {
+// The single-template figures below decide only when the whitened search did not run.
 // The delay peak's |c| over the highest |c| more than 8 samples from it. Noise-burst captures
 // with an echo at 90..1300 smp and ERL 3..18 dB: 5.7 to 8.0. Independent Rx (noise, or
 // reversed speech) and swapped files: 1.03 to 1.13. Voiced speech repeats at its pitch
@@ -39,6 +40,58 @@ inline constexpr double kClipShare = 0.001;
 inline constexpr double kDcOffset = 327.68;
 // The echo path is cut off when its 99 % span reaches the last millisecond of the tail.
 inline constexpr int kTailEdgeTaps = 8;
+
+// The whitened delay search, measured by scripts/make-evidence-table.py: 15 s of speech
+// prompts (espeak-ng, 8 kHz) at -17 dBm0 through each G.168 model D.2..D.9 at ERL 6, 10 and
+// 20 dB and bulk delay 0, 100, 300 and 1200 (96 captures, line noise at -62 dBm0), the
+// shipped samples and the faults. "far" is the highest peak further from the main one than
+// an echo path spans; "line fit" the track's mean distance from its best line (samples).
+//
+// | captures                                 | peak / median | far / peak  | line fit    |
+// |------------------------------------------|---------------|-------------|-------------|
+// | D.2, D.6, D.7 (sharp paths), 36 captures | 355 to 432    | 0.02 - 0.06 | 0.11 - 0.3  |
+// | D.3, D.4, D.5, D.8, D.9 (dispersive), 60 | 120 to 265    | 0.02 - 0.06 | 0.43 - 1.6  |
+// | shipped samples                          | 366           | 0.02        | 0.09        |
+// | double talk, near speech at -20 dBm0     | 103           | 0.07        | 0.42        |
+// | 50 Hz hum, soft-clipped echo             | 365 to 390    | 0.02        | 0.12 - 0.13 |
+// | delay drifting 100 ppm either way        | 43, 43        | 0.25, 0.34  | 0.14, 0.20  |
+// | delay jumping 80 smp halfway             | 129           | 0.16        | step: 0.13  |
+// | two echoes (106 and 706 smp, 10, 12 dB)  | 265           | 0.58        | 0.12        |
+// | independent speech, noise at -30 dBm0    | 7, 6          | 0.98, 0.92  | -           |
+// | swapped files (peak at -106 smp)         | 384           | 0.02        | 0.15        |
+//
+// The whitened peak lies within 3 smp of the model's largest tap plus the bulk delay on all
+// 96 (D.3: 3 early, the others exact). The seed's Real Delay minus the whitened peak, by
+// model: D.7 0, D.2 1, D.9 3, D.6 5, D.8 14, D.3 16, D.4 21, D.5 51 smp (its template lands on
+// the dispersive tail).
+//
+// The whitened peak stands out (an echo) above this many times the median: 2.3 times the
+// highest non-echo, 2.7 times below the lowest echo (a drifting one).
+inline constexpr double kWhitenedEcho = 16.0;
+// A second echo: a far peak of at least this share of the main one (and standing out on its
+// own). Between a drift's smear (0.34) and two echoes 2 dB apart (0.58).
+inline constexpr double kSecondEcho = 0.45;
+// A peak before Tx means swapped files only when it stands this many times above the best
+// peak after Tx: a repeating Tx (the full-scale square waves of compare-builds) peaks as high
+// on both sides; swapped speech puts nothing above the floor after Tx.
+inline constexpr double kSwapMargin = 2.0;
+// The seed's Real Delay and the whitened peak agree within this many samples: past the
+// models whose largest tap the template finds (0 to 5), short of the dispersive ones (14+).
+inline constexpr int kDelayAgreement = 8;
+// The delay over time: a stretch counts when its own peak stands out as above; a jump or a
+// drift needs the delay to move by more than 2 samples, with the points within kTrendFit of
+// the step or the line (2.4 times the drifts' 0.20, 1.4 times below the closest a dispersive
+// path's wandering lobes come to a line, 0.72); a jump when the step fits closer than the line.
+inline constexpr double kTrackEcho = kWhitenedEcho;
+// The ERL line and the echo loss over all qualifying blocks disagree beyond this, dB. On the
+// 96 G.168 captures the all-blocks figure lies within -0.6..+0.3 dB of the true ERL; the ERL
+// line within -0.7..+0.9 dB on D.2, D.4, D.6, D.7, D.8, and off by +5.1..+5.3 (D.3),
+// +2.3..+2.5 (D.5), -2.4..-2.6 dB (D.9), where this finding names it. Near-end speech through
+// the whole capture (no single talk at all) makes Rx louder in every block, and the all-blocks
+// figure low (5.9 against the line's 9.7 at a true 10): a false warning there.
+inline constexpr double kErlAgreement = 2.0;
+inline constexpr double kDelayMove = 2.0;
+inline constexpr double kTrendFit = 0.5;
 }  // namespace findingthresholds
 
 // ran: the run returned true (a report is shown); deviceType selects the presets row.

@@ -112,6 +112,18 @@ def restrict(new, old):
     return new
 
 
+def drop(data, keys):
+    """data as JSON bytes again, without the dotted keys."""
+    for key in keys:
+        *path, last = key.split(".")
+        node = data
+        for part in path:
+            node = node.get(part, {}) if isinstance(node, dict) else {}
+        if isinstance(node, dict):
+            node.pop(last, None)
+    return json.dumps(data, sort_keys=False).encode()
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("old")
@@ -120,6 +132,9 @@ def main():
     ap.add_argument("--only-old-keys", action="store_true",
                     help="compare the JSON on the old build's keys only, so that keys a new "
                          "build adds are not counted as differences")
+    ap.add_argument("--ignore", action="append", default=[], metavar="KEY.PATH",
+                    help="leave this JSON key out on both sides (e.g. analysis.findings, whose "
+                         "words a change to the evidence is meant to change); repeatable")
     ap.add_argument("--keep-going", action="store_true",
                     help="compare every run and list each difference in one line, rather than "
                          "stopping at the first")
@@ -135,6 +150,9 @@ def main():
             old = run(args.old, tx, rx, out, extra)
             new = run(args.new, tx, rx, out, extra)
             try:
+                if args.ignore:
+                    old = (old[0], drop(json.loads(old[1]), args.ignore), *old[2:])
+                    new = (new[0], drop(json.loads(new[1]), args.ignore), *new[2:])
                 if args.only_old_keys:
                     same_json = restrict(json.loads(new[1]), json.loads(old[1])) == json.loads(old[1])
                 else:

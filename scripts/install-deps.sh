@@ -17,6 +17,8 @@ packages=(
   man-db groff-base  # the manual-page tests render each page as man does
   clang-format  # make format
   xvfb xauth imagemagick  # scripts/screenshot.sh: the window under Xvfb, captured with import
+  espeak-ng sox python3-numpy  # scripts/make-evidence-table.py: speech through the echo models
+  libfftw3-dev  # the transforms (single precision) of the spectral evidence (whitened delay, echo path by frequency)
 )
 
 missing=()

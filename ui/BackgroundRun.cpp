@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "evidence/SpectralEvidence.h"
+
 namespace tarnwell {
 
 BackgroundRun::BackgroundRun(TestUi& window, RunRequest request, VerdictWords words, Done done)
@@ -35,6 +37,7 @@ void BackgroundRun::Run(VerdictWords words)
     const RunRequest& request = outcome_.request;
     outcome_.report = RunAndReport(request.settings, request.deviceType, *this, outcome_.results, words,
                                    &outcome_.analysis);
+    AddSpectralEvidence(outcome_.analysis);
     outcome_.cancelled = !outcome_.report && stop_;
     // The outcome is complete before the call is queued, and the queue orders the two.
     Post([this] { done_(outcome_); });

@@ -175,7 +175,7 @@ TEST(Batch, PlotsAreDrawnOnTheCallingThreadPortByPortAndAFailedPictureCostsOnlyI
         const PictureWriter writer = [&](const std::vector<ChartView>& views, const std::string&, std::string& error) {
             drawnOn.push_back(std::this_thread::get_id());
             error = "disk full";
-            return drawable && views.size() == 3;
+            return drawable && views.size() == 4;  // echo path, delay search, levels, delay over time
         };
         std::vector<const char*> argv{"batch", site.c_str(), "--out-dir", outDir.c_str(), "--plots", "-j", "2"};
         std::ostringstream out, err;

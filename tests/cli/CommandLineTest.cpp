@@ -370,7 +370,7 @@ TEST(CliBinary, AnInterruptStopsAtTheNextFrameAndEmptiesTheOutput)
     }
 }
 
-TEST(CliBinary, PlotsWriteThreeViewsAsCsvWithUnitsAndAsPicturesWithoutADisplay)
+TEST(CliBinary, PlotsWriteEachViewAsCsvWithUnitsAndAsPicturesWithoutADisplay)
 {
     const TempDir dir;
     const Outcome outcome = RunCli(dir, Captures(dir) + Quoted({"--plots", dir.File("plots")}), "",
@@ -380,7 +380,8 @@ TEST(CliBinary, PlotsWriteThreeViewsAsCsvWithUnitsAndAsPicturesWithoutADisplay)
         {"echo-path", "delay_samples,delay_ms,weight_q15"},
         {"delay-search", "lag_samples,lag_ms,abs_correlation"},
         {"levels", "time_s,tx_dBm0,rx_dBm0,output_dBm0,cancellation_dB,mode,adapt_state,"
-                   "nlp_acted,counted,level_frame,rx_level_frame"}};
+                   "nlp_acted,counted,level_frame,rx_level_frame"},
+        {"delay-over-time", "time_s,delay_samples,peak_to_median,counts"}};
     for (const auto& [stem, header] : views) {
         const std::string base = (fs::path(dir.File("plots")) / stem).string();
         const std::string csv = Slurp(base + ".csv");
@@ -421,6 +422,17 @@ TEST(CliBinary, JsonCarriesTheCurvesAndTheFindings)
     EXPECT_EQ(analysis.at("delaySearch").at("peakLag"), 110);
     EXPECT_EQ(analysis.at("echoPath").at("weights").size(), 64u);
     EXPECT_EQ(analysis.at("frames").at("txLevel").size(), 48000u / 80u);
+    // The whitened search: FFT figures, pinned with a tolerance.
+    const json& whitened = analysis.at("whitenedDelay");
+    EXPECT_EQ(whitened.at("peakLag"), 110);
+    EXPECT_NEAR(whitened.at("peak").get<double>(), 1.0, 0.3);
+    EXPECT_GT(whitened.at("peak").get<double>(), 16.0 * whitened.at("median").get<double>());
+    const json& track = analysis.at("delayTrack");
+    ASSERT_EQ(track.at("lag").size(), track.at("time").size());
+    ASSERT_FALSE(track.at("lag").empty());
+    for (const auto& lag : track.at("lag")) {
+        EXPECT_NEAR(lag.get<double>(), 110.0, 1.0);
+    }
     ASSERT_FALSE(analysis.at("findings").empty());
     for (const auto& finding : analysis.at("findings")) {
         EXPECT_TRUE(finding.at("code").is_string() && finding.at("text").is_string());

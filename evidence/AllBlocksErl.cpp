@@ -1,0 +1,81 @@
+#include "evidence/AllBlocksErl.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/TestThresholds.h"
+
+namespace tarnwell {
+
+namespace {
+
+constexpr int kBlock = 800;                          // samples, as the ERL line's blocks
+constexpr double kDbm0Scale = 3.89807986822619e-9;   // the run's level scale
+// A block whose loss lies this far below the median block's holds near-end speech (double
+// talk), not echo: left out. Blocks of one echo path spread by up to about 3 dB with the
+// speech's spectrum.
+constexpr double kDoubleTalkDb = 5.0;
+
+// Variance of a block (its mean removed, as the run's levels do), sample units squared.
+double BlockPower(const std::int16_t* x)
+{
+    std::int64_t sum = 0;
+    std::int64_t square = 0;
+    for (int i = 0; i < kBlock; ++i) {
+        sum += x[i];
+        square += static_cast<std::int64_t>(x[i]) * x[i];
+    }
+    const double mean = static_cast<double>(sum) / kBlock;
+    return static_cast<double>(square) / kBlock - mean * mean;
+}
+
+}  // namespace
+
+AllBlocksErlRecord MeasureAllBlocksErl(const std::vector<std::int16_t>& tx, const std::vector<std::int16_t>& rx,
+                                       int delay)
+{
+    AllBlocksErlRecord out;
+    out.delay = delay;
+    const auto count = static_cast<std::int64_t>(std::min(tx.size(), rx.size()));
+    if (delay <= 0) {
+        return out;
+    }
+    std::vector<double> txPowers;
+    std::vector<double> rxPowers;
+    std::vector<double> losses;
+    for (std::int64_t start = 0; start + delay + kBlock <= count; start += kBlock) {
+        const double p = BlockPower(tx.data() + start);
+        const double level = p > 0.0 ? 10.0 * std::log10(p * kDbm0Scale) : -INFINITY;
+        if (!testthresholds::QualifiesForErl(level)) {
+            continue;
+        }
+        const double q = BlockPower(rx.data() + start + delay);
+        txPowers.push_back(p);
+        rxPowers.push_back(q);
+        losses.push_back(q > 0.0 ? 10.0 * std::log10(p / q) : INFINITY);
+    }
+    if (losses.empty()) {
+        return out;
+    }
+    std::vector<double> sorted = losses;
+    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2), sorted.end());
+    const double median = sorted[sorted.size() / 2];
+    double txPower = 0.0;
+    double rxPower = 0.0;
+    for (std::size_t k = 0; k < losses.size(); ++k) {
+        if (losses[k] >= median - kDoubleTalkDb) {
+            txPower += txPowers[k];
+            rxPower += rxPowers[k];
+            ++out.blocks;
+        } else {
+            ++out.doubleTalkBlocks;
+        }
+    }
+    if (out.blocks > 0 && rxPower > 0.0) {
+        out.measured = true;
+        out.erl = 10.0 * std::log10(txPower / rxPower);
+    }
+    return out;
+}
+
+}  // namespace tarnwell

@@ -1,0 +1,20 @@
+#include "evidence/SpectralEvidence.h"
+
+#include "evidence/AllBlocksErl.h"
+#include "evidence/WhitenedDelay.h"
+
+namespace tarnwell {
+
+void AddSpectralEvidence(AnalysisRecord& a)
+{
+    WhitenedSearch search = SearchWhitenedDelay(a.txCapture, a.rxCapture);
+    a.whitenedDelay = search.delay;
+    a.delayTrack = std::move(search.track);
+    if (a.whitenedDelay.measured && a.whitenedDelay.peakLag > 0) {
+        a.allBlocksErl = MeasureAllBlocksErl(a.txCapture, a.rxCapture, a.whitenedDelay.peakLag);
+    }
+    a.txCapture = {};
+    a.rxCapture = {};
+}
+
+}  // namespace tarnwell

@@ -1,0 +1,235 @@
+#include "evidence/WhitenedDelay.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+
+#include "evidence/Fft.h"
+
+namespace tarnwell {
+
+namespace {
+
+using namespace whitening;
+using Spectrum = std::vector<std::complex<double>>;
+
+constexpr int kLagCount = kLastLag - kFirstLag + 1;
+constexpr double kSampleRate = 8000.0;
+
+bool TxActive(const std::vector<std::int16_t>& tx, int start, int count)
+{
+    // Integer sums: exact, and free of the wait on each floating-point addition.
+    std::int64_t sum = 0;
+    std::int64_t square = 0;
+    for (int i = start; i < start + count; ++i) {
+        const std::int32_t x = tx[static_cast<std::size_t>(i)];
+        sum += x;
+        square += x * x;
+    }
+    const double mean = static_cast<double>(sum) / count;
+    const double variance = static_cast<double>(square) / count - mean * mean;
+    constexpr double kDbm0Scale = 3.89807986822619e-9;  // the level scale of the run's dBm0
+    return variance * kDbm0Scale > std::pow(10.0, kActiveTxDbm0 / 10.0);
+}
+
+// One Tx segment and the Rx window around it, each into the transform; their cross-spectrum
+// conj(Tx) Rx added to sum. The Rx window starts at rxStart (zero outside the capture).
+void AddCrossSpectrum(const std::vector<std::int16_t>& tx, int txStart, int txCount,
+                      const std::vector<std::int16_t>& rx, int rxStart, int rxCount, RealFft& fft,
+                      Spectrum& txSpectrum, Spectrum& sum)
+{
+    const int count = static_cast<int>(std::min(tx.size(), rx.size()));
+    float* real = fft.Real();
+    std::fill(real, real + fft.Size(), 0.0F);
+    for (int i = 0; i < txCount; ++i) real[i] = static_cast<float>(tx[static_cast<std::size_t>(txStart + i)]);
+    fft.Forward();
+    std::copy(fft.Spectrum(), fft.Spectrum() + fft.Bins(), txSpectrum.begin());  // to double
+    std::fill(real, real + fft.Size(), 0.0F);
+    const int first = std::max(0, -rxStart);  // the window's part inside the capture
+    const int last = std::min(rxCount, count - rxStart);
+    for (int i = first; i < last; ++i) real[i] = static_cast<float>(rx[static_cast<std::size_t>(rxStart + i)]);
+    fft.Forward();
+    // Written out: std::complex's product calls a library routine for its NaN cases.
+    const std::complex<float>* r = fft.Spectrum();
+    for (std::size_t k = 0; k < sum.size(); ++k) {
+        const double a = txSpectrum[k].real();
+        const double b = txSpectrum[k].imag();
+        const double c = r[k].real();
+        const double d = r[k].imag();  // products and sums in double: averaging needs the range
+        sum[k] += std::complex<double>(a * c + b * d, a * d - b * c);
+    }
+}
+
+// |c| at the first lags of a cross-spectrum divided by its magnitude in the band (the phase
+// transform) and zero elsewhere; 1 for a pure delay.
+std::vector<double> WhitenedCorrelation(const Spectrum& cross, RealFft& fft, int lags)
+{
+    const int size = fft.Size();
+    const int low = static_cast<int>(std::ceil(kBandLowHz * size / kSampleRate));
+    const int high = static_cast<int>(std::floor(kBandHighHz * size / kSampleRate));
+    std::complex<float>* bins = fft.Spectrum();
+    std::fill(bins, bins + fft.Bins(), std::complex<float>());
+    int used = 0;
+    for (int k = low; k <= high; ++k) {
+        const auto re = static_cast<float>(cross[static_cast<std::size_t>(k)].real());
+        const auto im = static_cast<float>(cross[static_cast<std::size_t>(k)].imag());
+        const float norm = re * re + im * im;
+        // A plain select the compiler can turn into vector square roots.
+        const float inverse = norm > 0.0F ? 1.0F / std::sqrt(norm) : 0.0F;
+        bins[k] = std::complex<float>(re * inverse, im * inverse);
+        used += norm > 0.0F ? 1 : 0;
+    }
+    fft.Inverse();
+    // A pure delay gives 2 * used at its lag: scale that to 1.
+    const double scale = used > 0 ? 1.0 / (2.0 * used) : 0.0;
+    std::vector<double> c(static_cast<std::size_t>(lags));
+    for (int j = 0; j < lags; ++j) {
+        c[static_cast<std::size_t>(j)] = std::fabs(fft.Real()[j]) * scale;
+    }
+    return c;
+}
+
+// A dispersive path's whitened answer can have two lobes of nearly equal height: its delay is
+// the first of them, where the path starts to answer (the largest tap of every G.168 model).
+int EarliestLobe(const std::vector<double>& c, int peak)
+{
+    for (int j = std::max(1, peak - kEchoPathSpan); j < peak; ++j) {
+        const double v = c[static_cast<std::size_t>(j)];
+        if (v >= kLobeShare * c[static_cast<std::size_t>(peak)] && v >= c[static_cast<std::size_t>(j - 1)] &&
+            v >= c[static_cast<std::size_t>(j + 1)]) {
+            return j;
+        }
+    }
+    return peak;
+}
+
+// The highest |c| outside excludeFrom..excludeTo.
+int ArgMax(const std::vector<double>& c, int excludeFrom, int excludeTo)
+{
+    int best = -1;
+    for (int j = 0; j < static_cast<int>(c.size()); ++j) {
+        if (j >= excludeFrom && j <= excludeTo) continue;
+        if (best < 0 || c[static_cast<std::size_t>(j)] > c[static_cast<std::size_t>(best)]) best = j;
+    }
+    return best;
+}
+
+// Reorders c.
+double Median(std::vector<double>& c)
+{
+    const auto middle = c.begin() + static_cast<std::ptrdiff_t>(c.size() / 2);
+    std::nth_element(c.begin(), middle, c.end());
+    return *middle;
+}
+
+// The peak's index as the centre of |c|^2 within kTrackCentre of it: the lobes of one
+// dispersive echo path trade places from stretch to stretch, their centre stays put.
+double CentreIndex(const std::vector<double>& c, int j)
+{
+    const int first = std::max(0, j - kTrackCentre);
+    const int last = std::min(static_cast<int>(c.size()) - 1, j + kTrackCentre);
+    double weight = 0.0;
+    double moment = 0.0;
+    for (int i = first; i <= last; ++i) {
+        const double w = c[static_cast<std::size_t>(i)] * c[static_cast<std::size_t>(i)];
+        weight += w;
+        moment += w * i;
+    }
+    return weight > 0.0 ? moment / weight : j;
+}
+
+// The whole lag range over at most kSearchSegments Tx-active segments spread over the capture.
+WhitenedDelayRecord SearchAllLags(const std::vector<std::int16_t>& tx, const std::vector<std::int16_t>& rx,
+                                  int count)
+{
+    WhitenedDelayRecord d;
+    d.firstLag = kFirstLag;
+    d.lastLag = kLastLag;
+    std::vector<int> active;
+    for (int start = 0; start + kSegment <= count; start += kSegment) {
+        if (TxActive(tx, start, kSegment)) active.push_back(start);
+    }
+    if (active.empty()) {
+        return d;
+    }
+    const int used = std::min(static_cast<int>(active.size()), kSearchSegments);
+    RealFft fft(kFftSize);
+    Spectrum txSpectrum(static_cast<std::size_t>(fft.Bins()));
+    Spectrum total(txSpectrum.size());
+    for (int i = 0; i < used; ++i) {
+        // Evenly spread: the i-th of used picks from the i-th share of the active segments.
+        const int start = active[static_cast<std::size_t>(i * static_cast<int>(active.size()) / used)];
+        AddCrossSpectrum(tx, start, kSegment, rx, start + kFirstLag, kSegment + kLagCount - 1, fft, txSpectrum,
+                         total);
+    }
+    std::vector<double> c = WhitenedCorrelation(total, fft, kLagCount);
+    d.measured = true;
+    d.segments = used;
+    const int peak = EarliestLobe(c, ArgMax(c, 1, 0));
+    d.peakLag = peak + kFirstLag;
+    d.peak = c[static_cast<std::size_t>(peak)];
+    const int next = ArgMax(c, peak - kNextPeakDistance, peak + kNextPeakDistance);
+    d.nextLag = next + kFirstLag;
+    d.next = c[static_cast<std::size_t>(next)];
+    const int far = ArgMax(c, peak - kEchoPathSpan, peak + kEchoPathSpan);
+    d.farLag = far + kFirstLag;
+    d.far = c[static_cast<std::size_t>(far)];
+    std::vector<double> beyond = c;  // c without the peak's and the far peak's spans
+    for (const int centre : {peak, far}) {
+        const int first = std::max(0, centre - kEchoPathSpan);
+        const int last = std::min(kLagCount - 1, centre + kEchoPathSpan);
+        std::fill(beyond.begin() + first, beyond.begin() + last + 1, 0.0);
+    }
+    d.third = *std::max_element(beyond.begin(), beyond.end());
+    const int positive = ArgMax(c, 0, -kFirstLag);
+    d.positiveLag = positive + kFirstLag;
+    d.positive = c[static_cast<std::size_t>(positive)];
+    d.median = Median(c);
+    return d;
+}
+
+// One point per stretch with Tx active, within kTrackReach of the whole capture's peak.
+std::vector<DelayTrackPoint> TrackDelay(const std::vector<std::int16_t>& tx, const std::vector<std::int16_t>& rx,
+                                        int count, int peakLag)
+{
+    RealFft fft(kTrackFftSize);
+    const auto bins = static_cast<std::size_t>(fft.Bins());
+    Spectrum txSpectrum(bins);
+    Spectrum cross(bins);
+    std::vector<DelayTrackPoint> track;
+    for (int stretch = 0; (stretch + 1) * kTrackStretch <= count; ++stretch) {
+        // The stretch's segment centred in it.
+        const int start = stretch * kTrackStretch + (kTrackStretch - kTrackSegment) / 2;
+        if (!TxActive(tx, start, kTrackSegment)) {
+            continue;
+        }
+        std::fill(cross.begin(), cross.end(), std::complex<double>());
+        AddCrossSpectrum(tx, start, kTrackSegment, rx, start + peakLag - kTrackReach, kTrackSegment + 2 * kTrackReach,
+                         fft, txSpectrum, cross);
+        std::vector<double> c = WhitenedCorrelation(cross, fft, 2 * kTrackReach + 1);
+        const int peak = ArgMax(c, 1, 0);
+        const double lag = CentreIndex(c, peak) + peakLag - kTrackReach;
+        const double height = c[static_cast<std::size_t>(peak)];
+        // The floor from every fourth lag: a quarter of the work, the same median within its spread.
+        std::vector<double> sparse;
+        for (std::size_t j = 0; j < c.size(); j += 4) sparse.push_back(c[j]);
+        const double median = Median(sparse);
+        track.push_back({(stretch + 0.5) * kTrackStretch / kSampleRate, lag, median > 0.0 ? height / median : 0.0});
+    }
+    return track;
+}
+
+}  // namespace
+
+WhitenedSearch SearchWhitenedDelay(const std::vector<std::int16_t>& tx, const std::vector<std::int16_t>& rx)
+{
+    WhitenedSearch out;
+    const int count = static_cast<int>(std::min(tx.size(), rx.size()));
+    out.delay = SearchAllLags(tx, rx, count);
+    if (out.delay.measured) {
+        out.track = TrackDelay(tx, rx, count, out.delay.peakLag);
+    }
+    return out;
+}
+
+}  // namespace tarnwell
