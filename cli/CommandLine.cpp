@@ -43,6 +43,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     static_cast<RunRequest&>(options) = DefaultRunRequest();
     TestSettings& s = options.settings;
     std::string stereo;
+    std::string pcap;
 
     CLI::Option* tx = app.add_option("--tx", s.txPath, "Tx capture: sent towards the line")
                             ->check(kNonEmptyPath);
@@ -52,6 +53,13 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
         ->check(kNonEmptyPath)
         ->excludes(tx)
         ->excludes(rx);
+    app.add_option("--pcap", pcap,
+                   "a pcap or pcapng file of the call: its G.711 RTP streams are both captures "
+                   "(see --tx-ssrc, --gateway, and the streams verb)")
+        ->check(kNonEmptyPath)
+        ->excludes(tx)
+        ->excludes(rx)
+        ->excludes("--stereo");
     RunOptions runOptions(app, options);
     app.add_option("--out", s.outPath,
                    "output file: the cancelled Rx (a WAV file when it ends in .wav; - for stdout, "
@@ -65,8 +73,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
 
     try {
         app.parse(argc, argv);
-        if (stereo.empty() && (tx->count() == 0 || rx->count() == 0)) {
-            throw CLI::RequiredError("Both --tx and --rx, or --stereo, are required",
+        if (stereo.empty() && pcap.empty() && (tx->count() == 0 || rx->count() == 0)) {
+            throw CLI::RequiredError("Both --tx and --rx, or --stereo, or --pcap, are required",
                                      CLI::ExitCodes::RequiredError);
         }
         if (s.outPath == kStandardOutput && options.json) {
@@ -86,9 +94,13 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
         s.outPath = "/dev/stdout";
         options.samplesToStdout = true;
     }
-    if (!stereo.empty()) {
-        s.txPath = stereo;
-        s.rxPath = stereo;
+    // A stereo file and a call are both captures in one file; the run tells them apart by
+    // their first bytes.
+    for (const std::string* both : {&stereo, &pcap}) {
+        if (!both->empty()) {
+            s.txPath = *both;
+            s.rxPath = *both;
+        }
     }
     return {options, kExitOk};
 }

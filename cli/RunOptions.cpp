@@ -62,6 +62,20 @@ RunOptions::RunOptions(CLI::App& app, CliOptions& options) : options_(options)
                    "A-law, .ul/.ulaw u-law, anything else 16-bit little-endian PCM)")
         ->check(CLI::IsMember({"by-name", "pcm", "alaw", "ulaw"}))
         ->capture_default_str();
+    app.add_option("--tx-ssrc", txSsrc_,
+                   "of a pcap file: the SSRC of the stream sent towards the line (0x1234abcd or decimal); "
+                   "Rx is the stream coming back")
+        ->check(CLI::Validator(
+            [](std::string& word) { return SsrcWord(word) ? std::string() : "not an SSRC: " + word; }, "SSRC"));
+    app.add_option("--gateway", options.settings.gateway,
+                   "of a pcap file: the gateway's address; Tx is the stream sent to it")
+        ->check(CLI::ValidIPV4 | CLI::Validator(
+                                     [](std::string& word) {
+                                         return word.find(':') != std::string::npos
+                                                    ? std::string()
+                                                    : "not an IPv4 or IPv6 address: " + word;
+                                     },
+                                     "IPV6"));
     app.add_flag("--fail-on-check", options.failOnCheck,
                  "exit with 1 when any verdict is CHECK or the ERL gate stopped the cancellation");
 }
@@ -80,6 +94,38 @@ void RunOptions::Apply()
                    : format_ == "alaw" ? HeaderlessFormat::kALaw
                    : format_ == "ulaw" ? HeaderlessFormat::kULaw
                                        : HeaderlessFormat::kByName;
+    if (!txSsrc_.empty()) {
+        s.txSsrc = SsrcWord(txSsrc_);
+    }
+}
+
+std::optional<std::uint32_t> SsrcWord(const std::string& word)
+{
+    const bool hex = word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X');
+    const std::size_t first = hex ? 2 : 0;
+    if (word.size() == first || word.size() - first > (hex ? 8U : 10U)) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (std::size_t i = first; i < word.size(); ++i) {
+        const char c = word[i];
+        int digit = -1;
+        if (c >= '0' && c <= '9') {
+            digit = c - '0';
+        } else if (hex && c >= 'a' && c <= 'f') {
+            digit = c - 'a' + 10;
+        } else if (hex && c >= 'A' && c <= 'F') {
+            digit = c - 'A' + 10;
+        }
+        if (digit < 0) {
+            return std::nullopt;
+        }
+        value = value * (hex ? 16U : 10U) + static_cast<std::uint64_t>(digit);
+    }
+    if (value > 0xFFFFFFFFU) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(value);
 }
 
 std::optional<int> HighPassWord(const std::string& word)

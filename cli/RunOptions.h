@@ -1,7 +1,8 @@
 // The run options that a single run and a batch share (device, delay, tail, NLP, high-pass,
-// Tx channel, headerless format), bound to one CliOptions through CLI11.
+// Tx channel, headerless format, a call's Tx stream), bound to one CliOptions through CLI11.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -29,7 +30,12 @@ private:
     CLI::Option* tail_ = nullptr;
     std::string highPass_ = "on";
     std::string format_ = "by-name";
+    std::string txSsrc_;
 };
+
+// An SSRC as the user writes it: 0x-prefixed hexadecimal (as the streams verb lists it) or
+// decimal, 32 bits; nullopt for anything else.
+std::optional<std::uint32_t> SsrcWord(const std::string& word);
 
 // Refuses an empty path: "--rx ''" is a slip in a script, not a file to open.
 extern const CLI::Validator kNonEmptyPath;

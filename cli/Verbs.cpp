@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cli/Batch.h"
+#include "cli/Streams.h"
 #include "engine/TextFormat.h"
 
 namespace tarnwell {
@@ -12,6 +13,7 @@ namespace {
 constexpr Verb kVerbs[] = {
     {"run", "one test on a Tx/Rx capture pair (the default when no verb is given)", RunMain},
     {"batch", "one test per port over a site's captures, worst port first", BatchMain},
+    {"streams", "the RTP streams of a pcap or pcapng file, to pick a call from", StreamsMain},
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace tarnwell {
@@ -66,9 +67,17 @@ struct ErlRecord {
     double loudestTxBlock = 0.0;    // dBm0 of the loudest Tx block, -inf if all are silent
 };
 
+// What reading the captures noticed: damage in a call's packets, a guessed format.
+struct CaptureNote {
+    bool warning = false;  // false: for information
+    std::string code;      // stable, for scripts
+    std::string text;      // one sentence
+};
+
 struct AnalysisRecord {
     int sampleCount = 0;            // N, samples of each capture the run used
     CaptureChecks captures;
+    std::vector<CaptureNote> captureNotes;
     DelaySearchRecord delaySearch;
     ErlRecord erl;
     EchoPathRecord echoPath;

@@ -80,6 +80,9 @@ Outcome ReadCaptures(const TestSettings& settings, RunResources& run, int& count
         return Failed(testmessages::kCheckFiles);
     }
     const bool stereo = SameFile(run.tx, run.rx);
+    if (stereo && IsPcapFile(run.tx)) {
+        return ReadPcapCaptures(settings, run, count);
+    }
     const int txChannel = settings.txChannel != 0 ? 1 : 0;
     CaptureReader tx;
     CaptureReader rx;

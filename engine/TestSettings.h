@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "canceller/CancellerState.h"
@@ -32,6 +33,10 @@ struct TestSettings {
     // and Rx in the other.
     std::int32_t txChannel = 0;
     HeaderlessFormat headerless = HeaderlessFormat::kByName;
+    // A pcap file named as both captures holds a call: Tx is this SSRC's stream, or the one
+    // sent to this gateway address; with neither, the stream whose signal leads.
+    std::optional<std::uint32_t> txSsrc{};
+    std::string gateway{};
 };
 
 // The canceller's state is sized for the largest tail and delay; beyond them it cannot run.

@@ -206,6 +206,15 @@ void CaptureEvidence(const TestSettings& s, const AnalysisRecord& a, FindingList
     }
 }
 
+// What reading the captures noticed (a call's lost or reordered packets, a guessed format):
+// first, since it qualifies everything measured after it.
+void CaptureNoteEvidence(const AnalysisRecord& a, FindingList& out)
+{
+    for (const CaptureNote& note : a.captureNotes) {
+        out.Add(note.code.c_str(), note.warning ? Severity::Warning : Severity::Info, note.text);
+    }
+}
+
 }  // namespace
 
 const char* SeverityName(Severity severity)
@@ -217,6 +226,7 @@ std::vector<Finding> MakeFindings(const TestSettings& s, int deviceType, bool ra
                                   const TestResults& r, const AnalysisRecord& a)
 {
     FindingList out;
+    CaptureNoteEvidence(a, out);
     DelayEvidence(r, a, out);
     if (ran) {
         if (r.delayOk == 0) {
