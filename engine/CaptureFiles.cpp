@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #include <string>
 #include <tuple>
 
@@ -12,6 +13,7 @@
 #include "engine/TestMessages.h"
 #include "engine/TestRun.h"
 #include "engine/TestThresholds.h"
+#include "engine/TextFormat.h"
 
 namespace tarnwell::testrun {
 
@@ -92,9 +94,26 @@ Outcome ReadCaptures(const TestSettings& settings, RunResources& run, int& count
                  stereo ? 1 - txChannel : CaptureReader::kWholeFile, run.refusal)) {
         return Failed(run.refusal.c_str());
     }
+    for (auto [reader, path] : {std::pair{&tx, &settings.txPath}, std::pair{&rx, &settings.rxPath}}) {
+        if (reader->LooksLike() != HeaderlessFormat::kPcm16) {
+            const bool aLaw = reader->LooksLike() == HeaderlessFormat::kALaw;
+            run.notes.push_back({true, "looks-like-g711",
+                                 *path + " looks like " + (aLaw ? "A-law" : "\u00b5-law") +
+                                     ", not 16-bit PCM as its name says; give --format " +
+                                     (aLaw ? "alaw" : "ulaw") + " if it is"});
+        }
+    }
     // The longer capture's excess is ignored.
     const std::int64_t samples = std::min(tx.SampleCount(), rx.SampleCount());
     if (!testthresholds::IsLongEnough(samples)) {
+        for (auto [reader, path] : {std::pair{&tx, &settings.txPath}, std::pair{&rx, &settings.rxPath}}) {
+            // Said where the bytes look like G.711: read as PCM, such a file lasts half as long.
+            if (!testthresholds::IsLongEnough(reader->SampleCount()) &&
+                reader->LooksLike() != HeaderlessFormat::kPcm16) {
+                run.Detail(*path, text::Format("holds %.2f s as read",
+                                               static_cast<double>(reader->SampleCount()) / 8000.0));
+            }
+        }
         return Failed(testmessages::kCheckSize);
     }
     if (testthresholds::IsTooLong(samples)) {

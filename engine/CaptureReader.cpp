@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "engine/G711.h"
+#include "engine/G711Guess.h"
 #include "engine/SampleBuffer.h"
 
 namespace tarnwell {
@@ -111,6 +112,13 @@ bool CaptureReader::Open(const FileHandle& file, const std::string& path,
                 : format == HeaderlessFormat::kULaw ? Kind::kULaw
                                                     : Kind::kPcm16;
         sampleCount_ = kind_ == Kind::kPcm16 ? info.st_size / 2 : info.st_size;
+        if (headerless == HeaderlessFormat::kByName && kind_ == Kind::kPcm16) {
+            // The name said PCM; the first bytes may say otherwise. Only a warning: the file is
+            // still read as its name says.
+            std::array<std::uint8_t, 65536> head;
+            const ssize_t got = ::pread(file.Descriptor(), head.data(), head.size(), 0);
+            looksLike_ = got > 0 ? GuessG711(head.data(), static_cast<std::size_t>(got)) : HeaderlessFormat::kPcm16;
+        }
         return true;
     }
 

@@ -24,6 +24,10 @@ public:
     bool Open(const FileHandle& file, const std::string& path, HeaderlessFormat headerless,
               int channel, std::string& refusal);
 
+    // A headerless file read as 16-bit PCM by its name whose bytes look like A-law or µ-law:
+    // that law; otherwise kPcm16. Known after Open.
+    HeaderlessFormat LooksLike() const { return looksLike_; }
+
     // Decoded samples the file holds (before any is read): the size screens count these.
     std::int64_t SampleCount() const { return sampleCount_; }
 
@@ -42,6 +46,7 @@ private:
     int channels_ = 1;
     int channel_ = 0;
     std::int64_t sampleCount_ = 0;
+    HeaderlessFormat looksLike_ = HeaderlessFormat::kPcm16;
 };
 
 }  // namespace tarnwell
