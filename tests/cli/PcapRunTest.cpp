@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "cli/Batch.h"
 #include "cli/Verbs.h"
 #include "engine/G711.h"
 #include "support/PcapWriter.h"
@@ -148,5 +149,56 @@ TEST(PcapRunTest, SaysWhatTheCallLostAndRefusesATruncatedFile)
     EXPECT_EQ(cut.status, 1);
     EXPECT_THAT(cut.err, HasSubstr("cut.pcap: packet 959: truncated"));
 }
+
+}  // namespace
+
+namespace {
+
+// A batch takes a call in a folder as a port named after the file, and a manifest's pcap cell
+// as both captures of its row.
+struct BatchCase {
+    const char* name;
+    std::vector<std::string> files;  // created empty in the folder
+    const char* manifest;            // nullptr: the folder itself is the input
+    const char* problem;             // the first port's problem, "" for none
+};
+
+const BatchCase kBatchCases[] = {
+    {"folder_call", {"port7.pcap"}, nullptr, ""},
+    {"folder_call_and_pair", {"port7.pcapng", "port7_tx.pcm", "port7_rx.pcm"}, nullptr,
+     "port port7 has both a pcap file and Tx or Rx captures"},
+    {"manifest_call", {"port7.pcap"}, "port,pcap\nport7,port7.pcap\n", ""},
+    {"manifest_call_and_tx", {"port7.pcap"}, "port,tx,rx,pcap\nport7,a.pcm,,port7.pcap\n",
+     "manifest row 2: give tx and rx, or stereo, or pcap: only one of them"},
+};
+
+class PcapBatchTest : public ::testing::TestWithParam<BatchCase> {};
+
+TEST_P(PcapBatchTest, ACallIsAPort)
+{
+    const BatchCase& c = GetParam();
+    const TempDir dir;
+    for (const std::string& file : c.files) {
+        std::ofstream(dir.File(file)).put('\0');
+    }
+    BatchDefaults defaults;
+    std::vector<BatchPort> ports;
+    if (c.manifest == nullptr) {
+        ports = FindFolderPorts(dir.path(), defaults, dir.path() / "out");
+    } else {
+        std::ofstream(dir.File("ports.csv")) << c.manifest;
+        std::string error;
+        ports = ReadManifest(dir.File("ports.csv"), defaults, dir.path() / "out", error);
+        ASSERT_EQ(error, "");
+    }
+    ASSERT_EQ(ports.size(), 1U);
+    EXPECT_EQ(ports[0].name, "port7");
+    EXPECT_EQ(ports[0].problem, c.problem);
+    EXPECT_EQ(fs::path(ports[0].options.settings.txPath).extension().string().substr(0, 5), ".pcap");
+    EXPECT_EQ(ports[0].options.settings.rxPath, ports[0].options.settings.txPath);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PcapBatchTest, ::testing::ValuesIn(kBatchCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
