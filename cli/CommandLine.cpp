@@ -34,8 +34,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
                                    std::ostream& err)
 {
     CLI::App app{"Runs the echo test on a Tx/Rx capture pair and prints the report. Captures are "
-                 "16-bit PCM, A-law or u-law at 8000 samples/s: WAV, AU or AIFF files, or raw "
-                 "headerless ones.",
+                 "WAV, AU or AIFF files (other rates and sample types are converted to 16-bit at "
+                 "8000 samples/s), raw headerless 16-bit PCM, A-law or u-law at 8000 samples/s, or "
+                 "a call's G.711 RTP streams in a pcap file.",
                  "tarnwell-cli"};
     app.footer(VerbList() + "\n" + DeviceList());
 

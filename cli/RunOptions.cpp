@@ -62,6 +62,9 @@ RunOptions::RunOptions(CLI::App& app, CliOptions& options) : options_(options)
                    "A-law, .ul/.ulaw u-law, anything else 16-bit little-endian PCM)")
         ->check(CLI::IsMember({"by-name", "pcm", "alaw", "ulaw"}))
         ->capture_default_str();
+    app.add_flag("--no-resample", noResample_,
+                 "refuse captures at other rates than 8000 samples/s or in other sample types than "
+                 "16-bit PCM, A-law and u-law, instead of converting them");
     app.add_option("--tx-ssrc", txSsrc_,
                    "of a pcap file: the SSRC of the stream sent towards the line (0x1234abcd or decimal); "
                    "Rx is the stream coming back")
@@ -94,6 +97,7 @@ void RunOptions::Apply()
                    : format_ == "alaw" ? HeaderlessFormat::kALaw
                    : format_ == "ulaw" ? HeaderlessFormat::kULaw
                                        : HeaderlessFormat::kByName;
+    s.resample = noResample_ ? 0 : 1;
     if (!txSsrc_.empty()) {
         s.txSsrc = SsrcWord(txSsrc_);
     }

@@ -31,6 +31,7 @@ private:
     std::string highPass_ = "on";
     std::string format_ = "by-name";
     std::string txSsrc_;
+    bool noResample_ = false;
 };
 
 // An SSRC as the user writes it: 0x-prefixed hexadecimal (as the streams verb lists it) or

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <utility>
 #include <string>
 #include <tuple>
@@ -89,10 +90,17 @@ Outcome ReadCaptures(const TestSettings& settings, RunResources& run, int& count
     CaptureReader tx;
     CaptureReader rx;
     if (!tx.Open(run.tx, settings.txPath, settings.headerless,
-                 stereo ? txChannel : CaptureReader::kWholeFile, run.refusal) ||
+                 stereo ? txChannel : CaptureReader::kWholeFile, run.refusal, settings.resample != 0) ||
         !rx.Open(run.rx, settings.rxPath, settings.headerless,
-                 stereo ? 1 - txChannel : CaptureReader::kWholeFile, run.refusal)) {
+                 stereo ? 1 - txChannel : CaptureReader::kWholeFile, run.refusal, settings.resample != 0)) {
         return Failed(run.refusal.c_str());
+    }
+    // What is measured is the converted samples; a stereo file is converted once per channel.
+    for (auto [reader, path] : {std::pair{&tx, &settings.txPath}, std::pair{&rx, &settings.rxPath}}) {
+        if (!reader->Conversion().empty() && !(stereo && reader == &rx)) {
+            run.notes.push_back({false, "converted",
+                                 std::filesystem::path(*path).filename().string() + " " + reader->Conversion()});
+        }
     }
     for (auto [reader, path] : {std::pair{&tx, &settings.txPath}, std::pair{&rx, &settings.rxPath}}) {
         if (reader->LooksLike() != HeaderlessFormat::kPcm16) {

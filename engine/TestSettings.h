@@ -35,6 +35,9 @@ struct TestSettings {
     HeaderlessFormat headerless = HeaderlessFormat::kByName;
     // A pcap file named as both captures holds a call: Tx is this SSRC's stream, or the one
     // sent to this gateway address; with neither, the stream whose signal leads.
+    // Non-zero: a capture with a header at another rate or sample type is converted to 16-bit
+    // at 8000 samples/s; zero: it is refused.
+    std::int32_t resample = 1;
     std::optional<std::uint32_t> txSsrc{};
     std::string gateway{};
 };
