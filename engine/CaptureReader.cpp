@@ -262,6 +262,14 @@ bool CaptureReader::Convert(const SF_INFO& info, int channel, const std::string&
     // Read in chunks as doubles (libsndfile scales every sample type to -1..1); the rate
     // converted by libsoxr at its high quality, linear phase, so that both captures, converted
     // the same way, keep their mutual delay. Nothing is read before the size screens.
+    // Rates that sound cards and recorders use; outside them a header is more likely damaged.
+    constexpr int kLowestRate = 4000;
+    constexpr int kHighestRate = 384000;
+    if (info.samplerate < kLowestRate || info.samplerate > kHighestRate) {
+        refusal = name + " is " + std::to_string(info.samplerate) + " samples/s; Tarnwell converts " +
+                  std::to_string(kLowestRate) + " to " + std::to_string(kHighestRate) + " samples/s";
+        return false;
+    }
     channels_ = info.channels;
     channel_ = channel;
     rate_ = info.samplerate;

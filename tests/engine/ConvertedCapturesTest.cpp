@@ -81,4 +81,22 @@ TEST_P(ConvertedCapturesTest, KeepTheDelayAndSaySo)
 INSTANTIATE_TEST_SUITE_P(Formats, ConvertedCapturesTest, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST(ConvertedCapturesRefusal, ARateNoRecorderUsesIsRefusedByName)
+{
+    const testcaptures::TempDir dir;
+    WriteSound(dir.File("rx.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2000, Samples(40000, 0));
+    testcaptures::WritePcm(dir.File("tx.pcm"), Samples(80000, 0));
+    TestSettings settings;
+    settings.txPath = dir.File("tx.pcm");
+    settings.rxPath = dir.File("rx.wav");
+    settings.outPath = dir.File("out.pcm");
+    struct MessageUi : SilentUi {
+        void ShowMessage(const std::string& text) override { message = text; }
+        std::string message;
+    } ui;
+    TestResults results{};
+    EXPECT_FALSE(EchoTester().RunTest(settings, results, ui));
+    EXPECT_EQ(ui.message, "rx.wav is 2000 samples/s; Tarnwell converts 4000 to 384000 samples/s");
+}
+
 }  // namespace
