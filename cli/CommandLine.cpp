@@ -61,7 +61,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
         ->excludes(tx)
         ->excludes(rx)
         ->excludes("--stereo");
-    RunOptions runOptions(app, options);
+    RunOptions runOptions(app, options, true);
     app.add_option("--out", s.outPath,
                    "output file: the cancelled Rx (a WAV file when it ends in .wav; - for stdout, "
                    "a FIFO or a device such as /dev/null also serve)")

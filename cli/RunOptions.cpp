@@ -33,7 +33,8 @@ std::string DeviceList()
     return text;
 }
 
-RunOptions::RunOptions(CLI::App& app, CliOptions& options) : options_(options)
+RunOptions::RunOptions(CLI::App& app, CliOptions& options, bool findTxChannel)
+    : options_(options), findTxChannel_(findTxChannel)
 {
     TestSettings& s = options.settings;
     app.add_option("--device", options.deviceType, "device preset row")
@@ -52,11 +53,15 @@ RunOptions::RunOptions(CLI::App& app, CliOptions& options) : options_(options)
     app.add_option("--high-pass", highPass_, "high-pass both captures first")
         ->check(CLI::IsMember({"on", "off"}))
         ->capture_default_str();
-    app.add_option("--tx-channel", s.txChannel,
-                   "of a stereo file serving as both captures: the channel carrying Tx; Rx is the other")
-        ->check(kDecimal)
-        ->check(CLI::IsMember({0, 1}))
-        ->capture_default_str();
+    txChannel_ = app.add_option("--tx-channel", s.txChannel,
+                                std::string("of a stereo file serving as both captures: the channel carrying Tx; "
+                                            "Rx is the other") +
+                                    (findTxChannel ? " (default: the channel whose signal leads)" : ""))
+                     ->check(kDecimal)
+                     ->check(CLI::IsMember({0, 1}));
+    if (!findTxChannel) {
+        txChannel_->capture_default_str();
+    }
     app.add_option("--format", format_,
                    "how to read a capture without a WAV, AU or AIFF header (by-name: .al/.alaw "
                    "A-law, .ul/.ulaw u-law, anything else 16-bit little-endian PCM)")
@@ -98,6 +103,9 @@ void RunOptions::Apply()
                    : format_ == "ulaw" ? HeaderlessFormat::kULaw
                                        : HeaderlessFormat::kByName;
     s.resample = noResample_ ? 0 : 1;
+    if (findTxChannel_ && txChannel_->count() == 0) {
+        s.txChannel = -1;
+    }
     if (!txSsrc_.empty()) {
         s.txSsrc = SsrcWord(txSsrc_);
     }

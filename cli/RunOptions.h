@@ -15,7 +15,9 @@ namespace tarnwell {
 class RunOptions {
 public:
     // Adds the options to app; they write into options, which must outlive this object.
-    RunOptions(CLI::App& app, CliOptions& options);
+    // findTxChannel: a stereo file without --tx-channel has Tx in the channel that leads
+    // (otherwise in channel 0).
+    RunOptions(CLI::App& app, CliOptions& options, bool findTxChannel = false);
 
     // After a successful parse: the device's presets where no delay or tail was given, and
     // the choices given as words turned into settings.
@@ -32,6 +34,8 @@ private:
     std::string format_ = "by-name";
     std::string txSsrc_;
     bool noResample_ = false;
+    bool findTxChannel_ = false;
+    CLI::Option* txChannel_ = nullptr;
 };
 
 // An SSRC as the user writes it: 0x-prefixed hexadecimal (as the streams verb lists it) or

@@ -86,7 +86,7 @@ Outcome ReadCaptures(const TestSettings& settings, RunResources& run, int& count
     if (stereo && IsPcapFile(run.tx)) {
         return ReadPcapCaptures(settings, run, count);
     }
-    const int txChannel = settings.txChannel != 0 ? 1 : 0;
+    const int txChannel = settings.txChannel > 0 ? 1 : 0;
     CaptureReader tx;
     CaptureReader rx;
     if (!tx.Open(run.tx, settings.txPath, settings.headerless,
@@ -138,6 +138,17 @@ Outcome ReadCaptures(const TestSettings& settings, RunResources& run, int& count
             run.Detail(*path, "ended before its " + std::to_string(count) + " samples");
             return Failed(testmessages::kCheckFiles);
         }
+    }
+    if (stereo && settings.txChannel < 0) {
+        int taken = txChannel;
+        if (RxLeads(run.txWork.data(), run.rxWork.data(), count)) {
+            std::swap(run.txWork, run.rxWork);
+            taken = 1 - txChannel;
+        }
+        run.notes.push_back({false, "tx-channel",
+                             text::Format("Tx taken as channel %d of %s, whose signal leads; --tx-channel "
+                                          "says otherwise",
+                                          taken, std::filesystem::path(settings.txPath).filename().string().c_str())});
     }
     return {true, nullptr};
 }

@@ -15,6 +15,14 @@
 
 namespace tarnwell::testrun {
 
+bool RxLeads(const std::int16_t* tx, const std::int16_t* rx, int count)
+{
+    const auto tester = std::make_unique<EchoTester>();
+    DelaySearchRecord search;
+    tester->EstimateDelay(rx, tx, count, &search);
+    return search.bestNegative > search.peak;
+}
+
 bool IsPcapFile(const FileHandle& file)
 {
     std::uint8_t head[4] = {};
@@ -53,12 +61,8 @@ Outcome ReadPcapCaptures(const TestSettings& settings, RunResources& run, int& c
     }
     count = static_cast<int>(samples);
     if (!call.directionChosen) {
-        // The direction nobody named: the side whose signal leads is Tx, as the delay search
-        // sees it (an Rx that peaks at a negative lag leads).
-        const auto tester = std::make_unique<EchoTester>();
-        DelaySearchRecord search;
-        tester->EstimateDelay(rx.data(), tx.data(), count, &search);
-        if (search.bestNegative > search.peak) {
+        // The direction nobody named: the side whose signal leads is Tx.
+        if (RxLeads(tx.data(), rx.data(), count)) {
             std::swap(tx, rx);
             std::swap(call.tx, call.rx);
         }

@@ -29,8 +29,8 @@ struct TestSettings {
     std::int32_t nlpDiff = 0;    // NLP threshold, dB, 0..100
     std::int32_t nlpShift = 0;   // NLP attenuation in 6 dB steps, 0..10
     std::int32_t highPass = 0;   // non-zero: high-pass both captures first
-    // A two-channel file named as both captures carries Tx in this channel (0; non-zero: 1)
-    // and Rx in the other.
+    // A two-channel file named as both captures carries Tx in this channel (0; positive: 1)
+    // and Rx in the other; negative: in the channel whose signal leads.
     std::int32_t txChannel = 0;
     HeaderlessFormat headerless = HeaderlessFormat::kByName;
     // A pcap file named as both captures holds a call: Tx is this SSRC's stream, or the one
