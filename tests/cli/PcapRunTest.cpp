@@ -9,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <sndfile.h>
+
 #include "cli/Batch.h"
 #include "cli/Verbs.h"
 #include "engine/G711.h"
@@ -200,5 +202,68 @@ TEST_P(PcapBatchTest, ACallIsAPort)
 
 INSTANTIATE_TEST_SUITE_P(Cases, PcapBatchTest, ::testing::ValuesIn(kBatchCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+namespace {
+
+int Verb(const char* verb, std::vector<std::string> args, std::string& out, std::string& err)
+{
+    args.insert(args.begin(), verb);
+    std::vector<const char*> argv;
+    for (const std::string& a : args) {
+        argv.push_back(a.c_str());
+    }
+    std::ostringstream o;
+    std::ostringstream e;
+    const int status = FindVerb(verb)->main(static_cast<int>(argv.size()), argv.data(), o, e, false, {});
+    out = o.str();
+    err = e.str();
+    return status;
+}
+
+// The streams verb lists what it finds, and a file it cannot read ends in status 1 with the
+// packet that stopped it.
+TEST(StreamsVerbTest, ListsTheStreamsOrSaysWhyNot)
+{
+    const TempDir dir;
+    std::vector<std::uint8_t> bytes =
+        testpcap::CallWriter{}.File(testpcap::Call(std::vector<std::uint8_t>(1600, 0xD5), std::vector<std::uint8_t>(800, 0x55)));
+    Write(dir.File("call.pcap"), bytes);
+    std::string out;
+    std::string err;
+    EXPECT_EQ(Verb("streams", {dir.File("call.pcap")}, out, err), 0);
+    EXPECT_THAT(out, HasSubstr("15 packets, 15 UDP datagrams, 2 RTP streams"));
+    EXPECT_THAT(out, HasSubstr("0x00002222  192.0.2.2:5000            192.0.2.1:4000            PCMA/8              5"));
+    bytes.resize(bytes.size() - 3);
+    Write(dir.File("cut.pcap"), bytes);
+    EXPECT_EQ(Verb("streams", {dir.File("cut.pcap")}, out, err), 1);
+    EXPECT_THAT(err, HasSubstr("cut.pcap: packet 15: truncated"));
+}
+
+// --no-resample keeps the refusal of a capture at another rate.
+TEST(NoResampleTest, RefusesAnotherRate)
+{
+    const TempDir dir;
+    SF_INFO info{};
+    info.samplerate = 16000;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open(dir.File("rx.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    const testcaptures::Samples samples = testcaptures::Noise(160000, 2000.0, 5);
+    sf_writef_short(file, samples.data(), static_cast<sf_count_t>(samples.size()));
+    sf_close(file);
+    testcaptures::WritePcm(dir.File("tx.pcm"), testcaptures::Noise(80000, 2000.0, 6));
+    std::string out;
+    std::string err;
+    const std::vector<std::string> args = {"--tx", dir.File("tx.pcm"), "--rx", dir.File("rx.wav"), "--out", dir.File("o.pcm")};
+    std::vector<std::string> refused = args;
+    refused.push_back("--no-resample");
+    EXPECT_EQ(Verb("run", refused, out, err), 1);
+    EXPECT_THAT(err, HasSubstr("rx.wav is 16000 samples/s; Tarnwell needs 8000 samples/s"));
+    Verb("run", args, out, err);
+    EXPECT_THAT(out, HasSubstr("info converted: rx.wav resampled from 16000 to 8000 samples/s"));
+}
 
 }  // namespace
