@@ -82,6 +82,7 @@ const PcapCase kCases[] = {
          for (int k : {6, 5}) {
              RtpPacket copy = Tx(p, k);
              copy.timeUs += 1000;
+             copy.payload.assign(copy.payload.size(), 0x00);  // the first copy is the one kept
              p.insert(p.begin() + 2 * k + 1, copy);
          }
      },
