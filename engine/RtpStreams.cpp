@@ -131,6 +131,7 @@ std::int64_t Place(const PcapContents& contents, RtpStream& s, std::int64_t t0, 
                 continue;
             } else if (newest - ext > kReorderWindow) {
                 ++s.late;
+                oldest = std::min(oldest, ext);  // within the span: not lost, but late
                 seen.insert(ext);
                 continue;
             } else {

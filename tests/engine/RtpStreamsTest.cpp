@@ -95,6 +95,14 @@ const PcapCase kCases[] = {
          p.erase(p.begin() + 2 * 40);
      },
      Link::kEthernet, false, 0, nullptr, {0, 0, 0, 1}, {"rtp-late"}, {40}},
+    {"first_packet_too_late",
+     [](auto& p) {
+         RtpPacket held = Tx(p, 0);
+         held.timeUs = Tx(p, 70).timeUs + 1;
+         p.insert(p.begin() + 2 * 70 + 1, held);
+         p.erase(p.begin());
+     },
+     Link::kEthernet, false, 0, nullptr, {0, 0, 0, 1}, {"rtp-late"}, {0}},
     {"sequence_and_timestamp_wrap",
      [](auto& p) {
          for (int k = 0; k < kPackets; ++k) {
