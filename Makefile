@@ -43,7 +43,7 @@ test-tsan: deps
 	@ctest --preset tsan
 
 # libFuzzer targets, built with clang under ASan and UBSan.
-FUZZ_TARGETS := FuzzRun FuzzFrame FuzzCommandLine FuzzCaptureReader
+FUZZ_TARGETS := FuzzRun FuzzFrame FuzzCommandLine FuzzCaptureReader FuzzPcapReader
 fuzz-build: deps
 	@cmake --preset fuzz >/dev/null
 	@cmake --build --preset fuzz

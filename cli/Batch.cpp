@@ -47,8 +47,9 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
               bool showProgress, const PictureWriter& pictures)
 {
     CLI::App app{"Runs one test per port over a site's captures: INPUT is a folder of pairs "
-                 "(NAME_tx.* with NAME_rx.*, or tx/NAME.* with rx/NAME.*) or a CSV manifest "
-                 "(port,tx,rx, then any of device,delay,tail,nlp_diff,nlp_shift,high_pass,stereo; "
+                 "(NAME_tx.* with NAME_rx.*, or tx/NAME.* with rx/NAME.*, or a call in NAME.pcap) or a "
+                 "CSV manifest (port,tx,rx, then any of device,delay,tail,nlp_diff,nlp_shift,high_pass,"
+                 "stereo,pcap; "
                  "its cells override the options below). Writes OUTDIR/NAME.pcm per port, "
                  "OUTDIR/summary.csv and OUTDIR/summary.json, and prints the ports worst first. "
                  "Exit status 0 when every port is OK, 1 when any has a CHECK or failed.",

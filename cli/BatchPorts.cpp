@@ -139,7 +139,14 @@ std::optional<int> WholeNumber(const std::string& text)
 
 const std::set<std::string> kManifestColumns{"port",     "tx",        "rx",       "device",
                                              "delay",    "tail",      "nlp_diff", "nlp_shift",
-                                             "high_pass", "stereo"};
+                                             "high_pass", "stereo",   "pcap"};
+
+// A call captured as a pcap or pcapng file: both captures of one port.
+bool IsPcapName(const fs::path& file)
+{
+    const std::string extension = file.extension().string();
+    return extension == ".pcap" || extension == ".pcapng";
+}
 
 }  // namespace
 
@@ -147,9 +154,13 @@ std::vector<BatchPort> FindFolderPorts(const fs::path& folder, const BatchDefaul
                                        const fs::path& outDir)
 {
     std::map<std::string, Pair> pairs;  // sorted by name
+    std::map<std::string, fs::path> calls;
     Collect(folder, [&](const fs::path& file) {
         const std::string stem = file.stem().string();
-        if (stem.size() > 3 && stem.ends_with("_tx")) {
+        if (IsPcapName(file)) {
+            pairs[stem];
+            calls[stem] = file;
+        } else if (stem.size() > 3 && stem.ends_with("_tx")) {
             pairs[stem.substr(0, stem.size() - 3)].tx.push_back(file);
         } else if (stem.size() > 3 && stem.ends_with("_rx")) {
             pairs[stem.substr(0, stem.size() - 3)].rx.push_back(file);
@@ -161,6 +172,15 @@ std::vector<BatchPort> FindFolderPorts(const fs::path& folder, const BatchDefaul
     std::vector<BatchPort> ports;
     for (const auto& [name, pair] : pairs) {
         BatchPort port = NewPort(name, defaults.options, outDir);
+        if (const auto call = calls.find(name); call != calls.end()) {
+            if (!pair.tx.empty() || !pair.rx.empty()) {
+                port.problem = "port " + name + " has both a pcap file and Tx or Rx captures";
+            }
+            port.options.settings.txPath = call->second.string();
+            port.options.settings.rxPath = call->second.string();
+            ports.push_back(std::move(port));
+            continue;
+        }
         for (const auto* side : {&pair.tx, &pair.rx}) {
             const char* which = side == &pair.tx ? "Tx" : "Rx";
             if (side->empty()) {
@@ -207,8 +227,9 @@ std::vector<BatchPort> ReadManifest(const fs::path& manifest, const BatchDefault
         }
         column[name] = i;
     }
-    if (column.count("port") == 0 || column.count("tx") == 0 || column.count("rx") == 0) {
-        error = manifest.string() + ": the header needs the columns port, tx and rx";
+    if (column.count("port") == 0 ||
+        ((column.count("tx") == 0 || column.count("rx") == 0) && column.count("pcap") == 0)) {
+        error = manifest.string() + ": the header needs the columns port, tx and rx (or pcap)";
         return {};
     }
 
@@ -240,14 +261,16 @@ std::vector<BatchPort> ReadManifest(const fs::path& manifest, const BatchDefault
 
         TestSettings& s = port.options.settings;
         const std::string stereo = cell("stereo");
-        if (!stereo.empty()) {
-            if (!cell("tx").empty() || !cell("rx").empty()) {
-                problem = where + "give tx and rx, or stereo, not both";
+        const std::string pcap = cell("pcap");
+        if (!stereo.empty() || !pcap.empty()) {
+            // One file is both captures: a stereo file or a call.
+            if (!cell("tx").empty() || !cell("rx").empty() || (!stereo.empty() && !pcap.empty())) {
+                problem = where + "give tx and rx, or stereo, or pcap: only one of them";
             }
-            s.txPath = path(stereo);
+            s.txPath = path(stereo.empty() ? pcap : stereo);
             s.rxPath = s.txPath;
         } else if (cell("tx").empty() || cell("rx").empty()) {
-            problem = where + "tx and rx are both needed (or stereo)";
+            problem = where + "tx and rx are both needed (or stereo, or pcap)";
         } else {
             s.txPath = path(cell("tx"));
             s.rxPath = path(cell("rx"));

@@ -38,8 +38,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
                                    std::ostream& err)
 {
     CLI::App app{"Runs the echo test on a Tx/Rx capture pair and prints the report. Captures are "
-                 "16-bit PCM, A-law or u-law at 8000 samples/s: WAV, AU or AIFF files, or raw "
-                 "headerless ones.",
+                 "WAV, AU or AIFF files (other rates and sample types are converted to 16-bit at "
+                 "8000 samples/s), raw headerless 16-bit PCM, A-law or u-law at 8000 samples/s, or "
+                 "a call's G.711 RTP streams in a pcap file.",
                  "tarnwell-cli"};
     app.footer(VerbList() + "\n" + DeviceList());
     app.set_version_flag("--version", std::string("tarnwell-cli ") + kVersion);
@@ -48,6 +49,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     static_cast<RunRequest&>(options) = DefaultRunRequest();
     TestSettings& s = options.settings;
     std::string stereo;
+    std::string pcap;
 
     CLI::Option* tx = app.add_option("--tx", s.txPath, "Tx capture: sent towards the line")
                             ->check(kNonEmptyPath);
@@ -57,7 +59,14 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
         ->check(kNonEmptyPath)
         ->excludes(tx)
         ->excludes(rx);
-    RunOptions runOptions(app, options);
+    app.add_option("--pcap", pcap,
+                   "a pcap or pcapng file of the call: its G.711 RTP streams are both captures "
+                   "(see --tx-ssrc, --gateway, and the streams verb)")
+        ->check(kNonEmptyPath)
+        ->excludes(tx)
+        ->excludes(rx)
+        ->excludes("--stereo");
+    RunOptions runOptions(app, options, true);
     app.add_option("--out", s.outPath,
                    "output file: the cancelled Rx (a WAV file when it ends in .wav; - for stdout, "
                    "a FIFO or a device such as /dev/null also serve)")
@@ -70,8 +79,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
 
     try {
         app.parse(argc, argv);
-        if (stereo.empty() && (tx->count() == 0 || rx->count() == 0)) {
-            throw CLI::RequiredError("Both --tx and --rx, or --stereo, are required",
+        if (stereo.empty() && pcap.empty() && (tx->count() == 0 || rx->count() == 0)) {
+            throw CLI::RequiredError("Both --tx and --rx, or --stereo, or --pcap, are required",
                                      CLI::ExitCodes::RequiredError);
         }
         if (s.outPath == kStandardOutput && options.json) {
@@ -91,9 +100,13 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
         s.outPath = kStandardOutputPath;
         options.samplesToStdout = true;
     }
-    if (!stereo.empty()) {
-        s.txPath = stereo;
-        s.rxPath = stereo;
+    // A stereo file and a call are both captures in one file; the run tells them apart by
+    // their first bytes.
+    for (const std::string* both : {&stereo, &pcap}) {
+        if (!both->empty()) {
+            s.txPath = *both;
+            s.rxPath = *both;
+        }
     }
     return {options, kExitOk};
 }

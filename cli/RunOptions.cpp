@@ -41,7 +41,8 @@ std::string DeviceList()
     return text;
 }
 
-RunOptions::RunOptions(CLI::App& app, CliOptions& options) : options_(options)
+RunOptions::RunOptions(CLI::App& app, CliOptions& options, bool findTxChannel)
+    : options_(options), findTxChannel_(findTxChannel)
 {
     TestSettings& s = options.settings;
     app.add_option("--device", options.deviceType, "device preset row")
@@ -60,16 +61,37 @@ RunOptions::RunOptions(CLI::App& app, CliOptions& options) : options_(options)
     app.add_option("--high-pass", highPass_, "high-pass both captures first")
         ->check(CLI::IsMember({"on", "off"}))
         ->capture_default_str();
-    app.add_option("--tx-channel", s.txChannel,
-                   "of a stereo file serving as both captures: the channel carrying Tx; Rx is the other")
-        ->check(kDecimal)
-        ->check(CLI::IsMember({0, 1}))
-        ->capture_default_str();
+    txChannel_ = app.add_option("--tx-channel", s.txChannel,
+                                std::string("of a stereo file serving as both captures: the channel carrying Tx; "
+                                            "Rx is the other") +
+                                    (findTxChannel ? " (default: the channel whose signal leads)" : ""))
+                     ->check(kDecimal)
+                     ->check(CLI::IsMember({0, 1}));
+    if (!findTxChannel) {
+        txChannel_->capture_default_str();
+    }
     app.add_option("--format", format_,
                    "how to read a capture without a WAV, AU or AIFF header (by-name: .al/.alaw "
                    "A-law, .ul/.ulaw u-law, anything else 16-bit little-endian PCM)")
         ->check(CLI::IsMember({"by-name", "pcm", "alaw", "ulaw"}))
         ->capture_default_str();
+    app.add_flag("--no-resample", noResample_,
+                 "refuse captures at other rates than 8000 samples/s or in other sample types than "
+                 "16-bit PCM, A-law and u-law, instead of converting them");
+    app.add_option("--tx-ssrc", txSsrc_,
+                   "of a pcap file: the SSRC of the stream sent towards the line (0x1234abcd or decimal); "
+                   "Rx is the stream coming back")
+        ->check(CLI::Validator(
+            [](std::string& word) { return SsrcWord(word) ? std::string() : "not an SSRC: " + word; }, "SSRC"));
+    app.add_option("--gateway", options.settings.gateway,
+                   "of a pcap file: the gateway's address; Tx is the stream sent to it")
+        ->check(CLI::ValidIPV4 | CLI::Validator(
+                                     [](std::string& word) {
+                                         return word.find(':') != std::string::npos
+                                                    ? std::string()
+                                                    : "not an IPv4 or IPv6 address: " + word;
+                                     },
+                                     "IPV6"));
     for (const SettingRange& range : kSettingRanges) {
         app.get_option(range.option)->check(CLI::Range(range.min, range.max));
     }
@@ -91,6 +113,42 @@ void RunOptions::Apply()
                    : format_ == "alaw" ? HeaderlessFormat::kALaw
                    : format_ == "ulaw" ? HeaderlessFormat::kULaw
                                        : HeaderlessFormat::kByName;
+    s.resample = noResample_ ? 0 : 1;
+    if (findTxChannel_ && txChannel_->count() == 0) {
+        s.txChannel = -1;
+    }
+    if (!txSsrc_.empty()) {
+        s.txSsrc = SsrcWord(txSsrc_);
+    }
+}
+
+std::optional<std::uint32_t> SsrcWord(const std::string& word)
+{
+    const bool hex = word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X');
+    const std::size_t first = hex ? 2 : 0;
+    if (word.size() == first || word.size() - first > (hex ? 8U : 10U)) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (std::size_t i = first; i < word.size(); ++i) {
+        const char c = word[i];
+        int digit = -1;
+        if (c >= '0' && c <= '9') {
+            digit = c - '0';
+        } else if (hex && c >= 'a' && c <= 'f') {
+            digit = c - 'a' + 10;
+        } else if (hex && c >= 'A' && c <= 'F') {
+            digit = c - 'A' + 10;
+        }
+        if (digit < 0) {
+            return std::nullopt;
+        }
+        value = value * (hex ? 16U : 10U) + static_cast<std::uint64_t>(digit);
+    }
+    if (value > 0xFFFFFFFFU) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(value);
 }
 
 std::optional<int> HighPassWord(const std::string& word)

@@ -1,5 +1,5 @@
 // The run options that a single run and a batch share (device, delay, tail, NLP, high-pass,
-// Tx channel, headerless format), bound to one CliOptions through CLI11.
+// Tx channel, headerless format, a call's Tx stream), bound to one CliOptions through CLI11.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +15,9 @@ namespace tarnwell {
 class RunOptions {
 public:
     // Adds the options to app; they write into options, which must outlive this object.
-    RunOptions(CLI::App& app, CliOptions& options);
+    // findTxChannel: a stereo file without --tx-channel has Tx in the channel that leads
+    // (otherwise in channel 0).
+    RunOptions(CLI::App& app, CliOptions& options, bool findTxChannel = false);
 
     // After a successful parse: the device's presets where no delay or tail was given, and
     // the choices given as words turned into settings.
@@ -30,6 +32,10 @@ private:
     CLI::Option* tail_ = nullptr;
     std::string highPass_ = "on";
     std::string format_ = "by-name";
+    std::string txSsrc_;
+    bool noResample_ = false;
+    bool findTxChannel_ = false;
+    CLI::Option* txChannel_ = nullptr;
 };
 
 // A number setting's option, its manifest column and the values the engine accepts; a value
@@ -42,6 +48,10 @@ struct SettingRange {
     std::int32_t max;
 };
 extern const SettingRange kSettingRanges[4];
+
+// An SSRC as the user writes it: 0x-prefixed hexadecimal (as the streams verb lists it) or
+// decimal, 32 bits; nullopt for anything else.
+std::optional<std::uint32_t> SsrcWord(const std::string& word);
 
 // Refuses an empty path: "--rx ''" is a slip in a script, not a file to open.
 extern const CLI::Validator kNonEmptyPath;

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "cli/Batch.h"
+#include "cli/Signal.h"
+#include "cli/Streams.h"
 #include "engine/TextFormat.h"
 
 namespace tarnwell {
@@ -12,6 +14,8 @@ namespace {
 constexpr Verb kVerbs[] = {
     {"run", "one test on a Tx/Rx capture pair (the default when no verb is given)", RunMain},
     {"batch", "one test per port over a site's captures, worst port first", BatchMain},
+    {"signal", "a composite test signal to play into a port (WAV, raw PCM, A-law or u-law)", SignalMain},
+    {"streams", "the RTP streams of a pcap or pcapng file, to pick a call from", StreamsMain},
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace tarnwell {
@@ -107,6 +108,13 @@ struct DelayTrackPoint {
     double peakToMedian = 0.0;  // how far this stretch's peak stands above its floor
 };
 
+// What reading the captures noticed: damage in a call's packets, a guessed format.
+struct CaptureNote {
+    bool warning = false;  // false: for information
+    std::string code;      // stable, for scripts
+    std::string text;      // one sentence
+};
+
 struct AnalysisRecord {
     int sampleCount = 0;            // N, samples of each capture the run used
     // The captures as read (before any filter), kept for the spectral evidence that is
@@ -117,6 +125,7 @@ struct AnalysisRecord {
     std::vector<DelayTrackPoint> delayTrack;  // every stretch with Tx active, in time order
     AllBlocksErlRecord allBlocksErl;
     CaptureChecks captures;
+    std::vector<CaptureNote> captureNotes;
     DelaySearchRecord delaySearch;
     ErlRecord erl;
     EchoPathRecord echoPath;

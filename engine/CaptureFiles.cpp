@@ -2,6 +2,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <utility>
 #include <string>
 #include <tuple>
 
@@ -120,14 +122,33 @@ Outcome ReadCaptures(const TestSettings& settings, RunResources& run, int& count
         return Failed(testmessages::kCheckFiles);
     }
     const bool stereo = SameFile(run.tx, run.rx);
-    const int txChannel = settings.txChannel != 0 ? 1 : 0;
+    if (stereo && IsPcapFile(run.tx)) {
+        return ReadPcapCaptures(settings, run, count);
+    }
+    const int txChannel = settings.txChannel > 0 ? 1 : 0;
     CaptureReader tx;
     CaptureReader rx;
     if (!tx.Open(run.tx, settings.txPath, settings.headerless,
-                 stereo ? txChannel : CaptureReader::kWholeFile, run.refusal) ||
+                 stereo ? txChannel : CaptureReader::kWholeFile, run.refusal, settings.resample != 0) ||
         !rx.Open(run.rx, settings.rxPath, settings.headerless,
-                 stereo ? 1 - txChannel : CaptureReader::kWholeFile, run.refusal)) {
+                 stereo ? 1 - txChannel : CaptureReader::kWholeFile, run.refusal, settings.resample != 0)) {
         return Failed(run.refusal.c_str());
+    }
+    // What is measured is the converted samples; a stereo file is converted once per channel.
+    for (auto [reader, path] : {std::pair{&tx, &settings.txPath}, std::pair{&rx, &settings.rxPath}}) {
+        if (!reader->Conversion().empty() && !(stereo && reader == &rx)) {
+            run.notes.push_back({false, "converted",
+                                 std::filesystem::path(*path).filename().string() + " " + reader->Conversion()});
+        }
+    }
+    for (auto [reader, path] : {std::pair{&tx, &settings.txPath}, std::pair{&rx, &settings.rxPath}}) {
+        if (reader->LooksLike() != HeaderlessFormat::kPcm16) {
+            const bool aLaw = reader->LooksLike() == HeaderlessFormat::kALaw;
+            run.notes.push_back({true, "looks-like-g711",
+                                 *path + " looks like " + (aLaw ? "A-law" : "\u00b5-law") +
+                                     ", not 16-bit PCM as its name says; give --format " +
+                                     (aLaw ? "alaw" : "ulaw") + " if it is"});
+        }
     }
     // The longer capture's excess is ignored.
     const std::int64_t samples = std::min(tx.SampleCount(), rx.SampleCount());
@@ -150,6 +171,17 @@ Outcome ReadCaptures(const TestSettings& settings, RunResources& run, int& count
             run.Detail(*path, "ended before its " + std::to_string(count) + " samples");
             return Failed(testmessages::kCheckFiles);
         }
+    }
+    if (stereo && settings.txChannel < 0) {
+        int taken = txChannel;
+        if (RxLeads(run.txWork.data(), run.rxWork.data(), count)) {
+            std::swap(run.txWork, run.rxWork);
+            taken = 1 - txChannel;
+        }
+        run.notes.push_back({false, "tx-channel",
+                             text::Format("Tx taken as channel %d of %s, whose signal leads; --tx-channel "
+                                          "says otherwise",
+                                          taken, std::filesystem::path(settings.txPath).filename().string().c_str())});
     }
     return {true, nullptr};
 }

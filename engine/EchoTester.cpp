@@ -23,7 +23,11 @@ Outcome RunCaptures(const EchoTester& engine, const TestSettings& settings, Test
                     TestUi& ui, RunResources& run, AnalysisRecord* analysis)
 {
     int count = 0;
-    if (const Outcome read = testrun::ReadCaptures(settings, run, count); read.message != nullptr) {
+    const Outcome read = testrun::ReadCaptures(settings, run, count);
+    if (analysis != nullptr) {
+        analysis->captureNotes = run.notes;  // kept when the captures are refused, too
+    }
+    if (read.message != nullptr) {
         return read;
     }
     if (analysis != nullptr) {

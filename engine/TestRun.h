@@ -25,6 +25,7 @@ struct RunResources {
     SampleBuffer outputBlock;
     std::string refusal;  // a capture's own refusal text, which the run's Outcome points at
     std::vector<std::string> details;  // each "file: reason" behind a failure's message
+    std::vector<CaptureNote> notes;    // what reading the captures noticed, for the findings
 
     RunResources() = default;
     RunResources(const RunResources&) = delete;
@@ -57,8 +58,19 @@ bool SameFile(const FileHandle& a, const FileHandle& b);
 // Opens the three files, then decodes the first count samples of each capture into the work
 // buffers; count, N, is the shorter capture in decoded samples, screened for length before
 // any buffer is allocated. One file named as both captures is a stereo pair: Tx in the
-// settings' channel, Rx in the other.
+// settings' channel, Rx in the other; with a negative channel, Tx is the channel that leads.
 Outcome ReadCaptures(const TestSettings& settings, RunResources& run, int& count);
+
+// ReadCaptures for a pcap file named as both captures: the call's two directions on one timeline.
+Outcome ReadPcapCaptures(const TestSettings& settings, RunResources& run, int& count);
+
+// True when rx, not tx, leads (count samples each): as the delay search sees it, rx peaks
+// higher at a negative lag than at any positive one. How a capture pair nobody oriented is
+// put the right way round.
+bool RxLeads(const std::int16_t* tx, const std::int16_t* rx, int count);
+
+// True when the file starts with a pcap or pcapng magic number.
+bool IsPcapFile(const FileHandle& file);
 
 // The share of samples at full scale and the mean, over count samples.
 void CheckCapture(const std::int16_t* samples, int count, double& clipShare, double& mean);

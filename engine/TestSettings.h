@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "canceller/CancellerState.h"
@@ -32,10 +33,17 @@ struct TestSettings {
     std::int32_t nlpDiff = 0;    // NLP threshold, dB, 0..100
     std::int32_t nlpShift = 0;   // NLP attenuation in 6 dB steps, 0..10
     std::int32_t highPass = 0;   // non-zero: high-pass both captures first
-    // A two-channel file named as both captures carries Tx in this channel (0; non-zero: 1)
-    // and Rx in the other.
+    // A two-channel file named as both captures carries Tx in this channel (0; positive: 1)
+    // and Rx in the other; negative: in the channel whose signal leads.
     std::int32_t txChannel = 0;
     HeaderlessFormat headerless = HeaderlessFormat::kByName;
+    // A pcap file named as both captures holds a call: Tx is this SSRC's stream, or the one
+    // sent to this gateway address; with neither, the stream whose signal leads.
+    // Non-zero: a capture with a header at another rate or sample type is converted to 16-bit
+    // at 8000 samples/s; zero: it is refused.
+    std::int32_t resample = 1;
+    std::optional<std::uint32_t> txSsrc{};
+    std::string gateway{};
 };
 
 // The canceller's state is sized for the largest tail and delay; beyond them it cannot run.

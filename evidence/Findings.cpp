@@ -341,6 +341,15 @@ void ErlEvidence(const TestResults& r, const AnalysisRecord& a, FindingList& out
     out.Add("erl-disagrees", Severity::Warning, text);
 }
 
+// What reading the captures noticed (a call's lost or reordered packets, a guessed format):
+// first, since it qualifies everything measured after it.
+void CaptureNoteEvidence(const AnalysisRecord& a, FindingList& out)
+{
+    for (const CaptureNote& note : a.captureNotes) {
+        out.Add(note.code.c_str(), note.warning ? Severity::Warning : Severity::Info, note.text);
+    }
+}
+
 }  // namespace
 
 const char* SeverityName(Severity severity)
@@ -352,6 +361,7 @@ std::vector<Finding> MakeFindings(const TestSettings& s, int deviceType, bool ra
                                   const TestResults& r, const AnalysisRecord& a)
 {
     FindingList out;
+    CaptureNoteEvidence(a, out);
     DelayEvidence(s, ran, r, a, out);
     // Without an echo, the delay and the weights say nothing about the echo path.
     const bool echoFound = EchoFound(a);

@@ -8,6 +8,8 @@ packages=(
   qt6-charts-dev qt6-svg-dev libqt6opengl6-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev libsndfile1-dev
+  libpcap-dev  # pcap and pcapng calls as captures
+  libsoxr-dev  # captures at other sample rates
   clang libclang-rt-14-dev  # the fuzz targets
   appstream  # appstreamcli: the test that validates res/tarnwell.metainfo.xml
   libspandsp-dev  # the G.168 echo path models the tests read

@@ -182,6 +182,7 @@ TEST_F(CaptureFormatsTest, WhatTarnwellCannotUseIsRefusedNamingWhatWasFoundAndWh
         {[&] { WriteOversizeWav(dir.File("tx.wav")); WriteOversizeWav(wav); }, dir.File("tx.wav"), wav, msg::kTooLarge},
     };
     testcaptures::WritePcm(settings.txPath, tx);
+    settings.resample = 0;  // other rates and sample types refused, as --no-resample asks
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         c.write();
