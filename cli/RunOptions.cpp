@@ -33,22 +33,16 @@ std::string DeviceList()
     return text;
 }
 
-RunOptions::RunOptions(CLI::App& app, CliOptions& options) : options_(options)
+RunOptions::RunOptions(CLI::App& app, CliOptions& options, Settings settings) : options_(options)
 {
     TestSettings& s = options.settings;
     app.add_option("--device", options.deviceType, "device preset row")
         ->check(kDecimal)
         ->check(CLI::Range(0, kDeviceCount - 1))
         ->capture_default_str();
-    delay_ = app.add_option("--delay", s.delay,
-                            "bulk delay, samples, 0..8000 (default: the device's preset)")
-                 ->check(kDecimal);
-    tail_ = app.add_option("--tail", s.tail, "tail, samples, 0..1024 (default: the device's preset)")
-                ->check(kDecimal);
-    app.add_option("--nlp-diff", s.nlpDiff, "NLP threshold, dB, 0..100")->check(kDecimal)->capture_default_str();
-    app.add_option("--nlp-shift", s.nlpShift, "NLP attenuation in 6 dB steps, 0..10")
-        ->check(kDecimal)
-        ->capture_default_str();
+    if (settings == Settings::kSingle) {
+        AddSettings(app);
+    }
     app.add_option("--high-pass", highPass_, "high-pass both captures first")
         ->check(CLI::IsMember({"on", "off"}))
         ->capture_default_str();
@@ -62,8 +56,24 @@ RunOptions::RunOptions(CLI::App& app, CliOptions& options) : options_(options)
                    "A-law, .ul/.ulaw u-law, anything else 16-bit little-endian PCM)")
         ->check(CLI::IsMember({"by-name", "pcm", "alaw", "ulaw"}))
         ->capture_default_str();
-    app.add_flag("--fail-on-check", options.failOnCheck,
-                 "exit with 1 when any verdict is CHECK or the ERL gate stopped the cancellation");
+    if (settings == Settings::kSingle) {
+        app.add_flag("--fail-on-check", options.failOnCheck,
+                     "exit with 1 when any verdict is CHECK or the ERL gate stopped the cancellation");
+    }
+}
+
+void RunOptions::AddSettings(CLI::App& app)
+{
+    TestSettings& s = options_.settings;
+    delay_ = app.add_option("--delay", s.delay,
+                            "bulk delay, samples, 0..8000 (default: the device's preset)")
+                 ->check(kDecimal);
+    tail_ = app.add_option("--tail", s.tail, "tail, samples, 0..1024 (default: the device's preset)")
+                ->check(kDecimal);
+    app.add_option("--nlp-diff", s.nlpDiff, "NLP threshold, dB, 0..100")->check(kDecimal)->capture_default_str();
+    app.add_option("--nlp-shift", s.nlpShift, "NLP attenuation in 6 dB steps, 0..10")
+        ->check(kDecimal)
+        ->capture_default_str();
 }
 
 void RunOptions::Apply()

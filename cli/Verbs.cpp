@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cli/Batch.h"
+#include "cli/SweepCommand.h"
 #include "engine/TextFormat.h"
 
 namespace tarnwell {
@@ -12,6 +13,7 @@ namespace {
 constexpr Verb kVerbs[] = {
     {"run", "one test on a Tx/Rx capture pair (the default when no verb is given)", RunMain},
     {"batch", "one test per port over a site's captures, worst port first", BatchMain},
+    {"sweep", "one pass per tail, bulk delay and NLP setting over one capture; a measured tail", SweepMain},
 };
 
 }  // namespace
