@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cli/Batch.h"
+#include "cli/G168Command.h"
 #include "cli/SweepCommand.h"
 #include "engine/TextFormat.h"
 
@@ -14,6 +15,7 @@ constexpr Verb kVerbs[] = {
     {"run", "one test on a Tx/Rx capture pair (the default when no verb is given)", RunMain},
     {"batch", "one test per port over a site's captures, worst port first", BatchMain},
     {"sweep", "one pass per tail, bulk delay and NLP setting over one capture; a measured tail", SweepMain},
+    {"g168", "G.168-style tests of the canceller over echo path models D.2-D.9 (not a certification)", G168Main},
 };
 
 }  // namespace
