@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "engine/EchoTester.h"
+#include "engine/TestThresholds.h"
 #include "evidence/G168Models.h"
 #include "evidence/PassRunner.h"
 #include "evidence/Sweep.h"
@@ -87,10 +88,13 @@ TEST(Sweep, EveryPassGivesTheSingleRunsBits)
 {
     ModelCaptures c;
     MakeCaptures(c, 0);
-    const SweepGrid grid{{32, 128}, {0, kBulkDelay}, {6}, {0, 3}};
+    // Tails either side of the last one that leaves the found delay outside the window.
+    const int delay = Sweep(c.settings, SweepGrid{{128}, {kBulkDelay}, {6}, {3}}).delay;
+    const int edge = testthresholds::TailForDelay(delay, kBulkDelay);
+    const SweepGrid grid{{32, edge - 1, edge, 128}, {0, kBulkDelay}, {6}, {0, 3}};
     const SweepOutcome o = Sweep(c.settings, grid);
     ASSERT_TRUE(o.ready);
-    ASSERT_EQ(o.points.size(), 8u);
+    ASSERT_EQ(o.points.size(), 16u);
     for (const SweepPoint& p : o.points) {
         TestResults single{};
         SilentUi ui;
