@@ -129,16 +129,20 @@ bool WritePlots(const CliOptions& options, const CliRun& run, const PictureWrite
                 std::string& error)
 {
     const int minimalTail = run.report ? run.report->minimalTail : 0;
-    const std::vector<ChartView> views =
-        AllViews({options.settings, minimalTail, run.analysis});
+    return WriteViews(AllViews({options.settings, minimalTail, run.analysis}), options.plotsDir, writer, error);
+}
+
+bool WriteViews(const std::vector<ChartView>& views, const std::string& dir, const PictureWriter& writer,
+                std::string& error)
+{
     std::error_code code;
-    std::filesystem::create_directories(options.plotsDir, code);
+    std::filesystem::create_directories(dir, code);
     if (code) {
-        error = options.plotsDir + ": " + code.message();
+        error = dir + ": " + code.message();
         return false;
     }
     for (const ChartView& view : views) {
-        const std::string path = (std::filesystem::path(options.plotsDir) / (view.stem + ".csv")).string();
+        const std::string path = (std::filesystem::path(dir) / (view.stem + ".csv")).string();
         std::ofstream csv(path, std::ios::binary);
         csv << ToCsv(view);
         csv.close();
@@ -151,7 +155,7 @@ bool WritePlots(const CliOptions& options, const CliRun& run, const PictureWrite
         error = "this build draws no pictures";
         return false;
     }
-    return writer(views, options.plotsDir, error);
+    return writer(views, dir, error);
 }
 
 namespace {

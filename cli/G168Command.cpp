@@ -2,8 +2,6 @@
 
 #include <atomic>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 #include <thread>
 
 #include <CLI/CLI.hpp>
@@ -58,29 +56,10 @@ json CellJson(const g168::CellResult& c)
                 {"worst_s", JsonDouble(c.worstSeconds)}};
 }
 
-bool WriteCellCsv(const std::filesystem::path& dir, const g168::CellResult& c, std::string& error)
-{
-    const std::filesystem::path path =
-        dir / text::Format("g168-%s-%s-erl%g.csv", c.test.c_str(), c.model.c_str(), c.erlDb);
-    std::string csv = text::CsvLine({"time_s", "sout_dbm0", "limit_dbm0"});
-    for (std::size_t w = 0; w < c.soutDbm0.size(); ++w) {
-        const double seconds = static_cast<double>(w * g168::kMeterWindow) / g168::kSampleRate;
-        csv += text::CsvLine({text::Number(seconds), text::Number(c.soutDbm0[w]),
-                              std::isnan(c.limitDbm0[w]) ? std::string() : text::Number(c.limitDbm0[w])});
-    }
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file << csv;
-    if (!file.flush()) {
-        error = path.string() + ": cannot be written";
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 int G168Main(int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool showProgress,
-             const PictureWriter&)
+             const PictureWriter& pictures)
 {
     CLI::App app{std::string("Runs G.168-style tests (2A, 2B, 2C(a), 3A, 3B, 3C, 4, 5, 6, 7) on the canceller with "
                              "the settings given, over the echo path models D.2 to D.9 scaled to each ERL. ") +
@@ -109,7 +88,7 @@ int G168Main(int argc, const char* const* argv, std::ostream& out, std::ostream&
     app.add_option("--tests", names, "the tests to run (default: all)")->delimiter(',')->check(CLI::IsMember(known));
     app.add_option("-j,--jobs", jobs, "cells run at once")->check(CLI::Range(1, 1024))->capture_default_str();
     app.add_flag("--json", asJson, "print one JSON object instead of the table");
-    app.add_option("--plots", plotsDir, "write each cell's Sout level against its limit into this folder (CSV)")
+    app.add_option("--plots", plotsDir, "draw each cell's Sout level against its limit into this folder (CSV, SVG, PNG)")
         ->check(kNonEmptyPath);
     std::vector<double> erls;
     try {
@@ -155,14 +134,13 @@ int G168Main(int argc, const char* const* argv, std::ostream& out, std::ostream&
     const bool allPassed = std::all_of(cells.begin(), cells.end(), [](const g168::CellResult& c) { return c.passed; });
 
     if (!plotsDir.empty()) {
-        std::error_code code;
-        std::filesystem::create_directories(plotsDir, code);
-        std::string error = code ? plotsDir + ": " + code.message() : std::string();
+        std::vector<ChartView> views;
         for (const g168::CellResult& c : cells) {
-            if (!error.empty() || !WriteCellCsv(plotsDir, c, error)) {
-                err << "tarnwell-cli g168: --plots: " << error << '\n';
-                return kExitRunFailed;
-            }
+            views.push_back(g168::CellView(c));
+        }
+        if (std::string error; !WriteViews(views, plotsDir, pictures, error)) {
+            err << "tarnwell-cli g168: --plots: " << error << '\n';
+            return kExitRunFailed;
         }
     }
     if (asJson) {

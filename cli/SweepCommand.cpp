@@ -139,7 +139,7 @@ std::optional<std::vector<int>> ParseValueList(const std::string& text, int lo, 
 }
 
 int SweepMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool showProgress,
-              const PictureWriter&)
+              const PictureWriter& pictures)
 {
     CLI::App app{"Runs the cancellation pass once per setting over one capture pair, read and filtered "
                  "once, and recommends the smallest tail within 1 dB of the best cancellation. Each "
@@ -171,6 +171,9 @@ int SweepMain(int argc, const char* const* argv, std::ostream& out, std::ostream
     app.add_option("-j,--jobs", jobs, "passes run at once")->check(CLI::Range(1, 1024))->capture_default_str();
     app.add_flag("--json", options.json, "print one JSON object instead of the table");
     app.add_option("--csv", csvPath, "also write a row per setting into this CSV file")->check(kNonEmptyPath);
+    std::string plotsDir;
+    app.add_option("--plots", plotsDir, "draw cancellation against tail into this folder (CSV, SVG, PNG)")
+        ->check(kNonEmptyPath);
 
     SweepGrid grid;
     try {
@@ -235,6 +238,12 @@ int SweepMain(int argc, const char* const* argv, std::ostream& out, std::ostream
         csv << SweepCsv(outcome);
         if (!csv.flush()) {
             err << "tarnwell-cli sweep: cannot write " << csvPath << '\n';
+            return kExitRunFailed;
+        }
+    }
+    if (!plotsDir.empty() && outcome.ready) {
+        if (std::string error; !WriteViews({SweepView(outcome)}, plotsDir, pictures, error)) {
+            err << "tarnwell-cli sweep: --plots: " << error << '\n';
             return kExitRunFailed;
         }
     }

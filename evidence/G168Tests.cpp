@@ -8,6 +8,7 @@
 
 #include "canceller/EchoCanceller.h"
 #include "evidence/G168Models.h"
+#include "engine/TextFormat.h"
 #include "evidence/G168Signals.h"
 
 namespace tarnwell::g168 {
@@ -272,6 +273,32 @@ std::vector<CellResult> RunTable(const std::vector<const TestCase*>& tests, cons
         },
         control);
     return cells;
+}
+
+ChartView CellView(const CellResult& cell)
+{
+    ChartView view;
+    view.stem = "g168-" + cell.test + "-" + cell.model + "-erl" + text::Number(cell.erlDb);
+    view.title = "Test " + cell.test + ", model " + cell.model + ": Sout against its limit";
+    view.xLabel = "time (s)";
+    view.yLabel = "level (dBm0)";
+    view.columns = {"time (s)", "Sout (dBm0)", "limit (dBm0)"};
+    view.measured = true;
+    ChartSeries sout{"Sout", {}, {}, false};
+    ChartSeries limit{"limit", {}, {}, true};
+    for (std::size_t w = 0; w < cell.soutDbm0.size(); ++w) {
+        const double seconds = static_cast<double>(w * kMeterWindow) / kSampleRate;
+        sout.x.push_back(seconds);
+        sout.y.push_back(cell.soutDbm0[w]);
+        if (!std::isnan(cell.limitDbm0[w])) {
+            limit.x.push_back(seconds);
+            limit.y.push_back(cell.limitDbm0[w]);
+        }
+        view.rows.push_back({seconds, cell.soutDbm0[w], cell.limitDbm0[w]});
+    }
+    view.series = {std::move(sout), std::move(limit)};
+    view.marks.push_back({cell.worstSeconds, text::Format("smallest margin, %+.1f dB", cell.marginDb)});
+    return view;
 }
 
 }  // namespace tarnwell::g168

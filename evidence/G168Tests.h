@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "evidence/ChartData.h"
 #include "evidence/PassRunner.h"
 
 namespace tarnwell::g168 {
@@ -87,5 +88,8 @@ CellResult RunCell(const TestCase& test, int model, const CancellerSetup& setup,
 // then ERL, then model.
 std::vector<CellResult> RunTable(const std::vector<const TestCase*>& tests, const CancellerSetup& setup,
                                  const std::vector<double>& erls, const RunnerControl& control);
+
+// One cell's Sout level over time against its limit (drawn only where Sout is judged).
+ChartView CellView(const CellResult& cell);
 
 }  // namespace tarnwell::g168

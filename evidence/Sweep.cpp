@@ -243,4 +243,43 @@ std::string SweepTable(const SweepOutcome& outcome)
     return table;
 }
 
+ChartView SweepView(const SweepOutcome& outcome)
+{
+    ChartView view;
+    view.stem = "sweep";
+    view.title = "Cancellation against tail";
+    view.xLabel = "tail (samples)";
+    view.yLabel = "cancellation (dB)";
+    view.columns = {"tail (samples)", "bulk delay (samples)", "NLP diff (dB)", "NLP shift", "cancellation (dB)",
+                    "ERLE second half (dB)"};
+    view.measured = outcome.ready;
+    if (!view.measured) {
+        view.unmeasuredReason = "the captures could not be used";
+        return view;
+    }
+    for (const SweepPoint& p : outcome.points) {
+        if (!p.ran) {
+            continue;
+        }
+        const TestSettings& s = p.settings;
+        const std::string name = text::Format("delay %d, NLP %d/%d", s.delay, s.nlpDiff, s.nlpShift);
+        auto line = std::find_if(view.series.begin(), view.series.end(), [&](const ChartSeries& c) { return c.name == name; });
+        if (line == view.series.end()) {
+            view.series.push_back({name, {}, {}, false});
+            line = view.series.end() - 1;
+        }
+        line->x.push_back(s.tail);
+        line->y.push_back(p.results.cancellation);
+        view.rows.push_back({static_cast<double>(s.tail), static_cast<double>(s.delay), static_cast<double>(s.nlpDiff),
+                             static_cast<double>(s.nlpShift), p.results.cancellation, p.erleDb});
+    }
+    const SweepRecommendation& r = outcome.recommendation;
+    if (r.chosen >= 0) {
+        view.marks.push_back({static_cast<double>(outcome.points[static_cast<std::size_t>(r.chosen)].settings.tail),
+                              "measured tail"});
+    }
+    view.marks.push_back({static_cast<double>(r.minimalTail), "Minimal tail"});
+    return view;
+}
+
 }  // namespace tarnwell

@@ -12,6 +12,7 @@
 #include "engine/EchoTester.h"
 #include "engine/TestSettings.h"
 #include "engine/TestUi.h"
+#include "evidence/ChartData.h"
 #include "evidence/PassRunner.h"
 
 namespace tarnwell {
@@ -78,5 +79,9 @@ std::string SweepCsv(const SweepOutcome& outcome);
 
 // The terminal table and the recommendation.
 std::string SweepTable(const SweepOutcome& outcome);
+
+// Cancellation against tail, one line per bulk delay and NLP setting, with the measured tail
+// and the Minimal tail marked; its table is a row per pass that ran.
+ChartView SweepView(const SweepOutcome& outcome);
 
 }  // namespace tarnwell

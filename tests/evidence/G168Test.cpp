@@ -134,6 +134,9 @@ TEST(G168Tests, GoodSettingsPassWhereTheCancellerHoldsUp)
         const auto judged = std::count_if(cell.limitDbm0.begin(), cell.limitDbm0.end(),
                                           [](double l) { return !std::isnan(l); });
         EXPECT_GT(judged, 10) << c.test;
+        const ChartView view = CellView(cell);
+        EXPECT_EQ(view.rows.size(), cell.soutDbm0.size());
+        EXPECT_EQ(view.series[1].x.size(), static_cast<std::size_t>(judged)) << "the limit only where judged";
     }
 }
 

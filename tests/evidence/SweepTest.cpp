@@ -135,6 +135,12 @@ TEST_P(SweepOnModel, MeasuresWhatTheModelNeeds)
     EXPECT_EQ(At(o, 128, 0)->nlpFrames, 0);
     EXPECT_GT(At(o, 128, 3)->nlpFrames, 0);
     EXPECT_NE(SweepTable(o).find("none"), std::string::npos);
+    // The view: a line per NLP setting over the tails, the measured tail marked.
+    const ChartView view = SweepView(o);
+    ASSERT_EQ(view.series.size(), 2u);
+    EXPECT_EQ(view.series[1].x, std::vector<double>({16, 32, 64, 96, 128, 160, 192, 256}));
+    EXPECT_EQ(view.rows.size(), 16u);
+    EXPECT_EQ(view.marks.front().x, chosen.settings.tail);
     const std::string csv = SweepCsv(o);
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 16);
 }
