@@ -130,8 +130,12 @@ SweepRecommendation Recommend(const std::vector<SweepPoint>& points, int minimal
             continue;
         }
         const SweepPoint* c = r.chosen < 0 ? nullptr : &points[static_cast<std::size_t>(r.chosen)];
+        // The smallest tail; among its settings the best cancellation, then the best ERLE (the
+        // NLP's share, which the cancellation figure leaves out).
+        const bool sameTail = c != nullptr && p.settings.tail == c->settings.tail;
         if (c == nullptr || p.settings.tail < c->settings.tail ||
-            (p.settings.tail == c->settings.tail && p.results.cancellation > c->results.cancellation)) {
+            (sameTail && p.results.cancellation > c->results.cancellation) ||
+            (sameTail && p.results.cancellation == c->results.cancellation && p.erleDb > c->erleDb)) {
             r.chosen = i;
         }
     }

@@ -150,8 +150,9 @@ INSTANTIATE_TEST_SUITE_P(Models, SweepOnModel, ::testing::Values(0, 3, 5),
 
 TEST(Sweep, RecommendationAgainstTheMinimalTail)
 {
-    const auto point = [](int tail, double cancellation, int delayOk = 1) {
+    const auto point = [](int tail, double cancellation, int delayOk = 1, double erle = 30.0) {
         SweepPoint p;
+        p.erleDb = erle;
         p.ran = true;
         p.settings.tail = tail;
         p.results.cancellation = cancellation;
@@ -170,6 +171,7 @@ TEST(Sweep, RecommendationAgainstTheMinimalTail)
         {{point(32, 20.0), point(64, 26.0), point(128, 28.0)}, 64, 2, "too short"},
         {{point(64, 27.5), point(128, 28.0)}, 56, 0, "not swept"},
         {{point(64, 0.0), point(128, 0.0)}, 64, -1, "nothing to recommend"},
+        {{point(64, 28.0, 1, 30.0), point(64, 28.0, 1, 48.0), point(64, 28.0, 1, 40.0)}, 64, 1, "agrees"},
     };
     for (const auto& c : cases) {
         const SweepRecommendation r = Recommend(c.points, c.minimalTail);
