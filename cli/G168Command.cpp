@@ -1,5 +1,6 @@
 #include "cli/G168Command.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <thread>
@@ -68,7 +69,7 @@ int G168Main(int argc, const char* const* argv, std::ostream& out, std::ostream&
     g168::CancellerSetup setup;
     std::string erlText = "6";
     std::vector<std::string> names;
-    int jobs = 1;
+    int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     bool asJson = false;
     std::string plotsDir;
     app.add_option("--tail", setup.tail, "tail, samples, 0..1024")->check(CLI::Range(0, kMaxTail))->capture_default_str();
@@ -86,7 +87,7 @@ int G168Main(int argc, const char* const* argv, std::ostream& out, std::ostream&
         known.push_back(t.name);
     }
     app.add_option("--tests", names, "the tests to run (default: all)")->delimiter(',')->check(CLI::IsMember(known));
-    app.add_option("-j,--jobs", jobs, "cells run at once")->check(CLI::Range(1, 1024))->capture_default_str();
+    app.add_option("-j,--jobs", jobs, "cells run at once (default: the number of cores)")->check(CLI::Range(1, 1024));
     app.add_flag("--json", asJson, "print one JSON object instead of the table");
     app.add_option("--plots", plotsDir, "draw each cell's Sout level against its limit into this folder (CSV, SVG, PNG)")
         ->check(kNonEmptyPath);

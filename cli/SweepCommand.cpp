@@ -1,5 +1,6 @@
 #include "cli/SweepCommand.h"
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <chrono>
@@ -155,7 +156,7 @@ int SweepMain(int argc, const char* const* argv, std::ostream& out, std::ostream
     std::string diffs = std::to_string(s.nlpDiff);
     std::string shifts = std::to_string(s.nlpShift);
     std::string csvPath;
-    int jobs = 1;
+    int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     CLI::Option* tx = app.add_option("--tx", s.txPath, "Tx capture: sent towards the line")->check(kNonEmptyPath);
     CLI::Option* rx = app.add_option("--rx", s.rxPath, "Rx capture: back from the line, with the echo")
                           ->check(kNonEmptyPath);
@@ -168,7 +169,7 @@ int SweepMain(int argc, const char* const* argv, std::ostream& out, std::ostream
     app.add_option("--delays", delays, "bulk delays to try, samples, 0..8000 (default: the device's preset)");
     app.add_option("--nlp-diff", diffs, "NLP thresholds to try, dB, 0..100")->capture_default_str();
     app.add_option("--nlp-shift", shifts, "NLP attenuations to try, 6 dB steps, 0..10")->capture_default_str();
-    app.add_option("-j,--jobs", jobs, "passes run at once")->check(CLI::Range(1, 1024))->capture_default_str();
+    app.add_option("-j,--jobs", jobs, "passes run at once (default: the number of cores)")->check(CLI::Range(1, 1024));
     app.add_flag("--json", options.json, "print one JSON object instead of the table");
     app.add_option("--csv", csvPath, "also write a row per setting into this CSV file")->check(kNonEmptyPath);
     std::string plotsDir;
