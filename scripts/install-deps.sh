@@ -10,7 +10,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev libsndfile1-dev
   clang libclang-rt-14-dev  # the fuzz targets
   appstream  # appstreamcli: the test that validates res/tarnwell.metainfo.xml
-  libspandsp-dev  # the G.168 echo path models the tests read
+  libspandsp-dev  # the G.168 echo path models that g168 compiles in and the tests read
   libspeexdsp-dev  # bench_peers only: the peer canceller it measures against
 )
 
