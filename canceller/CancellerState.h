@@ -38,6 +38,9 @@ struct CancellerConfig {
     std::int32_t nlpEnable = 0;   // 0 or 1
     std::int32_t nlpDiff = 0;     // dB, 0..100; negative selects 10
     std::int32_t nlpShift = 0;    // right shift, 0..10; negative selects 3
+    // Outside a normal run (the G.168-style tests): 1 keeps the weights as they are. The NLP
+    // is switched off by nlpEnable 0.
+    std::int32_t freezeAdaptation = 0;  // 0 or 1
 };
 
 struct CancellerState {
@@ -55,6 +58,7 @@ struct CancellerState {
     std::int16_t mode = ModeIdle;                  // -1 idle, 0 hold, 1 training, 2 converged
     std::int16_t modeCounter = 0;                  // training: poor minus good; converged: poor in a row; -5..5
     std::int16_t nlpDiff = 0;                      // NLP threshold, dB
+    std::int16_t adaptationFrozen = 0;             // 1: no step, the weights stay as they are
 };
 
 struct FrameReport {

@@ -47,6 +47,7 @@ void EchoCanceller::InitCanceller(CancellerState& state, CancellerConfig& config
     }
     state.nlpShift = Low16(config.nlpShift);
     state.nlpDiff = Low16(config.nlpDiff);
+    state.adaptationFrozen = Low16(config.freezeAdaptation);
     state.step = 0;
     state.normaliser = 1;
     state.adaptState = AdaptNormal;
@@ -92,7 +93,13 @@ void EchoCanceller::ProcessFrame(CancellerState& state, const std::int16_t* near
     const std::int16_t refLevel = Low16(FrameEnergyLevel(delayed, count));
     const std::int16_t nearLevel = Low16(FrameEnergyLevel(nearEnd, count));
 
-    state.adaptFlag = (refLevel - nearLevel > kAdaptMarginDb) ? 1 : 0;
+    // The reference well above the near end: the frame may adapt, and the NLP may act on it.
+    const std::int16_t farEndAlone = (refLevel - nearLevel > kAdaptMarginDb) ? 1 : 0;
+    state.adaptFlag = farEndAlone;
+    if (state.adaptationFrozen != 0) {
+        state.adaptFlag = 0;
+        state.step = 0;  // nor does the step carried from the last frame move a weight
+    }
 
     // Step normaliser from the peak of the whole filter window, once per frame.
     const std::int32_t peak = taploop::PeakMagnitude(taploop::Active(), state.history, count + tail);
@@ -117,7 +124,7 @@ void EchoCanceller::ProcessFrame(CancellerState& state, const std::int16_t* near
         report.valid = 1;
     }
 
-    state.adaptFlag = Low16(state.nlpEnable * state.adaptFlag);
+    state.adaptFlag = Low16(state.nlpEnable * farEndAlone);
 
     if (refLevel > kNlpReferenceFloorFrameDb && state.adaptFlag == 1) {
         report.cancellation = nearLevel - errorLevel;

@@ -32,6 +32,10 @@ public:
     std::int16_t FilterFrame(CancellerState& state, const std::int16_t* nearEnd,
                              const std::int16_t* reference, std::int16_t* output) const;
 
+    // Freezes or releases the weights from the next frame on (the G.168-style tests); the
+    // control, the NLP and the bypass go on as before.
+    void FreezeAdaptation(CancellerState& state, bool frozen) const;
+
     // Once per frame: updates mode, modeCounter, convergeTimer and adaptState.
     void UpdateControl(CancellerState& state, std::int16_t refLevel, std::int16_t nearLevel,
                        std::int16_t errorLevel, std::int16_t adaptFlag) const;

@@ -66,7 +66,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
         ->excludes(tx)
         ->excludes(rx)
         ->excludes("--stereo");
-    RunOptions runOptions(app, options, true);
+    RunOptions runOptions(app, options, RunOptions::Settings::kSingle, true);
     app.add_option("--out", s.outPath,
                    "output file: the cancelled Rx (a WAV file when it ends in .wav; - for stdout, "
                    "a FIFO or a device such as /dev/null also serve)")
@@ -148,16 +148,20 @@ bool WritePlots(const CliOptions& options, const CliRun& run, const PictureWrite
                 std::string& error)
 {
     const int minimalTail = run.report ? run.report->minimalTail : 0;
-    const std::vector<ChartView> views =
-        AllViews({options.settings, minimalTail, run.analysis});
+    return WriteViews(AllViews({options.settings, minimalTail, run.analysis}), options.plotsDir, writer, error);
+}
+
+bool WriteViews(const std::vector<ChartView>& views, const std::string& dir, const PictureWriter& writer,
+                std::string& error)
+{
     std::error_code code;
-    std::filesystem::create_directories(options.plotsDir, code);
+    std::filesystem::create_directories(dir, code);
     if (code) {
-        error = options.plotsDir + ": " + code.message();
+        error = dir + ": " + code.message();
         return false;
     }
     for (const ChartView& view : views) {
-        const std::string path = (std::filesystem::path(options.plotsDir) / (view.stem + ".csv")).string();
+        const std::string path = (std::filesystem::path(dir) / (view.stem + ".csv")).string();
         std::ofstream csv(path, std::ios::binary);
         csv << ToCsv(view);
         csv.close();
@@ -170,7 +174,7 @@ bool WritePlots(const CliOptions& options, const CliRun& run, const PictureWrite
         error = "this build draws no pictures";
         return false;
     }
-    return writer(views, options.plotsDir, error);
+    return writer(views, dir, error);
 }
 
 namespace {

@@ -67,6 +67,8 @@ std::string PlainReport(const CliRun& run, const std::string& status);
 // Writes each view's CSV into dir, and its pictures through writer; false with a reason.
 bool WritePlots(const CliOptions& options, const CliRun& run, const PictureWriter& writer,
                 std::string& error);
+bool WriteViews(const std::vector<ChartView>& views, const std::string& dir, const PictureWriter& writer,
+                std::string& error);
 
 // The single run: parse, run, print.
 int RunMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,

@@ -41,7 +41,7 @@ std::string DeviceList()
     return text;
 }
 
-RunOptions::RunOptions(CLI::App& app, CliOptions& options, bool findTxChannel)
+RunOptions::RunOptions(CLI::App& app, CliOptions& options, Settings settings, bool findTxChannel)
     : options_(options), findTxChannel_(findTxChannel)
 {
     TestSettings& s = options.settings;
@@ -49,15 +49,9 @@ RunOptions::RunOptions(CLI::App& app, CliOptions& options, bool findTxChannel)
         ->check(kDecimal)
         ->check(CLI::Range(0, kDeviceCount - 1))
         ->capture_default_str();
-    delay_ = app.add_option("--delay", s.delay,
-                            "bulk delay, samples, 0..8000 (default: the device's preset)")
-                 ->check(kDecimal);
-    tail_ = app.add_option("--tail", s.tail, "tail, samples, 0..1024 (default: the device's preset)")
-                ->check(kDecimal);
-    app.add_option("--nlp-diff", s.nlpDiff, "NLP threshold, dB, 0..100")->check(kDecimal)->capture_default_str();
-    app.add_option("--nlp-shift", s.nlpShift, "NLP attenuation in 6 dB steps, 0..10")
-        ->check(kDecimal)
-        ->capture_default_str();
+    if (settings == Settings::kSingle) {
+        AddSettings(app);
+    }
     app.add_option("--high-pass", highPass_, "high-pass both captures first")
         ->check(CLI::IsMember({"on", "off"}))
         ->capture_default_str();
@@ -92,11 +86,27 @@ RunOptions::RunOptions(CLI::App& app, CliOptions& options, bool findTxChannel)
                                                     : "not an IPv4 or IPv6 address: " + word;
                                      },
                                      "IPV6"));
+    if (settings == Settings::kSingle) {
+        app.add_flag("--fail-on-check", options.failOnCheck,
+                     "exit with 1 when any verdict is CHECK or the ERL gate stopped the cancellation");
+    }
+}
+
+void RunOptions::AddSettings(CLI::App& app)
+{
+    TestSettings& s = options_.settings;
+    delay_ = app.add_option("--delay", s.delay,
+                            "bulk delay, samples, 0..8000 (default: the device's preset)")
+                 ->check(kDecimal);
+    tail_ = app.add_option("--tail", s.tail, "tail, samples, 0..1024 (default: the device's preset)")
+                ->check(kDecimal);
+    app.add_option("--nlp-diff", s.nlpDiff, "NLP threshold, dB, 0..100")->check(kDecimal)->capture_default_str();
+    app.add_option("--nlp-shift", s.nlpShift, "NLP attenuation in 6 dB steps, 0..10")
+        ->check(kDecimal)
+        ->capture_default_str();
     for (const SettingRange& range : kSettingRanges) {
         app.get_option(range.option)->check(CLI::Range(range.min, range.max));
     }
-    app.add_flag("--fail-on-check", options.failOnCheck,
-                 "exit with 1 when any verdict is CHECK or the ERL gate stopped the cancellation");
 }
 
 void RunOptions::Apply()

@@ -14,19 +14,26 @@ namespace tarnwell {
 
 class RunOptions {
 public:
+    // What the settings options take: one value each, or (kLists) none of --delay, --tail,
+    // --nlp-diff and --nlp-shift, which a command trying many values adds as lists itself.
+    enum class Settings { kSingle, kLists };
+
     // Adds the options to app; they write into options, which must outlive this object.
     // findTxChannel: a stereo file without --tx-channel has Tx in the channel that leads
     // (otherwise in channel 0).
-    RunOptions(CLI::App& app, CliOptions& options, bool findTxChannel = false);
+    RunOptions(CLI::App& app, CliOptions& options, Settings settings = Settings::kSingle,
+               bool findTxChannel = false);
 
     // After a successful parse: the device's presets where no delay or tail was given, and
     // the choices given as words turned into settings.
     void Apply();
 
-    bool DelayGiven() const { return delay_->count() > 0; }
-    bool TailGiven() const { return tail_->count() > 0; }
+    bool DelayGiven() const { return delay_ != nullptr && delay_->count() > 0; }
+    bool TailGiven() const { return tail_ != nullptr && tail_->count() > 0; }
 
 private:
+    void AddSettings(CLI::App& app);
+
     CliOptions& options_;
     CLI::Option* delay_ = nullptr;
     CLI::Option* tail_ = nullptr;

@@ -5,6 +5,8 @@
 #include "cli/Batch.h"
 #include "cli/Signal.h"
 #include "cli/Streams.h"
+#include "cli/G168Command.h"
+#include "cli/SweepCommand.h"
 #include "engine/TextFormat.h"
 
 namespace tarnwell {
@@ -16,6 +18,8 @@ constexpr Verb kVerbs[] = {
     {"batch", "one test per port over a site's captures, worst port first", BatchMain},
     {"signal", "a composite test signal to play into a port (WAV, raw PCM, A-law or u-law)", SignalMain},
     {"streams", "the RTP streams of a pcap or pcapng file, to pick a call from", StreamsMain},
+    {"sweep", "one pass per tail, bulk delay and NLP setting over one capture; a measured tail", SweepMain},
+    {"g168", "G.168-style tests of the canceller over echo path models D.2-D.9 (not a certification)", G168Main},
 };
 
 }  // namespace

@@ -55,7 +55,8 @@ class OutputBlocks {
 public:
     static constexpr int kFrames = 100;  // one second
 
-    OutputBlocks(OutputFile& file, SampleBuffer& block) : file_(file), block_(block)
+    // Without a file the frames are kept only until the block is full.
+    OutputBlocks(OutputFile* file, SampleBuffer& block) : file_(file), block_(block)
     {
         block_ = SampleBuffer(kFrames * kFrameLength);
     }
@@ -75,11 +76,11 @@ public:
         ConvertLittleEndian(block_.data(), used_);
         const auto bytes = static_cast<std::size_t>(used_) * sizeof(std::int16_t);
         used_ = 0;
-        return file_.WriteAll(block_.data(), bytes);
+        return file_ == nullptr || file_->WriteAll(block_.data(), bytes);
     }
 
 private:
-    OutputFile& file_;
+    OutputFile* file_;
     SampleBuffer& block_;
     int used_ = 0;
 };
@@ -90,6 +91,15 @@ Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settin
                             TestResults& results, TestUi& ui, RunResources& run, int count,
                             AnalysisRecord* analysis)
 {
+    const PassInput input{run.rxWork.data(), run.txWork.data(), count, &run.output};
+    return RunCancellationPass(engine, settings, input, results, ui, run, analysis);
+}
+
+Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settings,
+                            const PassInput& input, TestResults& results, TestUi& ui,
+                            RunResources& run, AnalysisRecord* analysis)
+{
+    const int count = input.count;
     ui.SetProgressRange(count);
     ui.SetProgressPos(0);
 
@@ -102,11 +112,11 @@ Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settin
     CancellerState state;  // fixed size, on this run's own stack
     engine.InitCanceller(state, config);
 
-    OutputBlocks output(run.output, run.outputBlock);
+    OutputBlocks output(input.output, run.outputBlock);
     results.cancellation = 0.0;
 
-    const std::int16_t* rx = run.rxWork.data();
-    const std::int16_t* tx = run.txWork.data();
+    const std::int16_t* rx = input.rx;
+    const std::int16_t* tx = input.tx;
     // The last frame may run past the end of the captures: the canceller and the level
     // statistics see zeros there, and nothing beyond the captures is read.
     std::array<std::int16_t, kFrameLength> rxTail{};

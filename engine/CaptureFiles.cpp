@@ -56,13 +56,22 @@ FileHandle StandardOutput(off_t& start, std::string& why)
 // Opens both captures and the output file; all three are tried before anything is judged, so
 // the output is emptied even when a capture is missing. An output that is one of the captures,
 // whatever the spelling of its path, is refused before it is truncated.
-bool OpenFiles(const TestSettings& settings, RunResources& run)
+bool OpenFiles(const TestSettings& settings, RunResources& run, bool withOutput)
 {
     std::string txWhy;
     std::string rxWhy;
     std::string outputWhy;
     run.tx = FileHandle::OpenRegular(settings.txPath, O_RDONLY, 0, &txWhy);
     run.rx = FileHandle::OpenRegular(settings.rxPath, O_RDONLY, 0, &rxWhy);
+    if (!withOutput) {
+        for (const auto& [file, path, why] : {std::tuple{&run.tx, &settings.txPath, &txWhy},
+                                              std::tuple{&run.rx, &settings.rxPath, &rxWhy}}) {
+            if (!file->IsOpen()) {
+                run.Detail(*path, *why);
+            }
+        }
+        return run.tx.IsOpen() && run.rx.IsOpen();
+    }
     // A pipe or a device may take the output; only a regular file is emptied and compared.
     const bool standardOutput = settings.outPath == kStandardOutputPath;
     off_t start = 0;
@@ -116,9 +125,9 @@ void LengthDetails(const TestSettings& settings, RunResources& run, const Captur
 
 }  // namespace
 
-Outcome ReadCaptures(const TestSettings& settings, RunResources& run, int& count)
+Outcome ReadCaptures(const TestSettings& settings, RunResources& run, int& count, bool withOutput)
 {
-    if (!OpenFiles(settings, run)) {
+    if (!OpenFiles(settings, run, withOutput)) {
         return Failed(testmessages::kCheckFiles);
     }
     const bool stereo = SameFile(run.tx, run.rx);

@@ -2,10 +2,12 @@
 // that reports how the run ended.
 #include "engine/EchoTester.h"
 
+#include <cassert>
 #include <cerrno>
 #include <cstring>
 #include <new>
 
+#include "engine/PreparedCaptures.h"
 #include "engine/TestMessages.h"
 #include "engine/TestRun.h"
 #include "engine/TestThresholds.h"
@@ -18,12 +20,12 @@ using testrun::Failed;
 using testrun::Outcome;
 using testrun::RunResources;
 
-// Everything of the run after the settings check. Allocation failures propagate to RunTest.
-Outcome RunCaptures(const EchoTester& engine, const TestSettings& settings, TestResults& results,
-                    TestUi& ui, RunResources& run, AnalysisRecord* analysis)
+// The run up to the cancellation pass: the captures read, screened and filtered in the work
+// buffers, the delay and the ERL in results. A message when the run ends here.
+Outcome Prepare(const EchoTester& engine, const TestSettings& settings, TestResults& results,
+                RunResources& run, AnalysisRecord* analysis, int& count, bool withOutput)
 {
-    int count = 0;
-    const Outcome read = testrun::ReadCaptures(settings, run, count);
+    const Outcome read = testrun::ReadCaptures(settings, run, count, withOutput);
     if (analysis != nullptr) {
         analysis->captureNotes = run.notes;  // kept when the captures are refused, too
     }
@@ -67,13 +69,34 @@ Outcome RunCaptures(const EchoTester& engine, const TestSettings& settings, Test
         return {true, testmessages::kErlGate};
     }
     results.erlOk = 1;
+    return {true, nullptr};
+}
 
+// Everything of the run after the settings check. Allocation failures propagate to RunTest.
+Outcome RunCaptures(const EchoTester& engine, const TestSettings& settings, TestResults& results,
+                    TestUi& ui, RunResources& run, AnalysisRecord* analysis)
+{
+    int count = 0;
+    if (const Outcome prepared = Prepare(engine, settings, results, run, analysis, count, true);
+        prepared.message != nullptr) {
+        return prepared;
+    }
     const Outcome outcome = testrun::RunCancellationPass(engine, settings, results, ui, run, count, analysis);
     if (outcome.result && !run.output.Finish()) {
         run.Detail(settings.outPath, "the WAV header could not be completed");
         return Failed(testmessages::kCannotWrite);
     }
     return outcome;
+}
+
+// What a run shows when it ends with a message: "Test failed", the files and reasons, the message.
+void ShowFailure(const Outcome& outcome, const RunResources& run, TestUi& ui)
+{
+    ui.SetStatus(testmessages::kTestFailed);
+    for (const std::string& detail : run.details) {
+        ui.AddDetail(detail);
+    }
+    ui.ShowMessage(outcome.message);
 }
 
 }  // namespace
@@ -100,13 +123,58 @@ bool EchoTester::RunTest(const TestSettings& settings, TestResults& results, Tes
     if (outcome.cancelled && outcome.message == nullptr) {
         ui.SetStatus(testmessages::kCancelled);
     } else if (outcome.message != nullptr) {
-        ui.SetStatus(testmessages::kTestFailed);
-        for (const std::string& detail : run.details) {
-            ui.AddDetail(detail);
-        }
-        ui.ShowMessage(outcome.message);
+        ShowFailure(outcome, run, ui);
     }
     return outcome.result;
+}
+
+bool PrepareCaptures(const EchoTester& engine, const TestSettings& settings, PreparedCaptures& prepared,
+                     TestUi& ui, AnalysisRecord* analysis)
+{
+    RunResources run;
+    TestResults found;
+    Outcome outcome;
+    try {
+        outcome = Prepare(engine, settings, found, run, analysis, prepared.count, false);
+    } catch (const std::bad_alloc&) {
+        outcome = Failed(testmessages::kNoMemory);
+    }
+    prepared.delay = found.delay;
+    prepared.erl = found.erl;
+    if (outcome.message != nullptr) {
+        ShowFailure(outcome, run, ui);
+        return false;
+    }
+    prepared.rx = std::move(run.rxWork);
+    prepared.tx = std::move(run.txWork);
+    return true;
+}
+
+namespace {
+
+// A pass's user side: a pass over prepared captures cannot fail and shows nothing.
+class QuietUi : public TestUi {
+public:
+    void SetStatus(const std::string&) override {}
+    void ShowMessage(const std::string&) override {}
+    void SetProgressRange(int) override {}
+    void SetProgressPos(int) override {}
+};
+
+}  // namespace
+
+void RunPreparedPass(const EchoTester& engine, const PreparedCaptures& prepared,
+                     const TestSettings& settings, TestResults& results, AnalysisRecord* analysis)
+{
+    assert(SettingsInRange(settings));
+    results.delay = prepared.delay;
+    results.delayOk = testthresholds::DelayInWindow(prepared.delay, settings.delay, settings.tail) ? 1 : 0;
+    results.erl = prepared.erl;
+    results.erlOk = 1;
+    RunResources run;
+    QuietUi ui;
+    const testrun::PassInput input{prepared.rx.data(), prepared.tx.data(), prepared.count, nullptr};
+    testrun::RunCancellationPass(engine, settings, input, results, ui, run, analysis);
 }
 
 }  // namespace tarnwell

@@ -59,7 +59,9 @@ bool SameFile(const FileHandle& a, const FileHandle& b);
 // buffers; count, N, is the shorter capture in decoded samples, screened for length before
 // any buffer is allocated. One file named as both captures is a stereo pair: Tx in the
 // settings' channel, Rx in the other; with a negative channel, Tx is the channel that leads.
-Outcome ReadCaptures(const TestSettings& settings, RunResources& run, int& count);
+// Without an output (withOutput false) the output file is neither opened nor touched.
+Outcome ReadCaptures(const TestSettings& settings, RunResources& run, int& count,
+                     bool withOutput = true);
 
 // ReadCaptures for a pcap file named as both captures: the call's two directions on one timeline.
 Outcome ReadPcapCaptures(const TestSettings& settings, RunResources& run, int& count);
@@ -86,5 +88,19 @@ int CountVoiceBlocks(const DspToolkit& dsp, const std::int16_t* tx, int count);
 Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settings,
                             TestResults& results, TestUi& ui, RunResources& run, int count,
                             AnalysisRecord* analysis);
+
+// What a pass reads and where it writes: count samples of each capture, and the output file,
+// or none when the pass is one of many over captures prepared once.
+struct PassInput {
+    const std::int16_t* rx = nullptr;
+    const std::int16_t* tx = nullptr;
+    int count = 0;
+    OutputFile* output = nullptr;
+};
+
+// The same pass over the given captures; run holds only what the pass allocates.
+Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settings,
+                            const PassInput& input, TestResults& results, TestUi& ui,
+                            RunResources& run, AnalysisRecord* analysis);
 
 }  // namespace tarnwell::testrun

@@ -12,7 +12,7 @@ packages=(
   libsoxr-dev  # captures at other sample rates
   clang libclang-rt-14-dev  # the fuzz targets
   appstream  # appstreamcli: the test that validates res/tarnwell.metainfo.xml
-  libspandsp-dev  # the G.168 echo path models the tests read
+  libspandsp-dev  # the G.168 echo path models that g168 compiles in and the tests read
   libspeexdsp-dev  # bench_peers only: the peer canceller it measures against
   help2man  # the manual pages, from each program's --help
   dpkg-dev lintian  # make package: dpkg-shlibdeps for the dependencies, lintian to check the .deb

@@ -309,6 +309,34 @@ TEST_F(ProcessFrameTest, NlpBypassAndReporting)
     }
 }
 
+TEST_F(ProcessFrameTest, FrozenWeightsStayWhileTheNlpGoesOn)
+{
+    // Echo alone at half the reference, a weight that takes off 6 dB of it and an NLP that acts
+    // from 3 dB: an unfrozen canceller moves its weights at once, also
+    // through the step carried in from the frame before; a frozen one keeps every weight, and
+    // its NLP still acts on the frame.
+    struct Case { bool frozenByConfig, frozenLater, weightsMove; };
+    const Case cases[] = {{false, false, true}, {true, false, false}, {false, true, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "row " << (&c - cases));
+        auto fresh = std::make_unique<CancellerState>();
+        CancellerConfig config{64, 0, 1, 3, 3, c.frozenByConfig ? 1 : 0};
+        ec.InitCanceller(*fresh, config);
+        state = std::move(fresh);
+        state->coefficients[0] = Q19(8192);  // a quarter: cancels half the echo
+        Process(Constant(2000, true), Constant(4000, true));
+        if (c.frozenLater) {
+            ec.FreezeAdaptation(*state, true);
+        }
+        std::array<std::int32_t, 64> before{};
+        std::copy_n(state->coefficients, before.size(), before.begin());
+        Process(Constant(2000, true), Constant(4000, true));
+        EXPECT_EQ(!std::equal(before.begin(), before.end(), state->coefficients), c.weightsMove);
+        EXPECT_EQ(state->adaptFlag, 1);  // the NLP's flag, frozen or not
+        EXPECT_EQ(report.nlpActed, 1);
+    }
+}
+
 constexpr std::int32_t kMax32 = std::numeric_limits<std::int32_t>::max();
 constexpr std::int32_t kMin32 = std::numeric_limits<std::int32_t>::min();
 

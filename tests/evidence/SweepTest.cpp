@@ -1,0 +1,262 @@
+// The sweep on captures made through known G.168 echo path models: each pass gives a single
+// run's bits, the recommendation covers the model's energy, a short tail cancels less, a shift
+// of 0 shows no NLP; and the runner that carries it (each job once, stop, errors).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <tuple>
+#include <numeric>
+#include <set>
+#include <stdexcept>
+
+#include "engine/EchoTester.h"
+#include "engine/TestThresholds.h"
+#include "evidence/G168Models.h"
+#include "evidence/PassRunner.h"
+#include "evidence/Sweep.h"
+#include "support/SilentUi.h"
+#include "support/SyntheticCaptures.h"
+#include "ui/RunRequest.h"
+
+using namespace tarnwell;
+using namespace tarnwell::testcaptures;
+
+namespace {
+
+constexpr int kCount = 80000;  // 10 s
+constexpr int kBulkDelay = 100;
+constexpr int kEchoOffset = 5;  // the model's first tap, samples after the bulk delay
+
+// Tx bursts and their echo through the model, scaled to an ERL of 12 dB on the Tx itself.
+struct ModelCaptures {
+    TempDir dir;
+    TestSettings settings;
+    int spanLast = 0;  // last tap of the model's 99 % energy span, counted from the bulk delay
+};
+
+void MakeCaptures(ModelCaptures& c, int model)
+{
+    const Samples tx = Bursts(kCount, 2848.0, 1200, 0.0, 11);
+    const std::vector<double> reference(tx.begin(), tx.end());
+    const std::vector<double> h = g168::ScaledTaps(g168::Models()[static_cast<std::size_t>(model)], reference, 12.0);
+    Samples rx(tx.size(), 0);
+    const std::size_t delay = kBulkDelay + kEchoOffset;
+    for (std::size_t n = 0; n < tx.size(); ++n) {
+        double acc = 0.0;
+        for (std::size_t k = 0; k < h.size() && k + delay <= n; ++k) {
+            acc += h[k] * tx[n - delay - k];
+        }
+        rx[n] = ClampSample(acc);
+    }
+    WritePcm(c.dir.File("tx.pcm"), tx);
+    WritePcm(c.dir.File("rx.pcm"), rx);
+    const double energy = std::inner_product(h.begin(), h.end(), h.begin(), 0.0);
+    double cumulative = 0.0;
+    for (std::size_t k = 0; k < h.size() && cumulative < 0.995 * energy; ++k) {
+        cumulative += h[k] * h[k];
+        c.spanLast = kEchoOffset + static_cast<int>(k);
+    }
+    c.settings = DefaultRunRequest(2).settings;  // a device row with editable delay and tail
+    c.settings.txPath = c.dir.File("tx.pcm");
+    c.settings.rxPath = c.dir.File("rx.pcm");
+    c.settings.outPath = c.dir.File("out.pcm");
+    c.settings.delay = kBulkDelay;
+}
+
+SweepOutcome Sweep(const TestSettings& base, const SweepGrid& grid, int threads = 2)
+{
+    SilentUi ui;
+    RunnerControl control;
+    control.threads = threads;
+    return RunSweep(EchoTester{}, base, 2, grid, ui, control);
+}
+
+const SweepPoint* At(const SweepOutcome& o, int tail, int shift)
+{
+    for (const SweepPoint& p : o.points) {
+        if (p.settings.tail == tail && p.settings.nlpShift == shift) {
+            return &p;
+        }
+    }
+    return nullptr;
+}
+
+TEST(Sweep, EveryPassGivesTheSingleRunsBits)
+{
+    ModelCaptures c;
+    MakeCaptures(c, 0);
+    // Tails either side of the last one that leaves the found delay outside the window.
+    const int delay = Sweep(c.settings, SweepGrid{{128}, {kBulkDelay}, {6}, {3}}).delay;
+    const int edge = testthresholds::TailForDelay(delay, kBulkDelay);
+    const SweepGrid grid{{32, edge - 1, edge, 128}, {0, kBulkDelay}, {6}, {0, 3}};
+    const SweepOutcome o = Sweep(c.settings, grid);
+    ASSERT_TRUE(o.ready);
+    ASSERT_EQ(o.points.size(), 16u);
+    for (const SweepPoint& p : o.points) {
+        TestResults single{};
+        SilentUi ui;
+        ASSERT_TRUE(EchoTester{}.RunTest(p.settings, single, ui));
+        const TestResults& s = p.results;
+        const std::string where = "tail " + std::to_string(p.settings.tail) + " delay " + std::to_string(p.settings.delay) +
+                                  " shift " + std::to_string(p.settings.nlpShift);
+        // Exact: the same doubles, not merely close ones.
+        EXPECT_EQ(std::memcmp(&s.cancellation, &single.cancellation, sizeof(double)), 0) << where;
+        EXPECT_EQ(std::memcmp(&s.residualLevel, &single.residualLevel, sizeof(double)), 0) << where;
+        EXPECT_EQ(std::memcmp(&s.erl, &single.erl, sizeof(double)), 0) << where;
+        EXPECT_EQ(std::memcmp(&s.txLevel, &single.txLevel, sizeof(double)), 0) << where;
+        EXPECT_EQ(std::memcmp(&s.rxLevel, &single.rxLevel, sizeof(double)), 0) << where;
+        EXPECT_EQ(std::make_tuple(s.delay, s.delayOk, s.erlOk, s.levelsOk, s.residualOk),
+                  std::make_tuple(single.delay, single.delayOk, single.erlOk, single.levelsOk, single.residualOk))
+            << where;
+    }
+}
+
+class SweepOnModel : public ::testing::TestWithParam<int> {};
+
+TEST_P(SweepOnModel, MeasuresWhatTheModelNeeds)
+{
+    ModelCaptures c;
+    MakeCaptures(c, GetParam());
+    const SweepOutcome o = Sweep(c.settings, SweepGrid{{16, 32, 64, 96, 128, 160, 192, 256}, {kBulkDelay}, {6}, {0, 3}});
+    ASSERT_TRUE(o.ready);
+    const SweepRecommendation& r = o.recommendation;
+    ASSERT_GE(r.chosen, 0) << r.text;
+    const SweepPoint& chosen = o.points[static_cast<std::size_t>(r.chosen)];
+    const SweepPoint& best = o.points[static_cast<std::size_t>(r.best)];
+    // The measured tail covers the model's 99 % energy span.
+    EXPECT_GT(chosen.settings.tail, c.spanLast) << r.text;
+    EXPECT_GE(chosen.results.cancellation, best.results.cancellation - kRecommendationMarginDb);
+    // A tail shorter than the echo path cancels measurably less.
+    EXPECT_LT(At(o, 16, 3)->results.cancellation, best.results.cancellation - 3.0);
+    // A shift of 0 takes nothing off: no NLP frames, and the table says so.
+    EXPECT_EQ(At(o, 128, 0)->nlpFrames, 0);
+    EXPECT_GT(At(o, 128, 3)->nlpFrames, 0);
+    EXPECT_NE(SweepTable(o).find("none"), std::string::npos);
+    // The view: a line per NLP setting over the tails, the measured tail marked.
+    const ChartView view = SweepView(o);
+    ASSERT_EQ(view.series.size(), 2u);
+    EXPECT_EQ(view.series[1].x, std::vector<double>({16, 32, 64, 96, 128, 160, 192, 256}));
+    EXPECT_EQ(view.rows.size(), 16u);
+    EXPECT_EQ(view.marks.front().x, chosen.settings.tail);
+    const std::string csv = SweepCsv(o);
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 16);
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, SweepOnModel, ::testing::Values(0, 3, 5),
+                         [](const auto& info) { return "D" + std::to_string(info.param + 2); });
+
+TEST(Sweep, RecommendationAgainstTheMinimalTail)
+{
+    const auto point = [](int tail, double cancellation, int delayOk = 1, double erle = 30.0) {
+        SweepPoint p;
+        p.erleDb = erle;
+        p.ran = true;
+        p.settings.tail = tail;
+        p.results.cancellation = cancellation;
+        p.results.delayOk = delayOk;
+        p.results.residualOk = 1;
+        return p;
+    };
+    const struct {
+        std::vector<SweepPoint> points;
+        int minimalTail;
+        int chosen;
+        const char* says;
+    } cases[] = {
+        {{point(32, 20.0), point(64, 27.5), point(128, 28.0)}, 128, 1, "it would do, but the measured tail is 64"},
+        {{point(32, 27.9, 0), point(64, 27.5), point(128, 28.0)}, 64, 1, "agrees"},
+        {{point(32, 20.0), point(64, 26.0), point(128, 28.0)}, 64, 2, "too short"},
+        {{point(64, 27.5), point(128, 28.0)}, 56, 0, "not swept"},
+        {{point(64, 0.0), point(128, 0.0)}, 64, -1, "nothing to recommend"},
+        {{point(64, 28.0, 1, 30.0), point(64, 28.0, 1, 48.0), point(64, 28.0, 1, 40.0)}, 64, 1, "agrees"},
+    };
+    for (const auto& c : cases) {
+        const SweepRecommendation r = Recommend(c.points, c.minimalTail);
+        EXPECT_EQ(r.chosen, c.chosen) << r.text;
+        EXPECT_NE(r.text.find(c.says), std::string::npos) << r.text;
+    }
+}
+
+TEST(Sweep, ConvergenceIsWhenTheFigureHoldsAboveTheNlpDiff)
+{
+    const auto frames = [](int before, float early, int after, float late) {
+        std::vector<float> f(static_cast<std::size_t>(before), early);
+        f.insert(f.end(), static_cast<std::size_t>(after), late);
+        return f;
+    };
+    std::vector<float> gappy = frames(50, 4.0F, 200, 0.0F);
+    for (std::size_t i = 50; i < gappy.size(); i += 20) {
+        gappy[i] = 12.0F;  // one frame in 20 has a figure: 5 a second, too few to hold
+    }
+    const struct {
+        std::vector<float> figures;
+        double seconds;  // NaN: never
+    } cases[] = {
+        {frames(30, 4.0F, 100, 12.0F), 0.30},
+        {frames(30, 4.0F, 99, 12.0F), kUnmeasured},  // a second is 100 frames
+        {frames(30, 12.0F, 100, 6.0F), kUnmeasured}, // the diff itself does not hold above it
+        {gappy, kUnmeasured},
+    };
+    for (const auto& c : cases) {
+        const double got = ConvergedSeconds(c.figures, 6);
+        if (std::isnan(c.seconds)) {
+            EXPECT_TRUE(std::isnan(got)) << got;
+        } else {
+            EXPECT_DOUBLE_EQ(got, c.seconds);
+        }
+    }
+}
+
+TEST(PassRunner, RunsEachJobOnceOnAnyNumberOfThreads)
+{
+    const struct {
+        int total;
+        int threads;
+    } cases[] = {{0, 1}, {1, 4}, {7, 1}, {7, 2}, {64, 3}, {5, 64}};
+    for (const auto& c : cases) {
+        std::vector<std::atomic<int>> runs(static_cast<std::size_t>(c.total));
+        std::vector<int> progress;
+        RunnerControl control;
+        control.threads = c.threads;
+        control.progress = [&](int done, int total) {
+            EXPECT_EQ(total, c.total);
+            progress.push_back(done);  // the runner calls one at a time
+        };
+        const int done = RunJobs(c.total, [&](int i) { ++runs[static_cast<std::size_t>(i)]; }, control);
+        EXPECT_EQ(done, c.total);
+        for (const auto& r : runs) {
+            EXPECT_EQ(r.load(), 1);
+        }
+        std::vector<int> expected(static_cast<std::size_t>(c.total));
+        std::iota(expected.begin(), expected.end(), 1);
+        EXPECT_EQ(progress, expected) << c.total << " jobs on " << c.threads;
+    }
+}
+
+TEST(PassRunner, StopsOnTheFlagAndOnAnError)
+{
+    std::atomic<bool> stop{false};
+    RunnerControl control;
+    control.threads = 2;
+    control.stop = &stop;
+    std::atomic<int> ran{0};
+    const int done = RunJobs(100, [&](int) { if (++ran == 10) stop = true; }, control);
+    EXPECT_GE(done, 10);
+    EXPECT_LE(done, 11);  // the other thread may have started one more
+    EXPECT_EQ(done, ran.load());
+
+    ran = 0;
+    EXPECT_THROW(RunJobs(100, [&](int i) {
+                     ++ran;
+                     if (i == 3) {
+                         throw std::runtime_error("job 3");
+                     }
+                 }, RunnerControl{2, {}, nullptr}),
+                 std::runtime_error);
+    EXPECT_LT(ran.load(), 100);
+}
+
+}  // namespace
