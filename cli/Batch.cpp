@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <map>
 #include <thread>
 
+#include "cli/HtmlReport.h"
 #include "cli/JsonReport.h"
 #include "cli/RunOptions.h"
 #include "engine/TextFormat.h"
@@ -48,6 +50,8 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
         ->capture_default_str();
     bool plots = false;
     app.add_flag("--plots", plots, "also draw each port's views into OUTDIR/NAME/ (CSV, SVG, PNG)");
+    std::string htmlPath;
+    app.add_option("--html", htmlPath, "also write the site as one self-contained HTML page")->check(kNonEmptyPath);
     RunOptions runOptions(app, defaults.options);
     try {
         app.parse(argc, argv);
@@ -106,8 +110,21 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
         }
         row.run.analysis = AnalysisRecord{};
     };
+    // The page's views are drawn as each port is done, too.
+    std::map<std::string, PageEvidence> pageViews;
+    const bool keep = plots || !htmlPath.empty();
+    const auto finished = [&](BatchRow& row) {
+        if (!htmlPath.empty()) {
+            pageViews[row.port] = TakeEvidence(row.options, row.run, text::Format("p%zu-", pageViews.size()));
+        }
+        if (plots) {
+            draw(row);
+        } else {
+            row.run.analysis = AnalysisRecord{};
+        }
+    };
     std::vector<BatchRow> rows =
-        RunBatch(ports, jobs, progress, plots, plots ? std::function<void(BatchRow&)>(draw) : nullptr);
+        RunBatch(ports, jobs, progress, keep, keep ? std::function<void(BatchRow&)>(finished) : nullptr);
     if (showProgress) {
         err << "\r\x1b[K" << std::flush;
     }
@@ -125,6 +142,15 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
     json << DumpJson(SummaryJson(rows)) << '\n';
     if (!csv.flush() || !json.flush()) {
         err << "tarnwell-cli batch: cannot write the summary in " << outDir << '\n';
+        return kExitRunFailed;
+    }
+
+    if (std::string problem; !htmlPath.empty() &&
+        !WriteHtmlFile(htmlPath,
+                       BatchPage(rows, {input, !fs::is_directory(input, error), outDir, CommandLineText(argc, argv)},
+                                 pageViews),
+                       problem)) {
+        err << "tarnwell-cli batch: --html: " << problem << '\n';
         return kExitRunFailed;
     }
 

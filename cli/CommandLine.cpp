@@ -13,6 +13,7 @@
 
 #include "canceller/TapLoop.h"
 #include "cli/CliUi.h"
+#include "cli/HtmlReport.h"
 #include "cli/Interrupt.h"
 #include "cli/JsonReport.h"
 #include "cli/RunOptions.h"
@@ -65,6 +66,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     app.add_flag("--json", options.json, "print one JSON object instead of the report rows");
     app.add_option("--plots", options.plotsDir,
                    "write the echo path, delay search and levels views into this folder (CSV, SVG, PNG)")
+        ->check(kNonEmptyPath);
+    app.add_option("--html", options.htmlPath,
+                   "also write the run as one self-contained HTML page: report, findings, views")
         ->check(kNonEmptyPath);
 
     try {
@@ -232,6 +236,14 @@ int RunMain(int argc, const char* const* argv, std::ostream& out, std::ostream& 
             }
             if (!drawn) {
                 err << "tarnwell-cli: --plots: " << error << '\n';
+                return kExitRunFailed;
+            }
+        }
+        if (!options.htmlPath.empty()) {
+            const std::string page =
+                RunPage(options, run, ui.Status(), ui.Messages(), TakeEvidence(options, run, "v-"));
+            if (std::string error; !WriteHtmlFile(options.htmlPath, page, error)) {
+                err << "tarnwell-cli: --html: " << error << '\n';
                 return kExitRunFailed;
             }
         }
