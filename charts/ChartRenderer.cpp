@@ -22,6 +22,7 @@
 #include <regex>
 
 #include "evidence/ChartDrawing.h"
+#include "evidence/SvgCompact.h"
 
 namespace tarnwell {
 
@@ -347,11 +348,18 @@ std::string SvgText(const ChartView& view, QSize size, const std::string& idPref
     svg.setOutputDevice(&buffer);
     svg.setSize(size);
     svg.setViewBox(QRect(QPoint(0, 0), size));
+    svg.setTitle(QString::fromStdString(view.title));
     Paint(view, svg, size, true);
     std::string text = buffer.data().toStdString();
     // From the element on: a page holds no XML prolog or doctype.
     const std::size_t start = text.find("<svg");
-    text = start == std::string::npos ? std::string() : text.substr(start);
+    if (start == std::string::npos) {
+        return {};
+    }
+    text = CompactSvg(std::string_view(text).substr(start));
+    if (const std::size_t desc = text.find("<desc>"); desc != std::string::npos) {
+        text.erase(desc, text.find("</desc>", desc) + 8 - desc);
+    }
     // Ids (gradients, clip paths) would clash between the views of one page.
     static const std::regex kId(R"((id="|url\(#|href="#))");
     return std::regex_replace(text, kId, "$1" + idPrefix + view.stem + "-");

@@ -19,8 +19,8 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-// Wide enough to read a view on a laptop, narrow enough that a 200-port page stays small:
-// the chart code thins each curve to this many columns.
+// The views are drawn this wide and shown up to a fifth wider: readable on a laptop, and the
+// chart code thins each curve to this many columns, so that a 200-port page stays small.
 constexpr int kViewWidth = 720;
 
 SvgDrawer& Drawer()
@@ -245,11 +245,13 @@ std::string Section(const std::string& id, const std::string& heading, const cha
         for (std::size_t i = 0; i < evidence->titles.size(); ++i) {
             text += "<figure class=\"view\">";
             if (i < evidence->svgs.size() && !evidence->svgs[i].empty()) {
-                text += evidence->svgs[i];  // drawn by the chart code, which escapes its texts
+                // Drawn by the chart code, which escapes its texts; the title is in the view.
+                text += evidence->svgs[i];
             } else {
-                text += "<p class=\"note\">" + Escape(evidence->titles[i] + " would be here: " + evidence->note) + "</p>";
+                text += Element("figcaption", evidence->titles[i]) +
+                        Element("p", "Not drawn: " + evidence->note, "class=\"note\"");
             }
-            text += Element("figcaption", evidence->titles[i]) + "</figure>\n";
+            text += "</figure>\n";
         }
     }
     return text + "</section>\n";
@@ -264,7 +266,7 @@ h3 { font-size: 1.05em; margin: 1.2em 0 .4em; }
 table { border-collapse: collapse; margin: .5em 0 1em; }
 caption { text-align: left; font-weight: bold; padding: .2em 0; }
 th, td { border: 1px solid #ccc; padding: .25em .5em; text-align: left; vertical-align: top; }
-td.num { text-align: right; font-variant-numeric: tabular-nums; }
+td.num { text-align: right; font-variant-numeric: tabular-nums; white-space: nowrap; }
 .kv th { background: #f4f4f4; font-weight: normal; white-space: nowrap; }
 .tables { display: flex; flex-wrap: wrap; gap: 0 2em; }
 .path { word-break: break-all; }
@@ -278,7 +280,7 @@ td.num { text-align: right; font-variant-numeric: tabular-nums; }
 .v-ok { background: #d9f0d9; color: #0c4a0c; border: 1px solid #7bbf7b; }
 .v-check { background: #fff0c2; color: #5c4100; border: 2px dashed #b58900; font-weight: bold; }
 .v-failed { background: #9b1c1c; color: #fff; border: 2px solid #000; font-weight: bold; }
-.tag { display: inline-block; font: .8em monospace; padding: 0 .35em; border-radius: 2px; border: 1px solid #999; background: #f2f2f2; margin: 0 .15em .1em 0; }
+.tag { display: inline-block; white-space: nowrap; font: .8em monospace; padding: 0 .35em; border-radius: 2px; border: 1px solid #999; background: #f2f2f2; margin: 0 .15em .1em 0; }
 .tag.warning { border-color: #b35c00; background: #ffe8cc; font-weight: bold; }
 .note { color: #444; font-style: italic; border-left: 3px solid #999; padding-left: .5em; }
 .detail { color: #555; }
