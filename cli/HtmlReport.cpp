@@ -259,7 +259,7 @@ std::string Section(const std::string& id, const std::string& heading, const cha
 
 constexpr const char* kStyle = R"(
 :root { color-scheme: light; }
-body { font: 15px/1.45 "DejaVu Sans", system-ui, sans-serif; margin: 1.5em auto; max-width: 1100px; padding: 0 1em; color: #1b1b1b; }
+body { font: 15px/1.45 "DejaVu Sans", system-ui, sans-serif; margin: 1.5em auto; max-width: 1280px; padding: 0 1em; color: #1b1b1b; }
 h1 { font-size: 1.5em; margin-bottom: .2em; }
 h2 { font-size: 1.25em; border-bottom: 1px solid #bbb; padding-bottom: .2em; margin-top: 2em; }
 h3 { font-size: 1.05em; margin: 1.2em 0 .4em; }
@@ -272,7 +272,10 @@ td.num { text-align: right; font-variant-numeric: tabular-nums; white-space: now
 .path { word-break: break-all; }
 .meta { color: #444; }
 .count { font-size: 1.1em; font-weight: bold; }
+.wide { overflow-x: auto; }
+#ports { font-size: .9em; }
 #ports thead th { background: #eee; }
+#ports td.message { min-width: 16em; }
 #ports th button { font: inherit; font-weight: bold; border: 0; background: none; padding: 0; cursor: pointer; }
 #ports th[aria-sort=ascending] button::after { content: " \25B2"; }
 #ports th[aria-sort=descending] button::after { content: " \25BC"; }
@@ -435,7 +438,7 @@ std::string BatchPage(const std::vector<BatchRow>& rows, const BatchPageSource& 
                          counts[static_cast<int>(PortVerdict::kOk)], counts[static_cast<int>(PortVerdict::kCheck)],
                          counts[static_cast<int>(PortVerdict::kFailed)]);
 
-    page += "<table id=\"ports\"><thead><tr><th>Port</th><th data-type=\"num\">Result</th>"
+    page += "<div class=\"wide\"><table id=\"ports\"><thead><tr><th>Port</th><th data-type=\"num\">Result</th>"
             "<th data-type=\"num\">Real delay</th><th data-type=\"num\">ERL</th>"
             "<th data-type=\"num\">Residual</th><th data-type=\"num\">Rx / Tx level</th>"
             "<th data-type=\"num\">Min tail</th><th data-type=\"num\">Tx gain</th><th>Findings</th>"
@@ -472,9 +475,9 @@ std::string BatchPage(const std::vector<BatchRow>& rows, const BatchPageSource& 
             message += (message.empty() ? "" : "; ") + m;
         }
         page += "<td data-key=\"" + Escape(codes) + "\">" + FindingLabels(row.run.findings) + "</td>";
-        page += "<td data-key=\"" + Escape(message) + "\">" + Escape(message) + "</td></tr>\n";
+        page += "<td class=\"message\" data-key=\"" + Escape(message) + "\">" + Escape(message) + "</td></tr>\n";
     }
-    page += "</tbody></table>\n";
+    page += "</tbody></table></div>\n";
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const BatchRow& row = rows[i];
         const auto found = evidence.find(row.port);
@@ -491,7 +494,11 @@ std::string CommandLineText(int argc, const char* const* argv)
     for (int i = 0; i < argc; ++i) {
         const std::string word = argv[i];
         const bool plain = !word.empty() && word.find_first_of(" \t\n'\"\\$`*?;&|<>()") == std::string::npos;
-        text += " " + (plain ? word : "'" + word + "'");
+        std::string quoted = "'";
+        for (const char c : word) {
+            quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        }
+        text += " " + (plain ? word : quoted + "'");
     }
     return text;
 }

@@ -134,9 +134,12 @@ std::string CompactAttributes(std::string_view markup)
             }
             std::string value(markup.substr(i + 2, close - i - 2));
             if (Geometry(name)) {
-                // Lines to whole pixels: a curve thinned to one column per pixel loses nothing
-                // a reader sees, and its points take half the room.
-                value = RoundNumbers(value, name == "d" || name == "points");
+                // Straight lines to whole pixels: a curve thinned to one column per pixel
+                // loses nothing a reader sees, and its points take half the room. Arcs (the
+                // plot's rounded corners) keep their tenths.
+                const bool straight = name == "points" ||
+                                      (name == "d" && value.find_first_not_of("ML0123456789.,-+eE ") == std::string::npos);
+                value = RoundNumbers(value, straight);
                 if (name == "d") {
                     value = StraightRuns(value);
                 }

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Tarnwell builds and tests with; does nothing when all are present.
+# --test adds what only the tests need (a browser to open the HTML report in), which building
+# and running the program never do.
 set -euo pipefail
 
 packages=(
@@ -18,6 +20,13 @@ packages=(
   clang-format  # make format
   xvfb xauth imagemagick  # scripts/screenshot.sh: the window under Xvfb, captured with import
 )
+
+test_packages=(
+  chromium  # the HTML report opened headless: it renders, sorts on a click, logs no error
+)
+if [ "${1:-}" = "--test" ]; then
+  packages+=("${test_packages[@]}")
+fi
 
 missing=()
 for p in "${packages[@]}"; do
