@@ -145,15 +145,6 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
         return kExitRunFailed;
     }
 
-    if (std::string problem; !htmlPath.empty() &&
-        !WriteHtmlFile(htmlPath,
-                       BatchPage(rows, {input, !fs::is_directory(input, error), outDir, CommandLineText(argc, argv)},
-                                 pageViews),
-                       problem)) {
-        err << "tarnwell-cli batch: --html: " << problem << '\n';
-        return kExitRunFailed;
-    }
-
     out << SummaryTable(rows);
     const auto count = [&](PortVerdict v) {
         return std::count_if(rows.begin(), rows.end(), [v](const BatchRow& r) { return r.verdict == v; });
@@ -163,6 +154,15 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
         << jsonPath.string() << '\n';
     if (!out.flush()) {
         err << "tarnwell-cli batch: cannot write the summary table\n";
+        return kExitRunFailed;
+    }
+    // After the table, so that a page that cannot be written loses nothing else.
+    if (std::string problem; !htmlPath.empty() &&
+        !WriteHtmlFile(htmlPath,
+                       BatchPage(rows, {input, !fs::is_directory(input, error), outDir, CommandLineText(argc, argv)},
+                                 pageViews),
+                       problem)) {
+        err << "tarnwell-cli batch: --html: " << problem << '\n';
         return kExitRunFailed;
     }
     return count(PortVerdict::kOk) == total ? kExitOk : kExitRunFailed;

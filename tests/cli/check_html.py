@@ -131,6 +131,11 @@ def check_run_page(cli, samples, work):
     path = os.path.join(work, "run.html")
     done = run([cli, "--tx", os.path.join(samples, "tx.pcm"), "--rx", os.path.join(samples, "rx.pcm"),
                 "--out", os.path.join(work, "run.pcm"), "--html", path], 0)
+    # A page that cannot be written fails the run and says why.
+    lost = run([cli, "--tx", os.path.join(samples, "tx.pcm"), "--rx", os.path.join(samples, "rx.pcm"),
+                "--out", os.path.join(work, "run.pcm"), "--html", os.path.join(work, "no-such-folder", "p.html")], 1)
+    if "--html: " + os.path.join(work, "no-such-folder", "p.html") + ": cannot be written" not in lost.stderr:
+        fail("a page that cannot be written is not reported: " + lost.stderr)
     page, text = read_page(path)
     version = run([cli, "--version"], 0).stdout.split()[-1]
     if f"tarnwell-cli {version}" not in text:
@@ -153,6 +158,9 @@ def check_site_page(cli, work):
     site = "site"
     out = "out"
     path = os.path.join(work, "site.html")
+    lost = run([cli, "batch", site, "--out-dir", out, "-j", "1", "--html", "no-such-folder/p.html"], 1)
+    if "tarnwell-cli batch: --html: no-such-folder/p.html: cannot be written" not in lost.stderr:
+        fail("a site page that cannot be written is not reported: " + lost.stderr)
     run([cli, "batch", site, "--out-dir", out, "-j", "1", "--html", path], 1)
     summary = json.load(open(os.path.join(out, "summary.json")))
     page, text = read_page(path)
