@@ -287,12 +287,14 @@ td.num { text-align: right; font-variant-numeric: tabular-nums; white-space: now
 .tag.warning { border-color: #b35c00; background: #ffe8cc; font-weight: bold; }
 .note { color: #444; font-style: italic; border-left: 3px solid #999; padding-left: .5em; }
 .detail { color: #555; }
+/* Sections out of sight are laid out when scrolled to: a 200-port page opens at once. */
+section.port { content-visibility: auto; contain-intrinsic-size: auto 2600px; }
 figure.view { margin: 1em 0; }
 figure.view svg { width: 100%; max-width: 720px; height: auto; display: block; }
 figcaption { color: #444; font-size: .9em; }
 @media print {
   body { max-width: none; margin: 0; font-size: 10pt; }
-  section.port { break-before: page; }
+  section.port { break-before: page; content-visibility: visible; }
   figure.view { break-inside: avoid; }
   figure.view svg { max-width: 17cm; }
   #ports th button::after { content: none; }

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 namespace tarnwell {
@@ -53,9 +54,18 @@ std::string RoundNumbers(std::string_view value, bool whole)
     return out;
 }
 
+// "12,-3" as whole numbers; false for anything else.
+bool WholePoint(const std::string& point, std::pair<long, long>& xy)
+{
+    int used = 0;
+    return point.find('.') == std::string::npos &&
+           std::sscanf(point.c_str(), "%ld,%ld%n", &xy.first, &xy.second, &used) == 2 &&
+           used == static_cast<int>(point.size());
+}
+
 // A path of straight lines only ("M x,y L x,y ..."), less repeated points and the points in
-// the middle of a horizontal or vertical run, its line-tos implicit after the first; any other
-// path as it is.
+// the middle of a horizontal or vertical run, its line-tos implicit after the first, and
+// relative when every point is a whole pixel; any other path as it is.
 std::string StraightRuns(const std::string& d)
 {
     if (d.empty() || d[0] != 'M' || d.find_first_not_of("ML0123456789.,- ") != std::string::npos) {
@@ -83,8 +93,7 @@ std::string StraightRuns(const std::string& d)
         }
     }
     points = std::move(unique);
-    std::string out = "M" + points[0];
-    bool lineTo = false;
+    std::vector<std::string> kept;
     for (std::size_t k = 1; k < points.size(); ++k) {
         const bool middle = k + 1 < points.size() && points[k].find(',') != std::string::npos &&
                             points[k - 1].find(',') != std::string::npos &&
@@ -92,8 +101,22 @@ std::string StraightRuns(const std::string& d)
                             ((coordinate(k - 1, true) == coordinate(k, true) && coordinate(k, true) == coordinate(k + 1, true)) ||
                              (coordinate(k - 1, false) == coordinate(k, false) && coordinate(k, false) == coordinate(k + 1, false)));
         if (!middle) {
-            out += (lineTo ? " " : " L") + points[k];
-            lineTo = true;
+            kept.push_back(points[k]);
+        }
+    }
+    // Whole pixels: each point as its step from the last, a few characters each.
+    std::vector<std::pair<long, long>> whole(kept.size() + 1);
+    bool relative = WholePoint(points[0], whole[0]);
+    for (std::size_t k = 0; k < kept.size() && relative; ++k) {
+        relative = WholePoint(kept[k], whole[k + 1]);
+    }
+    std::string out = "M" + points[0];
+    for (std::size_t k = 0; k < kept.size(); ++k) {
+        if (relative) {
+            out += (k == 0 ? " l" : " ") + std::to_string(whole[k + 1].first - whole[k].first) + "," +
+                   std::to_string(whole[k + 1].second - whole[k].second);
+        } else {
+            out += (k == 0 ? " L" : " ") + kept[k];
         }
     }
     return out;
@@ -175,6 +198,18 @@ std::string WithoutAttribute(std::string tag, const std::string& name)
     return tag;
 }
 
+// Where the first text element without its own font-family starts in content, or npos.
+std::size_t UnfontedText(const std::string& content)
+{
+    for (std::size_t at = content.find("<text"); at != std::string::npos; at = content.find("<text", at + 5)) {
+        const std::size_t end = content.find('>', at);
+        if (content.substr(at, end - at).find(" font-family=") == std::string::npos) {
+            return at;
+        }
+    }
+    return std::string::npos;
+}
+
 // Markers drawn as a translated group holding circles at its origin: the offset moved into
 // each circle. False (nothing changed) for anything else.
 bool FoldTranslation(std::string& attributes, std::string& content)
@@ -249,7 +284,12 @@ std::string CompactSvg(std::string_view svg)
         if (content.find_first_not_of(" \n") == std::string::npos) {
             continue;   // drew nothing
         }
-        if (content.find("<text") == std::string::npos) {
+        if (Attribute(attributes, "transform") == "matrix(1,0,0,1,0,0)") {
+            attributes = WithoutAttribute(attributes, "transform");
+        }
+        // Font attributes serve only texts, and a text that names its own font never uses the
+        // group's.
+        if (UnfontedText(content) == std::string::npos) {
             for (const char* font : {"font-family", "font-size", "font-weight", "font-style"}) {
                 attributes = WithoutAttribute(attributes, font);
             }
@@ -272,7 +312,7 @@ std::string CompactSvg(std::string_view svg)
     result.reserve(out.size());
     for (std::size_t k = 0; k < out.size();) {
         bool skipped = false;
-        for (std::string_view idle : {" vector-effect=\"none\"", " stroke-opacity=\"1\"", " fill-opacity=\"1\"", "\n\n"}) {
+        for (std::string_view idle : {" vector-effect=\"none\"", " stroke-width=\"1\"", " stroke-opacity=\"1\"", " fill-opacity=\"1\"", "\n\n"}) {
             if (std::string_view(out).substr(k, idle.size()) == idle) {
                 k += idle.size() - (idle == "\n\n" ? 1 : 0);
                 skipped = true;
