@@ -45,7 +45,7 @@ const Case kCases[] = {
      "<g a=\"1\">\n<rect/>\n</g>\n<g a=\"2\">\n<rect/>\n</g>\n",
      "<g a=\"1\">\n<rect/>\n</g>\n<g a=\"2\">\n<rect/>\n</g>\n"},
     {"lines to whole pixels, repeats and the middle of straight runs gone, line-tos implicit",
-     "<g a=\"1\">\n<path d=\"M0,2.84217e-14 L1.4,0 L2.2,0 L3,0 L3,5 L3.2,5.1 L4,7.6\"/>\n</g>\n",
+     "<g a=\"1\">\n<path d=\"M0,2.84217e-14 L1.4,0 L2.2,0 L3,0 L3,2 L3,5 L3.2,5.1 L4,7.6\"/>\n</g>\n",
      "<g a=\"1\">\n<path d=\"M0,0 l3,0 0,5 1,3\"/>\n</g>\n"},
     {"a start off the pixel grid moves onto it; a repeated last point goes",
      "<path d=\"M0,1e-3 L1,2 L1,2\"/>", "<path d=\"M0,0 l1,2\"/>"},
