@@ -406,7 +406,6 @@ PageEvidence TakeEvidence(const CliOptions& options, const CliRun& run, const st
         evidence.note = "this build draws no views (no picture module)";
     } else if (!Drawer()(views, kViewWidth, prefix, evidence.svgs, evidence.note)) {
         evidence.svgs.clear();
-        evidence.note = "the view could not be drawn: " + evidence.note;
     }
     return evidence;
 }

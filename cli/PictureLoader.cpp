@@ -68,20 +68,25 @@ bool PictureLoader::Load(std::string& error)
         dlclose(handle_);
         handle_ = nullptr;
     }
-    error = "this build draws no pictures (the CSV files are written); the picture module could not be "
-            "loaded:" + tried;
+    error = tried;
     return false;
 }
 
 bool PictureLoader::Draw(const std::vector<ChartView>& views, const std::string& dir, std::string& error)
 {
-    return Load(error) && entry_(views, dir, error, NoSignalYet);
+    if (!Load(error)) {
+        error = "this build draws no pictures (the CSV files are written); the picture module could not be "
+                "loaded:" + error;
+        return false;
+    }
+    return entry_(views, dir, error, NoSignalYet);
 }
 
 bool PictureLoader::DrawSvg(const std::vector<ChartView>& views, int width, const std::string& prefix,
                             std::vector<std::string>& svgs, std::string& error)
 {
     if (!Load(error)) {
+        error = "the picture module could not be loaded:" + error;
         return false;
     }
     if (svgEntry_ == nullptr) {

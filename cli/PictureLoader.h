@@ -38,7 +38,8 @@ public:
     static std::vector<std::string> Candidates();
 
 private:
-    bool Load(std::string& error);
+    // False with each path tried, with the loader's words, a line each.
+    bool Load(std::string& tried);
 
     void* handle_ = nullptr;
     DrawPicturesEntry entry_ = nullptr;

@@ -136,6 +136,18 @@ def check_run_page(cli, samples, work):
                 "--out", os.path.join(work, "run.pcm"), "--html", os.path.join(work, "no-such-folder", "p.html")], 1)
     if "--html: " + os.path.join(work, "no-such-folder", "p.html") + ": cannot be written" not in lost.stderr:
         fail("a page that cannot be written is not reported: " + lost.stderr)
+    # Without the picture module the page is still written, with a note where each view would be.
+    bare = os.path.join(work, "run-bare.html")
+    done_bare = subprocess.run([cli, "--tx", os.path.join(samples, "tx.pcm"), "--rx", os.path.join(samples, "rx.pcm"),
+                                "--out", os.path.join(work, "run.pcm"), "--html", bare], capture_output=True,
+                               text=True, timeout=300, env=dict(os.environ, TARNWELL_CHARTS_MODULE="/nonexistent.so"))
+    if done_bare.returncode != 0:
+        fail(f"without the picture module: exit {done_bare.returncode}: {done_bare.stderr}")
+    else:
+        bare_page, bare_text = read_page(bare)
+        notes = bare_text.count("Not drawn: the picture module could not be loaded:")
+        if notes != 3 or any(tag == "svg" for tag, _ in bare_page.elements):
+            fail(f"without the picture module: {notes} notes, not 3 in place of the views")
     page, text = read_page(path)
     version = run([cli, "--version"], 0).stdout.split()[-1]
     if f"tarnwell-cli {version}" not in text:
