@@ -6,6 +6,7 @@
 #include <map>
 #include <thread>
 
+#include "cli/BatchCompare.h"
 #include "cli/HtmlReport.h"
 #include "cli/JsonReport.h"
 #include "cli/RunOptions.h"
@@ -52,6 +53,11 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
     app.add_flag("--plots", plots, "also draw each port's views into OUTDIR/NAME/ (CSV, SVG, PNG)");
     std::string htmlPath;
     app.add_option("--html", htmlPath, "also write the site as one self-contained HTML page")->check(kNonEmptyPath);
+    std::string comparePath;
+    app.add_option("--compare", comparePath,
+                   "set each port against an earlier batch (its OUTDIR or summary.json): in the table, "
+                   "summary.json, OUTDIR/compare.csv and the page")
+        ->check(kNonEmptyPath);
     RunOptions runOptions(app, defaults.options);
     try {
         app.parse(argc, argv);
@@ -62,6 +68,11 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
     runOptions.Apply();
     defaults.delayGiven = runOptions.DelayGiven();
     defaults.tailGiven = runOptions.TailGiven();
+    nlohmann::ordered_json earlier;   // read first: OUTDIR may be the earlier batch's own
+    if (std::string problem; !comparePath.empty() && !ReadEarlierSummary(comparePath, earlier, problem)) {
+        err << "tarnwell-cli batch: --compare: " << problem << '\n';
+        return kExitUsage;
+    }
 
     std::error_code error;
     std::vector<BatchPort> ports;
@@ -139,8 +150,15 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
     std::ofstream csv(csvPath, std::ios::binary | std::ios::trunc);
     csv << SummaryCsv(rows);
     std::ofstream json(jsonPath, std::ios::binary | std::ios::trunc);
-    json << DumpJson(SummaryJson(rows)) << '\n';
-    if (!csv.flush() || !json.flush()) {
+    nlohmann::ordered_json summary = SummaryJson(rows);
+    std::ofstream changesCsv;
+    if (!comparePath.empty()) {
+        summary["compare"] = CompareSummaries(earlier, summary);
+        changesCsv.open(fs::path(outDir) / "compare.csv", std::ios::binary | std::ios::trunc);
+        changesCsv << ChangesCsv(summary["compare"]);
+    }
+    json << DumpJson(summary) << '\n';
+    if (!csv.flush() || !json.flush() || (!comparePath.empty() && !changesCsv.flush())) {
         err << "tarnwell-cli batch: cannot write the summary in " << outDir << '\n';
         return kExitRunFailed;
     }
@@ -152,6 +170,9 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
     out << '\n' << total << " ports: " << count(PortVerdict::kOk) << " OK, " << count(PortVerdict::kCheck)
         << " CHECK, " << count(PortVerdict::kFailed) << " failed. Summary: " << csvPath.string() << ", "
         << jsonPath.string() << '\n';
+    if (!comparePath.empty()) {
+        out << "\nChanges since " << comparePath << ":\n" << ChangesTable(summary["compare"]);
+    }
     if (!out.flush()) {
         err << "tarnwell-cli batch: cannot write the summary table\n";
         return kExitRunFailed;
@@ -159,7 +180,9 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
     // After the table, so that a page that cannot be written loses nothing else.
     if (std::string problem; !htmlPath.empty() &&
         !WriteHtmlFile(htmlPath,
-                       BatchPage(rows, {input, !fs::is_directory(input, error), outDir, CommandLineText(argc, argv)},
+                       BatchPage(rows,
+                                 {input, !fs::is_directory(input, error), outDir, CommandLineText(argc, argv),
+                                  comparePath, summary.value("compare", nlohmann::ordered_json())},
                                  pageViews),
                        problem)) {
         err << "tarnwell-cli batch: --html: " << problem << '\n';

@@ -363,6 +363,34 @@ std::string NumberKey(double value)
     return std::isnan(value) ? std::string() : text::Number(value);
 }
 
+// Before and after, per port, as compare.csv has it.
+std::string ChangesSection(const BatchPageSource& source)
+{
+    const auto delta = [](const json& value) {
+        return value.is_number() ? text::Format("%+.2f dB", value.get<double>()) : std::string("-");
+    };
+    const auto word = [](const json& value) { return value.is_string() ? value.get<std::string>() : std::string("-"); };
+    const auto codes = [](const json& list) {
+        std::string text;
+        for (const json& code : list) {
+            text += "<span class=\"tag\">" + Escape(code.get<std::string>()) + "</span> ";
+        }
+        return text;
+    };
+    std::string text = "<table id=\"changes\"><caption>Before and after: since " + Escape(source.comparedWith) +
+                       "</caption><thead><tr><th>Port</th><th>Change</th><th>Result</th><th>ERL</th>"
+                       "<th>Cancellation</th><th>Residual</th><th>Findings gone</th><th>Findings new</th></tr>"
+                       "</thead><tbody>\n";
+    for (const json& c : source.changes) {
+        text += "<tr><td>" + Escape(word(c["port"])) + "</td><td>" + Escape(word(c["change"])) + "</td><td>" +
+                Escape(word(c["resultBefore"])) + " \u2192 " + Escape(word(c["resultAfter"])) +
+                "</td><td class=\"num\">" + delta(c["erlDelta"]) + "</td><td class=\"num\">" +
+                delta(c["cancellationDelta"]) + "</td><td class=\"num\">" + delta(c["residualDelta"]) + "</td><td>" +
+                codes(c["findingsGone"]) + "</td><td>" + codes(c["findingsNew"]) + "</td></tr>\n";
+    }
+    return text + "</tbody></table>\n";
+}
+
 }  // namespace
 
 void SetSvgDrawer(SvgDrawer drawer) { Drawer() = std::move(drawer); }
@@ -439,6 +467,9 @@ std::string BatchPage(const std::vector<BatchRow>& rows, const BatchPageSource& 
                          counts[static_cast<int>(PortVerdict::kOk)], counts[static_cast<int>(PortVerdict::kCheck)],
                          counts[static_cast<int>(PortVerdict::kFailed)]);
 
+    if (!source.comparedWith.empty()) {
+        page += ChangesSection(source);
+    }
     page += "<div class=\"wide\"><table id=\"ports\"><thead><tr><th>Port</th><th data-type=\"num\">Result</th>"
             "<th data-type=\"num\">Real delay</th><th data-type=\"num\">ERL</th>"
             "<th data-type=\"num\">Residual</th><th data-type=\"num\">Rx / Tx level</th>"

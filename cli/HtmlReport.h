@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "cli/CommandLine.h"
 
 namespace tarnwell {
@@ -58,6 +60,8 @@ struct BatchPageSource {
     bool manifest = false;
     std::string outDir;
     std::string commandLine;  // the options as given
+    std::string comparedWith;               // --compare's earlier batch; empty for none
+    nlohmann::ordered_json changes;         // then its changes (see CompareSummaries)
 };
 
 // The batch page: the count line, the ports worst first (rows as SortWorstFirst leaves them)

@@ -56,7 +56,7 @@ TEST(BatchPage, CountsLinksEachPortAndEscapesItsName)
     SetSvgDrawer({});
     const std::vector<BatchRow> rows{Row("<b>x</b>", PortVerdict::kFailed), Row("a", PortVerdict::kFailed),
                                      Row("b", PortVerdict::kCheck), Row("c", PortVerdict::kOk)};
-    const std::string page = BatchPage(rows, {"site/<m>.csv", true, "out", "tarnwell-cli batch"}, {});
+    const std::string page = BatchPage(rows, {"site/<m>.csv", true, "out", "tarnwell-cli batch", "", nullptr}, {});
     EXPECT_NE(page.find(">4 ports: 1 OK, 1 CHECK, 2 FAILED</p>"), std::string::npos);
     EXPECT_EQ(page.find("<b>x"), std::string::npos);
     EXPECT_EQ(page.find("<m>"), std::string::npos);

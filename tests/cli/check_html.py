@@ -203,6 +203,44 @@ def check_site_page(cli, work):
     return path, summary
 
 
+def check_compare(cli, samples, work, summary):
+    """The site against itself changes nothing; then good's Rx 6 dB louder, short gone and
+    extra new."""
+    same = run([cli, "batch", "site", "--out-dir", "out-same", "-j", "1", "--compare", "out"], 1)
+    changes = json.load(open("out-same/summary.json"))["compare"]
+    if [c["port"] for c in changes] != [r["port"] for r in summary["rows"]]:
+        fail("compare: not every port matched by name")
+    for c in changes:
+        if c["change"] != "compared" or c["resultBefore"] != c["resultAfter"] or c["findingsGone"] or \
+                c["findingsNew"] or any(c[k] not in (None, 0) for k in ("erlDelta", "cancellationDelta", "residualDelta")):
+            fail(f"compare: the same site changed: {c}")
+    if "Changes since out:" not in same.stdout:
+        fail("compare: no table in the terminal")
+    shutil.copytree("site", "site2", dirs_exist_ok=True)
+    os.remove("site2/short_tx.pcm")
+    os.remove("site2/short_rx.pcm")
+    shutil.copy("site2/good_tx.pcm", "site2/extra_tx.pcm")
+    shutil.copy("site2/good_rx.pcm", "site2/extra_rx.pcm")
+    rx = open("site2/good_rx.pcm", "rb").read()
+    count = len(rx) // 2
+    with open("site2/good_rx.pcm", "wb") as f:   # 6 dB louder
+        f.write(struct.pack(f"<{count}h", *(max(-32768, min(32767, round(v * 1.99526)))
+                                            for v in struct.unpack(f"<{count}h", rx))))
+    run([cli, "batch", "site2", "--out-dir", "out2", "-j", "1", "--compare", "out/summary.json", "--html", "cmp.html"], 1)
+    changes = {c["port"]: c for c in json.load(open("out2/summary.json"))["compare"]}
+    if changes.get("short", {}).get("change") != "removed" or changes.get("extra", {}).get("change") != "new":
+        fail(f"compare: short and extra not marked removed and new: {changes.get('short')} {changes.get('extra')}")
+    erl = changes.get("good", {}).get("erlDelta")
+    if not isinstance(erl, float) or abs(erl + 6.0) > 0.1:
+        fail(f"compare: good's ERL moved by {erl}, not -6 dB")
+    csv_lines = open("out2/compare.csv").read().splitlines()
+    if len(csv_lines) != 1 + len(changes) or not any(line.startswith("short,removed,") for line in csv_lines):
+        fail("compare: compare.csv does not hold every port")
+    page, text = read_page("cmp.html")
+    if "Before and after: since out/summary.json" not in page.text or text.count("<td>removed</td>") != 1:
+        fail("compare: the page has no before and after")
+
+
 PROBE_HEAD = """<script>window.__errors = [];
 window.addEventListener('error', function (e) { window.__errors.push(String(e.message)); });
 var __consoleError = console.error;
@@ -307,6 +345,7 @@ def main():
     make_site(samples, os.path.join(work, "site"))
     check_run_page(cli, samples, work)
     page_path, summary = check_site_page(cli, work)
+    check_compare(cli, samples, work, summary)
     if "--browser" in args:
         check_in_browser(page_path, summary, work, screenshot)
     print(f"{len(failures)} failures" if failures else "the pages hold")
