@@ -214,6 +214,10 @@ def check_compare(cli, samples, work, summary):
         if c["change"] != "compared" or c["resultBefore"] != c["resultAfter"] or c["findingsGone"] or \
                 c["findingsNew"] or any(c[k] not in (None, 0) for k in ("erlDelta", "cancellationDelta", "residualDelta")):
             fail(f"compare: the same site changed: {c}")
+    for c, r in zip(changes, summary["rows"]):
+        unmeasured = r["report"] is None or r["report"]["residual"] == "Not Available"
+        if unmeasured != (c["cancellationDelta"] is None) or unmeasured != (c["residualDelta"] is None):
+            fail(f"compare: {r['port']}'s deltas are not null exactly when the report has no residual")
     if "Changes since out:" not in same.stdout:
         fail("compare: no table in the terminal")
     shutil.copytree("site", "site2", dirs_exist_ok=True)
