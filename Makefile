@@ -24,6 +24,7 @@ run:
 	@$(APP)
 
 test: build
+	@scripts/install-deps.sh --test
 	@ctest --preset default
 	@$(MAKE) --no-print-directory test-asan
 	@$(MAKE) --no-print-directory test-tsan

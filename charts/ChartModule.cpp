@@ -15,5 +15,20 @@ extern "C" __attribute__((visibility("default"))) bool tarnwell_draw_pictures_v1
     }
 }
 
-// The loader checks the entry's type through this.
+extern "C" __attribute__((visibility("default"))) bool tarnwell_draw_svg_v1(
+    const std::vector<tarnwell::ChartView>& views, int width, const std::string& prefix,
+    std::vector<std::string>& svgs, std::string& error)
+{
+    try {
+        // The pictures' proportions at the page's width.
+        const QSize size(width, width * tarnwell::kPictureSize.height() / tarnwell::kPictureSize.width());
+        return tarnwell::RenderSvgTexts(views, size, prefix, svgs, error);
+    } catch (const std::exception& e) {
+        error = e.what();
+        return false;
+    }
+}
+
+// The loader checks the entries' types through these.
 [[maybe_unused]] static constexpr tarnwell::DrawPicturesEntry kEntryType = tarnwell_draw_pictures_v1;
+[[maybe_unused]] static constexpr tarnwell::DrawSvgEntry kSvgEntryType = tarnwell_draw_svg_v1;

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QAreaSeries>
+#include <QBuffer>
 #include <QChart>
 #include <QGraphicsScene>
 #include <QImage>
@@ -18,8 +19,10 @@
 #include <filesystem>
 #include <limits>
 #include <map>
+#include <regex>
 
 #include "evidence/ChartDrawing.h"
+#include "evidence/SvgCompact.h"
 
 namespace tarnwell {
 
@@ -302,11 +305,14 @@ bool SavePictures(const std::vector<ChartView>& views, const std::string& dir, s
     return true;
 }
 
-bool RenderPictures(const std::vector<ChartView>& views, const std::string& dir, std::string& error,
-                    bool (*keepGoing)())
+namespace {
+
+// Runs draw with a QApplication: the running one, or an offscreen one for the call.
+template <typename Draw>
+bool WithApplication(Draw draw)
 {
     if (QApplication::instance() != nullptr) {
-        return SavePictures(views, dir, error, keepGoing);
+        return draw();
     }
     // Pictures need no screen: the offscreen platform draws them wherever this runs. A
     // headless session often has no runtime folder; Qt's note about that is no news here.
@@ -323,7 +329,56 @@ bool RenderPictures(const std::vector<ChartView>& views, const std::string& dir,
     char name[] = "tarnwell-cli";
     char* argv[] = {name, nullptr};
     QApplication application(argc, argv);
-    return SavePictures(views, dir, error, keepGoing);
+    return draw();
+}
+
+}  // namespace
+
+bool RenderPictures(const std::vector<ChartView>& views, const std::string& dir, std::string& error,
+                    bool (*keepGoing)())
+{
+    return WithApplication([&] { return SavePictures(views, dir, error, keepGoing); });
+}
+
+std::string SvgText(const ChartView& view, QSize size, const std::string& idPrefix)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QSvgGenerator svg;
+    svg.setOutputDevice(&buffer);
+    svg.setSize(size);
+    svg.setViewBox(QRect(QPoint(0, 0), size));
+    svg.setTitle(QString::fromStdString(view.title));
+    Paint(view, svg, size, true);
+    std::string text = buffer.data().toStdString();
+    // From the element on: a page holds no XML prolog or doctype.
+    const std::size_t start = text.find("<svg");
+    if (start == std::string::npos) {
+        return {};
+    }
+    text = CompactSvg(std::string_view(text).substr(start));
+    if (const std::size_t desc = text.find("<desc>"); desc != std::string::npos) {
+        text.erase(desc, text.find("</desc>", desc) + 8 - desc);
+    }
+    // Ids (gradients, clip paths) would clash between the views of one page.
+    static const std::regex kId(R"((id="|url\(#|href="#))");
+    return std::regex_replace(text, kId, "$1" + idPrefix + view.stem + "-");
+}
+
+bool RenderSvgTexts(const std::vector<ChartView>& views, QSize size, const std::string& idPrefix,
+                    std::vector<std::string>& svgs, std::string& error)
+{
+    return WithApplication([&] {
+        svgs.clear();
+        for (const ChartView& view : views) {
+            svgs.push_back(SvgText(view, size, idPrefix));
+            if (svgs.back().empty()) {
+                error = view.stem + ": the SVG could not be drawn";
+                return false;
+            }
+        }
+        return true;
+    });
 }
 
 }  // namespace tarnwell

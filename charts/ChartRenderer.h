@@ -32,6 +32,14 @@ void FitLegend(QChart& chart, qreal width);
 bool SaveSvg(const ChartView& view, const QString& path, QSize size, QString& error);
 bool SavePng(const ChartView& view, const QString& path, QSize size, QString& error);
 
+// The view as the text of one inline SVG element of size (no XML prolog, no title), for a
+// page that holds many: ids are prefixed with idPrefix so that they stay unique.
+std::string SvgText(const ChartView& view, QSize size, const std::string& idPrefix);
+
+// As SvgText for every view, starting an offscreen QApplication for the call when none runs.
+bool RenderSvgTexts(const std::vector<ChartView>& views, QSize size, const std::string& idPrefix,
+                    std::vector<std::string>& svgs, std::string& error);
+
 // Every view as DIR/stem.svg and DIR/stem.png; needs a QApplication (see RenderPictures).
 // keepGoing, when given, is asked before each picture; a no ends the call, false, with
 // "interrupted".

@@ -4,8 +4,11 @@
 #include <chrono>
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <thread>
 
+#include "cli/BatchCompare.h"
+#include "cli/HtmlReport.h"
 #include "cli/Interrupt.h"
 #include "cli/JsonReport.h"
 #include "cli/RunOptions.h"
@@ -69,6 +72,13 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
         ->capture_default_str();
     bool plots = false;
     app.add_flag("--plots", plots, "also draw each port's views into OUTDIR/NAME/ (CSV, SVG, PNG)");
+    std::string htmlPath;
+    app.add_option("--html", htmlPath, "also write the site as one self-contained HTML page")->check(kNonEmptyPath);
+    std::string comparePath;
+    app.add_option("--compare", comparePath,
+                   "set each port against an earlier batch (its OUTDIR or summary.json): in the table, "
+                   "summary.json, OUTDIR/compare.csv and the page")
+        ->check(kNonEmptyPath);
     RunOptions runOptions(app, defaults.options);
     try {
         app.parse(argc, argv);
@@ -79,6 +89,11 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
     runOptions.Apply();
     defaults.delayGiven = runOptions.DelayGiven();
     defaults.tailGiven = runOptions.TailGiven();
+    nlohmann::ordered_json earlier;   // read first: OUTDIR may be the earlier batch's own
+    if (std::string problem; !comparePath.empty() && !ReadEarlierSummary(comparePath, earlier, problem)) {
+        err << "tarnwell-cli batch: --compare: " << problem << '\n';
+        return kExitUsage;
+    }
 
     std::error_code error;
     std::vector<BatchPort> ports;
@@ -129,8 +144,21 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
         }
         row.run.analysis = AnalysisRecord{};
     };
+    // The page's views are drawn as each port is done, too.
+    std::map<std::string, PageEvidence> pageViews;
+    const bool keep = plots || !htmlPath.empty();
+    const auto finished = [&](BatchRow& row) {
+        if (!htmlPath.empty()) {
+            pageViews[row.port] = TakeEvidence(row.options, row.run, text::Format("p%zu-", pageViews.size()));
+        }
+        if (plots) {
+            draw(row);
+        } else {
+            row.run.analysis = AnalysisRecord{};
+        }
+    };
     std::vector<BatchRow> rows =
-        RunBatch(ports, jobs, progress, plots, plots ? std::function<void(BatchRow&)>(draw) : nullptr);
+        RunBatch(ports, jobs, progress, keep, keep ? std::function<void(BatchRow&)>(finished) : nullptr);
     if (showProgress) {
         err << "\r\x1b[K" << std::flush;
     }
@@ -140,8 +168,14 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
     const fs::path csvPath = fs::path(outDir) / "summary.csv";
     const fs::path jsonPath = fs::path(outDir) / "summary.json";
     std::string summaryProblem;
-    for (const auto& [path, text] : {std::pair{csvPath, SummaryCsv(rows)},
-                                     std::pair{jsonPath, DumpJson(SummaryJson(rows)) + '\n'}}) {
+    nlohmann::ordered_json summary = SummaryJson(rows);
+    std::vector<std::pair<fs::path, std::string>> files{{csvPath, SummaryCsv(rows)}};
+    if (!comparePath.empty()) {
+        summary["compare"] = CompareSummaries(earlier, summary);
+        files.emplace_back(fs::path(outDir) / "compare.csv", ChangesCsv(summary["compare"]));
+    }
+    files.emplace_back(jsonPath, DumpJson(summary) + '\n');
+    for (const auto& [path, text] : files) {
         if (std::string reason; summaryProblem.empty() && !WriteWhole(path, text, reason)) {
             summaryProblem = "cannot write " + path.string() + ": " + reason;
         }
@@ -160,6 +194,9 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
         out << ". Summary: " << csvPath.string() << ", " << jsonPath.string();
     }
     out << '\n';
+    if (!comparePath.empty()) {
+        out << "\nChanges since " << comparePath << ":\n" << ChangesTable(summary["compare"]);
+    }
     const bool shown = static_cast<bool>(out.flush());
     for (const std::string& failure : pictureFailures) {
         err << "tarnwell-cli batch: " << failure << '\n';
@@ -170,11 +207,22 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
     if (!shown) {
         err << "tarnwell-cli batch: cannot write the summary table\n";
     }
+    // After the table, so that a page that cannot be written loses nothing else.
+    std::string pageProblem;
+    if (!htmlPath.empty() &&
+        !WriteHtmlFile(htmlPath,
+                       BatchPage(rows,
+                                 {input, !fs::is_directory(input, error), outDir, CommandLineText(argc, argv),
+                                  comparePath, summary.value("compare", nlohmann::ordered_json())},
+                                 pageViews),
+                       pageProblem)) {
+        err << "tarnwell-cli batch: --html: " << pageProblem << '\n';
+    }
     if (signal != 0) {
         err << "Interrupted\n";
         return 128 + signal;
     }
-    const bool clean = shown && summaryProblem.empty() && pictureFailures.empty();
+    const bool clean = shown && summaryProblem.empty() && pictureFailures.empty() && pageProblem.empty();
     return clean && count(PortVerdict::kOk) == total ? kExitOk : kExitRunFailed;
 }
 

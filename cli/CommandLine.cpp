@@ -13,6 +13,7 @@
 
 #include "canceller/TapLoop.h"
 #include "cli/CliUi.h"
+#include "cli/HtmlReport.h"
 #include "cli/Interrupt.h"
 #include "cli/JsonReport.h"
 #include "cli/RunOptions.h"
@@ -75,6 +76,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     app.add_flag("--json", options.json, "print one JSON object instead of the report rows");
     app.add_option("--plots", options.plotsDir,
                    "write the echo path, delay search and levels views into this folder (CSV, SVG, PNG)")
+        ->check(kNonEmptyPath);
+    app.add_option("--html", options.htmlPath,
+                   "also write the run as one self-contained HTML page: report, findings, views")
         ->check(kNonEmptyPath);
 
     try {
@@ -250,6 +254,14 @@ int RunMain(int argc, const char* const* argv, std::ostream& out, std::ostream& 
         // The pictures stop at a signal; that is an interrupted run, not a failed one.
         if (const int signal = interrupted(); signal != 0) {
             return 128 + signal;
+        }
+        if (!options.htmlPath.empty()) {
+            const std::string page =
+                RunPage(options, run, ui.Status(), ui.Messages(), TakeEvidence(options, run, "v-"));
+            if (std::string error; !WriteHtmlFile(options.htmlPath, page, error)) {
+                err << "tarnwell-cli: --html: " << error << '\n';
+                return kExitRunFailed;
+            }
         }
         errno = 0;
         // With the samples on stdout, the report goes with the messages.

@@ -28,6 +28,7 @@ inline constexpr int kExitUsage = 2;
 struct CliOptions : RunRequest {
     bool json = false;
     std::string plotsDir;   // --plots: where the pictures go; empty for none
+    std::string htmlPath;   // --html: the page to write; empty for none
     bool failOnCheck = false;  // --fail-on-check: any CHECK (or the ERL gate) exits 1
     bool samplesToStdout = false;  // --out -: the report goes to the error stream instead
 };

@@ -60,6 +60,7 @@ bool PictureLoader::Load(std::string& error)
         }
         entry_ = reinterpret_cast<DrawPicturesEntry>(dlsym(handle_, kPictureModuleEntry));
         if (entry_ != nullptr) {
+            svgEntry_ = reinterpret_cast<DrawSvgEntry>(dlsym(handle_, kSvgModuleEntry));
             return true;
         }
         const char* reason = dlerror();
@@ -67,14 +68,40 @@ bool PictureLoader::Load(std::string& error)
         dlclose(handle_);
         handle_ = nullptr;
     }
-    error = "this build draws no pictures (the CSV files are written); the picture module could not be "
-            "loaded:" + tried;
+    error = tried;
     return false;
 }
 
 bool PictureLoader::Draw(const std::vector<ChartView>& views, const std::string& dir, std::string& error)
 {
-    return Load(error) && entry_(views, dir, error, NoSignalYet);
+    if (!Load(error)) {
+        error = "this build draws no pictures (the CSV files are written); the picture module could not be "
+                "loaded:" + error;
+        return false;
+    }
+    return entry_(views, dir, error, NoSignalYet);
+}
+
+bool PictureLoader::DrawSvg(const std::vector<ChartView>& views, int width, const std::string& prefix,
+                            std::vector<std::string>& svgs, std::string& error)
+{
+    if (!Load(error)) {
+        error = "the picture module could not be loaded:" + error;
+        return false;
+    }
+    if (svgEntry_ == nullptr) {
+        error = std::string("the picture module draws no views for pages (no ") + kSvgModuleEntry + ")";
+        return false;
+    }
+    return svgEntry_(views, width, prefix, svgs, error);
+}
+
+SvgDrawer PictureLoader::SvgWriter()
+{
+    return [this](const std::vector<ChartView>& views, int width, const std::string& prefix,
+                  std::vector<std::string>& svgs, std::string& error) {
+        return DrawSvg(views, width, prefix, svgs, error);
+    };
 }
 
 PictureWriter PictureLoader::Writer()

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/CommandLine.h"
+#include "cli/HtmlReport.h"
 #include "evidence/PictureModule.h"
 
 namespace tarnwell {
@@ -24,17 +25,25 @@ public:
     // Stops between pictures once a signal has been caught.
     bool Draw(const std::vector<ChartView>& views, const std::string& dir, std::string& error);
 
+    // Each view as SVG text for a page, through the module's second entry point.
+    bool DrawSvg(const std::vector<ChartView>& views, int width, const std::string& prefix,
+                 std::vector<std::string>& svgs, std::string& error);
+
     // A PictureWriter that draws through this loader, which must outlive it.
     PictureWriter Writer();
+    // Likewise for the page's views.
+    SvgDrawer SvgWriter();
 
     // The places looked at, in order.
     static std::vector<std::string> Candidates();
 
 private:
-    bool Load(std::string& error);
+    // False with each path tried, with the loader's words, a line each.
+    bool Load(std::string& tried);
 
     void* handle_ = nullptr;
     DrawPicturesEntry entry_ = nullptr;
+    DrawSvgEntry svgEntry_ = nullptr;   // null in a module without it
 };
 
 }  // namespace tarnwell

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "cli/CommandLine.h"
+#include "cli/HtmlReport.h"
 #include "cli/Interrupt.h"
 #include "cli/PictureLoader.h"
 
@@ -12,6 +13,7 @@ int main(int argc, char** argv)
 {
     tarnwell::CatchInterrupts();
     tarnwell::PictureLoader pictures;   // loaded on the first picture, if any
+    tarnwell::SetSvgDrawer(pictures.SvgWriter());
     return tarnwell::CommandLineMain(argc, argv, std::cout, std::cerr, isatty(STDERR_FILENO) == 1,
                                      pictures.Writer());
 }

@@ -18,4 +18,11 @@ inline constexpr const char* kPictureModuleEntry = "tarnwell_draw_pictures_v1";
 using DrawPicturesEntry = bool (*)(const std::vector<ChartView>& views, const std::string& dir,
                                    std::string& error, bool (*keepGoing)());
 
+// The second entry point, for pages: each view as the text of one SVG element (no XML
+// prolog, ids unique to the view's stem and prefix), drawn at a width of `width` pixels and
+// thinned to it; false with a reason.
+inline constexpr const char* kSvgModuleEntry = "tarnwell_draw_svg_v1";
+using DrawSvgEntry = bool (*)(const std::vector<ChartView>& views, int width, const std::string& prefix,
+                              std::vector<std::string>& svgs, std::string& error);
+
 }  // namespace tarnwell

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Tarnwell builds and tests with; does nothing when all are present.
+# --test adds what only the tests need (a browser to open the HTML report in), which building
+# and running the program never do.
 set -euo pipefail
 
 packages=(
@@ -22,6 +24,13 @@ packages=(
   espeak-ng sox python3-numpy  # scripts/make-evidence-table.py: speech through the echo models
   libfftw3-dev  # the transforms (single precision) of the spectral evidence (whitened delay, echo path by frequency)
 )
+
+test_packages=(
+  chromium  # the HTML report opened headless: it renders, sorts on a click, logs no error
+)
+if [ "${1:-}" = "--test" ]; then
+  packages+=("${test_packages[@]}")
+fi
 
 missing=()
 for p in "${packages[@]}"; do

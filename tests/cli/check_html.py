@@ -1,0 +1,377 @@
+#!/usr/bin/env python3
+"""Writes the page of the shipped samples and of a small site through the real tarnwell-cli,
+then checks both: well-formed HTML with unique ids, nothing fetched from anywhere, a hostile
+port name shown as text, the ports worst first as summary.json has them, the count line, each
+port's link and section. With --browser, opens the site page in headless Chromium: the table
+sorts on a click, and the console stays silent.
+
+usage: check_html.py CLI SAMPLES WORKDIR [--browser [--screenshot PNG]]
+"""
+import html.parser
+import json
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+
+HOSTILE = '<script>alert("x")&\''
+VOID = {"area", "base", "br", "col", "embed", "hr", "img", "input", "link", "meta", "source", "track", "wbr"}
+failures = []
+
+
+def fail(message):
+    failures.append(message)
+    print("FAIL: " + message)
+
+
+class Page(html.parser.HTMLParser):
+    """The elements of a page, checked as they are read: every element closed in order, ids
+    unique, no reference out of the page."""
+
+    def __init__(self, name):
+        super().__init__(convert_charrefs=True)
+        self.name = name
+        self.stack = []
+        self.ids = {}
+        self.text = []          # (text, innermost open element ids)
+        self.scripts = []
+        self.elements = []      # (tag, attributes)
+        self.doctype = False
+
+    def handle_decl(self, decl):
+        self.doctype = self.doctype or decl.lower() == "doctype html"
+
+    def check_attributes(self, tag, attrs):
+        attrs = dict(attrs)
+        if "id" in attrs:
+            if attrs["id"] in self.ids:
+                fail(f"{self.name}: id {attrs['id']} twice")
+            self.ids[attrs["id"]] = tag
+        for key in ("href", "src", "xlink:href", "action", "srcset", "poster", "data"):
+            value = attrs.get(key)
+            if value is not None and not value.startswith("#"):
+                fail(f"{self.name}: <{tag} {key}={value!r}> leaves the page")
+        if re.search(r"url\((?!#)", attrs.get("style", "") + attrs.get("fill", "") + attrs.get("stroke", "")):
+            fail(f"{self.name}: <{tag}> refers to a url outside the page")
+        if tag in ("link", "iframe", "img", "object", "embed", "base"):
+            fail(f"{self.name}: <{tag}> has no place in a self-contained page")
+        self.elements.append((tag, attrs))
+        return attrs
+
+    def handle_starttag(self, tag, attrs):
+        self.check_attributes(tag, attrs)
+        if tag not in VOID:
+            self.stack.append(tag)
+
+    def handle_startendtag(self, tag, attrs):
+        self.check_attributes(tag, attrs)
+
+    def handle_endtag(self, tag):
+        if not self.stack or self.stack[-1] != tag:
+            fail(f"{self.name}: </{tag}> closes <{self.stack[-1] if self.stack else 'nothing'}> "
+                 f"at line {self.getpos()[0]}")
+            return
+        self.stack.pop()
+
+    def handle_data(self, data):
+        if self.stack and self.stack[-1] == "script":
+            self.scripts.append(data)
+        if self.stack and self.stack[-1] == "style" and re.search(r"@import|url\((?!#)", data):
+            fail(f"{self.name}: the style sheet fetches something")
+        self.text.append(data)
+
+    def done(self):
+        if self.stack:
+            fail(f"{self.name}: left open: {self.stack}")
+        if not self.doctype:
+            fail(f"{self.name}: no <!DOCTYPE html>")
+
+
+def read_page(path):
+    raw = open(path, "rb").read()
+    try:
+        text = raw.decode("utf-8")
+    except UnicodeDecodeError as e:
+        fail(f"{path}: not UTF-8: {e}")
+        text = raw.decode("utf-8", "replace")
+    if '<meta charset="utf-8">' not in text:
+        fail(f"{path}: does not say it is UTF-8")
+    page = Page(os.path.basename(path))
+    page.feed(text)
+    page.close()
+    page.done()
+    return page, text
+
+
+def run(args, expect):
+    done = subprocess.run(args, capture_output=True, text=True, timeout=300)
+    if done.returncode != expect:
+        fail(f"{' '.join(args)}: exit {done.returncode}, not {expect}: {done.stderr}")
+    return done
+
+
+def make_site(samples, site):
+    shutil.rmtree(site, ignore_errors=True)
+    os.makedirs(site)
+    tx = open(os.path.join(samples, "tx.pcm"), "rb").read()
+    rx = open(os.path.join(samples, "rx.pcm"), "rb").read()
+    count = len(rx) // 2
+    louder = struct.pack(f"<{count}h", *(max(-32768, min(32767, round(v * 2.8184)))
+                                         for v in struct.unpack(f"<{count}h", rx)))   # +9 dB: ERL 3 dB
+    for name, pair in {"good": (tx, rx), HOSTILE: (tx, rx), "swapped": (rx, tx), "short": (tx[:10], rx[:10]),
+                       "loud": (tx, louder)}.items():
+        for side, data in zip(("tx", "rx"), pair):
+            with open(os.path.join(site, f"{name}_{side}.pcm"), "wb") as f:
+                f.write(data)
+
+
+VIEWS = 0  # views a run draws, as --plots counts them
+
+
+def view_count(cli, samples, work):
+    """How many views a run draws: --plots writes each one's CSV, with or without the module."""
+    plots = os.path.join(work, "plots-count")
+    subprocess.run([cli, "--tx", os.path.join(samples, "tx.pcm"), "--rx", os.path.join(samples, "rx.pcm"),
+                    "--out", os.path.join(work, "count.pcm"), "--plots", plots], capture_output=True, timeout=300,
+                   env=dict(os.environ, TARNWELL_CHARTS_MODULE="/nonexistent.so"))
+    count = len([f for f in os.listdir(plots) if f.endswith(".csv")]) if os.path.isdir(plots) else 0
+    if count < 3:
+        fail(f"--plots wrote {count} views' CSV files")
+    return count
+
+
+def check_run_page(cli, samples, work):
+    path = os.path.join(work, "run.html")
+    done = run([cli, "--tx", os.path.join(samples, "tx.pcm"), "--rx", os.path.join(samples, "rx.pcm"),
+                "--out", os.path.join(work, "run.pcm"), "--html", path], 0)
+    # A page that cannot be written fails the run and says why.
+    lost = run([cli, "--tx", os.path.join(samples, "tx.pcm"), "--rx", os.path.join(samples, "rx.pcm"),
+                "--out", os.path.join(work, "run.pcm"), "--html", os.path.join(work, "no-such-folder", "p.html")], 1)
+    if "--html: " + os.path.join(work, "no-such-folder", "p.html") + ": cannot be written" not in lost.stderr:
+        fail("a page that cannot be written is not reported: " + lost.stderr)
+    # Without the picture module the page is still written, with a note where each view would be.
+    bare = os.path.join(work, "run-bare.html")
+    done_bare = subprocess.run([cli, "--tx", os.path.join(samples, "tx.pcm"), "--rx", os.path.join(samples, "rx.pcm"),
+                                "--out", os.path.join(work, "run.pcm"), "--html", bare], capture_output=True,
+                               text=True, timeout=300, env=dict(os.environ, TARNWELL_CHARTS_MODULE="/nonexistent.so"))
+    if done_bare.returncode != 0:
+        fail(f"without the picture module: exit {done_bare.returncode}: {done_bare.stderr}")
+    else:
+        bare_page, bare_text = read_page(bare)
+        notes = bare_text.count("Not drawn: the picture module could not be loaded:")
+        if notes != VIEWS or any(tag == "svg" for tag, _ in bare_page.elements):
+            fail(f"without the picture module: {notes} notes, not {VIEWS} in place of the views")
+    page, text = read_page(path)
+    version = run([cli, "--version"], 0).stdout.split()[-1]
+    if f"tarnwell-cli {version}" not in text:
+        fail("run.html: no version " + version)
+    words = " ".join(" ".join(page.text).split())
+    # The report's rows, as the terminal prints them, are in the page.
+    rows = [re.match(r"(\S.*?)\s{2,}(\S.*)$", line) for line in done.stdout.splitlines()]
+    for label, value in (row.groups() for row in rows if row):
+        if f"{label} {value}" not in words:
+            fail(f"run.html: the report row {label!r} does not show {value!r}")
+    if len([row for row in rows if row]) != 7:
+        fail("run.html: the run printed not seven report rows")
+    if sum(1 for tag, _ in page.elements if tag == "svg") != VIEWS:
+        fail(f"run.html: not {VIEWS} views")
+    if page.scripts:
+        fail("run.html: a single run's page needs no script")
+
+
+def check_site_page(cli, work):
+    site = "site"
+    out = "out"
+    path = os.path.join(work, "site.html")
+    lost = run([cli, "batch", site, "--out-dir", out, "-j", "1", "--html", "no-such-folder/p.html"], 1)
+    if "tarnwell-cli batch: --html: no-such-folder/p.html: cannot be written" not in lost.stderr:
+        fail("a site page that cannot be written is not reported: " + lost.stderr)
+    run([cli, "batch", site, "--out-dir", out, "-j", "1", "--html", path], 1)
+    summary = json.load(open(os.path.join(out, "summary.json")))
+    page, text = read_page(path)
+    if re.search(r"<script>\s*alert", text, re.I):
+        fail("site.html: the hostile port name is markup")
+    if not any(HOSTILE in t for t in page.text):
+        fail("site.html: the hostile port name is not shown as text")
+    count = f"{summary['ports']} ports: {summary['ok']} OK, {summary['check']} CHECK, {summary['failed']} FAILED"
+    if count not in page.text:
+        fail(f"site.html: no count line {count!r}")
+    rows = [a for tag, a in page.elements if tag == "tr" and "data-rank" in a]
+    links = [a["href"] for tag, a in page.elements if tag == "a"]
+    keys = [a["data-key"] for tag, a in page.elements if tag == "td" and "data-key" in a][::10]
+    expected = [r["port"] for r in summary["rows"]]
+    if keys != expected:
+        fail(f"site.html: ports in the order {keys}, summary.json has {expected}")
+    if [r["data-rank"] for r in rows] != [str(i) for i in range(len(expected))]:
+        fail("site.html: ranks out of order")
+    for i, port in enumerate(summary["rows"]):
+        anchor = f"port-{i}"
+        if f"#{anchor}" not in links or page.ids.get(anchor) != "section":
+            fail(f"site.html: {port['port']} has no linked section")
+        section = text[text.find(f'id="{anchor}"'):]
+        section = section[:section.find("</section>")]
+        for finding in port["findings"]:
+            if finding["code"] not in section:
+                fail(f"site.html: {port['port']}'s section lacks {finding['code']}")
+    return path, summary
+
+
+def check_compare(cli, samples, work, summary):
+    """The site against itself changes nothing; then good's Rx 6 dB louder, short gone and
+    extra new."""
+    same = run([cli, "batch", "site", "--out-dir", "out-same", "-j", "1", "--compare", "out"], 1)
+    changes = json.load(open("out-same/summary.json"))["compare"]
+    if [c["port"] for c in changes] != [r["port"] for r in summary["rows"]]:
+        fail("compare: not every port matched by name")
+    for c in changes:
+        if c["change"] != "compared" or c["resultBefore"] != c["resultAfter"] or c["findingsGone"] or \
+                c["findingsNew"] or any(c[k] not in (None, 0) for k in ("erlDelta", "cancellationDelta", "residualDelta")):
+            fail(f"compare: the same site changed: {c}")
+    for c, r in zip(changes, summary["rows"]):
+        unmeasured = r["report"] is None or r["report"]["residual"] == "Not Available"
+        if unmeasured != (c["cancellationDelta"] is None) or unmeasured != (c["residualDelta"] is None):
+            fail(f"compare: {r['port']}'s deltas are not null exactly when the report has no residual")
+    if "Changes since out:" not in same.stdout:
+        fail("compare: no table in the terminal")
+    shutil.copytree("site", "site2", dirs_exist_ok=True)
+    os.remove("site2/short_tx.pcm")
+    os.remove("site2/short_rx.pcm")
+    shutil.copy("site2/good_tx.pcm", "site2/extra_tx.pcm")
+    shutil.copy("site2/good_rx.pcm", "site2/extra_rx.pcm")
+    rx = open("site2/good_rx.pcm", "rb").read()
+    count = len(rx) // 2
+    with open("site2/good_rx.pcm", "wb") as f:   # 6 dB louder
+        f.write(struct.pack(f"<{count}h", *(max(-32768, min(32767, round(v * 1.99526)))
+                                            for v in struct.unpack(f"<{count}h", rx))))
+    run([cli, "batch", "site2", "--out-dir", "out2", "-j", "1", "--compare", "out/summary.json", "--html", "cmp.html"], 1)
+    changes = {c["port"]: c for c in json.load(open("out2/summary.json"))["compare"]}
+    if changes.get("short", {}).get("change") != "removed" or changes.get("extra", {}).get("change") != "new":
+        fail(f"compare: short and extra not marked removed and new: {changes.get('short')} {changes.get('extra')}")
+    erl = changes.get("good", {}).get("erlDelta")
+    if not isinstance(erl, float) or abs(erl + 6.0) > 0.1:
+        fail(f"compare: good's ERL moved by {erl}, not -6 dB")
+    csv_lines = open("out2/compare.csv").read().splitlines()
+    if len(csv_lines) != 1 + len(changes) or not any(line.startswith("short,removed,") for line in csv_lines):
+        fail("compare: compare.csv does not hold every port")
+    page, text = read_page("cmp.html")
+    if "Before and after: since out/summary.json" not in page.text or text.count("<td>removed</td>") != 1:
+        fail("compare: the page has no before and after")
+
+
+PROBE_HEAD = """<script>window.__errors = [];
+window.addEventListener('error', function (e) { window.__errors.push(String(e.message)); });
+var __consoleError = console.error;
+console.error = function () { window.__errors.push(Array.prototype.join.call(arguments, ' ')); };
+</script>"""
+
+PROBE_END = """<script>window.addEventListener('load', function () {
+  var table = document.getElementById('ports');
+  var buttons = table.tHead.querySelectorAll('button');
+  function order() {
+    return Array.prototype.map.call(table.tBodies[0].rows, function (r) { return r.cells[0].getAttribute('data-key'); });
+  }
+  function click(name) {
+    Array.prototype.forEach.call(buttons, function (b) { if (b.textContent === name) { b.click(); } });
+  }
+  var out = {buttons: buttons.length, initial: order()};
+  click('ERL'); out.erlUp = order();
+  click('ERL'); out.erlDown = order();
+  click('Port'); out.port = order();
+  click('Result'); out.result = order();
+  var t = performance.getEntriesByType('navigation')[0];
+  out.loadMs = t ? t.loadEventStart : -1;
+  out.errors = window.__errors;
+  out.svgs = document.querySelectorAll('figure.view svg').length;
+  var pre = document.createElement('pre');
+  pre.id = 'probe';
+  pre.textContent = JSON.stringify(out);
+  document.body.appendChild(pre);
+});</script>"""
+
+
+def chromium():
+    for name in ("chromium", "chromium-browser"):
+        if shutil.which(name):
+            return shutil.which(name)
+    return None
+
+
+def browser_args(work):
+    # Offline: any request the page made would fail and show on the console.
+    return ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run", "--hide-scrollbars",
+            "--user-data-dir=" + os.path.abspath(os.path.join(work, "chromium-profile")), "--proxy-server=127.0.0.1:9",
+            "--host-resolver-rules=MAP * ~NOTFOUND", "--enable-logging=stderr", "--v=0"]
+
+
+def check_in_browser(page_path, summary, work, screenshot):
+    browser = chromium()
+    if browser is None:
+        fail("chromium not found: scripts/install-deps.sh --test installs it")
+        return
+    text = open(page_path, encoding="utf-8").read()
+    probe = os.path.join(work, "probe.html")
+    with open(probe, "w", encoding="utf-8") as f:
+        f.write(text.replace("<head>", "<head>" + PROBE_HEAD, 1).replace("</body>", PROBE_END + "</body>", 1))
+    done = subprocess.run([browser, *browser_args(work), "--virtual-time-budget=10000", "--dump-dom",
+                           "file://" + os.path.abspath(probe)], capture_output=True, text=True, timeout=120)
+    console = [line for line in done.stderr.splitlines() if ":CONSOLE(" in line]
+    if console:
+        fail("the console said: " + " | ".join(console))
+    found = re.search(r'<pre id="probe">(.*?)</pre>', done.stdout, re.S)
+    if not found:
+        fail("the page did not render (no probe): " + done.stderr[-2000:])
+        return
+    out = json.loads(html.unescape(found.group(1)))
+    print(f"browser: loaded in {out['loadMs']:.0f} ms, {out['svgs']} views")
+    if out["errors"]:
+        fail(f"script errors: {out['errors']}")
+    rows = summary["rows"]
+    names = [r["port"] for r in rows]
+    if out["buttons"] != 10 or out["initial"] != names or out["result"] != names:
+        fail(f"worst first before and after sorting by Result: {out['initial']}, {out['result']}")
+    # A click sorts by ERL, ports without one last, ties in worst-first order; a second
+    # click reverses the measured ones.
+    measured = [(r["results"]["erl"], i) for i, r in enumerate(rows) if r["report"] is not None]
+    unmeasured = [names[i] for i, r in enumerate(rows) if r["report"] is None]
+    up = [names[i] for _, i in sorted(measured)] + unmeasured
+    down = [names[i] for _, i in sorted(measured, key=lambda m: (-m[0], m[1]))] + unmeasured
+    if out["erlUp"] != up or out["erlDown"] != down:
+        fail(f"ERL order {out['erlUp']} / {out['erlDown']}, expected {up} / {down}")
+    if out["port"] != sorted(names):
+        fail(f"port order {out['port']}")
+    if out["svgs"] != VIEWS * len(rows):
+        fail(f"{out['svgs']} views drawn for {len(rows)} ports")
+    if screenshot:
+        subprocess.run([browser, *browser_args(work), "--window-size=1280,900", "--screenshot=" + screenshot,
+                        "file://" + os.path.abspath(page_path)], capture_output=True, timeout=120)
+        if not os.path.exists(screenshot) or os.path.getsize(screenshot) < 10000:
+            fail("no screenshot written")
+
+
+def main():
+    args = sys.argv[1:]
+    if len(args) < 3:
+        print(__doc__)
+        return 2
+    cli, samples, work = (os.path.abspath(a) for a in args[:3])
+    screenshot = os.path.abspath(args[args.index("--screenshot") + 1]) if "--screenshot" in args else None
+    os.makedirs(work, exist_ok=True)
+    # From the work folder, so that the site page names its folders as a user would type them.
+    os.chdir(work)
+    work = "."
+    make_site(samples, os.path.join(work, "site"))
+    global VIEWS
+    VIEWS = view_count(cli, samples, work)
+    check_run_page(cli, samples, work)
+    page_path, summary = check_site_page(cli, work)
+    check_compare(cli, samples, work, summary)
+    if "--browser" in args:
+        check_in_browser(page_path, summary, work, screenshot)
+    print(f"{len(failures)} failures" if failures else "the pages hold")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
