@@ -23,7 +23,8 @@ int MainApp::Run(int argc, char** argv)
     QApplication::setWindowIcon(LoadResourceIcon(kApplicationIcon));
     QGuiApplication::setDesktopFileName(QStringLiteral("tarnwell"));
     // A loop name mistyped in the environment would otherwise run the CPU's own choice unseen.
-    if (const std::string refused = taploop::RequestError(std::getenv("TARNWELL_TAP_LOOP")); !refused.empty()) {
+    if (const std::string refused = taploop::RequestError(std::getenv("TARNWELL_TAP_LOOP"));
+        !refused.empty()) {
         std::fprintf(stderr, "tarnwell: %s\n", refused.c_str());
         QMessageBox::critical(nullptr, QStringLiteral("Tarnwell"), QString::fromStdString(refused));
         return 2;
@@ -35,7 +36,7 @@ int MainApp::Run(int argc, char** argv)
 bool MainApp::InitInstance()
 {
     MainDialog dialog;
-    dialog.exec();   // the outcome does not matter: closing the window ends the program
+    dialog.exec();  // the outcome does not matter: closing the window ends the program
     return false;
 }
 

@@ -21,12 +21,12 @@ int main(int argc, char** argv)
         return 2;
     }
     MainDialog dialog;
-    dialog.SetMessageBoxHook([](QWidget*, const QString& text) {
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
-    });
+    dialog.SetMessageBoxHook(
+        [](QWidget*, const QString& text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });
     dialog.show();
     if (argc > 3) {
-        dialog.ControlAs<QComboBox>(controlid::kDeviceType)->setCurrentIndex(QString::fromLocal8Bit(argv[3]).toInt());
+        dialog.ControlAs<QComboBox>(controlid::kDeviceType)
+            ->setCurrentIndex(QString::fromLocal8Bit(argv[3]).toInt());
         dialog.ApplyDevicePreset();
     }
     dialog.ControlAs<QLineEdit>(controlid::kRxPath)->setText(QString::fromLocal8Bit(argv[1]));

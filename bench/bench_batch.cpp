@@ -64,8 +64,8 @@ void Batch(benchmark::State& state)
         }
         benchmark::DoNotOptimize(rows.data());
     }
-    state.counters["ports_per_s"] = benchmark::Counter(
-        static_cast<double>(state.iterations()) * kPorts, benchmark::Counter::kIsRate);
+    state.counters["ports_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()) * kPorts,
+                                                       benchmark::Counter::kIsRate);
 }
 
 // CPU time over all threads: against the real time it shows how busy the machine was elsewhere.

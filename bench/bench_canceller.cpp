@@ -36,8 +36,9 @@ Signals MakeSignals()
     // Echo 40 samples behind the reference, about 12 dB down.
     for (int n = 0; n < kSamples; ++n) {
         const int t = n - 40;
-        s.nearEnd[static_cast<std::size_t>(n)] =
-            t >= 0 ? static_cast<std::int16_t>(s.reference[static_cast<std::size_t>(t)] / 4) : 0;
+        s.nearEnd[static_cast<std::size_t>(n)] = t >= 0 ? static_cast<std::int16_t>(
+                                                              s.reference[static_cast<std::size_t>(t)] / 4)
+                                                        : 0;
     }
     return s;
 }
@@ -63,9 +64,8 @@ void BM_ProcessFrame(benchmark::State& bench)
         }
         const auto offset = static_cast<std::size_t>(frame * kFrameLength);
         FrameReport report{};
-        canceller.ProcessFrame(*state, signals.nearEnd.data() + offset,
-                               signals.reference.data() + offset, output.data(), kFrameLength,
-                               report);
+        canceller.ProcessFrame(*state, signals.nearEnd.data() + offset, signals.reference.data() + offset,
+                               output.data(), kFrameLength, report);
         benchmark::DoNotOptimize(output.data());
         benchmark::DoNotOptimize(report);
         ++frame;

@@ -44,7 +44,7 @@ void PanelShowsAndReplaces(benchmark::State& state)
     panel.show();
     for (auto _ : state) {
         panel.SetView(view);
-        panel.grab();   // paints it
+        panel.grab();  // paints it
     }
 }
 BENCHMARK(PanelShowsAndReplaces)->Arg(10)->Arg(60)->Unit(benchmark::kMillisecond);

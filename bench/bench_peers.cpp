@@ -90,10 +90,10 @@ double CliProcess(const std::string& cli, const testcaptures::TempDir& dir, int 
     const std::string rx = dir.File("rx.pcm");
     const std::string out = dir.File("out-cli.pcm");
     const std::string tailText = std::to_string(tail);
-    const char* argv[] = {cli.c_str(),  "--tx",       tx.c_str(),      "--rx",       rx.c_str(),
-                          "--out",      out.c_str(),  "--format",      "pcm",        "--delay",
-                          "100",        "--tail",     tailText.c_str(), "--nlp-diff", "6",
-                          "--nlp-shift", "3",         "--high-pass",   "on",         nullptr};
+    const char* argv[] = {cli.c_str(),   "--tx",      tx.c_str(),       "--rx",       rx.c_str(),
+                          "--out",       out.c_str(), "--format",       "pcm",        "--delay",
+                          "100",         "--tail",    tailText.c_str(), "--nlp-diff", "6",
+                          "--nlp-shift", "3",         "--high-pass",    "on",         nullptr};
     const pid_t child = fork();
     if (child < 0) {
         std::perror("fork");
@@ -157,8 +157,7 @@ int main(int argc, char** argv)
     testcaptures::WritePcm(dir.File("tx.pcm"), tx);
     testcaptures::WritePcm(dir.File("rx.pcm"), rx);
 
-    std::printf("one minute of capture (%d samples), 80-sample frames, best of %d\n", kMinute,
-                repetitions);
+    std::printf("one minute of capture (%d samples), 80-sample frames, best of %d\n", kMinute, repetitions);
     std::printf("in-process: EchoTester::RunTest, thread CPU time\n");
     std::printf("%6s %14s %14s %12s\n", "tail", "Tarnwell (ms)", "SpeexDSP (ms)", "cost ratio");
     for (const int tail : {64, 1024}) {

@@ -60,9 +60,8 @@ void WholeRun(benchmark::State& state)
         benchmark::DoNotOptimize(results);
     }
     // With one minute per iteration, the time per iteration is seconds per minute of capture.
-    state.counters["s_per_capture_min"] =
-        benchmark::Counter(static_cast<double>(state.iterations()),
-                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["s_per_capture_min"] = benchmark::Counter(
+        static_cast<double>(state.iterations()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 // Second argument 1: the run also keeps its analysis record, whose cost this pair shows;

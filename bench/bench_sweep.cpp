@@ -70,7 +70,13 @@ void SweepOfTails(benchmark::State& state)
         benchmark::DoNotOptimize(outcome);
     }
 }
-BENCHMARK(SweepOfTails)->Arg(1)->Arg(2)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime()->MeasureProcessCPUTime();
+BENCHMARK(SweepOfTails)
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
 
 // The same 64 settings as 64 whole runs on one thread: what a user pays without the sweep.
 void SingleRunsOfTails(benchmark::State& state)
@@ -103,7 +109,12 @@ void G168AllTestsAllModels(benchmark::State& state)
         benchmark::DoNotOptimize(cells);
     }
 }
-BENCHMARK(G168AllTestsAllModels)->Arg(1)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime()->MeasureProcessCPUTime();
+BENCHMARK(G168AllTestsAllModels)
+    ->Arg(1)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
 
 }  // namespace
 

@@ -29,9 +29,8 @@ void EchoCanceller::FreezeAdaptation(CancellerState& state, bool frozen) const
     state.adaptationFrozen = frozen ? 1 : 0;
 }
 
-void EchoCanceller::UpdateControl(CancellerState& state, std::int16_t refLevel,
-                                  std::int16_t nearLevel, std::int16_t errorLevel,
-                                  std::int16_t adaptFlag) const
+void EchoCanceller::UpdateControl(CancellerState& state, std::int16_t refLevel, std::int16_t nearLevel,
+                                  std::int16_t errorLevel, std::int16_t adaptFlag) const
 {
     // Activity.
     if (refLevel >= kActiveReferenceFrameDb) {

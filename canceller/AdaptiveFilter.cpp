@@ -10,8 +10,7 @@
 namespace tarnwell {
 
 std::int16_t EchoCanceller::FilterFrame(CancellerState& state, const std::int16_t* nearEnd,
-                                        const std::int16_t* reference,
-                                        std::int16_t* output) const
+                                        const std::int16_t* reference, std::int16_t* output) const
 {
     using fixedpoint::Magnitude;
     using fixedpoint::MultiplyRoundQ15;

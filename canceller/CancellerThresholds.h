@@ -8,12 +8,12 @@
 namespace tarnwell {
 
 // Reference activity, frame level scale.
-inline constexpr int kActiveReferenceFrameDb = -36;   // at or above: active, the frame is judged
-inline constexpr int kQuietReferenceFrameDb = -38;    // at or below: quiet (-37 is neither)
+inline constexpr int kActiveReferenceFrameDb = -36;  // at or above: active, the frame is judged
+inline constexpr int kQuietReferenceFrameDb = -38;   // at or below: quiet (-37 is neither)
 // Below this the peak normaliser is dropped; at or below it the NLP does not act.
 inline constexpr int kNlpReferenceFloorFrameDb = -40;
-inline constexpr int kActiveNearEndFrameDb = -39;     // near end at or above, reference quiet: hold
-inline constexpr int kQuietNearEndFrameDb = -41;      // near end at or below, reference quiet: idle
+inline constexpr int kActiveNearEndFrameDb = -39;  // near end at or above, reference quiet: hold
+inline constexpr int kQuietNearEndFrameDb = -41;   // near end at or below, reference quiet: idle
 
 // Near-end speech alone: the reference quiet and the near end active. The canceller holds.
 constexpr bool IsNearEndAlone(int refLevel, int nearLevel)
@@ -22,12 +22,12 @@ constexpr bool IsNearEndAlone(int refLevel, int nearLevel)
 }
 
 // Frame quality, frame level scale.
-inline constexpr int kLoudReferenceFrameDb = -14;     // from here a fixed residual bound applies
-inline constexpr int kUnjudgedReferenceFrameDb = -15; // the one level between the two rules
-inline constexpr int kLoudResidualGoodFrameDb = -35;  // residual bound for a loud reference
-inline constexpr int kEchoLossGoodDb = 20;            // dB below a quieter reference
+inline constexpr int kLoudReferenceFrameDb = -14;      // from here a fixed residual bound applies
+inline constexpr int kUnjudgedReferenceFrameDb = -15;  // the one level between the two rules
+inline constexpr int kLoudResidualGoodFrameDb = -35;   // residual bound for a loud reference
+inline constexpr int kEchoLossGoodDb = 20;             // dB below a quieter reference
 
-inline constexpr int kAdaptMarginDb = 5;              // reference over near end needed to adapt
+inline constexpr int kAdaptMarginDb = 5;  // reference over near end needed to adapt
 
 // Convergence timer, samples of active reference.
 inline constexpr std::int16_t kTimerStepSamples = 80;    // one frame

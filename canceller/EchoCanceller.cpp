@@ -20,14 +20,11 @@ namespace {
 constexpr double kFullScaleInverse = 1.0 / (32767.0 * 32767.0);
 static_assert(kFullScaleInverse == 9.313794206365304e-10);
 
-constexpr std::int16_t kDefaultNlpShift = 3;   // about 18 dB of NLP attenuation
-constexpr std::int16_t kDefaultNlpDiff = 10;   // dB
+constexpr std::int16_t kDefaultNlpShift = 3;  // about 18 dB of NLP attenuation
+constexpr std::int16_t kDefaultNlpDiff = 10;  // dB
 
 // The low 16 bits of v, taken as signed (modular since C++20).
-constexpr std::int16_t Low16(std::int32_t v)
-{
-    return static_cast<std::int16_t>(v);
-}
+constexpr std::int16_t Low16(std::int32_t v) { return static_cast<std::int16_t>(v); }
 
 }  // namespace
 
@@ -72,8 +69,8 @@ int EchoCanceller::FrameEnergyLevel(const std::int16_t* samples, int count) cons
 }
 
 void EchoCanceller::ProcessFrame(CancellerState& state, const std::int16_t* nearEnd,
-                                 const std::int16_t* reference, std::int16_t* output,
-                                 std::int16_t count, FrameReport& report) const
+                                 const std::int16_t* reference, std::int16_t* output, std::int16_t count,
+                                 FrameReport& report) const
 {
     // The filter and the history are laid out for whole 80-sample frames.
     assert(count == kFrameLength);

@@ -23,9 +23,8 @@ public:
 
     // Cancels one frame: nearEnd (Rx) and reference (Tx) in, count (80) output samples out.
     // The caller clears the report before every call.
-    void ProcessFrame(CancellerState& state, const std::int16_t* nearEnd,
-                      const std::int16_t* reference, std::int16_t* output, std::int16_t count,
-                      FrameReport& report) const;
+    void ProcessFrame(CancellerState& state, const std::int16_t* nearEnd, const std::int16_t* reference,
+                      std::int16_t* output, std::int16_t count, FrameReport& report) const;
 
     // Adaptive FIR over one frame. reference points into state.history at position tail,
     // valid from reference[-tail] to reference[79]. Returns the step for the next frame.

@@ -24,8 +24,8 @@ namespace tarnwell {
 
 namespace fixedpoint {
 
-inline constexpr std::int32_t kQ15Half = 16384;           // 0.5 in Q15
-inline constexpr std::int32_t kSymmetricMax16 = 32767;    // largest magnitude of an error or step
+inline constexpr std::int32_t kQ15Half = 16384;         // 0.5 in Q15
+inline constexpr std::int32_t kSymmetricMax16 = 32767;  // largest magnitude of an error or step
 
 inline constexpr std::int64_t kMin16 = std::numeric_limits<std::int16_t>::min();
 inline constexpr std::int64_t kMax16 = std::numeric_limits<std::int16_t>::max();
@@ -38,8 +38,8 @@ using Arg16 = std::int64_t;  // an operand that must fit int16
 using Arg32 = std::int64_t;  // an operand that must fit int32
 using Caller = std::source_location;
 
-[[noreturn]] inline void OutOfRange(const char* helper, const char* what, std::int64_t value,
-                                    std::int64_t lo, std::int64_t hi, const Caller& caller)
+[[noreturn]] inline void OutOfRange(const char* helper, const char* what, std::int64_t value, std::int64_t lo,
+                                    std::int64_t hi, const Caller& caller)
 {
     std::fprintf(stderr, "%s:%u: %s: %s %lld is outside %lld..%lld\n", caller.file_name(),
                  static_cast<unsigned>(caller.line()), helper, what, static_cast<long long>(value),
@@ -76,7 +76,8 @@ constexpr std::int32_t MultiplyRoundQ15(Arg16 a, Arg16 b, Caller caller = Caller
 {
     CheckRange(a, kMin16, kMax16, "MultiplyRoundQ15", "a", caller);
     CheckRange(b, kMin16, kMax16, "MultiplyRoundQ15", "b", caller);
-    const std::int32_t product = static_cast<std::int32_t>(static_cast<std::int16_t>(a)) * static_cast<std::int16_t>(b);
+    const std::int32_t product = static_cast<std::int32_t>(static_cast<std::int16_t>(a)) *
+                                 static_cast<std::int16_t>(b);
     const std::int32_t result = (product + kQ15Half) >> 15;
     CheckRange(result, -kSymmetricMax16, kSymmetricMax16 + 1, "MultiplyRoundQ15", "result", caller);
     return result;
@@ -111,7 +112,8 @@ constexpr std::int32_t SaturatingAdd32(Arg32 a, Arg32 b, Caller caller = Caller:
 {
     CheckRange(a, kMin32, kMax32, "SaturatingAdd32", "a", caller);
     CheckRange(b, kMin32, kMax32, "SaturatingAdd32", "b", caller);
-    const std::int64_t sum = static_cast<std::int64_t>(static_cast<std::int32_t>(a)) + static_cast<std::int32_t>(b);
+    const std::int64_t sum = static_cast<std::int64_t>(static_cast<std::int32_t>(a)) +
+                             static_cast<std::int32_t>(b);
     const std::int64_t result = std::min(std::max(sum, kMin32), kMax32);
     CheckRange(result, kMin32, kMax32, "SaturatingAdd32", "result", caller);
     return static_cast<std::int32_t>(result);

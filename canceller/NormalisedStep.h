@@ -23,8 +23,7 @@ inline std::int32_t WindowSumBefore(const std::int16_t* x, int tail)
 // The step for the next sample from this sample's error: error * 2^shift / (E / 16), the
 // quotient truncated toward zero, times the normaliser, saturated; 0 while E is too small to
 // trust. |error| * 2^16 stays below 2^31.
-inline std::int16_t NextStep(std::int16_t error, std::int32_t windowSum, int shift,
-                             std::int32_t normaliser)
+inline std::int16_t NextStep(std::int16_t error, std::int32_t windowSum, int shift, std::int32_t normaliser)
 {
     if (windowSum <= kMinWindowSum) {
         return 0;

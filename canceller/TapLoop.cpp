@@ -93,8 +93,10 @@ bool ClearOfLimits(const std::int32_t* coefficients, int tail)
 void RequireSameFrame(const char* loop, long frame, const FrameResult& vector, const FrameResult& plain)
 {
     const auto report = [&](const char* what, long index, long got, long expected) {
-        std::fprintf(stderr, "tarnwell: the %s tap loop differs from the plain loop at frame %ld of this thread: "
-                             "%s[%ld] is %ld, the plain loop's %ld\n", loop, frame, what, index, got, expected);
+        std::fprintf(stderr,
+                     "tarnwell: the %s tap loop differs from the plain loop at frame %ld of this thread: "
+                     "%s[%ld] is %ld, the plain loop's %ld\n",
+                     loop, frame, what, index, got, expected);
         std::abort();
     };
     const auto out = std::mismatch(vector.output, vector.output + kFrameLength, plain.output);
@@ -132,7 +134,8 @@ std::int16_t RunVectorChecked(Loop loop, const EchoCanceller& canceller, Cancell
     ++frame;
     auto plain = std::make_unique<CancellerState>(state);
     const std::less_equal<const std::int16_t*> notAfter;
-    const bool inHistory = notAfter(state.history, reference) && notAfter(reference, state.history + kHistoryLength);
+    const bool inHistory = notAfter(state.history, reference) &&
+                           notAfter(reference, state.history + kHistoryLength);
     const std::int16_t* plainReference = inHistory ? plain->history + (reference - state.history) : reference;
     std::int16_t plainOutput[kFrameLength];
     const std::int16_t plainStep = canceller.FilterFrame(*plain, nearEnd, plainReference, plainOutput);
@@ -166,13 +169,11 @@ std::int32_t PeakMagnitude(Loop loop, const std::int16_t* samples, int count)
 }
 
 std::int16_t FilterFrame(Loop loop, const EchoCanceller& canceller, CancellerState& state,
-                         const std::int16_t* nearEnd, const std::int16_t* reference,
-                         std::int16_t* output)
+                         const std::int16_t* nearEnd, const std::int16_t* reference, std::int16_t* output)
 {
     // The vector loops take the carried step as a 16-bit factor, which -32768 (outside the
     // step's range, so only a hand-made state has it) would overflow.
-    if (loop != Loop::Plain && Supported(loop) &&
-        state.step != std::numeric_limits<std::int16_t>::min() &&
+    if (loop != Loop::Plain && Supported(loop) && state.step != std::numeric_limits<std::int16_t>::min() &&
         (loop == Loop::Avx512 ? ClearOfLimitsAvx512(state.coefficients, state.tail)
                               : ClearOfLimitsAvx2(state.coefficients, state.tail))) {
 #ifdef TARNWELL_CHECK_TAP_LOOP

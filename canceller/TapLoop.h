@@ -1,8 +1,8 @@
 // The adaptive filter's tap loop in three forms that give the same bits: the plain loop
-// (EchoCanceller::FilterFrame, the reference) and two vector loops, AVX2 and AVX-512BW. The loop is chosen once
-// per process from the CPU; TARNWELL_TAP_LOOP=plain|avx2|avx512 forces one, though never one
-// the CPU lacks (that request falls back to the CPU's own choice). With TARNWELL_CHECK_TAP_LOOP
-// (the sanitizer build) every vector frame is also run through the plain loop and compared.
+// (EchoCanceller::FilterFrame, the reference) and two vector loops, AVX2 and AVX-512BW. The loop is chosen
+// once per process from the CPU; TARNWELL_TAP_LOOP=plain|avx2|avx512 forces one, though never one the CPU
+// lacks (that request falls back to the CPU's own choice). With TARNWELL_CHECK_TAP_LOOP (the sanitizer build)
+// every vector frame is also run through the plain loop and compared.
 #pragma once
 
 #include <cstdint>
@@ -54,12 +54,11 @@ std::int32_t PeakMagnitude(Loop loop, const std::int16_t* samples, int count);
 // EchoCanceller::FilterFrame with the given loop; the plain loop where the vector loops may
 // not go (a coefficient near a limit, a loop the CPU lacks). Same contract and results.
 std::int16_t FilterFrame(Loop loop, const EchoCanceller& canceller, CancellerState& state,
-                         const std::int16_t* nearEnd, const std::int16_t* reference,
-                         std::int16_t* output);
+                         const std::int16_t* nearEnd, const std::int16_t* reference, std::int16_t* output);
 
 // What one frame of a tap loop leaves: its output, the next step and the coefficients.
 struct FrameResult {
-    const std::int16_t* output;        // kFrameLength samples
+    const std::int16_t* output;  // kFrameLength samples
     std::int16_t step;
     const std::int32_t* coefficients;  // kMaxTail, Q19
 };

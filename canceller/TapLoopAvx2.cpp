@@ -31,7 +31,7 @@ struct Avx2Taps {
     // (the only product that reads -32768 is the one that overflowed).
     template <bool Fix>
     [[gnu::target("avx2"), gnu::always_inline]] static inline __m256i Accumulate(__m256i sum,
-                                                                                __m256i products)
+                                                                                 __m256i products)
     {
         __m256i signs = _mm256_set1_epi16(1);
         if constexpr (Fix) {
@@ -64,8 +64,8 @@ struct Avx2Taps {
     // Taps j .. j + 15 in tap order (a: 0-7, b: 8-15) and in BlockPosition order (c0, c1)
     // differ by whole 128-bit lanes: c0 holds taps 0-3 and 8-11, c1 taps 4-7 and 12-15. Only
     // the last, partial block goes through the (slower) masked moves.
-    [[gnu::target("avx2")]] static bool SetUp(
-        FrameScratch& scratch, const std::int32_t* coefficients, const std::int16_t* x, int tail)
+    [[gnu::target("avx2")]] static bool SetUp(FrameScratch& scratch, const std::int32_t* coefficients,
+                                              const std::int16_t* x, int tail)
     {
         for (int j = 0; j < tail; j += kWidth) {
             __m256i a, b;
@@ -74,7 +74,8 @@ struct Avx2Taps {
                 b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(coefficients + j + 8));
             } else {
                 a = _mm256_maskload_epi32(reinterpret_cast<const int*>(coefficients + j), First(tail - j));
-                b = _mm256_maskload_epi32(reinterpret_cast<const int*>(coefficients + j + 8), First(tail - j - 8));
+                b = _mm256_maskload_epi32(reinterpret_cast<const int*>(coefficients + j + 8),
+                                          First(tail - j - 8));
             }
             const __m256i c0 = _mm256_permute2x128_si256(a, b, 0x20);
             const __m256i c1 = _mm256_permute2x128_si256(a, b, 0x31);
@@ -87,8 +88,8 @@ struct Avx2Taps {
         // reversed[n + k] = x[79 - n - k]: lane 15 - k of the 16 samples ending at x[79 - n].
         // The frame and the tail are even, so the samples before x[-tail] fill whole 32-bit
         // lanes, which are not read and come out zero.
-        const __m256i backwards = _mm256_setr_epi8(14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1,
-                                                   14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1);
+        const __m256i backwards = _mm256_setr_epi8(14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1, 14,
+                                                   15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1);
         const __m256i fullScaleNegative = _mm256_set1_epi16(-32768);
         const int end = kFrameLength + (tail + kWidth - 1) / kWidth * kWidth;
         __m256i negatives = _mm256_setzero_si256();
@@ -111,8 +112,8 @@ struct Avx2Taps {
         return _mm256_testz_si256(negatives, negatives) == 0;
     }
 
-    [[gnu::target("avx2")]] static void CopyBack(
-        std::int32_t* coefficients, const FrameScratch& scratch, int tail)
+    [[gnu::target("avx2")]] static void CopyBack(std::int32_t* coefficients, const FrameScratch& scratch,
+                                                 int tail)
     {
         for (int j = 0; j < tail; j += kWidth) {
             const auto* block = reinterpret_cast<const __m256i*>(scratch.coefficients + j);
@@ -139,7 +140,8 @@ struct Avx2Taps {
         int k = 0;
         for (; k + kWidth <= tail; k += kWidth) {
             const __m256i v = _mm256_abs_epi16(Load(x - tail + k));
-            sum = _mm256_add_epi32(sum, _mm256_add_epi32(_mm256_unpacklo_epi16(v, zero), _mm256_unpackhi_epi16(v, zero)));
+            sum = _mm256_add_epi32(
+                sum, _mm256_add_epi32(_mm256_unpacklo_epi16(v, zero), _mm256_unpackhi_epi16(v, zero)));
         }
         std::int32_t total = 1 + Total(sum);
         for (; k < tail; ++k) {
@@ -193,8 +195,8 @@ struct Avx2Taps {
 
     // The weights past the tail are zero, so the last block needs no mask.
     template <bool Fix>
-    [[gnu::target("avx2")]] static std::int32_t Estimate(const std::int16_t* w,
-                                                         const std::int16_t* current, int tail)
+    [[gnu::target("avx2")]] static std::int32_t Estimate(const std::int16_t* w, const std::int16_t* current,
+                                                         int tail)
     {
         __m256i sum = _mm256_setzero_si256();
         for (int j = 0; j < tail; j += kWidth) {
@@ -230,7 +232,8 @@ struct Avx2Taps {
     int j = 0;
     for (; j + 8 <= tail; j += 8) {
         const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(coefficients + j));
-        outside = _mm256_or_si256(outside, _mm256_or_si256(_mm256_cmpgt_epi32(lo, c), _mm256_cmpgt_epi32(c, hi)));
+        outside = _mm256_or_si256(outside,
+                                  _mm256_or_si256(_mm256_cmpgt_epi32(lo, c), _mm256_cmpgt_epi32(c, hi)));
     }
     bool clear = _mm256_testz_si256(outside, outside) != 0;
     for (; j < tail; ++j) {

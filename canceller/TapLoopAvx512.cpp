@@ -32,7 +32,7 @@ struct Avx512Taps {
     // sum + the products in 32-bit lanes; with Fix, a product read as -32768 counts as +32768.
     template <bool Fix>
     [[gnu::target("avx512bw"), gnu::always_inline]] static inline __m512i Accumulate(__m512i sum,
-                                                                                    __m512i products)
+                                                                                     __m512i products)
     {
         __m512i signs = _mm512_set1_epi16(1);
         if constexpr (Fix) {
@@ -42,8 +42,7 @@ struct Avx512Taps {
         return _mm512_add_epi32(sum, _mm512_madd_epi16(products, signs));
     }
 
-    [[gnu::target("avx512bw"), gnu::always_inline]] static inline __m512i Weights(__m512i c0,
-                                                                                            __m512i c1)
+    [[gnu::target("avx512bw"), gnu::always_inline]] static inline __m512i Weights(__m512i c0, __m512i c1)
     {
         return _mm512_packs_epi32(_mm512_srai_epi32(c0, 4), _mm512_srai_epi32(c1, 4));
     }
@@ -56,15 +55,16 @@ struct Avx512Taps {
 
     // Taps j .. j + 31 in tap order (a: 0-15, b: 16-31) and in BlockPosition order (c0, c1)
     // differ by whole 64-bit pairs: c0 holds taps 0-3, 8-11, 16-19, 24-27 and c1 the others.
-    [[gnu::target("avx512bw")]] static bool SetUp(
-        FrameScratch& scratch, const std::int32_t* coefficients, const std::int16_t* x, int tail)
+    [[gnu::target("avx512bw")]] static bool SetUp(FrameScratch& scratch, const std::int32_t* coefficients,
+                                                  const std::int16_t* x, int tail)
     {
         const __m512i toBlock0 = _mm512_setr_epi64(0, 1, 4, 5, 8, 9, 12, 13);
         const __m512i toBlock1 = _mm512_setr_epi64(2, 3, 6, 7, 10, 11, 14, 15);
         for (int j = 0; j < tail; j += kWidth) {
             const __mmask32 keep = First(tail - j);
             const __m512i a = _mm512_maskz_loadu_epi32(static_cast<__mmask16>(keep), coefficients + j);
-            const __m512i b = _mm512_maskz_loadu_epi32(static_cast<__mmask16>(keep >> 16), coefficients + j + 16);
+            const __m512i b = _mm512_maskz_loadu_epi32(static_cast<__mmask16>(keep >> 16),
+                                                       coefficients + j + 16);
             const __m512i c0 = _mm512_permutex2var_epi64(a, toBlock0, b);
             const __m512i c1 = _mm512_permutex2var_epi64(a, toBlock1, b);
             _mm512_store_si512(scratch.coefficients + j, c0);
@@ -74,8 +74,9 @@ struct Avx512Taps {
 
         // reversed[n + k] = x[79 - n - k]: lane 31 - k of the 32 samples ending at x[79 - n];
         // the lanes before x[-tail] are not read and come out zero.
-        const __m512i backwards = _mm512_set_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15,
-                                                   16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+        const __m512i backwards = _mm512_set_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
+                                                   17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30,
+                                                   31);
         const __m512i fullScaleNegative = _mm512_set1_epi16(-32768);
         const int end = kFrameLength + (tail + kWidth - 1) / kWidth * kWidth;
         __mmask32 negatives = 0;
@@ -89,8 +90,8 @@ struct Avx512Taps {
         return negatives != 0;
     }
 
-    [[gnu::target("avx512bw")]] static void CopyBack(
-        std::int32_t* coefficients, const FrameScratch& scratch, int tail)
+    [[gnu::target("avx512bw")]] static void CopyBack(std::int32_t* coefficients, const FrameScratch& scratch,
+                                                     int tail)
     {
         const __m512i toTaps0 = _mm512_setr_epi64(0, 1, 8, 9, 2, 3, 10, 11);
         const __m512i toTaps1 = _mm512_setr_epi64(4, 5, 12, 13, 6, 7, 14, 15);
@@ -113,7 +114,8 @@ struct Avx512Taps {
         __m512i sum = zero;
         for (int k = 0; k < tail; k += kWidth) {
             const __m512i v = _mm512_abs_epi16(_mm512_maskz_loadu_epi16(First(tail - k), x - tail + k));
-            sum = _mm512_add_epi32(sum, _mm512_add_epi32(_mm512_unpacklo_epi16(v, zero), _mm512_unpackhi_epi16(v, zero)));
+            sum = _mm512_add_epi32(
+                sum, _mm512_add_epi32(_mm512_unpacklo_epi16(v, zero), _mm512_unpackhi_epi16(v, zero)));
         }
         return 1 + _mm512_reduce_add_epi32(sum);
     }
@@ -169,8 +171,9 @@ struct Avx512Taps {
 
     // Coefficients past the tail are zero too.
     template <bool Fix>
-    [[gnu::target("avx512bw")]] static std::int32_t EstimateFromCoefficients(
-        const std::int32_t* c, const std::int16_t* current, int tail)
+    [[gnu::target("avx512bw")]] static std::int32_t EstimateFromCoefficients(const std::int32_t* c,
+                                                                             const std::int16_t* current,
+                                                                             int tail)
     {
         __m512i sum = _mm512_setzero_si512();
         for (int j = 0; j < tail; j += kWidth) {
@@ -189,7 +192,8 @@ struct Avx512Taps {
     const __m512i hi = _mm512_set1_epi32(kHighestClear);
     __mmask16 outside = 0;
     for (int j = 0; j < tail; j += 16) {
-        const __mmask16 keep = tail - j >= 16 ? __mmask16{0xFFFF} : static_cast<__mmask16>((1u << (tail - j)) - 1);
+        const __mmask16 keep = tail - j >= 16 ? __mmask16{0xFFFF}
+                                              : static_cast<__mmask16>((1u << (tail - j)) - 1);
         const __m512i c = _mm512_maskz_loadu_epi32(keep, coefficients + j);
         outside |= _mm512_cmplt_epi32_mask(c, lo) | _mm512_cmpgt_epi32_mask(c, hi);
     }
@@ -211,9 +215,10 @@ struct Avx512Taps {
     return 0xFFFF - (_mm_cvtsi128_si32(smallest) & 0xFFFF);
 }
 
-[[gnu::target("avx512bw"), gnu::flatten]] std::int16_t FilterFrameAvx512(
-    CancellerState& state, const std::int16_t* nearEnd, const std::int16_t* reference,
-    std::int16_t* output)
+[[gnu::target("avx512bw"), gnu::flatten]] std::int16_t FilterFrameAvx512(CancellerState& state,
+                                                                         const std::int16_t* nearEnd,
+                                                                         const std::int16_t* reference,
+                                                                         std::int16_t* output)
 {
     return RunFrame<Avx512Taps>(state, nearEnd, reference, output);
 }

@@ -66,8 +66,8 @@ struct FrameScratch {
 static_assert(kMaxTail % 32 == 0, "whole vectors of either width");
 
 template <class Taps, bool Fix, bool Adapting>
-std::int16_t RunSamples(FrameScratch& scratch, const CancellerState& state,
-                        const std::int16_t* nearEnd, const std::int16_t* x, std::int16_t* output)
+std::int16_t RunSamples(FrameScratch& scratch, const CancellerState& state, const std::int16_t* nearEnd,
+                        const std::int16_t* x, std::int16_t* output)
 {
     using fixedpoint::Magnitude;
 
@@ -85,8 +85,8 @@ std::int16_t RunSamples(FrameScratch& scratch, const CancellerState& state,
         const std::int16_t* current = previous - 1;
         std::int32_t estimate = 0;
         if (step != 0) {
-            estimate = Taps::template Update<Fix, !Adapting>(scratch.coefficients, scratch.weights,
-                                                             previous, current, tail, step);
+            estimate = Taps::template Update<Fix, !Adapting>(scratch.coefficients, scratch.weights, previous,
+                                                             current, tail, step);
         } else if (Adapting) {
             estimate = Taps::template EstimateFromCoefficients<Fix>(scratch.coefficients, current, tail);
         } else {
@@ -103,8 +103,8 @@ std::int16_t RunSamples(FrameScratch& scratch, const CancellerState& state,
 
 // FilterFrame's contract and results, for a state whose coefficients are ClearOfLimits.
 template <class Taps>
-std::int16_t RunFrame(CancellerState& state, const std::int16_t* nearEnd,
-                      const std::int16_t* reference, std::int16_t* output)
+std::int16_t RunFrame(CancellerState& state, const std::int16_t* nearEnd, const std::int16_t* reference,
+                      std::int16_t* output)
 {
     assert(state.tail >= 0 && state.tail <= kMaxTail);
     assert(state.adaptState >= AdaptSlow && state.adaptState <= AdaptFast);

@@ -10,7 +10,7 @@ extern "C" __attribute__((visibility("default"))) bool tarnwell_draw_pictures_v1
     try {
         return tarnwell::RenderPictures(views, dir, error, keepGoing);
     } catch (const std::exception& e) {
-        error = e.what();   // nothing may unwind across the C boundary
+        error = e.what();  // nothing may unwind across the C boundary
         return false;
     }
 }

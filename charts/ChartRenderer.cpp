@@ -28,7 +28,7 @@ namespace tarnwell {
 
 namespace {
 
-constexpr int kMaxTicks = 8;   // per axis, so that the labels never crowd
+constexpr int kMaxTicks = 8;  // per axis, so that the labels never crowd
 
 // Fills for the shaded spans: the canceller's window, the echo path's span, and the modes.
 QColor ToneColor(int tone)
@@ -103,7 +103,7 @@ void Paint(const ChartView& view, QPaintDevice& device, QSize size, bool onePath
     chart->setGeometry(0, 0, size.width(), size.height());
     FitLegend(*chart, size.width());
     QChart* owned = chart.release();
-    scene.addItem(owned);   // the scene owns the chart from here
+    scene.addItem(owned);  // the scene owns the chart from here
     scene.setSceneRect(0, 0, size.width(), size.height());
     QPainter painter(&device);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -132,7 +132,8 @@ std::unique_ptr<QChart> BuildChartFor(const ChartView& full, QSize drawnSize, bo
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);
     if (!view.measured) {
-        chart->setTitle(QString::fromStdString(view.title + " \u2014 not measured: " + view.unmeasuredReason));
+        chart->setTitle(
+            QString::fromStdString(view.title + " \u2014 not measured: " + view.unmeasuredReason));
         x->setRange(0.0, 1.0);
         y->setRange(0.0, 1.0);
         return chart;
@@ -187,7 +188,8 @@ std::unique_ptr<QChart> BuildChartFor(const ChartView& full, QSize drawnSize, bo
         area->setName(QString::fromStdString(view.spans[i].label));
         for (; i < view.spans.size() && view.spans[i].tone == tone; ++i) {
             const ChartSpan& s = view.spans[i];
-            outline << QPointF(s.from, ys.lo) << QPointF(s.from, ys.hi) << QPointF(s.to, ys.hi) << QPointF(s.to, ys.lo);
+            outline << QPointF(s.from, ys.lo) << QPointF(s.from, ys.hi) << QPointF(s.to, ys.hi)
+                    << QPointF(s.to, ys.lo);
             lastTo = s.to;
         }
         upper->replace(outline);

@@ -46,8 +46,8 @@ std::string Duration(double seconds)
 
 }  // namespace
 
-int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-              bool showProgress, const PictureWriter& pictures)
+int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool showProgress,
+              const PictureWriter& pictures)
 {
     CLI::App app{"Runs one test per port over a site's captures: INPUT is a folder of pairs "
                  "(NAME_tx.* with NAME_rx.*, or tx/NAME.* with rx/NAME.*, or a call in NAME.pcap) or a "
@@ -73,7 +73,8 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
     bool plots = false;
     app.add_flag("--plots", plots, "also draw each port's views into OUTDIR/NAME/ (CSV, SVG, PNG)");
     std::string htmlPath;
-    app.add_option("--html", htmlPath, "also write the site as one self-contained HTML page")->check(kNonEmptyPath);
+    app.add_option("--html", htmlPath, "also write the site as one self-contained HTML page")
+        ->check(kNonEmptyPath);
     std::string comparePath;
     app.add_option("--compare", comparePath,
                    "set each port against an earlier batch (its OUTDIR or summary.json): in the table, "
@@ -89,7 +90,7 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
     runOptions.Apply();
     defaults.delayGiven = runOptions.DelayGiven();
     defaults.tailGiven = runOptions.TailGiven();
-    nlohmann::ordered_json earlier;   // read first: OUTDIR may be the earlier batch's own
+    nlohmann::ordered_json earlier;  // read first: OUTDIR may be the earlier batch's own
     if (std::string problem; !comparePath.empty() && !ReadEarlierSummary(comparePath, earlier, problem)) {
         err << "tarnwell-cli batch: --compare: " << problem << '\n';
         return kExitUsage;
@@ -157,8 +158,8 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
             row.run.analysis = AnalysisRecord{};
         }
     };
-    std::vector<BatchRow> rows =
-        RunBatch(ports, jobs, progress, keep, keep ? std::function<void(BatchRow&)>(finished) : nullptr);
+    std::vector<BatchRow> rows = RunBatch(ports, jobs, progress, keep,
+                                          keep ? std::function<void(BatchRow&)>(finished) : nullptr);
     if (showProgress) {
         err << "\r\x1b[K" << std::flush;
     }
@@ -185,7 +186,8 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
     const auto count = [&](PortVerdict v) {
         return std::count_if(rows.begin(), rows.end(), [v](const BatchRow& r) { return r.verdict == v; });
     };
-    out << '\n' << total << " ports: " << count(PortVerdict::kOk) << " OK, " << count(PortVerdict::kCheck)
+    out << '\n'
+        << total << " ports: " << count(PortVerdict::kOk) << " OK, " << count(PortVerdict::kCheck)
         << " CHECK, " << count(PortVerdict::kFailed) << " failed";
     if (const auto interrupted = count(PortVerdict::kInterrupted); interrupted > 0) {
         out << ", " << interrupted << " interrupted";

@@ -52,14 +52,12 @@ struct BatchRow {
 };
 
 // Ports found by name in folder, sorted by name; outDir receives NAME.pcm.
-std::vector<BatchPort> FindFolderPorts(const std::filesystem::path& folder,
-                                       const BatchDefaults& defaults,
+std::vector<BatchPort> FindFolderPorts(const std::filesystem::path& folder, const BatchDefaults& defaults,
                                        const std::filesystem::path& outDir);
 
 // Ports listed in a manifest, in its order. A header that cannot be used is a usage error:
 // error is set and no port is returned. A bad cell makes its row a failed port.
-std::vector<BatchPort> ReadManifest(const std::filesystem::path& manifest,
-                                    const BatchDefaults& defaults,
+std::vector<BatchPort> ReadManifest(const std::filesystem::path& manifest, const BatchDefaults& defaults,
                                     const std::filesystem::path& outDir, std::string& error);
 
 // Before any port runs: fails each port whose output, or with plots its pictures' folder,
@@ -85,7 +83,8 @@ std::vector<BatchRow> RunBatch(const std::vector<BatchPort>& ports, int jobs,
 // "OK", "CHECK", "FAILED" or "INTERRUPTED".
 const char* VerdictName(PortVerdict verdict);
 
-// Interrupted ports first, then failed runs, then most CHECK verdicts, then lowest cancellation; ties by port name.
+// Interrupted ports first, then failed runs, then most CHECK verdicts, then lowest cancellation; ties by port
+// name.
 void SortWorstFirst(std::vector<BatchRow>& rows);
 
 std::string SummaryCsv(const std::vector<BatchRow>& rows);
@@ -93,7 +92,7 @@ nlohmann::ordered_json SummaryJson(const std::vector<BatchRow>& rows);
 std::string SummaryTable(const std::vector<BatchRow>& rows);
 
 // The whole batch command; argv[0] is "batch".
-int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-              bool showProgress, const PictureWriter& pictures = {});
+int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool showProgress,
+              const PictureWriter& pictures = {});
 
 }  // namespace tarnwell

@@ -57,7 +57,8 @@ void RefuseClashes(std::vector<BatchPort>& ports, const fs::path& outDir, bool p
     std::vector<Claim> captures;
     for (std::size_t i = 0; i < ports.size(); ++i) {
         const TestSettings& s = ports[i].options.settings;
-        for (const auto& [path, what] : {std::pair{&s.txPath, "is the Tx capture"}, std::pair{&s.rxPath, "is the Rx capture"}}) {
+        for (const auto& [path, what] :
+             {std::pair{&s.txPath, "is the Tx capture"}, std::pair{&s.rxPath, "is the Rx capture"}}) {
             if (!path->empty()) {
                 captures.push_back({FileKey::Of(*path), i, what});
             }
@@ -65,7 +66,8 @@ void RefuseClashes(std::vector<BatchPort>& ports, const fs::path& outDir, bool p
     }
     std::vector<Claim> written;
     for (const char* name : {"summary.csv", "summary.json"}) {
-        written.push_back({FileKey::Of((outDir / name).string()), summaries, "is the batch's " + std::string(name)});
+        written.push_back(
+            {FileKey::Of((outDir / name).string()), summaries, "is the batch's " + std::string(name)});
     }
 
     for (std::size_t i = 0; i < ports.size(); ++i) {

@@ -114,7 +114,8 @@ bool ReadEarlierSummary(const std::string& path, json& earlier, std::string& err
         return false;
     }
     earlier = json::parse(in, nullptr, false);
-    if (earlier.is_discarded() || !earlier.is_object() || !earlier.contains("rows") || !earlier["rows"].is_array()) {
+    if (earlier.is_discarded() || !earlier.is_object() || !earlier.contains("rows") ||
+        !earlier["rows"].is_array()) {
         error = file.string() + ": not a batch's summary.json";
         return false;
     }
@@ -169,14 +170,16 @@ std::string ChangesCsv(const json& changes)
                        "findings_gone,findings_new\n";
     for (const json& c : changes) {
         const auto cell = [](const json& value) {
-            return value.is_string() ? value.get<std::string>() : value.is_number() ? text::Number(value.get<double>()) : "";
+            return value.is_string()   ? value.get<std::string>()
+                   : value.is_number() ? text::Number(value.get<double>())
+                                       : "";
         };
         // Codes as summary.csv joins them.
         const std::string gone = Joined(c["findingsGone"], "; ");
         const std::string added = Joined(c["findingsNew"], "; ");
-        text += text::CsvLine({cell(c["port"]), cell(c["change"]), cell(c["resultBefore"]), cell(c["resultAfter"]),
-                               cell(c["erlDelta"]), cell(c["cancellationDelta"]), cell(c["residualDelta"]), gone,
-                               added});
+        text += text::CsvLine({cell(c["port"]), cell(c["change"]), cell(c["resultBefore"]),
+                               cell(c["resultAfter"]), cell(c["erlDelta"]), cell(c["cancellationDelta"]),
+                               cell(c["residualDelta"]), gone, added});
     }
     return text;
 }

@@ -15,7 +15,8 @@ namespace tarnwell {
 bool ReadEarlierSummary(const std::string& path, nlohmann::ordered_json& earlier, std::string& error);
 
 // One object per port: the ports of now in their order, then those only in earlier.
-nlohmann::ordered_json CompareSummaries(const nlohmann::ordered_json& earlier, const nlohmann::ordered_json& now);
+nlohmann::ordered_json CompareSummaries(const nlohmann::ordered_json& earlier,
+                                        const nlohmann::ordered_json& now);
 
 // The changes as the terminal shows them, and as compare.csv holds them.
 std::string ChangesTable(const nlohmann::ordered_json& changes);

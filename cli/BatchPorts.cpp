@@ -137,9 +137,8 @@ std::optional<int> WholeNumber(const std::string& text)
     return value;
 }
 
-const std::set<std::string> kManifestColumns{"port",     "tx",        "rx",       "device",
-                                             "delay",    "tail",      "nlp_diff", "nlp_shift",
-                                             "high_pass", "stereo",   "pcap"};
+const std::set<std::string> kManifestColumns{"port",     "tx",        "rx",        "device", "delay", "tail",
+                                             "nlp_diff", "nlp_shift", "high_pass", "stereo", "pcap"};
 
 // A call captured as a pcap or pcapng file: both captures of one port.
 bool IsPcapName(const fs::path& file)
@@ -186,8 +185,8 @@ std::vector<BatchPort> FindFolderPorts(const fs::path& folder, const BatchDefaul
             if (side->empty()) {
                 port.problem = std::string("no ") + which + " capture for port " + name;
             } else if (side->size() > 1) {
-                port.problem = std::string("more than one ") + which + " capture for port " + name +
-                               ": " + ListOf(*side);
+                port.problem = std::string("more than one ") + which + " capture for port " + name + ": " +
+                               ListOf(*side);
             }
         }
         // Shown in the summary even when the pair is incomplete.
@@ -280,7 +279,8 @@ std::vector<BatchPort> ReadManifest(const fs::path& manifest, const BatchDefault
         if (const std::string device = cell("device"); !device.empty()) {
             const std::optional<int> value = WholeNumber(device);
             if (!value || *value < 0 || *value >= kDeviceCount) {
-                problem = where + "device '" + device + "' is not a row from 0 to " + std::to_string(kDeviceCount - 1);
+                problem = where + "device '" + device + "' is not a row from 0 to " +
+                          std::to_string(kDeviceCount - 1);
             } else {
                 port.options.deviceType = *value;
                 if (!defaults.delayGiven) {
@@ -297,8 +297,8 @@ std::vector<BatchPort> ReadManifest(const fs::path& manifest, const BatchDefault
                 if (!value) {
                     problem = where + range.column + " '" + text + "' is not a whole number";
                 } else if (*value < range.min || *value > range.max) {
-                    problem = where + range.column + " '" + text + "' is not from " + std::to_string(range.min) +
-                              " to " + std::to_string(range.max);
+                    problem = where + range.column + " '" + text + "' is not from " +
+                              std::to_string(range.min) + " to " + std::to_string(range.max);
                 } else {
                     s.*range.member = *value;
                 }

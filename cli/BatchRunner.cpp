@@ -111,14 +111,14 @@ BatchRow RunPort(const BatchPort& port, bool keepAnalysis)
 }  // namespace
 
 std::vector<BatchRow> RunBatch(const std::vector<BatchPort>& ports, int jobs,
-                               const std::function<void(int done, int failed)>& progress,
-                               bool keepAnalysis, const std::function<void(BatchRow& row)>& finished)
+                               const std::function<void(int done, int failed)>& progress, bool keepAnalysis,
+                               const std::function<void(BatchRow& row)>& finished)
 {
     std::vector<BatchRow> rows(ports.size());
     std::atomic<std::size_t> next{0};
     std::mutex progressMutex;
     std::condition_variable rowDone;
-    std::deque<std::size_t> ready;   // rows done and not yet handed to finished
+    std::deque<std::size_t> ready;  // rows done and not yet handed to finished
     int done = 0;
     int failed = 0;
     const auto work = [&] {

@@ -30,7 +30,11 @@ bool IsUtf8(const std::string& text)
 {
     for (std::size_t i = 0; i < text.size();) {
         const auto lead = static_cast<unsigned char>(text[i]);
-        const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xe ? 3 : (lead >> 3) == 0x1e ? 4 : 0;
+        const std::size_t length = lead < 0x80           ? 1
+                                   : (lead >> 5) == 0x6  ? 2
+                                   : (lead >> 4) == 0xe  ? 3
+                                   : (lead >> 3) == 0x1e ? 4
+                                                         : 0;
         if (length == 0 || i + length > text.size()) {
             return false;
         }
@@ -51,7 +55,9 @@ std::string EscapedBytes(const std::string& text)
     std::string escaped;
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        escaped += byte >= 0x80 ? text::Format("\\x%02x", byte) : c == '\\' ? std::string("\\\\") : std::string(1, c);
+        escaped += byte >= 0x80 ? text::Format("\\x%02x", byte)
+                   : c == '\\'  ? std::string("\\\\")
+                                : std::string(1, c);
     }
     return escaped;
 }
@@ -76,10 +82,9 @@ const char* VerdictName(PortVerdict verdict)
 std::string SummaryCsv(const std::vector<BatchRow>& rows)
 {
     // findings: the codes of the run's findings, "; " between them.
-    std::string text =
-        "port,result,checks,status,message,tx,rx,output,device,delay,tail,nlp_diff,nlp_shift,"
-        "high_pass,tx_channel,real_delay,delay_ok,erl,erl_ok,cancellation,residual_level,"
-        "residual_ok,rx_level,tx_level,levels_ok,minimal_tail,tx_gain_decrease,findings\n";
+    std::string text = "port,result,checks,status,message,tx,rx,output,device,delay,tail,nlp_diff,nlp_shift,"
+                       "high_pass,tx_channel,real_delay,delay_ok,erl,erl_ok,cancellation,residual_level,"
+                       "residual_ok,rx_level,tx_level,levels_ok,minimal_tail,tx_gain_decrease,findings\n";
     for (const BatchRow& row : rows) {
         const TestSettings& s = row.options.settings;
         std::vector<std::string> cells{row.port,
@@ -102,9 +107,8 @@ std::string SummaryCsv(const std::vector<BatchRow>& rows)
             const auto word = [](std::int32_t flag) { return kVerdictWords[flag != 0 ? 1 : 0]; };
             for (std::string cell :
                  {std::to_string(r.delay), word(r.delayOk), Number(r.erl), word(r.erlOk),
-                  Number(r.cancellation), Number(r.residualLevel), word(r.residualOk),
-                  Number(r.rxLevel), Number(r.txLevel), word(r.levelsOk),
-                  std::to_string(row.run.report->minimalTail),
+                  Number(r.cancellation), Number(r.residualLevel), word(r.residualOk), Number(r.rxLevel),
+                  Number(r.txLevel), word(r.levelsOk), std::to_string(row.run.report->minimalTail),
                   std::to_string(row.run.report->txGainDecrease)}) {
                 cells.push_back(std::move(cell));
             }
@@ -155,15 +159,14 @@ nlohmann::ordered_json SummaryJson(const std::vector<BatchRow>& rows)
 
 std::string SummaryTable(const std::vector<BatchRow>& rows)
 {
-    std::vector<std::vector<std::string>> table{
-        {"Port", "Result", "Real delay", "ERL", "Residual", "Rx / Tx level", "Min tail", "Tx gain",
-         "Message"}};
+    std::vector<std::vector<std::string>> table{{"Port", "Result", "Real delay", "ERL", "Residual",
+                                                 "Rx / Tx level", "Min tail", "Tx gain", "Message"}};
     for (const BatchRow& row : rows) {
         std::vector<std::string> line{text::OneLine(row.port), VerdictName(row.verdict)};
         if (row.run.ok && row.run.report) {
             const Report& r = *row.run.report;
-            for (std::string cell : {r.realDelay, r.erl, r.residual, r.levels,
-                                     std::to_string(r.minimalTail), std::to_string(r.txGainDecrease)}) {
+            for (std::string cell : {r.realDelay, r.erl, r.residual, r.levels, std::to_string(r.minimalTail),
+                                     std::to_string(r.txGainDecrease)}) {
                 line.push_back(std::move(cell));
             }
         } else {

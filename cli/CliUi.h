@@ -17,11 +17,11 @@ public:
     ~CliUi() override;
 
     void SetStatus(const std::string& text) override;
-    void ShowMessage(const std::string& text) override;   // then its details, on the error stream
+    void ShowMessage(const std::string& text) override;  // then its details, on the error stream
     void AddDetail(const std::string& line) override;
     void SetProgressRange(int count) override;
     void SetProgressPos(int position) override;
-    bool KeepGoing() override;   // false once an interrupt signal has been caught
+    bool KeepGoing() override;  // false once an interrupt signal has been caught
 
     // Erases the progress line, if one is drawn, so that what follows starts on a clean line.
     void EndProgress();
@@ -38,8 +38,8 @@ private:
     bool drawn_ = false;
     std::string status_;
     std::vector<std::string> messages_;
-    std::vector<std::string> details_;   // every detail line so far
-    std::size_t detailsShown_ = 0;       // of them, those already printed
+    std::vector<std::string> details_;  // every detail line so far
+    std::size_t detailsShown_ = 0;      // of them, those already printed
     int range_ = 0;
     int percent_ = -1;  // last percentage drawn; -1 before the first
 };

@@ -35,8 +35,7 @@ std::string Row(const char* label, const std::string& value)
 
 }  // namespace
 
-ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
-                                   std::ostream& err)
+ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
 {
     CLI::App app{"Runs the echo test on a Tx/Rx capture pair and prints the report. Captures are "
                  "WAV, AU or AIFF files (other rates and sample types are converted to 16-bit at "
@@ -52,10 +51,10 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     std::string stereo;
     std::string pcap;
 
-    CLI::Option* tx = app.add_option("--tx", s.txPath, "Tx capture: sent towards the line")
-                            ->check(kNonEmptyPath);
+    CLI::Option* tx =
+        app.add_option("--tx", s.txPath, "Tx capture: sent towards the line")->check(kNonEmptyPath);
     CLI::Option* rx = app.add_option("--rx", s.rxPath, "Rx capture: back from the line, with the echo")
-                            ->check(kNonEmptyPath);
+                          ->check(kNonEmptyPath);
     app.add_option("--stereo", stereo, "one stereo file holding both captures (see --tx-channel)")
         ->check(kNonEmptyPath)
         ->excludes(tx)
@@ -148,11 +147,11 @@ std::string PlainReport(const CliRun& run, const std::string& status)
     return text;
 }
 
-bool WritePlots(const CliOptions& options, const CliRun& run, const PictureWriter& writer,
-                std::string& error)
+bool WritePlots(const CliOptions& options, const CliRun& run, const PictureWriter& writer, std::string& error)
 {
     const int minimalTail = run.report ? run.report->minimalTail : 0;
-    return WriteViews(AllViews({options.settings, minimalTail, run.analysis}), options.plotsDir, writer, error);
+    return WriteViews(AllViews({options.settings, minimalTail, run.analysis}), options.plotsDir, writer,
+                      error);
 }
 
 bool WriteViews(const std::vector<ChartView>& views, const std::string& dir, const PictureWriter& writer,
@@ -206,7 +205,8 @@ int CommandLineMain(int argc, const char* const* argv, std::ostream& out, std::o
                     bool showProgress, const PictureWriter& pictures)
 {
     // A loop name mistyped in the environment would otherwise run the CPU's own choice unseen.
-    if (const std::string refused = taploop::RequestError(std::getenv("TARNWELL_TAP_LOOP")); !refused.empty()) {
+    if (const std::string refused = taploop::RequestError(std::getenv("TARNWELL_TAP_LOOP"));
+        !refused.empty()) {
         err << "tarnwell-cli: " << refused << '\n';
         return kExitUsage;
     }
@@ -218,8 +218,8 @@ int CommandLineMain(int argc, const char* const* argv, std::ostream& out, std::o
     return RunMain(argc, argv, out, err, showProgress, pictures);
 }
 
-int RunMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-            bool showProgress, const PictureWriter& pictures)
+int RunMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool showProgress,
+            const PictureWriter& pictures)
 {
     errno = 0;
     const ParsedCommandLine parsed = ParseCommandLine(argc, argv, out, err);
@@ -248,7 +248,8 @@ int RunMain(int argc, const char* const* argv, std::ostream& out, std::ostream& 
         }
         // A picture that fails costs the pictures, never the report: it is said after it.
         std::string plotsProblem;
-        if (!options.plotsDir.empty() && !WritePlots(options, run, pictures, plotsProblem) && plotsProblem.empty()) {
+        if (!options.plotsDir.empty() && !WritePlots(options, run, pictures, plotsProblem) &&
+            plotsProblem.empty()) {
             plotsProblem = "the pictures failed";
         }
         // The pictures stop at a signal; that is an interrupted run, not a failed one.
@@ -256,8 +257,8 @@ int RunMain(int argc, const char* const* argv, std::ostream& out, std::ostream& 
             return 128 + signal;
         }
         if (!options.htmlPath.empty()) {
-            const std::string page =
-                RunPage(options, run, ui.Status(), ui.Messages(), TakeEvidence(options, run, "v-"));
+            const std::string page = RunPage(options, run, ui.Status(), ui.Messages(),
+                                             TakeEvidence(options, run, "v-"));
             if (std::string error; !WriteHtmlFile(options.htmlPath, page, error)) {
                 err << "tarnwell-cli: --html: " << error << '\n';
                 return kExitRunFailed;

@@ -27,9 +27,9 @@ inline constexpr int kExitUsage = 2;
 // command line's own choices.
 struct CliOptions : RunRequest {
     bool json = false;
-    std::string plotsDir;   // --plots: where the pictures go; empty for none
-    std::string htmlPath;   // --html: the page to write; empty for none
-    bool failOnCheck = false;  // --fail-on-check: any CHECK (or the ERL gate) exits 1
+    std::string plotsDir;          // --plots: where the pictures go; empty for none
+    std::string htmlPath;          // --html: the page to write; empty for none
+    bool failOnCheck = false;      // --fail-on-check: any CHECK (or the ERL gate) exits 1
     bool samplesToStdout = false;  // --out -: the report goes to the error stream instead
 };
 
@@ -40,23 +40,22 @@ struct ParsedCommandLine {
     int exitStatus = kExitOk;
 };
 
-ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
-                                   std::ostream& err);
+ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
 
 // What one run left behind: its result, what it filled in, and the report on a true result.
 struct CliRun {
     bool ok = false;
     TestResults results;
     std::optional<Report> report;
-    AnalysisRecord analysis;        // the run's evidence
-    std::vector<Finding> findings;  // made from it, shown after the report
+    AnalysisRecord analysis;           // the run's evidence
+    std::vector<Finding> findings;     // made from it, shown after the report
     std::vector<std::string> details;  // "file: reason" lines behind its messages
 };
 
 // Draws the views into dir as SVG and PNG; false with a reason on failure. The window's chart
 // code provides it; the command line itself stays free of any display.
-using PictureWriter = std::function<bool(const std::vector<ChartView>& views, const std::string& dir,
-                                         std::string& error)>;
+using PictureWriter =
+    std::function<bool(const std::vector<ChartView>& views, const std::string& dir, std::string& error)>;
 
 // One run with its report and findings; the batch runs each port through it too.
 CliRun RunCommandLine(const CliOptions& options, TestUi& ui);
@@ -72,8 +71,8 @@ bool WriteViews(const std::vector<ChartView>& views, const std::string& dir, con
                 std::string& error);
 
 // The single run: parse, run, print.
-int RunMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-            bool showProgress, const PictureWriter& pictures = {});
+int RunMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool showProgress,
+            const PictureWriter& pictures = {});
 
 // The whole command: a verb's own main, or the single run when argv[1] names no verb. main()
 // only adds the real streams and the terminal test.

@@ -51,9 +51,12 @@ std::string Table(const std::vector<g168::CellResult>& cells, std::size_t models
 
 json CellJson(const g168::CellResult& c)
 {
-    return json{{"test", c.test},           {"model", c.model},
-                {"erl_db", JsonDouble(c.erlDb)}, {"passed", c.passed},
-                {"margin_db", JsonDouble(c.marginDb)}, {"worst_dbm0", JsonDouble(c.worstDbm0)},
+    return json{{"test", c.test},
+                {"model", c.model},
+                {"erl_db", JsonDouble(c.erlDb)},
+                {"passed", c.passed},
+                {"margin_db", JsonDouble(c.marginDb)},
+                {"worst_dbm0", JsonDouble(c.worstDbm0)},
                 {"worst_s", JsonDouble(c.worstSeconds)}};
 }
 
@@ -62,21 +65,26 @@ json CellJson(const g168::CellResult& c)
 int G168Main(int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool showProgress,
              const PictureWriter& pictures)
 {
-    CLI::App app{std::string("Runs G.168-style tests (2A, 2B, 2C(a), 3A, 3B, 3C, 4, 5, 6, 7) on the canceller with "
-                             "the settings given, over the echo path models D.2 to D.9 scaled to each ERL. ") +
-                     kNotCertification,
-                 "tarnwell-cli g168"};
+    CLI::App app{
+        std::string("Runs G.168-style tests (2A, 2B, 2C(a), 3A, 3B, 3C, 4, 5, 6, 7) on the canceller with "
+                    "the settings given, over the echo path models D.2 to D.9 scaled to each ERL. ") +
+            kNotCertification,
+        "tarnwell-cli g168"};
     g168::CancellerSetup setup;
     std::string erlText = "6";
     std::vector<std::string> names;
     int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     bool asJson = false;
     std::string plotsDir;
-    app.add_option("--tail", setup.tail, "tail, samples, 0..1024")->check(CLI::Range(0, kMaxTail))->capture_default_str();
+    app.add_option("--tail", setup.tail, "tail, samples, 0..1024")
+        ->check(CLI::Range(0, kMaxTail))
+        ->capture_default_str();
     app.add_option("--delay", setup.bulkDelay, "bulk delay, samples, 0..8000")
         ->check(CLI::Range(0, kMaxBulkDelay))
         ->capture_default_str();
-    app.add_option("--nlp-diff", setup.nlpDiff, "NLP threshold, dB, 0..100")->check(CLI::Range(0, 100))->capture_default_str();
+    app.add_option("--nlp-diff", setup.nlpDiff, "NLP threshold, dB, 0..100")
+        ->check(CLI::Range(0, 100))
+        ->capture_default_str();
     app.add_option("--nlp-shift", setup.nlpShift, "NLP attenuation in 6 dB steps, 0..10")
         ->check(CLI::Range(0, 10))
         ->capture_default_str();
@@ -86,10 +94,14 @@ int G168Main(int argc, const char* const* argv, std::ostream& out, std::ostream&
     for (const g168::TestCase& t : g168::Tests()) {
         known.push_back(t.name);
     }
-    app.add_option("--tests", names, "the tests to run (default: all)")->delimiter(',')->check(CLI::IsMember(known));
-    app.add_option("-j,--jobs", jobs, "cells run at once (default: the number of cores)")->check(CLI::Range(1, 1024));
+    app.add_option("--tests", names, "the tests to run (default: all)")
+        ->delimiter(',')
+        ->check(CLI::IsMember(known));
+    app.add_option("-j,--jobs", jobs, "cells run at once (default: the number of cores)")
+        ->check(CLI::Range(1, 1024));
     app.add_flag("--json", asJson, "print one JSON object instead of the table");
-    app.add_option("--plots", plotsDir, "draw each cell's Sout level against its limit into this folder (CSV, SVG, PNG)")
+    app.add_option("--plots", plotsDir,
+                   "draw each cell's Sout level against its limit into this folder (CSV, SVG, PNG)")
         ->check(kNonEmptyPath);
     std::vector<double> erls;
     try {
@@ -132,7 +144,8 @@ int G168Main(int argc, const char* const* argv, std::ostream& out, std::ostream&
         return 128 + signal;
     }
     const std::size_t models = g168::Models().size();
-    const bool allPassed = std::all_of(cells.begin(), cells.end(), [](const g168::CellResult& c) { return c.passed; });
+    const bool allPassed = std::all_of(cells.begin(), cells.end(),
+                                       [](const g168::CellResult& c) { return c.passed; });
 
     if (!plotsDir.empty()) {
         std::vector<ChartView> views;
@@ -146,8 +159,11 @@ int G168Main(int argc, const char* const* argv, std::ostream& out, std::ostream&
     }
     if (asJson) {
         json root{{"note", kNotCertification},
-                  {"settings", {{"tail", setup.tail}, {"bulk_delay", setup.bulkDelay}, {"nlp_diff", setup.nlpDiff},
-                                {"nlp_shift", setup.nlpShift}}},
+                  {"settings",
+                   {{"tail", setup.tail},
+                    {"bulk_delay", setup.bulkDelay},
+                    {"nlp_diff", setup.nlpDiff},
+                    {"nlp_shift", setup.nlpShift}}},
                   {"rin_dbm0", JsonDouble(g168::kRinDbm0)},
                   {"residual_limit_below_rin_db", JsonDouble(g168::kResidualBelowRinDb)},
                   {"passed", allPassed}};
@@ -165,10 +181,12 @@ int G168Main(int argc, const char* const* argv, std::ostream& out, std::ostream&
     } else {
         out << Table(cells, models) << '\n';
         for (const g168::TestCase* t : tests) {
-            out << text::Format("%-6s %s%s\n", t->name.c_str(), t->summary.c_str(), t->nlp ? "" : " (NLP off)");
+            out << text::Format("%-6s %s%s\n", t->name.c_str(), t->summary.c_str(),
+                                t->nlp ? "" : " (NLP off)");
         }
-        out << text::Format("Rin %.0f dBm0; the residual limit is Rin - %.0f dB, standing in for G.168's curve.\n",
-                            g168::kRinDbm0, g168::kResidualBelowRinDb)
+        out << text::Format(
+                   "Rin %.0f dBm0; the residual limit is Rin - %.0f dB, standing in for G.168's curve.\n",
+                   g168::kRinDbm0, g168::kResidualBelowRinDb)
             << kNotCertification << '\n';
     }
     if (!out.flush()) {

@@ -72,8 +72,8 @@ using html::Escape;
 
 std::string Element(const char* tag, const std::string& text, const std::string& attributes = "")
 {
-    return std::string("<") + tag + (attributes.empty() ? "" : " " + attributes) + ">" + Escape(text) +
-           "</" + tag + ">";
+    return std::string("<") + tag + (attributes.empty() ? "" : " " + attributes) + ">" + Escape(text) + "</" +
+           tag + ">";
 }
 
 std::string Now()
@@ -152,7 +152,8 @@ std::string CaptureRow(const char* which, const std::string& path, const TestSet
         kind += text::Format(", channel %d of a stereo file", channel);
     }
     return "<tr><th scope=\"row\">" + std::string(which) + "</th><td class=\"path\">" + Escape(path) +
-           "</td><td>" + (code ? Escape("cannot be read: " + code.message()) : text::Format("%ju bytes", bytes)) +
+           "</td><td>" +
+           (code ? Escape("cannot be read: " + code.message()) : text::Format("%ju bytes", bytes)) +
            "</td><td>" + Escape(kind) + "</td></tr>";
 }
 
@@ -162,9 +163,10 @@ std::string CapturesTable(const CliOptions& options, int sampleCount)
     const bool stereo = s.txPath == s.rxPath;
     const int txChannel = stereo ? (s.txChannel != 0 ? 1 : 0) : -1;
     const int rxChannel = stereo ? 1 - txChannel : -1;
-    std::string used = sampleCount > 0 ? text::Format("%d samples of each capture used (%s s at 8000 samples/s)",
-                                                      sampleCount, text::Number(sampleCount / 8000.0).c_str())
-                                       : std::string("no samples used: the run stopped before reading them");
+    std::string used = sampleCount > 0
+                           ? text::Format("%d samples of each capture used (%s s at 8000 samples/s)",
+                                          sampleCount, text::Number(sampleCount / 8000.0).c_str())
+                           : std::string("no samples used: the run stopped before reading them");
     return "<table class=\"captures\"><caption>Captures: " + Escape(used) +
            "</caption><thead><tr><th></th><th>File</th><th>Size</th><th>Format</th></tr></thead><tbody>" +
            CaptureRow("Tx", s.txPath, s, txChannel) + CaptureRow("Rx", s.rxPath, s, rxChannel) +
@@ -184,8 +186,8 @@ std::string FindingLabels(const std::vector<Finding>& findings)
 {
     std::string text;
     for (const Finding& f : findings) {
-        text += "<span class=\"tag " + std::string(SeverityName(f.severity)) + "\" title=\"" + Escape(f.text) +
-                "\">" + Escape(f.code) + "</span> ";
+        text += "<span class=\"tag " + std::string(SeverityName(f.severity)) + "\" title=\"" +
+                Escape(f.text) + "\">" + Escape(f.code) + "</span> ";
     }
     return text;
 }
@@ -230,8 +232,8 @@ std::string Section(const std::string& id, const std::string& heading, const cha
     } else {
         text += "<ul class=\"findings\">";
         for (const Finding& f : run.findings) {
-            text += "<li><span class=\"tag " + std::string(SeverityName(f.severity)) + "\">" + Escape(f.code) +
-                    "</span> " + SeverityName(f.severity) + ": " + Escape(f.text) + "</li>";
+            text += "<li><span class=\"tag " + std::string(SeverityName(f.severity)) + "\">" +
+                    Escape(f.code) + "</span> " + SeverityName(f.severity) + ": " + Escape(f.text) + "</li>";
         }
         text += "</ul>\n";
     }
@@ -348,8 +350,9 @@ std::string PageStart(const std::string& title)
 {
     return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-           "<meta name=\"generator\" content=\"tarnwell-cli " + std::string(kVersion) + "\">\n" +
-           Element("title", title) + "\n<style>" + kStyle + "</style>\n</head>\n<body>\n";
+           "<meta name=\"generator\" content=\"tarnwell-cli " +
+           std::string(kVersion) + "\">\n" + Element("title", title) + "\n<style>" + kStyle +
+           "</style>\n</head>\n<body>\n";
 }
 
 std::string Generated()
@@ -358,10 +361,7 @@ std::string Generated()
 }
 
 // A sort key: the number as the JSON writes it; empty for NaN, which has no place in an order.
-std::string NumberKey(double value)
-{
-    return std::isnan(value) ? std::string() : text::Number(value);
-}
+std::string NumberKey(double value) { return std::isnan(value) ? std::string() : text::Number(value); }
 
 // Before and after, per port, as compare.csv has it.
 std::string ChangesSection(const BatchPageSource& source)
@@ -369,7 +369,9 @@ std::string ChangesSection(const BatchPageSource& source)
     const auto delta = [](const json& value) {
         return value.is_number() ? text::Format("%+.2f dB", value.get<double>()) : std::string("-");
     };
-    const auto word = [](const json& value) { return value.is_string() ? value.get<std::string>() : std::string("-"); };
+    const auto word = [](const json& value) {
+        return value.is_string() ? value.get<std::string>() : std::string("-");
+    };
     const auto codes = [](const json& list) {
         std::string text;
         for (const json& code : list) {
@@ -377,16 +379,18 @@ std::string ChangesSection(const BatchPageSource& source)
         }
         return text;
     };
-    std::string text = "<table id=\"changes\"><caption>Before and after: since " + Escape(source.comparedWith) +
-                       "</caption><thead><tr><th>Port</th><th>Change</th><th>Result</th><th>ERL</th>"
-                       "<th>Cancellation</th><th>Residual</th><th>Findings gone</th><th>Findings new</th></tr>"
-                       "</thead><tbody>\n";
+    std::string text =
+        "<table id=\"changes\"><caption>Before and after: since " + Escape(source.comparedWith) +
+        "</caption><thead><tr><th>Port</th><th>Change</th><th>Result</th><th>ERL</th>"
+        "<th>Cancellation</th><th>Residual</th><th>Findings gone</th><th>Findings new</th></tr>"
+        "</thead><tbody>\n";
     for (const json& c : source.changes) {
         text += "<tr><td>" + Escape(word(c["port"])) + "</td><td>" + Escape(word(c["change"])) + "</td><td>" +
                 Escape(word(c["resultBefore"])) + " \u2192 " + Escape(word(c["resultAfter"])) +
                 "</td><td class=\"num\">" + delta(c["erlDelta"]) + "</td><td class=\"num\">" +
-                delta(c["cancellationDelta"]) + "</td><td class=\"num\">" + delta(c["residualDelta"]) + "</td><td>" +
-                codes(c["findingsGone"]) + "</td><td>" + codes(c["findingsNew"]) + "</td></tr>\n";
+                delta(c["cancellationDelta"]) + "</td><td class=\"num\">" + delta(c["residualDelta"]) +
+                "</td><td>" + codes(c["findingsGone"]) + "</td><td>" + codes(c["findingsNew"]) +
+                "</td></tr>\n";
     }
     return text + "</tbody></table>\n";
 }
@@ -409,12 +413,23 @@ std::string html::Escape(std::string_view text)
             continue;
         }
         switch (c) {
-        case '&': escaped += "&amp;"; break;
-        case '<': escaped += "&lt;"; break;
-        case '>': escaped += "&gt;"; break;
-        case '"': escaped += "&quot;"; break;
-        case '\'': escaped += "&#39;"; break;
-        default: escaped.append(text.substr(i, length));
+        case '&':
+            escaped += "&amp;";
+            break;
+        case '<':
+            escaped += "&lt;";
+            break;
+        case '>':
+            escaped += "&gt;";
+            break;
+        case '"':
+            escaped += "&quot;";
+            break;
+        case '\'':
+            escaped += "&#39;";
+            break;
+        default:
+            escaped.append(text.substr(i, length));
         }
         i += length;
     }
@@ -464,24 +479,26 @@ std::string BatchPage(const std::vector<BatchRow>& rows, const BatchPageSource& 
             Escape(source.outDir) + "</td></tr><tr><th scope=\"row\">Command</th><td class=\"path\"><code>" +
             Escape(source.commandLine) + "</code></td></tr></tbody></table>\n";
     const int interrupted = counts[static_cast<int>(PortVerdict::kInterrupted)];
-    page += text::Format("<p class=\"count\" id=\"count\">%zu ports: %d OK, %d CHECK, %d FAILED%s</p>\n", rows.size(),
-                         counts[static_cast<int>(PortVerdict::kOk)], counts[static_cast<int>(PortVerdict::kCheck)],
+    page += text::Format("<p class=\"count\" id=\"count\">%zu ports: %d OK, %d CHECK, %d FAILED%s</p>\n",
+                         rows.size(), counts[static_cast<int>(PortVerdict::kOk)],
+                         counts[static_cast<int>(PortVerdict::kCheck)],
                          counts[static_cast<int>(PortVerdict::kFailed)],
                          interrupted > 0 ? text::Format(", %d INTERRUPTED", interrupted).c_str() : "");
 
     if (!source.comparedWith.empty()) {
         page += ChangesSection(source);
     }
-    page += "<div class=\"wide\"><table id=\"ports\"><thead><tr><th>Port</th><th data-type=\"num\">Result</th>"
-            "<th data-type=\"num\">Real delay</th><th data-type=\"num\">ERL</th>"
-            "<th data-type=\"num\">Residual</th><th data-type=\"num\">Rx / Tx level</th>"
-            "<th data-type=\"num\">Min tail</th><th data-type=\"num\">Tx gain</th><th>Findings</th>"
-            "<th>Message</th></tr></thead>\n<tbody>\n";
+    page +=
+        "<div class=\"wide\"><table id=\"ports\"><thead><tr><th>Port</th><th data-type=\"num\">Result</th>"
+        "<th data-type=\"num\">Real delay</th><th data-type=\"num\">ERL</th>"
+        "<th data-type=\"num\">Residual</th><th data-type=\"num\">Rx / Tx level</th>"
+        "<th data-type=\"num\">Min tail</th><th data-type=\"num\">Tx gain</th><th>Findings</th>"
+        "<th>Message</th></tr></thead>\n<tbody>\n";
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const BatchRow& row = rows[i];
         const std::string rank = std::to_string(i);
-        page += "<tr data-rank=\"" + rank + "\"><td data-key=\"" + Escape(row.port) + "\"><a href=\"#port-" + rank +
-                "\">" + Escape(row.port) + "</a></td>";
+        page += "<tr data-rank=\"" + rank + "\"><td data-key=\"" + Escape(row.port) + "\"><a href=\"#port-" +
+                rank + "\">" + Escape(row.port) + "</a></td>";
         page += "<td data-key=\"" + rank + "\">" + VerdictBadge(VerdictName(row.verdict)) + "</td>";
         const auto cell = [&](const std::string& key, const std::string& shown) {
             page += "<td class=\"num\" data-key=\"" + key + "\">" + Escape(shown) + "</td>";
@@ -509,7 +526,8 @@ std::string BatchPage(const std::vector<BatchRow>& rows, const BatchPageSource& 
             message += (message.empty() ? "" : "; ") + m;
         }
         page += "<td data-key=\"" + Escape(codes) + "\">" + FindingLabels(row.run.findings) + "</td>";
-        page += "<td class=\"message\" data-key=\"" + Escape(message) + "\">" + Escape(message) + "</td></tr>\n";
+        page += "<td class=\"message\" data-key=\"" + Escape(message) + "\">" + Escape(message) +
+                "</td></tr>\n";
     }
     page += "</tbody></table></div>\n";
     for (std::size_t i = 0; i < rows.size(); ++i) {

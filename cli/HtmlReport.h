@@ -21,9 +21,9 @@ struct BatchRow;
 
 // Each view as the text of one SVG element drawn width pixels wide, ids prefixed with prefix;
 // false with a reason. The picture module provides it.
-using SvgDrawer = std::function<bool(const std::vector<ChartView>& views, int width,
-                                     const std::string& prefix, std::vector<std::string>& svgs,
-                                     std::string& error)>;
+using SvgDrawer =
+    std::function<bool(const std::vector<ChartView>& views, int width, const std::string& prefix,
+                       std::vector<std::string>& svgs, std::string& error)>;
 
 // The drawer pages use; main() registers the picture module's. Without one, a page still
 // writes, with a note where each view would be.
@@ -40,10 +40,10 @@ std::string Escape(std::string_view text);
 // What a page shows of a run's evidence, taken while the analysis record is alive (a batch
 // lets each port's record go as soon as it is done).
 struct PageEvidence {
-    int sampleCount = 0;                // samples of each capture the run used
-    std::vector<std::string> titles;    // each view's title
-    std::vector<std::string> svgs;      // its SVG, or empty when note says why not
-    std::string note;                   // why the views are not drawn; empty when they are
+    int sampleCount = 0;              // samples of each capture the run used
+    std::vector<std::string> titles;  // each view's title
+    std::vector<std::string> svgs;    // its SVG, or empty when note says why not
+    std::string note;                 // why the views are not drawn; empty when they are
 };
 
 // The views of the run, drawn through the registered drawer; prefix keeps ids unique in a page.
@@ -56,12 +56,12 @@ std::string RunPage(const CliOptions& options, const CliRun& run, const std::str
 
 // What a batch page says it ran.
 struct BatchPageSource {
-    std::string input;        // the manifest or folder
+    std::string input;  // the manifest or folder
     bool manifest = false;
     std::string outDir;
-    std::string commandLine;  // the options as given
-    std::string comparedWith;               // --compare's earlier batch; empty for none
-    nlohmann::ordered_json changes;         // then its changes (see CompareSummaries)
+    std::string commandLine;         // the options as given
+    std::string comparedWith;        // --compare's earlier batch; empty for none
+    nlohmann::ordered_json changes;  // then its changes (see CompareSummaries)
 };
 
 // The batch page: the count line, the ports worst first (rows as SortWorstFirst leaves them)

@@ -20,8 +20,7 @@ nlohmann::ordered_json JsonDouble(double value);
 nlohmann::ordered_json JsonAnalysis(const AnalysisRecord& analysis, const std::vector<Finding>& findings);
 
 // Keys in the order of the records they come from.
-nlohmann::ordered_json JsonReport(const CliOptions& options, const CliRun& run,
-                                  const std::string& status,
+nlohmann::ordered_json JsonReport(const CliOptions& options, const CliRun& run, const std::string& status,
                                   const std::vector<std::string>& messages);
 
 // Indented text; bytes that are not UTF-8 (a path can hold any) become U+FFFD instead of

@@ -76,7 +76,8 @@ bool PictureLoader::Draw(const std::vector<ChartView>& views, const std::string&
 {
     if (!Load(error)) {
         error = "this build draws no pictures (the CSV files are written); the picture module could not be "
-                "loaded:" + error;
+                "loaded:" +
+                error;
         return false;
     }
     return entry_(views, dir, error, NoSignalYet);
@@ -99,9 +100,8 @@ bool PictureLoader::DrawSvg(const std::vector<ChartView>& views, int width, cons
 SvgDrawer PictureLoader::SvgWriter()
 {
     return [this](const std::vector<ChartView>& views, int width, const std::string& prefix,
-                  std::vector<std::string>& svgs, std::string& error) {
-        return DrawSvg(views, width, prefix, svgs, error);
-    };
+                  std::vector<std::string>& svgs,
+                  std::string& error) { return DrawSvg(views, width, prefix, svgs, error); };
 }
 
 PictureWriter PictureLoader::Writer()

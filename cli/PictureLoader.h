@@ -43,7 +43,7 @@ private:
 
     void* handle_ = nullptr;
     DrawPicturesEntry entry_ = nullptr;
-    DrawSvgEntry svgEntry_ = nullptr;   // null in a module without it
+    DrawSvgEntry svgEntry_ = nullptr;  // null in a module without it
 };
 
 }  // namespace tarnwell

@@ -35,14 +35,14 @@ std::string DeviceList()
     std::string text = "Device rows (--device):\n";
     for (int row = 0; row < kDeviceCount; ++row) {
         text += text::Format("  %d  %-24s delay %3d, tail %3d\n", row,
-                             kDeviceNames[static_cast<std::size_t>(row)], DelayPreset(row),
-                             TailPreset(row));
+                             kDeviceNames[static_cast<std::size_t>(row)], DelayPreset(row), TailPreset(row));
     }
     return text;
 }
 
 RunOptions::RunOptions(CLI::App& app, CliOptions& options, Settings settings, bool findTxChannel)
-    : options_(options), findTxChannel_(findTxChannel)
+    : options_(options),
+      findTxChannel_(findTxChannel)
 {
     TestSettings& s = options.settings;
     app.add_option("--device", options.deviceType, "device preset row")
@@ -55,10 +55,11 @@ RunOptions::RunOptions(CLI::App& app, CliOptions& options, Settings settings, bo
     app.add_option("--high-pass", highPass_, "high-pass both captures first")
         ->check(CLI::IsMember({"on", "off"}))
         ->capture_default_str();
-    txChannel_ = app.add_option("--tx-channel", s.txChannel,
-                                std::string("of a stereo file serving as both captures: the channel carrying Tx; "
-                                            "Rx is the other") +
-                                    (findTxChannel ? " (default: the channel whose signal leads)" : ""))
+    txChannel_ = app.add_option(
+                        "--tx-channel", s.txChannel,
+                        std::string("of a stereo file serving as both captures: the channel carrying Tx; "
+                                    "Rx is the other") +
+                            (findTxChannel ? " (default: the channel whose signal leads)" : ""))
                      ->check(kDecimal)
                      ->check(CLI::IsMember({0, 1}));
     if (!findTxChannel) {
@@ -76,7 +77,8 @@ RunOptions::RunOptions(CLI::App& app, CliOptions& options, Settings settings, bo
                    "of a pcap file: the SSRC of the stream sent towards the line (0x1234abcd or decimal); "
                    "Rx is the stream coming back")
         ->check(CLI::Validator(
-            [](std::string& word) { return SsrcWord(word) ? std::string() : "not an SSRC: " + word; }, "SSRC"));
+            [](std::string& word) { return SsrcWord(word) ? std::string() : "not an SSRC: " + word; },
+            "SSRC"));
     app.add_option("--gateway", options.settings.gateway,
                    "of a pcap file: the gateway's address; Tx is the stream sent to it")
         ->check(CLI::ValidIPV4 | CLI::Validator(
@@ -95,12 +97,13 @@ RunOptions::RunOptions(CLI::App& app, CliOptions& options, Settings settings, bo
 void RunOptions::AddSettings(CLI::App& app)
 {
     TestSettings& s = options_.settings;
-    delay_ = app.add_option("--delay", s.delay,
-                            "bulk delay, samples, 0..8000 (default: the device's preset)")
+    delay_ = app.add_option("--delay", s.delay, "bulk delay, samples, 0..8000 (default: the device's preset)")
                  ->check(kDecimal);
     tail_ = app.add_option("--tail", s.tail, "tail, samples, 0..1024 (default: the device's preset)")
                 ->check(kDecimal);
-    app.add_option("--nlp-diff", s.nlpDiff, "NLP threshold, dB, 0..100")->check(kDecimal)->capture_default_str();
+    app.add_option("--nlp-diff", s.nlpDiff, "NLP threshold, dB, 0..100")
+        ->check(kDecimal)
+        ->capture_default_str();
     app.add_option("--nlp-shift", s.nlpShift, "NLP attenuation in 6 dB steps, 0..10")
         ->check(kDecimal)
         ->capture_default_str();

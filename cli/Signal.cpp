@@ -42,8 +42,8 @@ Coding CodingOf(const std::string& path, const std::string& format)
 
 }  // namespace
 
-int SignalMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-               bool /*showProgress*/, const PictureWriter& /*pictures*/)
+int SignalMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool /*showProgress*/,
+               const PictureWriter& /*pictures*/)
 {
     CLI::App app{"Writes a composite test signal to play into a port: a voiced part, shaped "
                  "pseudo-noise and a pause, every other 350 ms inverted, at 8000 samples/s, ending "
@@ -56,7 +56,8 @@ int SignalMain(int argc, const char* const* argv, std::ostream& out, std::ostrea
     std::string format = "by-name";
     app.add_option("OUT", path, "the file to write")->required()->check(kNonEmptyPath);
     app.add_option("--seconds", seconds, "length, s")->check(CLI::Range(1, 3600))->capture_default_str();
-    app.add_option("--level", level, "level of the active parts, dBm0 (-20..-10 keeps the ERL's blocks usable)")
+    app.add_option("--level", level,
+                   "level of the active parts, dBm0 (-20..-10 keeps the ERL's blocks usable)")
         ->check(CLI::Range(-60.0, 0.0))
         ->capture_default_str();
     app.add_option("--format", format, "how to write a file without a .wav name (by-name: by its extension)")
@@ -94,7 +95,8 @@ int SignalMain(int argc, const char* const* argv, std::ostream& out, std::ostrea
         written = file.WriteAll(codes.data(), codes.size());
     }
     if (!written || !file.Finish()) {
-        err << "tarnwell-cli: " << path << ": " << (errno != 0 ? std::strerror(errno) : "cannot be written") << '\n';
+        err << "tarnwell-cli: " << path << ": " << (errno != 0 ? std::strerror(errno) : "cannot be written")
+            << '\n';
         file.Discard();
         return kExitRunFailed;
     }

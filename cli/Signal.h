@@ -6,7 +6,7 @@
 
 namespace tarnwell {
 
-int SignalMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-               bool showProgress, const PictureWriter& pictures);
+int SignalMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool showProgress,
+               const PictureWriter& pictures);
 
 }  // namespace tarnwell

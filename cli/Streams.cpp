@@ -21,8 +21,8 @@ std::string Endpoint(const std::string& address, std::uint16_t port)
 std::string Table(const std::vector<RtpStream>& streams, const PcapContents& contents)
 {
     std::string text = text::Format("%lld packets, %zu UDP datagrams, %zu RTP streams\n",
-                                     static_cast<long long>(contents.packets), contents.datagrams.size(),
-                                     streams.size());
+                                    static_cast<long long>(contents.packets), contents.datagrams.size(),
+                                    streams.size());
     if (streams.empty()) {
         return text;
     }
@@ -31,8 +31,8 @@ std::string Table(const std::vector<RtpStream>& streams, const PcapContents& con
                          "jitter ms");
     for (const RtpStream& s : streams) {
         const std::string payload = PayloadName(s.payloadType) + "/" + std::to_string(s.payloadType);
-        text += text::Format("0x%08x  %-24s  %-24s  %-12s %8lld %6lld %6lld %6lld %6lld %9.3f %9.3f\n", s.ssrc,
-                             Endpoint(s.source, s.sourcePort).c_str(),
+        text += text::Format("0x%08x  %-24s  %-24s  %-12s %8lld %6lld %6lld %6lld %6lld %9.3f %9.3f\n",
+                             s.ssrc, Endpoint(s.source, s.sourcePort).c_str(),
                              Endpoint(s.destination, s.destinationPort).c_str(), payload.c_str(),
                              static_cast<long long>(s.packets), static_cast<long long>(s.lost),
                              static_cast<long long>(s.duplicates), static_cast<long long>(s.reordered),
@@ -71,9 +71,7 @@ nlohmann::ordered_json Json(const std::vector<RtpStream>& streams, const PcapCon
                         {"seconds", s.Seconds()},
                         {"jitter_ms", s.jitterMs}});
     }
-    return {{"packets", contents.packets},
-            {"udp_datagrams", contents.datagrams.size()},
-            {"streams", list}};
+    return {{"packets", contents.packets}, {"udp_datagrams", contents.datagrams.size()}, {"streams", list}};
 }
 
 }  // namespace

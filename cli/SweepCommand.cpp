@@ -51,7 +51,10 @@ std::vector<std::string> Split(const std::string& text, char separator)
 json PointJson(const SweepPoint& p)
 {
     const TestSettings& s = p.settings;
-    json point{{"tail", s.tail}, {"bulk_delay", s.delay}, {"nlp_diff", s.nlpDiff}, {"nlp_shift", s.nlpShift},
+    json point{{"tail", s.tail},
+               {"bulk_delay", s.delay},
+               {"nlp_diff", s.nlpDiff},
+               {"nlp_shift", s.nlpShift},
                {"ran", p.ran}};
     if (!p.ran) {
         return point;
@@ -61,7 +64,8 @@ json PointJson(const SweepPoint& p)
     point["erle_second_half_db"] = p.erleDb != p.erleDb ? json(nullptr) : JsonDouble(p.erleDb);
     point["residual_dbm0"] = JsonDouble(r.residualLevel);
     point["residual_ok"] = r.residualOk != 0;
-    point["converged_s"] = p.convergedSeconds != p.convergedSeconds ? json(nullptr) : JsonDouble(p.convergedSeconds);
+    point["converged_s"] = p.convergedSeconds != p.convergedSeconds ? json(nullptr)
+                                                                    : JsonDouble(p.convergedSeconds);
     point["nlp_frames"] = p.nlpFrames;  // 0 with a shift of 0: the NLP takes nothing off
     point["nlp_attenuates"] = s.nlpShift > 0;
     point["delay_ok"] = r.delayOk != 0;
@@ -70,8 +74,8 @@ json PointJson(const SweepPoint& p)
 
 json SweepJson(const SweepOutcome& o, const std::string& status, const std::vector<std::string>& messages)
 {
-    json root{{"ready", o.ready}, {"stopped", o.stopped}, {"status", status}, {"messages", messages},
-              {"delay", o.delay}, {"erl", JsonDouble(o.erl)}};
+    json root{{"ready", o.ready},     {"stopped", o.stopped}, {"status", status},
+              {"messages", messages}, {"delay", o.delay},     {"erl", JsonDouble(o.erl)}};
     json points = json::array();
     for (const SweepPoint& p : o.points) {
         points.push_back(PointJson(p));
@@ -79,8 +83,10 @@ json SweepJson(const SweepOutcome& o, const std::string& status, const std::vect
     root["points"] = points;
     const SweepRecommendation& r = o.recommendation;
     const auto index = [](int i) { return i < 0 ? json(nullptr) : json(i); };
-    root["recommendation"] = json{{"best", index(r.best)}, {"chosen", index(r.chosen)},
-                                  {"minimal_tail", r.minimalTail}, {"at_minimal_tail", index(r.atMinimalTail)},
+    root["recommendation"] = json{{"best", index(r.best)},
+                                  {"chosen", index(r.chosen)},
+                                  {"minimal_tail", r.minimalTail},
+                                  {"at_minimal_tail", index(r.atMinimalTail)},
                                   {"text", r.text}};
     return root;
 }
@@ -157,7 +163,8 @@ int SweepMain(int argc, const char* const* argv, std::ostream& out, std::ostream
     std::string shifts = std::to_string(s.nlpShift);
     std::string csvPath;
     int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    CLI::Option* tx = app.add_option("--tx", s.txPath, "Tx capture: sent towards the line")->check(kNonEmptyPath);
+    CLI::Option* tx =
+        app.add_option("--tx", s.txPath, "Tx capture: sent towards the line")->check(kNonEmptyPath);
     CLI::Option* rx = app.add_option("--rx", s.rxPath, "Rx capture: back from the line, with the echo")
                           ->check(kNonEmptyPath);
     app.add_option("--stereo", stereo, "one stereo file holding both captures (see --tx-channel)")
@@ -165,11 +172,15 @@ int SweepMain(int argc, const char* const* argv, std::ostream& out, std::ostream
         ->excludes(tx)
         ->excludes(rx);
     RunOptions runOptions(app, options, RunOptions::Settings::kLists);
-    app.add_option("--tails", tails, "tails to try, samples, 0..1024: FIRST:LAST:STEP or a list (default: the device's preset)");
+    app.add_option(
+        "--tails", tails,
+        "tails to try, samples, 0..1024: FIRST:LAST:STEP or a list (default: the device's preset)");
     app.add_option("--delays", delays, "bulk delays to try, samples, 0..8000 (default: the device's preset)");
     app.add_option("--nlp-diff", diffs, "NLP thresholds to try, dB, 0..100")->capture_default_str();
-    app.add_option("--nlp-shift", shifts, "NLP attenuations to try, 6 dB steps, 0..10")->capture_default_str();
-    app.add_option("-j,--jobs", jobs, "passes run at once (default: the number of cores)")->check(CLI::Range(1, 1024));
+    app.add_option("--nlp-shift", shifts, "NLP attenuations to try, 6 dB steps, 0..10")
+        ->capture_default_str();
+    app.add_option("-j,--jobs", jobs, "passes run at once (default: the number of cores)")
+        ->check(CLI::Range(1, 1024));
     app.add_flag("--json", options.json, "print one JSON object instead of the table");
     app.add_option("--csv", csvPath, "also write a row per setting into this CSV file")->check(kNonEmptyPath);
     std::string plotsDir;
@@ -180,7 +191,8 @@ int SweepMain(int argc, const char* const* argv, std::ostream& out, std::ostream
     try {
         app.parse(argc, argv);
         if (stereo.empty() && (tx->count() == 0 || rx->count() == 0)) {
-            throw CLI::RequiredError("Both --tx and --rx, or --stereo, are required", CLI::ExitCodes::RequiredError);
+            throw CLI::RequiredError("Both --tx and --rx, or --stereo, are required",
+                                     CLI::ExitCodes::RequiredError);
         }
         runOptions.Apply();
         const struct {

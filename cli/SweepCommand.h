@@ -19,7 +19,7 @@ namespace tarnwell {
 std::optional<std::vector<int>> ParseValueList(const std::string& text, int lo, int hi, std::string& why);
 
 // The whole sweep command; argv[0] is "sweep".
-int SweepMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-              bool showProgress, const PictureWriter& pictures);
+int SweepMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool showProgress,
+              const PictureWriter& pictures);
 
 }  // namespace tarnwell

@@ -19,7 +19,8 @@ constexpr Verb kVerbs[] = {
     {"signal", "a composite test signal to play into a port (WAV, raw PCM, A-law or u-law)", SignalMain},
     {"streams", "the RTP streams of a pcap or pcapng file, to pick a call from", StreamsMain},
     {"sweep", "one pass per tail, bulk delay and NLP setting over one capture; a measured tail", SweepMain},
-    {"g168", "G.168-style tests of the canceller over echo path models D.2-D.9 (not a certification)", G168Main},
+    {"g168", "G.168-style tests of the canceller over echo path models D.2-D.9 (not a certification)",
+     G168Main},
 };
 
 }  // namespace

@@ -12,7 +12,7 @@
 int main(int argc, char** argv)
 {
     tarnwell::CatchInterrupts();
-    tarnwell::PictureLoader pictures;   // loaded on the first picture, if any
+    tarnwell::PictureLoader pictures;  // loaded on the first picture, if any
     tarnwell::SetSvgDrawer(pictures.SvgWriter());
     return tarnwell::CommandLineMain(argc, argv, std::cout, std::cerr, isatty(STDERR_FILENO) == 1,
                                      pictures.Writer());

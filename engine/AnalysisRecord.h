@@ -16,55 +16,55 @@ struct DelaySearchRecord {
     std::vector<double> correlation;  // |c| at lags 0..1799; NaN where the Rx window is silent
     int peakLag = 0;                  // lag of the highest |c| (the reported delay when > 0)
     double peak = 0.0;
-    int secondLag = -1;               // highest |c| more than 8 samples from the peak; -1: none
+    int secondLag = -1;  // highest |c| more than 8 samples from the peak; -1: none
     double second = 0.0;
-    double confidence = 0.0;          // peak / second; +inf when only the peak is above 0, 0 without a peak
+    double confidence = 0.0;  // peak / second; +inf when only the peak is above 0, 0 without a peak
     // Rx against the template at negative lags (Rx ahead of Tx): swapped files peak here
     // higher than at any positive lag.
     double bestNegative = 0.0;
-    int bestNegativeLag = 0;          // samples by which Rx leads Tx, 1..1799
+    int bestNegativeLag = 0;  // samples by which Rx leads Tx, 1..1799
 };
 
 // The canceller's impulse response at the end of the pass.
 struct EchoPathRecord {
-    bool measured = false;             // false: the pass did not run
-    int bulkDelay = 0;                 // samples; tap j sits at bulkDelay + j
-    std::vector<std::int16_t> weights; // Q15, as the filter applies them: c >> 4 saturated
-    int peakTap = -1;                  // largest |weight|, first on ties; -1 when all are zero
-    int spanFirst = -1;                // first and last tap of the span holding 99 % of the
-    int spanLast = -1;                 // weights' energy; -1 when all are zero
+    bool measured = false;              // false: the pass did not run
+    int bulkDelay = 0;                  // samples; tap j sits at bulkDelay + j
+    std::vector<std::int16_t> weights;  // Q15, as the filter applies them: c >> 4 saturated
+    int peakTap = -1;                   // largest |weight|, first on ties; -1 when all are zero
+    int spanFirst = -1;                 // first and last tap of the span holding 99 % of the
+    int spanLast = -1;                  // weights' energy; -1 when all are zero
 };
 
 // One 10 ms frame of the pass.
 struct FrameRecord {
-    float txLevel = 0.0F;       // dBm0 of the reference frame (-inf for silence)
-    float rxLevel = 0.0F;       // dBm0 of the near-end frame
-    float outputLevel = 0.0F;   // dBm0 of the output frame
-    float cancellation = 0.0F;  // the canceller's own figure, frame level scale dB (0: none)
-    std::int8_t mode = 0;       // canceller mode after the frame (-1 idle .. 2 converged)
-    std::int8_t adaptState = 0; // 13, 15 or 16
-    bool nlpActed = false;      // the NLP attenuated this frame
-    bool counted = false;       // entered the cancellation and residual averages
-    bool levelFrame = false;    // second half: its Tx level feeds the Tx average
-    bool rxLevelFrame = false;  // and its Rx level the Rx average (canceller reported nothing)
-    bool nearEndAlone = false;  // the canceller saw the near end active with a quiet reference
+    float txLevel = 0.0F;        // dBm0 of the reference frame (-inf for silence)
+    float rxLevel = 0.0F;        // dBm0 of the near-end frame
+    float outputLevel = 0.0F;    // dBm0 of the output frame
+    float cancellation = 0.0F;   // the canceller's own figure, frame level scale dB (0: none)
+    std::int8_t mode = 0;        // canceller mode after the frame (-1 idle .. 2 converged)
+    std::int8_t adaptState = 0;  // 13, 15 or 16
+    bool nlpActed = false;       // the NLP attenuated this frame
+    bool counted = false;        // entered the cancellation and residual averages
+    bool levelFrame = false;     // second half: its Tx level feeds the Tx average
+    bool rxLevelFrame = false;   // and its Rx level the Rx average (canceller reported nothing)
+    bool nearEndAlone = false;   // the canceller saw the near end active with a quiet reference
 };
 
 // The captures as read, before any filter.
 struct CaptureChecks {
     bool measured = false;
-    double txClipShare = 0.0;   // share of samples at full scale (+32767 or -32768/-32767), 0..1
+    double txClipShare = 0.0;  // share of samples at full scale (+32767 or -32768/-32767), 0..1
     double rxClipShare = 0.0;
-    double txMean = 0.0;        // sample units
+    double txMean = 0.0;  // sample units
     double rxMean = 0.0;
 };
 
 // What the ERL estimate looked at.
 struct ErlRecord {
-    bool measured = false;          // false: the estimate was not reached
-    int blocks = 0;                 // 800-sample block pairs examined
-    int qualifyingBlocks = 0;       // Tx blocks strictly between -20 and -10 dBm0
-    double loudestTxBlock = 0.0;    // dBm0 of the loudest Tx block, -inf if all are silent
+    bool measured = false;        // false: the estimate was not reached
+    int blocks = 0;               // 800-sample block pairs examined
+    int qualifyingBlocks = 0;     // Tx blocks strictly between -20 and -10 dBm0
+    double loudestTxBlock = 0.0;  // dBm0 of the loudest Tx block, -inf if all are silent
 };
 
 // The whitened delay search (the phase transform of Tx and Rx's cross-spectrum, averaged
@@ -76,15 +76,15 @@ struct WhitenedDelayRecord {
     int segments = 0;       // Tx-active segments averaged
     int firstLag = 0;       // the lags searched, samples
     int lastLag = 0;
-    int peakLag = 0;        // highest |c|
-    double peak = 0.0;      // 1 for a pure delay and no noise
-    int nextLag = 0;        // highest |c| more than 8 samples from the peak
+    int peakLag = 0;    // highest |c|
+    double peak = 0.0;  // 1 for a pure delay and no noise
+    int nextLag = 0;    // highest |c| more than 8 samples from the peak
     double next = 0.0;
-    double median = 0.0;    // median |c| over all lags searched: the floor
-    int farLag = 0;         // highest |c| further from the peak than one echo path spans
+    double median = 0.0;  // median |c| over all lags searched: the floor
+    int farLag = 0;       // highest |c| further from the peak than one echo path spans
     double far = 0.0;
-    double third = 0.0;     // highest |c| that far from both: a repeating Tx has many such peaks
-    int positiveLag = 0;    // highest |c| at a positive lag (Rx after Tx)
+    double third = 0.0;   // highest |c| that far from both: a repeating Tx has many such peaks
+    int positiveLag = 0;  // highest |c| at a positive lag (Rx after Tx)
     double positive = 0.0;
 };
 
@@ -93,12 +93,12 @@ struct WhitenedDelayRecord {
 // blocks that follow them by the delay. The ERL line rests on one block; this on all of them
 // but those with double talk.
 struct AllBlocksErlRecord {
-    bool measured = false;  // false: no whitened echo after Tx, or no qualifying block
-    int delay = 0;          // samples, the whitened peak's lag
-    int blocks = 0;         // qualifying blocks it rests on
+    bool measured = false;     // false: no whitened echo after Tx, or no qualifying block
+    int delay = 0;             // samples, the whitened peak's lag
+    int blocks = 0;            // qualifying blocks it rests on
     int doubleTalkBlocks = 0;  // qualifying blocks left out: their loss lies more than 5 dB
                                // below the median block's, near-end speech rather than echo
-    double erl = 0.0;       // dB
+    double erl = 0.0;          // dB
 };
 
 // The whitened peak of one stretch of about a second with Tx active.
@@ -116,7 +116,7 @@ struct CaptureNote {
 };
 
 struct AnalysisRecord {
-    int sampleCount = 0;            // N, samples of each capture the run used
+    int sampleCount = 0;  // N, samples of each capture the run used
     // The captures as read (before any filter), kept for the spectral evidence that is
     // computed after the run; emptied once it is.
     std::vector<std::int16_t> txCapture;

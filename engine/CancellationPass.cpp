@@ -87,17 +87,15 @@ private:
 
 }  // namespace
 
-Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settings,
-                            TestResults& results, TestUi& ui, RunResources& run, int count,
-                            AnalysisRecord* analysis)
+Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settings, TestResults& results,
+                            TestUi& ui, RunResources& run, int count, AnalysisRecord* analysis)
 {
     const PassInput input{run.rxWork.data(), run.txWork.data(), count, &run.output};
     return RunCancellationPass(engine, settings, input, results, ui, run, analysis);
 }
 
-Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settings,
-                            const PassInput& input, TestResults& results, TestUi& ui,
-                            RunResources& run, AnalysisRecord* analysis)
+Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settings, const PassInput& input,
+                            TestResults& results, TestUi& ui, RunResources& run, AnalysisRecord* analysis)
 {
     const int count = input.count;
     ui.SetProgressRange(count);

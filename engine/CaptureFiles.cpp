@@ -64,8 +64,8 @@ bool OpenFiles(const TestSettings& settings, RunResources& run, bool withOutput)
     run.tx = FileHandle::OpenRegular(settings.txPath, O_RDONLY, 0, &txWhy);
     run.rx = FileHandle::OpenRegular(settings.rxPath, O_RDONLY, 0, &rxWhy);
     if (!withOutput) {
-        for (const auto& [file, path, why] : {std::tuple{&run.tx, &settings.txPath, &txWhy},
-                                              std::tuple{&run.rx, &settings.rxPath, &rxWhy}}) {
+        for (const auto& [file, path, why] :
+             {std::tuple{&run.tx, &settings.txPath, &txWhy}, std::tuple{&run.rx, &settings.rxPath, &rxWhy}}) {
             if (!file->IsOpen()) {
                 run.Detail(*path, *why);
             }
@@ -108,18 +108,21 @@ bool OpenFiles(const TestSettings& settings, RunResources& run, bool withOutput)
     } else if (run.output.IsWav()) {
         // A WAV header's sizes are filled in by seeking back: a pipe cannot do that.
         run.output.Close();
-        run.Detail(settings.outPath, "a WAV output must be a regular file; a pipe or a device takes raw samples "
-                                     "(a name that does not end in .wav)");
+        run.Detail(settings.outPath,
+                   "a WAV output must be a regular file; a pipe or a device takes raw samples "
+                   "(a name that does not end in .wav)");
         return false;
     }
     return run.tx.IsOpen() && run.rx.IsOpen();
 }
 
 // One detail line per capture: its length in seconds as read, for a length refused.
-void LengthDetails(const TestSettings& settings, RunResources& run, const CaptureReader& tx, const CaptureReader& rx)
+void LengthDetails(const TestSettings& settings, RunResources& run, const CaptureReader& tx,
+                   const CaptureReader& rx)
 {
     for (const auto& [path, reader] : {std::pair{&settings.txPath, &tx}, std::pair{&settings.rxPath, &rx}}) {
-        run.Detail(*path, text::Format("%.3f s as read", static_cast<double>(reader->SampleCount()) / testthresholds::kSampleRate));
+        run.Detail(*path, text::Format("%.3f s as read", static_cast<double>(reader->SampleCount()) /
+                                                             testthresholds::kSampleRate));
     }
 }
 
@@ -137,8 +140,8 @@ Outcome ReadCaptures(const TestSettings& settings, RunResources& run, int& count
     const int txChannel = settings.txChannel > 0 ? 1 : 0;
     CaptureReader tx;
     CaptureReader rx;
-    if (!tx.Open(run.tx, settings.txPath, settings.headerless,
-                 stereo ? txChannel : CaptureReader::kWholeFile, run.refusal, settings.resample != 0) ||
+    if (!tx.Open(run.tx, settings.txPath, settings.headerless, stereo ? txChannel : CaptureReader::kWholeFile,
+                 run.refusal, settings.resample != 0) ||
         !rx.Open(run.rx, settings.rxPath, settings.headerless,
                  stereo ? 1 - txChannel : CaptureReader::kWholeFile, run.refusal, settings.resample != 0)) {
         return Failed(run.refusal.c_str());
@@ -146,8 +149,9 @@ Outcome ReadCaptures(const TestSettings& settings, RunResources& run, int& count
     // What is measured is the converted samples; a stereo file is converted once per channel.
     for (auto [reader, path] : {std::pair{&tx, &settings.txPath}, std::pair{&rx, &settings.rxPath}}) {
         if (!reader->Conversion().empty() && !(stereo && reader == &rx)) {
-            run.notes.push_back({false, "converted",
-                                 std::filesystem::path(*path).filename().string() + " " + reader->Conversion()});
+            run.notes.push_back(
+                {false, "converted",
+                 std::filesystem::path(*path).filename().string() + " " + reader->Conversion()});
         }
     }
     for (auto [reader, path] : {std::pair{&tx, &settings.txPath}, std::pair{&rx, &settings.rxPath}}) {
@@ -174,8 +178,8 @@ Outcome ReadCaptures(const TestSettings& settings, RunResources& run, int& count
     // One buffer per capture: the high-pass filter works in place.
     run.rxWork = SampleBuffer::ForOverwrite(count);
     run.txWork = SampleBuffer::ForOverwrite(count);
-    for (auto [reader, buffer, path] : {std::tuple{&rx, &run.rxWork, &settings.rxPath},
-                                        std::tuple{&tx, &run.txWork, &settings.txPath}}) {
+    for (auto [reader, buffer, path] :
+         {std::tuple{&rx, &run.rxWork, &settings.rxPath}, std::tuple{&tx, &run.txWork, &settings.txPath}}) {
         if (!reader->Read(buffer->data(), count)) {
             run.Detail(*path, "ended before its " + std::to_string(count) + " samples");
             return Failed(testmessages::kCheckFiles);
@@ -187,10 +191,11 @@ Outcome ReadCaptures(const TestSettings& settings, RunResources& run, int& count
             std::swap(run.txWork, run.rxWork);
             taken = 1 - txChannel;
         }
-        run.notes.push_back({false, "tx-channel",
-                             text::Format("Tx taken as channel %d of %s, whose signal leads; --tx-channel "
-                                          "says otherwise",
-                                          taken, std::filesystem::path(settings.txPath).filename().string().c_str())});
+        run.notes.push_back(
+            {false, "tx-channel",
+             text::Format("Tx taken as channel %d of %s, whose signal leads; --tx-channel "
+                          "says otherwise",
+                          taken, std::filesystem::path(settings.txPath).filename().string().c_str())});
     }
     return {true, nullptr};
 }

@@ -116,8 +116,8 @@ std::string Plural(int count, const char* word)
 
 }  // namespace
 
-bool CaptureReader::Open(const FileHandle& file, const std::string& path,
-                         HeaderlessFormat headerless, int channel, std::string& refusal, bool convert)
+bool CaptureReader::Open(const FileHandle& file, const std::string& path, HeaderlessFormat headerless,
+                         int channel, std::string& refusal, bool convert)
 {
     file_ = &file;
     const std::string name = std::filesystem::path(path).filename().string();
@@ -128,8 +128,8 @@ bool CaptureReader::Open(const FileHandle& file, const std::string& path,
             refusal = name + " cannot be read";
             return false;
         }
-        const HeaderlessFormat format =
-            headerless == HeaderlessFormat::kByName ? FormatByName(path) : headerless;
+        const HeaderlessFormat format = headerless == HeaderlessFormat::kByName ? FormatByName(path)
+                                                                                : headerless;
         // Raw PCM: an odd last byte is no sample.
         kind_ = format == HeaderlessFormat::kALaw   ? Kind::kALaw
                 : format == HeaderlessFormat::kULaw ? Kind::kULaw
@@ -140,13 +140,16 @@ bool CaptureReader::Open(const FileHandle& file, const std::string& path,
             // still read as its name says.
             std::array<std::uint8_t, 65536> head;
             const ssize_t got = ::pread(file.Descriptor(), head.data(), head.size(), 0);
-            looksLike_ = got > 0 ? GuessG711(head.data(), static_cast<std::size_t>(got)) : HeaderlessFormat::kPcm16;
+            looksLike_ = got > 0 ? GuessG711(head.data(), static_cast<std::size_t>(got))
+                                 : HeaderlessFormat::kPcm16;
         }
         return true;
     }
 
     // "an AIFF", "an AU", "a WAV".
-    const std::string kind = (std::string_view("AEIOU").find(header.kind[0]) != std::string_view::npos ? "an " : "a ") +
+    const std::string kind = (std::string_view("AEIOU").find(header.kind[0]) != std::string_view::npos
+                                  ? "an "
+                                  : "a ") +
                              std::string(header.kind);
     if (!header.readable) {
         refusal = name + " is " + kind +
@@ -162,7 +165,8 @@ bool CaptureReader::Open(const FileHandle& file, const std::string& path,
         return false;
     }
     const int encoding = info.format & SF_FORMAT_SUBMASK;
-    const bool direct = (encoding == SF_FORMAT_PCM_16 || encoding == SF_FORMAT_ALAW || encoding == SF_FORMAT_ULAW) &&
+    const bool direct = (encoding == SF_FORMAT_PCM_16 || encoding == SF_FORMAT_ALAW ||
+                         encoding == SF_FORMAT_ULAW) &&
                         info.samplerate == kSampleRate;
     if (!direct && convert && IsConvertible(encoding) && info.samplerate > 0) {
         const bool stereo = channel != kWholeFile;
@@ -301,13 +305,16 @@ bool CaptureReader::ReadConverted(std::int16_t* samples, int count)
     std::vector<double> frames(static_cast<std::size_t>(kChunk * channels_));
     std::vector<double> input(kChunk);
     // Enough room for one chunk's output at any upsampling ratio.
-    std::vector<double> output(static_cast<std::size_t>(kChunk) * kSampleRate / static_cast<std::size_t>(rate_) + 64);
+    std::vector<double> output(
+        static_cast<std::size_t>(kChunk) * kSampleRate / static_cast<std::size_t>(rate_) + 64);
     bool flushed = false;
     int done = 0;
     const auto put = [&](const double* values, std::size_t n) {
         for (std::size_t i = 0; i < n && done < count; ++i) {
             const double scaled = std::nearbyint(values[i] * 32768.0);
-            samples[done++] = static_cast<std::int16_t>(scaled > 32767.0 ? 32767.0 : scaled < -32768.0 ? -32768.0 : scaled);
+            samples[done++] = static_cast<std::int16_t>(scaled > 32767.0    ? 32767.0
+                                                        : scaled < -32768.0 ? -32768.0
+                                                                            : scaled);
         }
     };
     while (done < count) {
@@ -325,7 +332,8 @@ bool CaptureReader::ReadConverted(std::int16_t* samples, int count)
         if (got <= 0 && flushed) {
             // Drain what the resampler still holds.
             std::size_t produced = 0;
-            if (soxr_process(resampler_.get(), nullptr, 0, nullptr, output.data(), output.size(), &produced) != nullptr ||
+            if (soxr_process(resampler_.get(), nullptr, 0, nullptr, output.data(), output.size(),
+                             &produced) != nullptr ||
                 produced == 0) {
                 return false;
             }
@@ -335,8 +343,9 @@ bool CaptureReader::ReadConverted(std::int16_t* samples, int count)
         flushed = got <= 0;
         std::size_t used = 0;
         std::size_t produced = 0;
-        if (soxr_process(resampler_.get(), got > 0 ? input.data() : nullptr, got > 0 ? static_cast<std::size_t>(got) : 0,
-                         &used, output.data(), output.size(), &produced) != nullptr) {
+        if (soxr_process(resampler_.get(), got > 0 ? input.data() : nullptr,
+                         got > 0 ? static_cast<std::size_t>(got) : 0, &used, output.data(), output.size(),
+                         &produced) != nullptr) {
             return false;
         }
         put(output.data(), produced);

@@ -1,8 +1,8 @@
 // CaptureReader: one capture file in, signed 16-bit samples at 8000 per second out. A file
 // with a WAV, AU/SND or AIFF header is decoded by libsndfile and must hold 16-bit PCM, A-law
-// or µ-law at 8000 samples/s (or any rate and sample type, converted), in one channel, or in two when the file is named as both
-// captures. Any other file is headerless: 16-bit little-endian PCM, or G.711 A-law or µ-law
-// when its name or the settings say so. The run sees samples only, never the format.
+// or µ-law at 8000 samples/s (or any rate and sample type, converted), in one channel, or in two when the
+// file is named as both captures. Any other file is headerless: 16-bit little-endian PCM, or G.711 A-law or
+// µ-law when its name or the settings say so. The run sees samples only, never the format.
 #pragma once
 
 #include <cstdint>
@@ -29,8 +29,8 @@ public:
     // With convert, a file with a header at another rate, or in 24-bit, 32-bit or float
     // samples, is converted to 16-bit at 8000 samples/s as it is read (libsoxr for the rate);
     // without it such a file is refused.
-    bool Open(const FileHandle& file, const std::string& path, HeaderlessFormat headerless,
-              int channel, std::string& refusal, bool convert = true);
+    bool Open(const FileHandle& file, const std::string& path, HeaderlessFormat headerless, int channel,
+              std::string& refusal, bool convert = true);
 
     // What the conversion on opening did, as "resampled from 48000 to 8000 samples/s"; empty
     // when the file was not converted.
@@ -65,7 +65,8 @@ private:
     struct ResamplerDeleter {
         void operator()(soxr_t resampler) const noexcept { soxr_delete(resampler); }
     };
-    std::unique_ptr<std::remove_pointer_t<soxr_t>, ResamplerDeleter> resampler_;  // kConverted at another rate
+    std::unique_ptr<std::remove_pointer_t<soxr_t>, ResamplerDeleter>
+        resampler_;  // kConverted at another rate
     int rate_ = 8000;
     std::string conversion_;
 };

@@ -36,10 +36,7 @@ constexpr std::int16_t TruncateSaturated(double v)
 
 // A filter output as a sample: trunc(y + 0.5), so a half rounds up and a negative value
 // rounds toward zero (-1.5 gives -1, -2.6 gives -2), then saturated.
-constexpr std::int16_t RoundFilterOutput(double y)
-{
-    return TruncateSaturated(y + 0.5);
-}
+constexpr std::int16_t RoundFilterOutput(double y) { return TruncateSaturated(y + 0.5); }
 
 static_assert(RoundFilterOutput(2.5) == 3);
 static_assert(RoundFilterOutput(0.49) == 0);
@@ -134,21 +131,25 @@ void RunDirectFormIPair(const std::array<double, Taps>& b, const std::array<doub
 // Third-order elliptic high-pass at 8 kHz: passband 200..4000 Hz (0..-0.43 dB ripple),
 // at least 50 dB down from DC to 50 Hz; zeros at 0 and 43.5 Hz. Written to the last digit:
 // each is the shortest decimal of the double the filter uses.
-constexpr std::array<double, 4> kHighPassB = {
-    0.854861857992496, -2.563588983649438, 2.563588983649438, -0.854861857992496};
-constexpr std::array<double, 4> kHighPassA = {
-    1.0, -2.68972421059649, 2.420547023705505, -0.726630448981872};
+constexpr std::array<double, 4> kHighPassB = {0.854861857992496, -2.563588983649438, 2.563588983649438,
+                                              -0.854861857992496};
+constexpr std::array<double, 4> kHighPassA = {1.0, -2.68972421059649, 2.420547023705505, -0.726630448981872};
 
 // Ninth-order elliptic high-pass at 8 kHz: passband 1800..4000 Hz (0..-1.0 dB ripple), at
 // least 80 dB down below 1607 Hz. Only picks the loudest stretch for the delay search.
 constexpr std::array<double, 10> kUpperBandB = {
-    0.014721266990614, -0.074262210529019, 0.204353040213579, -0.376168880922515,
-    0.503218777352402, -0.503218777352402, 0.376168880922515, -0.204353040213579,
-    0.074262210529019, -0.014721266990614};
-constexpr std::array<double, 10> kUpperBandA = {
-    1.0,               1.03041023171744,  3.147675939562921, 3.025047405996733,
-    4.027716766179966, 3.193204814527535, 2.450694551884117, 1.412792795944779,
-    0.587637057010005, 0.206820714434264};
+    0.014721266990614,  -0.074262210529019, 0.204353040213579,  -0.376168880922515, 0.503218777352402,
+    -0.503218777352402, 0.376168880922515,  -0.204353040213579, 0.074262210529019,  -0.014721266990614};
+constexpr std::array<double, 10> kUpperBandA = {1.0,
+                                                1.03041023171744,
+                                                3.147675939562921,
+                                                3.025047405996733,
+                                                4.027716766179966,
+                                                3.193204814527535,
+                                                2.450694551884117,
+                                                1.412792795944779,
+                                                0.587637057010005,
+                                                0.206820714434264};
 }  // namespace
 
 // Blocks up to this length keep every partial sum of products below 2^52.
@@ -211,8 +212,7 @@ void DspToolkit::BlockLevelPair(const std::int16_t* first, const std::int16_t* s
     secondLevel = LevelFromMeans(mean[1], meanSquare[1]);
 }
 
-double DspToolkit::BlockCorrelation(const std::int16_t* first, const std::int16_t* second,
-                                    int count) const
+double DspToolkit::BlockCorrelation(const std::int16_t* first, const std::int16_t* second, int count) const
 {
     double sff = 0.0;
     double sss = 0.0;
@@ -238,8 +238,7 @@ double DspToolkit::BlockCorrelation(const std::int16_t* first, const std::int16_
     return sfs / ((std::sqrt(sss / n) * std::sqrt(sff / n)) * n);
 }
 
-void DspToolkit::HighPassFilter(const std::int16_t* source, std::int16_t* destination,
-                                int count) const
+void DspToolkit::HighPassFilter(const std::int16_t* source, std::int16_t* destination, int count) const
 {
     RunDirectFormI(kHighPassB, kHighPassA, source, destination, 0, count);
 }
@@ -249,8 +248,7 @@ void DspToolkit::HighPassFilterPair(std::int16_t* one, std::int16_t* other, int 
     RunDirectFormIPair(kHighPassB, kHighPassA, one, other, count);
 }
 
-void DspToolkit::UpperBandFilter(const std::int16_t* source, std::int16_t* destination,
-                                 int count) const
+void DspToolkit::UpperBandFilter(const std::int16_t* source, std::int16_t* destination, int count) const
 {
     RunDirectFormI(kUpperBandB, kUpperBandA, source, destination, 0, count);
 }

@@ -18,8 +18,8 @@ public:
 
     // BlockLevel of two blocks of count samples at once, the same bits as two calls; faster,
     // as the two blocks' sums run side by side.
-    void BlockLevelPair(const std::int16_t* first, const std::int16_t* second, int count,
-                        double& firstLevel, double& secondLevel) const;
+    void BlockLevelPair(const std::int16_t* first, const std::int16_t* second, int count, double& firstLevel,
+                        double& secondLevel) const;
 
     // Cosine of the angle between two blocks of count samples; NaN if either is silent.
     double BlockCorrelation(const std::int16_t* first, const std::int16_t* second, int count) const;
@@ -37,8 +37,7 @@ public:
 
     // The same filter over source[0 .. end), keeping only outputs first .. end - 1, which go to
     // destination[0 .. end - first): for a caller that reads no other part of the output.
-    void UpperBandFilter(const std::int16_t* source, std::int16_t* destination, int first,
-                         int end) const;
+    void UpperBandFilter(const std::int16_t* source, std::int16_t* destination, int first, int end) const;
 };
 
 }  // namespace tarnwell

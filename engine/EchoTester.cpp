@@ -46,8 +46,8 @@ Outcome Prepare(const EchoTester& engine, const TestSettings& settings, TestResu
     }
 
     // The Rx capture is not screened: it may be silent.
-    const int activity =
-        testthresholds::ActivityPercent(testrun::CountVoiceBlocks(engine, run.txWork.data(), count), count);
+    const int activity = testthresholds::ActivityPercent(
+        testrun::CountVoiceBlocks(engine, run.txWork.data(), count), count);
     if (!testthresholds::HasEnoughActivity(activity)) {
         return Failed(testmessages::kLowActivity);
     }
@@ -73,8 +73,8 @@ Outcome Prepare(const EchoTester& engine, const TestSettings& settings, TestResu
 }
 
 // Everything of the run after the settings check. Allocation failures propagate to RunTest.
-Outcome RunCaptures(const EchoTester& engine, const TestSettings& settings, TestResults& results,
-                    TestUi& ui, RunResources& run, AnalysisRecord* analysis)
+Outcome RunCaptures(const EchoTester& engine, const TestSettings& settings, TestResults& results, TestUi& ui,
+                    RunResources& run, AnalysisRecord* analysis)
 {
     int count = 0;
     if (const Outcome prepared = Prepare(engine, settings, results, run, analysis, count, true);
@@ -163,8 +163,8 @@ public:
 
 }  // namespace
 
-void RunPreparedPass(const EchoTester& engine, const PreparedCaptures& prepared,
-                     const TestSettings& settings, TestResults& results, AnalysisRecord* analysis)
+void RunPreparedPass(const EchoTester& engine, const PreparedCaptures& prepared, const TestSettings& settings,
+                     TestResults& results, AnalysisRecord* analysis)
 {
     assert(SettingsInRange(settings));
     results.delay = prepared.delay;

@@ -13,7 +13,7 @@
 
 namespace tarnwell {
 
-inline constexpr int kSegmentLength = 600;   // delay template, samples
+inline constexpr int kSegmentLength = 600;  // delay template, samples
 using DelayTemplate = std::array<std::int16_t, kSegmentLength>;
 
 class EchoTester : public EchoCanceller {

@@ -15,8 +15,8 @@ constexpr int kErlBlock = 800;  // samples per ERL block pair (100 ms)
 
 }  // namespace
 
-double EchoTester::EstimateErl(const std::int16_t* tx, const std::int16_t* rx, int count,
-                               int delay, ErlRecord* record) const
+double EchoTester::EstimateErl(const std::int16_t* tx, const std::int16_t* rx, int count, int delay,
+                               ErlRecord* record) const
 {
     if (record != nullptr) {
         record->measured = true;

@@ -44,8 +44,7 @@ public:
 
     // As OpenRegular, but a FIFO or a character device (a pipe to a player, /dev/null) is
     // taken too: where an output may go. A FIFO needs its reader to be there already.
-    static FileHandle OpenOutput(const std::string& path, int flags, mode_t mode,
-                                 std::string* why = nullptr)
+    static FileHandle OpenOutput(const std::string& path, int flags, mode_t mode, std::string* why = nullptr)
     {
         return Open(path, flags, mode, true, why);
     }
@@ -108,8 +107,7 @@ public:
     }
 
 private:
-    static FileHandle Open(const std::string& path, int flags, mode_t mode, bool streams,
-                           std::string* why)
+    static FileHandle Open(const std::string& path, int flags, mode_t mode, bool streams, std::string* why)
     {
         const auto fail = [why](const char* reason) {
             if (why != nullptr) {

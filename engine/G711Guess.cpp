@@ -57,10 +57,13 @@ ByteStatistics MeasureBytes(const std::uint8_t* bytes, std::size_t size)
     }
     stats.histogramDistance = distance / (2.0 * static_cast<double>(pairs));
     stats.pcmSmoothness = Smoothness(pairs, [bytes](std::size_t i) {
-        return static_cast<double>(static_cast<std::int16_t>(static_cast<std::uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8))));
+        return static_cast<double>(
+            static_cast<std::int16_t>(static_cast<std::uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8))));
     });
-    stats.aLawSmoothness = Smoothness(2 * pairs, [bytes](std::size_t i) { return static_cast<double>(g711::kALaw[bytes[i]]); });
-    stats.uLawSmoothness = Smoothness(2 * pairs, [bytes](std::size_t i) { return static_cast<double>(g711::kULaw[bytes[i]]); });
+    stats.aLawSmoothness = Smoothness(
+        2 * pairs, [bytes](std::size_t i) { return static_cast<double>(g711::kALaw[bytes[i]]); });
+    stats.uLawSmoothness = Smoothness(
+        2 * pairs, [bytes](std::size_t i) { return static_cast<double>(g711::kULaw[bytes[i]]); });
     return stats;
 }
 

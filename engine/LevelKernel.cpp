@@ -4,8 +4,10 @@ namespace tarnwell {
 
 // One clone per instruction set, chosen once by the loader from the CPU; "default" is the
 // plain loop, and the file is built to vectorise the others.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void DivideByCount(
-    const std::int16_t* samples, int count, double n, double* quotients, double* squareQuotients)
+__attribute__((target_clones("avx512f", "avx2", "default"))) void DivideByCount(const std::int16_t* samples,
+                                                                                int count, double n,
+                                                                                double* quotients,
+                                                                                double* squareQuotients)
 {
     for (int i = 0; i < count; ++i) {
         const std::int32_t x = samples[i];
@@ -23,7 +25,7 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) ProductSums SumProd
     for (int i = 0; i < count; ++i) {
         const std::int32_t f = first[i];
         const std::int32_t s = second[i];
-        ff += f * f;   // at most 2^30 each
+        ff += f * f;  // at most 2^30 each
         ss += s * s;
         fs += f * s;
     }

@@ -1,7 +1,7 @@
-// The kernels of the two block measures. The divisions of the level measure, x / n and x*x / n for every sample of a block, into two
-// arrays. A division is correctly rounded in any lane of any width, so the vector forms the
-// CPU picks at run time give the bits of the plain loop; the sums stay with the caller, in
-// their written order. The correlation's sums are integers, exact whatever the order.
+// The kernels of the two block measures. The divisions of the level measure, x / n and x*x / n for every
+// sample of a block, into two arrays. A division is correctly rounded in any lane of any width, so the vector
+// forms the CPU picks at run time give the bits of the plain loop; the sums stay with the caller, in their
+// written order. The correlation's sums are integers, exact whatever the order.
 #pragma once
 
 #include <cstdint>

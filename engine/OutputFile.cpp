@@ -16,14 +16,17 @@ bool EndsWithWav(const std::string& path)
     if (path.size() < kSuffix.size()) {
         return false;
     }
-    return std::equal(kSuffix.begin(), kSuffix.end(), path.end() - static_cast<std::ptrdiff_t>(kSuffix.size()),
+    return std::equal(kSuffix.begin(), kSuffix.end(),
+                      path.end() - static_cast<std::ptrdiff_t>(kSuffix.size()),
                       [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
 }
 
 }  // namespace
 
 OutputFile::OutputFile(FileHandle file, const std::string& path, off_t start)
-    : file_(std::move(file)), wav_(EndsWithWav(path)), start_(start)
+    : file_(std::move(file)),
+      wav_(EndsWithWav(path)),
+      start_(start)
 {
 }
 

@@ -27,7 +27,7 @@ public:
         return report.valid == 0 && report.cancellation == 0.0;
     }
 
-    void AddTxLevel(double level);   // blocks above -40 dBm0 only
+    void AddTxLevel(double level);  // blocks above -40 dBm0 only
     void AddRxLevel(double level);
 
     // Averages and verdicts: cancellation/residual over the counted frames, levels when both

@@ -47,8 +47,8 @@ Outcome ReadPcapCaptures(const TestSettings& settings, RunResources& run, int& c
     std::vector<std::int16_t> tx;
     std::vector<std::int16_t> rx;
     // One sample more than the longest run, so that the length screen below says "too large".
-    if (!DecodeCall(contents, streams, call, std::int64_t{testthresholds::kMaxSamples} + 1, tx, rx,
-                    run.notes, why)) {
+    if (!DecodeCall(contents, streams, call, std::int64_t{testthresholds::kMaxSamples} + 1, tx, rx, run.notes,
+                    why)) {
         run.refusal = name + ": " + why;
         return Failed(run.refusal.c_str());
     }

@@ -15,9 +15,9 @@ namespace tarnwell {
 namespace {
 
 // Link types as the file states them (pcap-linktype(7)); libpcap hands them on as DLT values.
-constexpr int kLinkNull = 0;        // BSD loopback: 4-byte address family in host order
+constexpr int kLinkNull = 0;  // BSD loopback: 4-byte address family in host order
 constexpr int kLinkEthernet = 1;
-constexpr int kLinkRaw = 101;       // raw IPv4 or IPv6; libpcap reports it as DLT_RAW
+constexpr int kLinkRaw = 101;  // raw IPv4 or IPv6; libpcap reports it as DLT_RAW
 constexpr int kLinkLinuxSll = 113;
 constexpr int kLinkIpv4 = 228;
 constexpr int kLinkIpv6 = 229;

@@ -12,9 +12,9 @@
 namespace tarnwell {
 
 struct UdpDatagram {
-    std::int64_t packet = 0;       // 1-based number of the packet in the file
-    std::int64_t timeUs = 0;       // capture time, microseconds since the epoch
-    std::string source;            // address as text: "192.0.2.1", "2001:db8::1"
+    std::int64_t packet = 0;  // 1-based number of the packet in the file
+    std::int64_t timeUs = 0;  // capture time, microseconds since the epoch
+    std::string source;       // address as text: "192.0.2.1", "2001:db8::1"
     std::string destination;
     std::uint16_t sourcePort = 0;
     std::uint16_t destinationPort = 0;

@@ -13,11 +13,11 @@
 namespace tarnwell {
 
 struct PreparedCaptures {
-    SampleBuffer rx;      // filtered as the run filters it
+    SampleBuffer rx;  // filtered as the run filters it
     SampleBuffer tx;
-    int count = 0;        // samples in each
-    int delay = 0;        // echo delay found, samples (0: none)
-    double erl = 0.0;     // dB
+    int count = 0;     // samples in each
+    int delay = 0;     // echo delay found, samples (0: none)
+    double erl = 0.0;  // dB
 };
 
 // The run up to the cancellation pass with settings' captures, channel, format and filter;
@@ -29,7 +29,7 @@ bool PrepareCaptures(const EchoTester& engine, const TestSettings& settings, Pre
 
 // One pass with settings' tail, bulk delay and NLP (in range) over prepared captures, which it
 // only reads, so passes may run on several threads at once. results must be zeroed first.
-void RunPreparedPass(const EchoTester& engine, const PreparedCaptures& prepared,
-                     const TestSettings& settings, TestResults& results, AnalysisRecord* analysis = nullptr);
+void RunPreparedPass(const EchoTester& engine, const PreparedCaptures& prepared, const TestSettings& settings,
+                     TestResults& results, AnalysisRecord* analysis = nullptr);
 
 }  // namespace tarnwell

@@ -119,7 +119,8 @@ std::int64_t Place(const PcapContents& contents, RtpStream& s, std::int64_t t0, 
         if (kept.empty() && seen.empty()) {
             newest = oldest = ext;
         } else {
-            const auto step = static_cast<std::int16_t>(static_cast<std::uint16_t>(h.sequence - static_cast<std::uint16_t>(newest)));
+            const auto step = static_cast<std::int16_t>(
+                static_cast<std::uint16_t>(h.sequence - static_cast<std::uint16_t>(newest)));
             ext = newest + step;
             if (step > 0) {
                 if (h.sequence < static_cast<std::uint16_t>(newest)) {
@@ -205,7 +206,8 @@ std::string Hex(std::uint32_t ssrc) { return text::Format("0x%08x", ssrc); }
 
 std::string Endpoint(const std::string& address, std::uint16_t port)
 {
-    return (address.find(':') != std::string::npos ? "[" + address + "]" : address) + ":" + std::to_string(port);
+    return (address.find(':') != std::string::npos ? "[" + address + "]" : address) + ":" +
+           std::to_string(port);
 }
 
 struct Flow {
@@ -221,8 +223,8 @@ bool SameFlow(const RtpStream& a, const RtpStream& b)
 
 bool Reverse(const RtpStream& a, const RtpStream& b)
 {
-    return a.source == b.destination && a.sourcePort == b.destinationPort &&
-           a.destination == b.source && a.destinationPort == b.sourcePort;
+    return a.source == b.destination && a.sourcePort == b.destinationPort && a.destination == b.source &&
+           a.destinationPort == b.sourcePort;
 }
 
 std::vector<Flow> Flows(const std::vector<RtpStream>& streams)
@@ -252,7 +254,8 @@ std::string CanonicalAddress(const std::string& address)
     unsigned char bytes[16] = {};
     char text[INET6_ADDRSTRLEN] = {};
     for (int family : {AF_INET, AF_INET6}) {
-        if (inet_pton(family, address.c_str(), bytes) == 1 && inet_ntop(family, bytes, text, sizeof text) != nullptr) {
+        if (inet_pton(family, address.c_str(), bytes) == 1 &&
+            inet_ntop(family, bytes, text, sizeof text) != nullptr) {
             return text;
         }
     }
@@ -270,15 +273,24 @@ std::string StreamName(const RtpStream& s)
 std::string PayloadName(int pt)
 {
     switch (pt) {
-    case 0: return "PCMU";
-    case 3: return "GSM";
-    case 4: return "G.723";
-    case 8: return "PCMA";
-    case 9: return "G.722";
-    case 13: return "comfort noise";
-    case 15: return "G.728";
-    case 18: return "G.729";
-    default: return pt >= 96 ? "a dynamic payload" : "payload type " + std::to_string(pt);
+    case 0:
+        return "PCMU";
+    case 3:
+        return "GSM";
+    case 4:
+        return "G.723";
+    case 8:
+        return "PCMA";
+    case 9:
+        return "G.722";
+    case 13:
+        return "comfort noise";
+    case 15:
+        return "G.728";
+    case 18:
+        return "G.729";
+    default:
+        return pt >= 96 ? "a dynamic payload" : "payload type " + std::to_string(pt);
     }
 }
 
@@ -287,7 +299,8 @@ bool IsG711(int payloadType) { return payloadType == 0 || payloadType == 8; }
 std::vector<RtpStream> FindRtpStreams(const PcapContents& contents)
 {
     std::vector<RtpStream> streams;
-    std::map<std::tuple<std::uint32_t, std::string, std::uint16_t, std::string, std::uint16_t>, std::size_t> index;
+    std::map<std::tuple<std::uint32_t, std::string, std::uint16_t, std::string, std::uint16_t>, std::size_t>
+        index;
     for (std::size_t i = 0; i < contents.datagrams.size(); ++i) {
         const UdpDatagram& d = contents.datagrams[i];
         RtpHeader h;
@@ -386,7 +399,7 @@ bool ChooseCall(const std::vector<RtpStream>& streams, const CallChoice& choice,
                 return false;
             }
         }
-        refusal = streams.empty() ? "no RTP streams in the file"
+        refusal = streams.empty()    ? "no RTP streams in the file"
                   : !gateway.empty() ? "no G.711 call to or from " + gateway
                                      : "no pair of G.711 streams going opposite ways";
         return false;
@@ -451,10 +464,11 @@ bool DecodeCall(const PcapContents& contents, const std::vector<RtpStream>& stre
                                               who.c_str(), s.sequenceWraps, s.timestampWraps)});
             }
             if (s.timestampJumps > 0) {
-                notes.push_back({true, "rtp-timestamp-jump",
-                                 text::Format("%s: the timestamp jumped %d times without a marker bit; a "
-                                              "jump the capture clock disagrees with is placed by capture time",
-                                              who.c_str(), s.timestampJumps)});
+                notes.push_back(
+                    {true, "rtp-timestamp-jump",
+                     text::Format("%s: the timestamp jumped %d times without a marker bit; a "
+                                  "jump the capture clock disagrees with is placed by capture time",
+                                  who.c_str(), s.timestampJumps)});
             }
             if (s.otherPayloads > 0) {
                 notes.push_back({false, "rtp-other-payload",
@@ -474,10 +488,11 @@ bool DecodeCall(const PcapContents& contents, const std::vector<RtpStream>& stre
             for (std::size_t i : *side.streams) {
                 ssrcs += (ssrcs.empty() ? "" : ", ") + Hex(streams[i].ssrc);
             }
-            notes.push_back({true, "rtp-ssrc-change",
-                             text::Format("%s changed SSRC %d times (%s); each new stream starts at its "
-                                          "capture time",
-                                          side.name, static_cast<int>(side.streams->size() - 1), ssrcs.c_str())});
+            notes.push_back(
+                {true, "rtp-ssrc-change",
+                 text::Format("%s changed SSRC %d times (%s); each new stream starts at its "
+                              "capture time",
+                              side.name, static_cast<int>(side.streams->size() - 1), ssrcs.c_str())});
         }
         if (end > maxSamples) {
             refusal = text::Format("the %s direction spans %.1f s; Tarnwell reads at most %.1f s", side.name,
@@ -487,7 +502,8 @@ bool DecodeCall(const PcapContents& contents, const std::vector<RtpStream>& stre
         }
         side.samples->assign(static_cast<std::size_t>(end), 0);
         for (std::size_t k = 0; k < side.streams->size(); ++k) {
-            const g711::Table& table = streams[(*side.streams)[k]].payloadType == 8 ? g711::kALaw : g711::kULaw;
+            const g711::Table& table = streams[(*side.streams)[k]].payloadType == 8 ? g711::kALaw
+                                                                                    : g711::kULaw;
             for (const Placement& p : placements[k]) {
                 const std::vector<std::uint8_t>& bytes = contents.datagrams[p.datagram].payload;
                 for (std::size_t j = 0; j < p.payloadSize; ++j) {

@@ -21,20 +21,20 @@ struct RtpStream {
     std::string destination;
     std::uint16_t sourcePort = 0;
     std::uint16_t destinationPort = 0;
-    int payloadType = 0;              // of its first packet
-    std::int64_t packets = 0;         // as captured, duplicates included
-    std::int64_t lost = 0;            // sequence numbers never seen
-    std::int64_t duplicates = 0;      // seen again: dropped
-    std::int64_t reordered = 0;       // arrived after a later one, put back in order
-    std::int64_t late = 0;            // arrived too far behind to put back: dropped
+    int payloadType = 0;          // of its first packet
+    std::int64_t packets = 0;     // as captured, duplicates included
+    std::int64_t lost = 0;        // sequence numbers never seen
+    std::int64_t duplicates = 0;  // seen again: dropped
+    std::int64_t reordered = 0;   // arrived after a later one, put back in order
+    std::int64_t late = 0;        // arrived too far behind to put back: dropped
     int sequenceWraps = 0;
     int timestampWraps = 0;
-    int timestampJumps = 0;           // the timestamp moved other than by the packets' length
-    int markerRestarts = 0;           // a jump announced by the marker bit
-    std::int64_t otherPayloads = 0;   // packets of another payload type (events, comfort noise)
-    std::int64_t firstUs = 0;         // capture times of its first and last packets
+    int timestampJumps = 0;          // the timestamp moved other than by the packets' length
+    int markerRestarts = 0;          // a jump announced by the marker bit
+    std::int64_t otherPayloads = 0;  // packets of another payload type (events, comfort noise)
+    std::int64_t firstUs = 0;        // capture times of its first and last packets
     std::int64_t lastUs = 0;
-    double jitterMs = 0.0;            // interarrival jitter at the 8000/s clock
+    double jitterMs = 0.0;               // interarrival jitter at the 8000/s clock
     std::vector<std::size_t> datagrams;  // indexes into the capture's datagrams, arrival order
 
     double Seconds() const { return static_cast<double>(lastUs - firstUs) / 1e6; }
@@ -55,7 +55,7 @@ std::vector<RtpStream> FindRtpStreams(const PcapContents& contents);
 // How the user picks the call and its direction; both empty: the file must hold one call.
 struct CallChoice {
     std::optional<std::uint32_t> txSsrc;  // the stream sent towards the line
-    std::string gateway;                   // the gateway's address: Tx is sent to it
+    std::string gateway;                  // the gateway's address: Tx is sent to it
 };
 
 // One call: its two directions, each one or more streams (an SSRC change starts another).

@@ -26,7 +26,8 @@ public:
     {
         SampleBuffer buffer;
         buffer.count_ = count > 0 ? count : 0;
-        buffer.samples_ = std::make_unique_for_overwrite<std::int16_t[]>(static_cast<std::size_t>(buffer.count_));
+        buffer.samples_ = std::make_unique_for_overwrite<std::int16_t[]>(
+            static_cast<std::size_t>(buffer.count_));
         return buffer;
     }
 

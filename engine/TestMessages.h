@@ -11,7 +11,8 @@ inline constexpr const char* kCancelled = "Test cancelled";
 
 inline constexpr const char* kCheckFiles = "Check the files";
 inline constexpr const char* kCheckSize = "Check the size of input files (must be more than 5 sec.)";
-inline constexpr const char* kLowActivity = "Insufficient voice activity in Tx file (possibly empty captures)";
+inline constexpr const char* kLowActivity =
+    "Insufficient voice activity in Tx file (possibly empty captures)";
 inline constexpr const char* kNoMemory = "Not enough memory for the captures";
 inline constexpr const char* kTooLarge = "Input files are too large";
 inline constexpr const char* kDelayFailed = "Echo delay estimation failed (possibly no echo in the capture)";

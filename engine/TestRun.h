@@ -23,7 +23,7 @@ struct RunResources {
     SampleBuffer rxWork;
     SampleBuffer txWork;
     SampleBuffer outputBlock;
-    std::string refusal;  // a capture's own refusal text, which the run's Outcome points at
+    std::string refusal;               // a capture's own refusal text, which the run's Outcome points at
     std::vector<std::string> details;  // each "file: reason" behind a failure's message
     std::vector<CaptureNote> notes;    // what reading the captures noticed, for the findings
 
@@ -60,8 +60,7 @@ bool SameFile(const FileHandle& a, const FileHandle& b);
 // any buffer is allocated. One file named as both captures is a stereo pair: Tx in the
 // settings' channel, Rx in the other; with a negative channel, Tx is the channel that leads.
 // Without an output (withOutput false) the output file is neither opened nor touched.
-Outcome ReadCaptures(const TestSettings& settings, RunResources& run, int& count,
-                     bool withOutput = true);
+Outcome ReadCaptures(const TestSettings& settings, RunResources& run, int& count, bool withOutput = true);
 
 // ReadCaptures for a pcap file named as both captures: the call's two directions on one timeline.
 Outcome ReadPcapCaptures(const TestSettings& settings, RunResources& run, int& count);
@@ -85,9 +84,8 @@ int CountVoiceBlocks(const DspToolkit& dsp, const std::int16_t* tx, int count);
 // frame, writes the output file, moves the progress bar and fills the statistics. It takes
 // over the open files and both working buffers (count samples each) once the ERL gate has
 // been passed; whatever it allocates belongs in RunResources so that the run releases it.
-Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settings,
-                            TestResults& results, TestUi& ui, RunResources& run, int count,
-                            AnalysisRecord* analysis);
+Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settings, TestResults& results,
+                            TestUi& ui, RunResources& run, int count, AnalysisRecord* analysis);
 
 // What a pass reads and where it writes: count samples of each capture, and the output file,
 // or none when the pass is one of many over captures prepared once.
@@ -99,8 +97,7 @@ struct PassInput {
 };
 
 // The same pass over the given captures; run holds only what the pass allocates.
-Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settings,
-                            const PassInput& input, TestResults& results, TestUi& ui,
-                            RunResources& run, AnalysisRecord* analysis);
+Outcome RunCancellationPass(const EchoTester& engine, const TestSettings& settings, const PassInput& input,
+                            TestResults& results, TestUi& ui, RunResources& run, AnalysisRecord* analysis);
 
 }  // namespace tarnwell::testrun

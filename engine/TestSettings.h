@@ -52,21 +52,21 @@ static_assert(kMaxTail == 1024 && kMaxBulkDelay == 8000, "the settings message n
 // True when tail, delay, nlpDiff and nlpShift lie within their accepted ranges (bounds included).
 inline bool SettingsInRange(const TestSettings& s)
 {
-    return s.tail >= 0 && s.tail <= kMaxTail && s.delay >= 0 && s.delay <= kMaxBulkDelay &&
-           s.nlpDiff >= 0 && s.nlpDiff <= 100 && s.nlpShift >= 0 && s.nlpShift <= 10;
+    return s.tail >= 0 && s.tail <= kMaxTail && s.delay >= 0 && s.delay <= kMaxBulkDelay && s.nlpDiff >= 0 &&
+           s.nlpDiff <= 100 && s.nlpShift >= 0 && s.nlpShift <= 10;
 }
 
 struct TestResults {
-    std::int32_t delay = 0;        // detected echo delay, samples
-    double cancellation = 0.0;     // average cancellation over the counted frames, dB
-    double erl = 0.0;              // echo return loss, dB
-    double txLevel = 0.0;          // average Tx block level, second half, dBm0
-    double rxLevel = 0.0;          // average Rx block level, second half, dBm0
-    double residualLevel = 0.0;    // average output level over the counted frames, dBm0
-    std::int32_t delayOk = 0;      // 1: delay inside the canceller's window
-    std::int32_t erlOk = 0;        // 1: ERL above 6 dB
-    std::int32_t levelsOk = 0;     // 1: Tx and Rx levels in range
-    std::int32_t residualOk = 0;   // 1: cancellation and residual meet their limits
+    std::int32_t delay = 0;       // detected echo delay, samples
+    double cancellation = 0.0;    // average cancellation over the counted frames, dB
+    double erl = 0.0;             // echo return loss, dB
+    double txLevel = 0.0;         // average Tx block level, second half, dBm0
+    double rxLevel = 0.0;         // average Rx block level, second half, dBm0
+    double residualLevel = 0.0;   // average output level over the counted frames, dBm0
+    std::int32_t delayOk = 0;     // 1: delay inside the canceller's window
+    std::int32_t erlOk = 0;       // 1: ERL above 6 dB
+    std::int32_t levelsOk = 0;    // 1: Tx and Rx levels in range
+    std::int32_t residualOk = 0;  // 1: cancellation and residual meet their limits
 };
 
 }  // namespace tarnwell

@@ -9,7 +9,7 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kZeroDbm0Rms = 16016.759;  // 0 dBm0 on BlockLevel's scale: 1 / sqrt(3.89807986822619e-9)
-constexpr int kRamp = 16;                 // 2 ms fade in and out of each active part
+constexpr int kRamp = 16;                   // 2 ms fade in and out of each active part
 
 // One half-period at unit scale: voiced part, noise part, pause.
 std::vector<double> HalfPeriod()
@@ -70,7 +70,8 @@ std::vector<std::int16_t> Make(int seconds, double levelDbm0)
         const int at = n % kHalfPeriod;
         const double sign = (n / kHalfPeriod) % 2 == 0 ? 1.0 : -1.0;
         const double v = sign * gains[at < kVoiced ? 0 : 1] * half[static_cast<std::size_t>(at)];
-        out[static_cast<std::size_t>(n)] = static_cast<std::int16_t>(std::lround(std::fmax(-32768.0, std::fmin(32767.0, v))));
+        out[static_cast<std::size_t>(n)] = static_cast<std::int16_t>(
+            std::lround(std::fmax(-32768.0, std::fmin(32767.0, v))));
     }
     return out;
 }

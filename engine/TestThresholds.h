@@ -10,7 +10,7 @@ namespace tarnwell {
 
 namespace testthresholds {
 
-inline constexpr int kSampleRate = 8000;  // samples per second of every capture read
+inline constexpr int kSampleRate = 8000;            // samples per second of every capture read
 inline constexpr std::int64_t kMinSamples = 40000;  // 5 s at 8 kHz; a capture must be longer
 
 // Longest capture the run takes, in samples (about 37 hours). Keeps N, every frame offset
@@ -52,8 +52,10 @@ constexpr int FirstDelayInWindow(int bulkDelay) { return bulkDelay + 1; }
 constexpr int LastDelayInWindow(int bulkDelay, int tail) { return bulkDelay + tail - kTailMargin - 1; }
 constexpr int TailForDelay(int delay, int bulkDelay) { return delay - bulkDelay + kTailMargin + 1; }
 constexpr int BulkDelayForDelay(int delay, int tail) { return delay - tail + kTailMargin + 1; }
-static_assert(DelayInWindow(LastDelayInWindow(100, 64), 100, 64) && !DelayInWindow(LastDelayInWindow(100, 64) + 1, 100, 64));
-static_assert(DelayInWindow(200, 100, TailForDelay(200, 100)) && !DelayInWindow(200, 100, TailForDelay(200, 100) - 1));
+static_assert(DelayInWindow(LastDelayInWindow(100, 64), 100, 64) &&
+              !DelayInWindow(LastDelayInWindow(100, 64) + 1, 100, 64));
+static_assert(DelayInWindow(200, 100, TailForDelay(200, 100)) &&
+              !DelayInWindow(200, 100, TailForDelay(200, 100) - 1));
 static_assert(DelayInWindow(1300, BulkDelayForDelay(1300, 1024), 1024) &&
               !DelayInWindow(1300, BulkDelayForDelay(1300, 1024) - 1, 1024));
 
@@ -63,14 +65,14 @@ inline constexpr double kErlTxHigh = -10.0;  // dBm0
 constexpr bool QualifiesForErl(double txLevel) { return txLevel > kErlTxLow && txLevel < kErlTxHigh; }
 
 // The run cancels only when the ERL is above 6 dB; 6.0 itself stops it.
-inline constexpr double kErlGate = 6.0;   // dB
+inline constexpr double kErlGate = 6.0;  // dB
 constexpr bool PassesErlGate(double erl) { return erl > kErlGate; }
 
 // The residual and levels verdicts of the pass (each bound strict).
-inline constexpr double kResidualLimit = -50.0;   // dBm0: the residual must stay below
-inline constexpr double kTxLevelLow = -40.0;      // dBm0: the Tx average must lie between
-inline constexpr double kTxLevelHigh = -3.0;      // dBm0
-inline constexpr double kMaxTxOverRx = 6.0;       // dB: Tx may exceed Rx by less than this
+inline constexpr double kResidualLimit = -50.0;  // dBm0: the residual must stay below
+inline constexpr double kTxLevelLow = -40.0;     // dBm0: the Tx average must lie between
+inline constexpr double kTxLevelHigh = -3.0;     // dBm0
+inline constexpr double kMaxTxOverRx = 6.0;      // dB: Tx may exceed Rx by less than this
 
 // What the pass averages: frames that adapted at normal or fast speed and measured more
 // cancellation than this; second-half blocks louder than the speech floor, and each level

@@ -9,8 +9,8 @@ namespace tarnwell {
 
 namespace {
 
-constexpr int kBlock = 800;                          // samples, as the ERL line's blocks
-constexpr double kDbm0Scale = 3.89807986822619e-9;   // the run's level scale
+constexpr int kBlock = 800;                         // samples, as the ERL line's blocks
+constexpr double kDbm0Scale = 3.89807986822619e-9;  // the run's level scale
 // A block whose loss lies this far below the median block's holds near-end speech (double
 // talk), not echo: left out. Blocks of one echo path spread by up to about 3 dB with the
 // speech's spectrum.
@@ -31,8 +31,8 @@ double BlockPower(const std::int16_t* x)
 
 }  // namespace
 
-AllBlocksErlRecord MeasureAllBlocksErl(const std::vector<std::int16_t>& tx, const std::vector<std::int16_t>& rx,
-                                       int delay)
+AllBlocksErlRecord MeasureAllBlocksErl(const std::vector<std::int16_t>& tx,
+                                       const std::vector<std::int16_t>& rx, int delay)
 {
     AllBlocksErlRecord out;
     out.delay = delay;
@@ -58,7 +58,8 @@ AllBlocksErlRecord MeasureAllBlocksErl(const std::vector<std::int16_t>& tx, cons
         return out;
     }
     std::vector<double> sorted = losses;
-    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2), sorted.end());
+    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2),
+                     sorted.end());
     const double median = sorted[sorted.size() / 2];
     double txPower = 0.0;
     double rxPower = 0.0;

@@ -10,7 +10,7 @@
 
 namespace tarnwell {
 
-AllBlocksErlRecord MeasureAllBlocksErl(const std::vector<std::int16_t>& tx, const std::vector<std::int16_t>& rx,
-                                       int delay);
+AllBlocksErlRecord MeasureAllBlocksErl(const std::vector<std::int16_t>& tx,
+                                       const std::vector<std::int16_t>& rx, int delay);
 
 }  // namespace tarnwell

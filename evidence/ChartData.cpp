@@ -13,7 +13,7 @@ namespace {
 
 constexpr double kSamplesPerMs = 8.0;
 constexpr double kSampleRate = 8000.0;
-constexpr double kLevelFloor = -100.0;   // dBm0; silence is drawn here, its CSV keeps -inf
+constexpr double kLevelFloor = -100.0;  // dBm0; silence is drawn here, its CSV keeps -inf
 
 double Drawable(double level) { return std::isfinite(level) ? level : kLevelFloor; }
 
@@ -74,13 +74,12 @@ ChartView DelaySearchView(const ChartInput& input)
     const DelaySearchRecord& d = input.analysis.delaySearch;
     ChartView view = NewView("delay-search", "Delay search: |correlation| of the Tx template with Rx",
                              "Lag (samples; 8 per ms)", "|correlation|",
-                             {"lag_samples", "lag_ms", "abs_correlation"},
-                             d.measured,
+                             {"lag_samples", "lag_ms", "abs_correlation"}, d.measured,
                              "No Tx window was loud enough in the upper band, so no lag was searched.");
     if (!view.measured) {
         return view;
     }
-    view.fixedY = true;   // |correlation| is read against its whole scale, whatever the peak
+    view.fixedY = true;  // |correlation| is read against its whole scale, whatever the peak
     view.yMin = 0.0;
     view.yMax = 1.0;
     view.xPerMs = kSamplesPerMs;
@@ -112,7 +111,8 @@ ChartView LevelsView(const ChartInput& input)
     ChartView view = NewView("levels", "Levels over time", "Time (s)", "Level (dBm0) / cancellation (dB)",
                              {"time_s", "tx_dBm0", "rx_dBm0", "output_dBm0", "cancellation_dB", "mode",
                               "adapt_state", "nlp_acted", "counted", "level_frame", "rx_level_frame"},
-                             !frames.empty(), "The cancellation pass did not run, so there are no frame levels.");
+                             !frames.empty(),
+                             "The cancellation pass did not run, so there are no frame levels.");
     if (!view.measured) {
         return view;
     }
@@ -156,8 +156,8 @@ ChartView LevelsView(const ChartInput& input)
     }
     view.series = {std::move(tx), std::move(rx), std::move(output), std::move(cancellation),
                    std::move(counted)};
-    view.marks.push_back({static_cast<double>(input.analysis.sampleCount / 2) / kSampleRate,
-                          "level averages from here"});
+    view.marks.push_back(
+        {static_cast<double>(input.analysis.sampleCount / 2) / kSampleRate, "level averages from here"});
     return view;
 }
 

@@ -15,23 +15,23 @@ struct ChartSeries {
     std::string name;
     std::vector<double> x;
     std::vector<double> y;
-    bool points = false;   // drawn as marks rather than a line
+    bool points = false;  // drawn as marks rather than a line
 };
 
-struct ChartMark {         // a vertical line at x
+struct ChartMark {  // a vertical line at x
     double x = 0.0;
     std::string label;
 };
 
-struct ChartSpan {         // a shaded x range
+struct ChartSpan {  // a shaded x range
     double from = 0.0;
     double to = 0.0;
     std::string label;
-    int tone = 0;          // which of a few fills: 0 window, 1 span, 2..5 canceller modes
+    int tone = 0;  // which of a few fills: 0 window, 1 span, 2..5 canceller modes
 };
 
 struct ChartView {
-    std::string stem;      // file name without extension: "echo-path"
+    std::string stem;  // file name without extension: "echo-path"
     std::string title;
     std::string xLabel;
     std::string yLabel;
@@ -43,9 +43,9 @@ struct ChartView {
     bool fixedY = false;
     double yMin = 0.0;
     double yMax = 1.0;
-    double xPerMs = 0.0;            // x units per millisecond, for the readout; 0: x is not a delay
-    bool measured = false;          // false: the run did not reach what this view shows
-    std::string unmeasuredReason;   // then, why
+    double xPerMs = 0.0;           // x units per millisecond, for the readout; 0: x is not a delay
+    bool measured = false;         // false: the run did not reach what this view shows
+    std::string unmeasuredReason;  // then, why
     // The CSV table: a header naming each column with its unit, then the rows.
     std::vector<std::string> columns;
     std::vector<std::vector<double>> rows;
@@ -53,7 +53,7 @@ struct ChartView {
 
 struct ChartInput {
     const TestSettings& settings;
-    int minimalTail;                 // the recommended tail, samples
+    int minimalTail;  // the recommended tail, samples
     const AnalysisRecord& analysis;
 };
 

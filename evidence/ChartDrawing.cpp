@@ -10,9 +10,9 @@ namespace tarnwell {
 
 namespace {
 
-constexpr std::size_t kPointsPerColumn = 4;   // first, lowest, highest, last
-constexpr double kCellPixels = 2.0;           // marked points: one per cell of this side at least
-constexpr std::size_t kMaxMarks = 500;        // and no more than this many
+constexpr std::size_t kPointsPerColumn = 4;  // first, lowest, highest, last
+constexpr double kCellPixels = 2.0;          // marked points: one per cell of this side at least
+constexpr std::size_t kMaxMarks = 500;       // and no more than this many
 
 struct Extent {
     double lo = std::numeric_limits<double>::infinity();
@@ -73,8 +73,10 @@ ChartSeries ThinPoints(const ChartSeries& s, const Extent& xs, std::size_t colum
     std::for_each(s.y.begin(), s.y.end(), [&](double v) { ys.Take(v); });
     ChartSeries out{s.name, {}, {}, s.points};
     for (double cell = kCellPixels; out.x.empty() || out.x.size() > kMaxMarks; cell *= 2.0) {
-        const auto across = std::max<std::size_t>(1, static_cast<std::size_t>(static_cast<double>(columns) / cell));
-        const auto down = std::max<std::size_t>(1, static_cast<std::size_t>(static_cast<double>(rows) / cell));
+        const auto across = std::max<std::size_t>(
+            1, static_cast<std::size_t>(static_cast<double>(columns) / cell));
+        const auto down = std::max<std::size_t>(1,
+                                                static_cast<std::size_t>(static_cast<double>(rows) / cell));
         out.x.clear();
         out.y.clear();
         std::set<std::pair<std::size_t, std::size_t>> taken;
@@ -134,7 +136,8 @@ ChartView ThinnedForWidth(const ChartView& view, int columns, int rows)
     // Fills in the order they first appear, which is the legend's order.
     std::vector<std::pair<int, std::vector<ChartSpan>>> byTone;
     for (const ChartSpan& s : view.spans) {
-        auto group = std::find_if(byTone.begin(), byTone.end(), [&](const auto& g) { return g.first == s.tone; });
+        auto group = std::find_if(byTone.begin(), byTone.end(),
+                                  [&](const auto& g) { return g.first == s.tone; });
         if (group == byTone.end()) {
             group = byTone.insert(byTone.end(), {s.tone, {}});
         }
@@ -144,7 +147,8 @@ ChartView ThinnedForWidth(const ChartView& view, int columns, int rows)
         std::stable_sort(spans.begin(), spans.end(),
                          [](const ChartSpan& a, const ChartSpan& b) { return a.from < b.from; });
         for (const ChartSpan& s : spans) {
-            if (!out.spans.empty() && out.spans.back().tone == tone && s.from - out.spans.back().to <= column) {
+            if (!out.spans.empty() && out.spans.back().tone == tone &&
+                s.from - out.spans.back().to <= column) {
                 out.spans.back().to = std::max(out.spans.back().to, s.to);
             } else {
                 out.spans.push_back(s);

@@ -38,7 +38,10 @@ ChartView DelayOverTimeView(const ChartInput& input)
     }
     const double start = 0.0;
     const double end = track.back().time + 0.5;
-    view.series.push_back({"whole capture's peak", {start, end}, {static_cast<double>(w.peakLag), static_cast<double>(w.peakLag)}, false});
+    view.series.push_back({"whole capture's peak",
+                           {start, end},
+                           {static_cast<double>(w.peakLag), static_cast<double>(w.peakLag)},
+                           false});
     return view;
 }
 

@@ -81,13 +81,15 @@ DelayTrend ReadDelayTrend(const std::vector<DelayTrackPoint>& track, double mini
             residual[k] = std::fabs(lag[k] - (i < split ? from : to));
         }
         double sum = 0.0;
-        for (const double r : residual) sum += r;
+        for (const double r : residual)
+            sum += r;
         if (sum < bestSum) {
             bestSum = sum;
             trend.stepSpread = Spread(residual);
             trend.jumpFrom = from;
             trend.jumpTo = to;
-            trend.jumpTime = 0.5 * (t[static_cast<std::size_t>(split - 1)] + t[static_cast<std::size_t>(split)]);
+            trend.jumpTime = 0.5 *
+                             (t[static_cast<std::size_t>(split - 1)] + t[static_cast<std::size_t>(split)]);
         }
     }
     return trend;

@@ -92,17 +92,19 @@ void ResidualReason(const TestSettings& s, const TestResults& r, FindingList& ou
     if (!(r.cancellation > static_cast<double>(s.nlpDiff))) {
         text = Format("cancellation %.2f dB is not above NLP diff %d dB", r.cancellation, s.nlpDiff);
     }
-    if (r.residualLevel >= testthresholds::kResidualLimit) {  // NaN and -inf count as below, as the verdict takes them
-        text += Format("%sresidual %.2f dBm is not below %g dBm", text.empty() ? "" : "; ",
-                       r.residualLevel, testthresholds::kResidualLimit);
+    if (r.residualLevel >=
+        testthresholds::kResidualLimit) {  // NaN and -inf count as below, as the verdict takes them
+        text += Format("%sresidual %.2f dBm is not below %g dBm", text.empty() ? "" : "; ", r.residualLevel,
+                       testthresholds::kResidualLimit);
     }
     if (!text.empty()) {
         text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
     }
     out.Add("residual-check", Severity::Warning,
-            "Residual level CHECK: " + text + Format(" (OK needs cancellation above %d dB and residual "
-                                                     "below %g dBm)",
-                                                     s.nlpDiff, testthresholds::kResidualLimit));
+            "Residual level CHECK: " + text +
+                Format(" (OK needs cancellation above %d dB and residual "
+                       "below %g dBm)",
+                       s.nlpDiff, testthresholds::kResidualLimit));
 }
 
 void LevelsReason(const TestResults& r, FindingList& out)
@@ -274,8 +276,7 @@ void DelayEvidence(const TestSettings& s, bool ran, const TestResults& r, const 
     DelayTrendEvidence(a.delayTrack, out);
 }
 
-void EchoPathEvidence(const TestSettings& s, const TestResults& r, const AnalysisRecord& a,
-                      FindingList& out)
+void EchoPathEvidence(const TestSettings& s, const TestResults& r, const AnalysisRecord& a, FindingList& out)
 {
     const EchoPathRecord& path = a.echoPath;
     const int taps = static_cast<int>(path.weights.size());
@@ -352,13 +353,10 @@ void CaptureNoteEvidence(const AnalysisRecord& a, FindingList& out)
 
 }  // namespace
 
-const char* SeverityName(Severity severity)
-{
-    return severity == Severity::Warning ? "warning" : "info";
-}
+const char* SeverityName(Severity severity) { return severity == Severity::Warning ? "warning" : "info"; }
 
-std::vector<Finding> MakeFindings(const TestSettings& s, int deviceType, bool ran,
-                                  const TestResults& r, const AnalysisRecord& a)
+std::vector<Finding> MakeFindings(const TestSettings& s, int deviceType, bool ran, const TestResults& r,
+                                  const AnalysisRecord& a)
 {
     FindingList out;
     CaptureNoteEvidence(a, out);

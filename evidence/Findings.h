@@ -15,12 +15,12 @@ namespace tarnwell {
 enum class Severity { Info, Warning };
 
 struct Finding {
-    std::string code;   // stable, for scripts: "no-echo", "delay-window", ...
+    std::string code;  // stable, for scripts: "no-echo", "delay-window", ...
     Severity severity = Severity::Info;
-    std::string text;   // one sentence with its figures
+    std::string text;  // one sentence with its figures
 };
 
-const char* SeverityName(Severity severity);   // "info", "warning"
+const char* SeverityName(Severity severity);  // "info", "warning"
 
 // Thresholds of the findings, each with its reason.
 namespace findingthresholds {

@@ -22,8 +22,9 @@ EchoPathModel Model(const char* name, const std::int32_t (&taps)[N])
 std::span<const EchoPathModel> Models()
 {
     static const std::vector<EchoPathModel> models{
-        Model("D.2", line_model_d2_coeffs), Model("D.3", line_model_d3_coeffs), Model("D.4", line_model_d4_coeffs),
-        Model("D.5", line_model_d5_coeffs), Model("D.6", line_model_d6_coeffs), Model("D.7", line_model_d7_coeffs),
+        Model("D.2", line_model_d2_coeffs), Model("D.3", line_model_d3_coeffs),
+        Model("D.4", line_model_d4_coeffs), Model("D.5", line_model_d5_coeffs),
+        Model("D.6", line_model_d6_coeffs), Model("D.7", line_model_d7_coeffs),
         Model("D.8", line_model_d8_coeffs), Model("D.9", line_model_d9_coeffs)};
     return models;
 }

@@ -10,8 +10,8 @@
 namespace tarnwell::g168 {
 
 struct EchoPathModel {
-    std::string name;         // "D.2" .. "D.9"
-    std::vector<double> taps; // as tabulated
+    std::string name;          // "D.2" .. "D.9"
+    std::vector<double> taps;  // as tabulated
 };
 
 // The eight models in order, D.2 first.
@@ -19,6 +19,7 @@ std::span<const EchoPathModel> Models();
 
 // The taps scaled so that the echo of reference (the signal the loss is measured with) lies
 // erlDb below it: the loss of the path on that signal, not on white noise.
-std::vector<double> ScaledTaps(const EchoPathModel& model, const std::vector<double>& reference, double erlDb);
+std::vector<double> ScaledTaps(const EchoPathModel& model, const std::vector<double>& reference,
+                               double erlDb);
 
 }  // namespace tarnwell::g168

@@ -12,16 +12,13 @@ namespace tarnwell::g168 {
 
 namespace {
 
-constexpr int kVoicedSamples = 384;  // 48 ms
-constexpr int kNoiseSamples = 1600;  // 200 ms
-constexpr int kPeriodSamples = 2800; // 350 ms, the rest silent
+constexpr int kVoicedSamples = 384;   // 48 ms
+constexpr int kNoiseSamples = 1600;   // 200 ms
+constexpr int kPeriodSamples = 2800;  // 350 ms, the rest silent
 constexpr double kPitchHz = 150.0;
 
 // Uniform on [-0.5, 0.5), the same bits for a seed on every machine.
-double Uniform(std::mt19937& generator)
-{
-    return static_cast<double>(generator()) / 4294967296.0 - 0.5;
-}
+double Uniform(std::mt19937& generator) { return static_cast<double>(generator()) / 4294967296.0 - 0.5; }
 
 // Scales the samples for which sounding is true to levelDbm0 (their mean square).
 void ScaleTo(std::vector<double>& samples, double levelDbm0, const std::vector<bool>& sounding)

@@ -29,8 +29,8 @@ const Signal kSilent{};
 
 Phase Start() { return {0.2, kSilent, kSilent}; }
 Phase Converge(double seconds, Signal sgen = kSilent) { return {seconds, Css(), std::move(sgen)}; }
-Phase Judge(double seconds, Signal rin, Signal sgen, bool frozen, Rule rule, double limit, double settle = 0.0,
-            Path path = Path::kModel)
+Phase Judge(double seconds, Signal rin, Signal sgen, bool frozen, Rule rule, double limit,
+            double settle = 0.0, Path path = Path::kModel)
 {
     return {seconds, std::move(rin), std::move(sgen), path, frozen, rule, limit, settle};
 }
@@ -38,60 +38,92 @@ Phase Judge(double seconds, Signal rin, Signal sgen, bool frozen, Rule rule, dou
 std::vector<TestCase> MakeTests()
 {
     std::vector<TestCase> tests;
-    tests.push_back({"2A", "converge on CSS with the NLP on, then an echo path change: peak Sout <= -65 dBm0 after 1 s",
-                     true,
-                     {Start(), Judge(5.0, Css(), kSilent, false, Rule::kAbsolute, -65.0, 1.0),
-                      Judge(5.0, Css(), kSilent, false, Rule::kAbsolute, -65.0, 1.0, Path::kNextModel)}});
-    tests.push_back({"2B", "the same with the NLP off, 10 s per path: peak Sout <= -65 dBm0 after 1 s", false,
+    tests.push_back(
+        {"2A",
+         "converge on CSS with the NLP on, then an echo path change: peak Sout <= -65 dBm0 after 1 s",
+         true,
+         {Start(), Judge(5.0, Css(), kSilent, false, Rule::kAbsolute, -65.0, 1.0),
+          Judge(5.0, Css(), kSilent, false, Rule::kAbsolute, -65.0, 1.0, Path::kNextModel)}});
+    tests.push_back({"2B",
+                     "the same with the NLP off, 10 s per path: peak Sout <= -65 dBm0 after 1 s",
+                     false,
                      {Start(), Judge(10.0, Css(), kSilent, false, Rule::kAbsolute, -65.0, 1.0),
                       Judge(10.0, Css(), kSilent, false, Rule::kAbsolute, -65.0, 1.0, Path::kNextModel)}});
-    tests.push_back({"2C(a)", "converge with Hoth noise at Sgen (-30 dBm0), freeze: Sout <= the noise's peak", false,
+    tests.push_back({"2C(a)",
+                     "converge with Hoth noise at Sgen (-30 dBm0), freeze: Sout <= the noise's peak",
+                     false,
                      {Start(), Converge(10.0, {Source::kHoth, kHothDbm0}),
                       Judge(5.0, Css(), kSilent, true, Rule::kSgenPeak, 0.0)}});
-    tests.push_back({"3A", "near-end CSS 15 dB below Rin from the start for 5 s, freeze: Sout <= Sgen's peak", false,
-                     {Start(), Converge(5.0, NearCss(15.0)), Judge(5.0, Css(), kSilent, true, Rule::kSgenPeak, 0.0)}});
-    tests.push_back({"3B(a)", "converge 5 s, double talk at Rin's level 5 s, freeze: Sout <= residual limit + 10 dB",
+    tests.push_back(
+        {"3A",
+         "near-end CSS 15 dB below Rin from the start for 5 s, freeze: Sout <= Sgen's peak",
+         false,
+         {Start(), Converge(5.0, NearCss(15.0)), Judge(5.0, Css(), kSilent, true, Rule::kSgenPeak, 0.0)}});
+    tests.push_back({"3B(a)",
+                     "converge 5 s, double talk at Rin's level 5 s, freeze: Sout <= residual limit + 10 dB",
                      false,
                      {Start(), Converge(5.0), Converge(5.0, NearCss(0.0)),
                       Judge(5.0, Css(), kSilent, true, Rule::kResidual, 10.0)}});
-    tests.push_back({"3B(b)", "converge 5 s, double talk 6 dB below Rin 5 s, freeze: Sout <= residual limit + 3 dB",
+    tests.push_back({"3B(b)",
+                     "converge 5 s, double talk 6 dB below Rin 5 s, freeze: Sout <= residual limit + 3 dB",
                      false,
                      {Start(), Converge(5.0), Converge(5.0, NearCss(6.0)),
                       Judge(5.0, Css(), kSilent, true, Rule::kResidual, 3.0)}});
-    TestCase conversation{"3C",
-                          "a conversation with the NLP on: Sout <= Sgen's peak alone, <= Sgen's peak + 6 dB in double talk",
-                          true,
-                          {Start(), Converge(5.0)}};
+    TestCase conversation{
+        "3C",
+        "a conversation with the NLP on: Sout <= Sgen's peak alone, <= Sgen's peak + 6 dB in double talk",
+        true,
+        {Start(), Converge(5.0)}};
     for (int turn = 0; turn < 3; ++turn) {
         conversation.phases.push_back(Judge(1.0, Css(), NearCss(0.0), false, Rule::kSgenPeak, 6.0));
         conversation.phases.push_back(Judge(1.0, Css(), kSilent, false, Rule::kSgenPeak, 0.0, 0.2));
         conversation.phases.push_back(Judge(1.0, kSilent, NearCss(0.0), false, Rule::kSgenPeak, 0.0));
     }
     tests.push_back(conversation);
-    tests.push_back({"4", "converge, 120 s of silence with adaptation on, freeze, CSS: Sout <= residual limit", false,
-                     {Start(), Converge(5.0), {120.0, kSilent, kSilent},
+    tests.push_back({"4",
+                     "converge, 120 s of silence with adaptation on, freeze, CSS: Sout <= residual limit",
+                     false,
+                     {Start(),
+                      Converge(5.0),
+                      {120.0, kSilent, kSilent},
                       Judge(5.0, Css(), kSilent, true, Rule::kResidual, 0.0)}});
-    tests.push_back({"5", "converge, then the echo path opened: Sout <= -65 dBm0, no burst", false,
+    tests.push_back({"5",
+                     "converge, then the echo path opened: Sout <= -65 dBm0, no burst",
+                     false,
                      {Start(), Converge(5.0),
                       Judge(5.0, Css(), kSilent, false, Rule::kAbsolute, -65.0, 0.0, Path::kOpen)}});
-    TestCase tones{"6", "converge, 5 s each of 697, 941, 1336, 1633 Hz and four DTMF pairs, freeze, CSS: Sout <= residual limit + 10 dB",
+    TestCase tones{"6",
+                   "converge, 5 s each of 697, 941, 1336, 1633 Hz and four DTMF pairs, freeze, CSS: Sout <= "
+                   "residual limit + 10 dB",
                    false,
                    {Start(), Converge(5.0)}};
-    for (const std::vector<double>& hertz : std::vector<std::vector<double>>{
-             {697.0}, {941.0}, {1336.0}, {1633.0}, {697.0, 1209.0}, {770.0, 1336.0}, {852.0, 1477.0}, {941.0, 1633.0}}) {
+    for (const std::vector<double>& hertz : std::vector<std::vector<double>>{{697.0},
+                                                                             {941.0},
+                                                                             {1336.0},
+                                                                             {1633.0},
+                                                                             {697.0, 1209.0},
+                                                                             {770.0, 1336.0},
+                                                                             {852.0, 1477.0},
+                                                                             {941.0, 1633.0}}) {
         tones.phases.push_back({5.0, Tone(hertz), kSilent});
     }
     tones.phases.push_back(Judge(5.0, Css(), kSilent, true, Rule::kResidual, 10.0));
     tests.push_back(tones);
-    tests.push_back({"7", "697 Hz for 120 s from reset: Sout in the last 10 s <= its peak in 10..20 s + 3 dB", false,
-                     {Start(), {10.0, Tone({697.0}), kSilent},
+    tests.push_back({"7",
+                     "697 Hz for 120 s from reset: Sout in the last 10 s <= its peak in 10..20 s + 3 dB",
+                     false,
+                     {Start(),
+                      {10.0, Tone({697.0}), kSilent},
                       Judge(10.0, Tone({697.0}), kSilent, false, Rule::kGrowthReference, 0.0),
                       {90.0, Tone({697.0}), kSilent},
                       Judge(10.0, Tone({697.0}), kSilent, false, Rule::kNoGrowth, 3.0)}});
     return tests;
 }
 
-int Samples(double seconds) { return static_cast<int>(std::lround(seconds * kSampleRate / kFrameLength)) * kFrameLength; }
+int Samples(double seconds)
+{
+    return static_cast<int>(std::lround(seconds * kSampleRate / kFrameLength)) * kFrameLength;
+}
 
 double Peak(const std::vector<double>& levels, std::size_t first, std::size_t end)
 {
@@ -149,9 +181,10 @@ CellResult RunCell(const TestCase& test, int model, const CancellerSetup& setup,
             const std::vector<double>* source = signal->source == Source::kCss       ? &far
                                                 : signal->source == Source::kNearCss ? &nearTalk
                                                 : signal->source == Source::kHoth    ? &noise
-                                                                                      : nullptr;
-            const std::vector<double> tones =
-                signal->source == Source::kTones ? Tones(length, signal->levelDbm0, signal->hertz) : std::vector<double>{};
+                                                                                     : nullptr;
+            const std::vector<double> tones = signal->source == Source::kTones
+                                                  ? Tones(length, signal->levelDbm0, signal->hertz)
+                                                  : std::vector<double>{};
             for (int i = 0; i < length; ++i) {
                 const std::size_t n = first + static_cast<std::size_t>(i);
                 if (source != nullptr) {
@@ -176,7 +209,9 @@ CellResult RunCell(const TestCase& test, int model, const CancellerSetup& setup,
     }
     for (std::size_t p = 0; p < test.phases.size(); ++p) {
         const Path path = test.phases[p].path;
-        const std::vector<double>* taps = path == Path::kModel ? &ownTaps : path == Path::kNextModel ? &nextTaps : nullptr;
+        const std::vector<double>* taps = path == Path::kModel       ? &ownTaps
+                                          : path == Path::kNextModel ? &nextTaps
+                                                                     : nullptr;
         const int delay = taps == nullptr ? 0 : EchoDelay(setup, static_cast<int>(taps->size()));
         const auto end = static_cast<std::size_t>(starts[p] + Samples(test.phases[p].seconds));
         for (auto n = static_cast<std::size_t>(starts[p]); n < end; ++n) {
@@ -208,7 +243,8 @@ CellResult RunCell(const TestCase& test, int model, const CancellerSetup& setup,
         for (int at = starts[p]; at < end; at += kFrameLength) {
             FrameReport report{};
             const auto n = static_cast<std::size_t>(at);
-            canceller.ProcessFrame(*state, sinLine.data() + n, rinLine.data() + n, sout.data() + n, kFrameLength, report);
+            canceller.ProcessFrame(*state, sinLine.data() + n, rinLine.data() + n, sout.data() + n,
+                                   kFrameLength, report);
         }
     }
 
@@ -220,7 +256,8 @@ CellResult RunCell(const TestCase& test, int model, const CancellerSetup& setup,
     cell.marginDb = std::numeric_limits<double>::infinity();
     for (std::size_t p = 0; p < test.phases.size(); ++p) {
         const Phase& phase = test.phases[p];
-        const auto first = static_cast<std::size_t>((starts[p] + Samples(phase.settleSeconds)) / kMeterWindow);
+        const auto first = static_cast<std::size_t>((starts[p] + Samples(phase.settleSeconds)) /
+                                                    kMeterWindow);
         const auto end = static_cast<std::size_t>((starts[p] + Samples(phase.seconds)) / kMeterWindow);
         if (phase.rule == Rule::kGrowthReference) {
             growthReference = Peak(cell.soutDbm0, first, end);

@@ -31,11 +31,11 @@ enum class Path { kModel, kNextModel, kOpen };  // the test's model, the one aft
 
 enum class Rule {
     kNone,
-    kAbsolute,        // Sout's peak <= limit dBm0
-    kSgenPeak,        // <= the peak of Sgen (as Sin carries it) over the whole test + limit dB
-    kResidual,        // <= Rin - kResidualBelowRinDb + limit dB
-    kGrowthReference, // this phase's peak is the reference of the kNoGrowth phase
-    kNoGrowth,        // <= that reference + limit dB, and never held below -65 dBm0
+    kAbsolute,         // Sout's peak <= limit dBm0
+    kSgenPeak,         // <= the peak of Sgen (as Sin carries it) over the whole test + limit dB
+    kResidual,         // <= Rin - kResidualBelowRinDb + limit dB
+    kGrowthReference,  // this phase's peak is the reference of the kNoGrowth phase
+    kNoGrowth,         // <= that reference + limit dB, and never held below -65 dBm0
 };
 
 struct Phase {
@@ -45,8 +45,8 @@ struct Phase {
     Path path = Path::kModel;
     bool frozen = false;
     Rule rule = Rule::kNone;
-    double limit = 0.0;            // dBm0 or dB, as the rule reads it
-    double settleSeconds = 0.0;    // Sout is judged from this long after the phase starts
+    double limit = 0.0;          // dBm0 or dB, as the rule reads it
+    double settleSeconds = 0.0;  // Sout is judged from this long after the phase starts
 };
 
 struct TestCase {
@@ -59,10 +59,10 @@ struct TestCase {
 std::span<const TestCase> Tests();
 
 struct CancellerSetup {
-    int tail = 128;       // taps
-    int bulkDelay = 0;    // samples
-    int nlpDiff = 6;      // dB
-    int nlpShift = 3;     // 6 dB steps
+    int tail = 128;     // taps
+    int bulkDelay = 0;  // samples
+    int nlpDiff = 6;    // dB
+    int nlpShift = 3;   // 6 dB steps
 };
 
 // One test on one model at one ERL.
@@ -71,11 +71,11 @@ struct CellResult {
     std::string model;
     double erlDb = 0.0;
     bool passed = false;
-    double marginDb = 0.0;        // limit minus the worst measured level; negative: failed
-    double worstDbm0 = 0.0;       // Sout's level where the margin is smallest
-    double worstSeconds = 0.0;    // and when
-    std::vector<double> soutDbm0; // Sout's meter level, window by window (40 ms)
-    std::vector<double> limitDbm0;// the limit in each window; NaN where Sout is not judged
+    double marginDb = 0.0;          // limit minus the worst measured level; negative: failed
+    double worstDbm0 = 0.0;         // Sout's level where the margin is smallest
+    double worstSeconds = 0.0;      // and when
+    std::vector<double> soutDbm0;   // Sout's meter level, window by window (40 ms)
+    std::vector<double> limitDbm0;  // the limit in each window; NaN where Sout is not judged
 };
 
 // The echo delay the tests place the model at: inside the canceller's window (a few samples

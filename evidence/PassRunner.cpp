@@ -16,9 +16,7 @@ int RunJobs(int total, const std::function<void(int index)>& job, const RunnerCo
     int done = 0;
     std::exception_ptr firstError;
 
-    const auto stopped = [&] {
-        return failed.load() || (control.stop != nullptr && control.stop->load());
-    };
+    const auto stopped = [&] { return failed.load() || (control.stop != nullptr && control.stop->load()); };
     const auto work = [&] {
         for (int i = next++; i < total && !stopped(); i = next++) {
             try {

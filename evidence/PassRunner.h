@@ -9,9 +9,9 @@
 namespace tarnwell {
 
 struct RunnerControl {
-    int threads = 1;                                 // at most this many, the caller's own included
+    int threads = 1;                                    // at most this many, the caller's own included
     std::function<void(int done, int total)> progress;  // after each job, one call at a time
-    const std::atomic<bool>* stop = nullptr;        // once true, no further job starts
+    const std::atomic<bool>* stop = nullptr;            // once true, no further job starts
 };
 
 // Runs job(0) .. job(total - 1), each exactly once unless stopped, and returns how many

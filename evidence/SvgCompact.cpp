@@ -44,8 +44,9 @@ std::string RoundNumbers(std::string_view value, bool whole)
             continue;
         }
         std::size_t end = i + (sign ? 1 : 0);
-        while (end < value.size() && (NumberChar(value[end]) ||
-                                      ((value[end] == '-' || value[end] == '+') && (value[end - 1] == 'e' || value[end - 1] == 'E')))) {
+        while (end < value.size() &&
+               (NumberChar(value[end]) || ((value[end] == '-' || value[end] == '+') &&
+                                           (value[end - 1] == 'e' || value[end - 1] == 'E')))) {
             ++end;
         }
         out += Rounded(value.substr(i, end - i), whole);
@@ -98,8 +99,10 @@ std::string StraightRuns(const std::string& d)
         const bool middle = k + 1 < points.size() && points[k].find(',') != std::string::npos &&
                             points[k - 1].find(',') != std::string::npos &&
                             points[k + 1].find(',') != std::string::npos &&
-                            ((coordinate(k - 1, true) == coordinate(k, true) && coordinate(k, true) == coordinate(k + 1, true)) ||
-                             (coordinate(k - 1, false) == coordinate(k, false) && coordinate(k, false) == coordinate(k + 1, false)));
+                            ((coordinate(k - 1, true) == coordinate(k, true) &&
+                              coordinate(k, true) == coordinate(k + 1, true)) ||
+                             (coordinate(k - 1, false) == coordinate(k, false) &&
+                              coordinate(k, false) == coordinate(k + 1, false)));
         if (!middle) {
             kept.push_back(points[k]);
         }
@@ -124,7 +127,8 @@ std::string StraightRuns(const std::string& d)
 
 bool Geometry(std::string_view name)
 {
-    for (const char* g : {"points", "d", "cx", "cy", "r", "x", "y", "width", "height", "x1", "y1", "x2", "y2"}) {
+    for (const char* g :
+         {"points", "d", "cx", "cy", "r", "x", "y", "width", "height", "x1", "y1", "x2", "y2"}) {
         if (name == g) {
             return true;
         }
@@ -161,7 +165,8 @@ std::string CompactAttributes(std::string_view markup)
                 // loses nothing a reader sees, and its points take half the room. Arcs (the
                 // plot's rounded corners) keep their tenths.
                 const bool straight = name == "points" ||
-                                      (name == "d" && value.find_first_not_of("ML0123456789.,-+eE ") == std::string::npos);
+                                      (name == "d" &&
+                                       value.find_first_not_of("ML0123456789.,-+eE ") == std::string::npos);
                 value = RoundNumbers(value, straight);
                 if (name == "d") {
                     value = StraightRuns(value);
@@ -201,7 +206,8 @@ std::string WithoutAttribute(std::string tag, const std::string& name)
 // Where the first text element without its own font-family starts in content, or npos.
 std::size_t UnfontedText(const std::string& content)
 {
-    for (std::size_t at = content.find("<text"); at != std::string::npos; at = content.find("<text", at + 5)) {
+    for (std::size_t at = content.find("<text"); at != std::string::npos;
+         at = content.find("<text", at + 5)) {
         const std::size_t end = content.find('>', at);
         if (content.substr(at, end - at).find(" font-family=") == std::string::npos) {
             return at;
@@ -249,7 +255,7 @@ bool FoldTranslation(std::string& attributes, std::string& content)
 std::string CompactSvg(std::string_view svg)
 {
     std::string out;
-    std::string lastAttributes;   // of the last leaf group written, while it may still grow
+    std::string lastAttributes;  // of the last leaf group written, while it may still grow
     std::size_t i = 0;
     for (;;) {
         const std::size_t open = svg.find("<g ", i);
@@ -282,7 +288,7 @@ std::string CompactSvg(std::string_view svg)
             lastAttributes.clear();
         }
         if (content.find_first_not_of(" \n") == std::string::npos) {
-            continue;   // drew nothing
+            continue;  // drew nothing
         }
         if (Attribute(attributes, "transform") == "matrix(1,0,0,1,0,0)") {
             attributes = WithoutAttribute(attributes, "transform");
@@ -300,7 +306,7 @@ std::string CompactSvg(std::string_view svg)
         }
         content = CompactAttributes(content);
         if (!lastAttributes.empty() && attributes == lastAttributes) {
-            out.insert(out.size() - 5, content);   // into the last group, before its "</g>\n"
+            out.insert(out.size() - 5, content);  // into the last group, before its "</g>\n"
             continue;
         }
         out += "<g" + attributes + ">" + content + "</g>\n";
@@ -312,7 +318,8 @@ std::string CompactSvg(std::string_view svg)
     result.reserve(out.size());
     for (std::size_t k = 0; k < out.size();) {
         bool skipped = false;
-        for (std::string_view idle : {" vector-effect=\"none\"", " stroke-width=\"1\"", " stroke-opacity=\"1\"", " fill-opacity=\"1\"", "\n\n"}) {
+        for (std::string_view idle : {" vector-effect=\"none\"", " stroke-width=\"1\"",
+                                      " stroke-opacity=\"1\"", " fill-opacity=\"1\"", "\n\n"}) {
             if (std::string_view(out).substr(k, idle.size()) == idle) {
                 k += idle.size() - (idle == "\n\n" ? 1 : 0);
                 skipped = true;

@@ -29,7 +29,8 @@ double SecondHalfErle(const std::vector<FrameRecord>& frames)
     return rx > 0.0 ? 10.0 * std::log10(rx / out) : kUnmeasured;
 }
 
-SweepPoint MeasurePoint(const EchoTester& engine, const PreparedCaptures& prepared, const TestSettings& settings)
+SweepPoint MeasurePoint(const EchoTester& engine, const PreparedCaptures& prepared,
+                        const TestSettings& settings)
 {
     SweepPoint point;
     point.settings = settings;
@@ -48,14 +49,12 @@ SweepPoint MeasurePoint(const EchoTester& engine, const PreparedCaptures& prepar
 }
 
 // A setting may be recommended when a run with it would not flag the delay or the residual.
-bool Eligible(const SweepPoint& p)
-{
-    return p.results.delayOk != 0 && p.results.residualOk != 0;
-}
+bool Eligible(const SweepPoint& p) { return p.results.delayOk != 0 && p.results.residualOk != 0; }
 
 std::string Settings(const TestSettings& s)
 {
-    return text::Format("tail %d, bulk delay %d, NLP diff %d, shift %d", s.tail, s.delay, s.nlpDiff, s.nlpShift);
+    return text::Format("tail %d, bulk delay %d, NLP diff %d, shift %d", s.tail, s.delay, s.nlpDiff,
+                        s.nlpShift);
 }
 
 std::string Decibels(double value)
@@ -100,7 +99,8 @@ double ConvergedSeconds(const std::vector<float>& frameCancellation, int nlpDiff
     for (int i = 0; i + kFramesPerSecond <= count; ++i) {
         const auto a = static_cast<std::size_t>(i);
         const auto b = static_cast<std::size_t>(i + kFramesPerSecond);
-        if (frameCancellation[a] != 0.0F && below[b] - below[a] == 0 && figured[b] - figured[a] >= kHoldFrames) {
+        if (frameCancellation[a] != 0.0F && below[b] - below[a] == 0 &&
+            figured[b] - figured[a] >= kHoldFrames) {
             return static_cast<double>(i) / kFramesPerSecond;
         }
     }
@@ -115,7 +115,8 @@ SweepRecommendation Recommend(const std::vector<SweepPoint>& points, int minimal
     for (int i = 0; i < n; ++i) {
         const SweepPoint& p = points[static_cast<std::size_t>(i)];
         if (p.ran && p.results.cancellation > 0.0 &&
-            (r.best < 0 || p.results.cancellation > points[static_cast<std::size_t>(r.best)].results.cancellation)) {
+            (r.best < 0 ||
+             p.results.cancellation > points[static_cast<std::size_t>(r.best)].results.cancellation)) {
             r.best = i;
         }
     }
@@ -140,35 +141,42 @@ SweepRecommendation Recommend(const std::vector<SweepPoint>& points, int minimal
         }
     }
     if (r.chosen < 0) {
-        r.text = text::Format("No setting within %.0f dB of the best cancellation (%.1f dB with %s) has its delay "
-                              "inside the window and its residual OK: there is nothing to recommend.",
-                              kRecommendationMarginDb, bestFigure,
-                              Settings(points[static_cast<std::size_t>(r.best)].settings).c_str());
+        r.text = text::Format(
+            "No setting within %.0f dB of the best cancellation (%.1f dB with %s) has its delay "
+            "inside the window and its residual OK: there is nothing to recommend.",
+            kRecommendationMarginDb, bestFigure,
+            Settings(points[static_cast<std::size_t>(r.best)].settings).c_str());
         return r;
     }
     const SweepPoint& chosen = points[static_cast<std::size_t>(r.chosen)];
     for (int i = 0; i < n; ++i) {
         const TestSettings& s = points[static_cast<std::size_t>(i)].settings;
-        if (points[static_cast<std::size_t>(i)].ran && s.tail == minimalTail && s.delay == chosen.settings.delay &&
-            s.nlpDiff == chosen.settings.nlpDiff && s.nlpShift == chosen.settings.nlpShift) {
+        if (points[static_cast<std::size_t>(i)].ran && s.tail == minimalTail &&
+            s.delay == chosen.settings.delay && s.nlpDiff == chosen.settings.nlpDiff &&
+            s.nlpShift == chosen.settings.nlpShift) {
             r.atMinimalTail = i;
         }
     }
-    r.text = text::Format("Measured: %s cancels %.1f dB, within %.0f dB of the best (%.1f dB with %s), with the delay and residual verdicts OK.",
-                          Settings(chosen.settings).c_str(), chosen.results.cancellation, kRecommendationMarginDb,
-                          bestFigure, Settings(points[static_cast<std::size_t>(r.best)].settings).c_str());
+    r.text = text::Format("Measured: %s cancels %.1f dB, within %.0f dB of the best (%.1f dB with %s), with "
+                          "the delay and residual verdicts OK.",
+                          Settings(chosen.settings).c_str(), chosen.results.cancellation,
+                          kRecommendationMarginDb, bestFigure,
+                          Settings(points[static_cast<std::size_t>(r.best)].settings).c_str());
     const int tail = chosen.settings.tail;
     if (r.atMinimalTail < 0) {
-        r.text += text::Format(" The report's Minimal tail is %d; it was not swept, so the two cannot be compared.",
-                               minimalTail);
+        r.text += text::Format(
+            " The report's Minimal tail is %d; it was not swept, so the two cannot be compared.",
+            minimalTail);
     } else if (tail == minimalTail) {
         r.text += text::Format(" The report's Minimal tail (%d) agrees.", minimalTail);
     } else {
         const SweepPoint& atMinimal = points[static_cast<std::size_t>(r.atMinimalTail)];
-        const bool enough = atMinimal.results.cancellation >= bestFigure - kRecommendationMarginDb && Eligible(atMinimal);
+        const bool enough = atMinimal.results.cancellation >= bestFigure - kRecommendationMarginDb &&
+                            Eligible(atMinimal);
         r.text += text::Format(" The report's Minimal tail (%d) cancels %.1f dB: ", minimalTail,
                                atMinimal.results.cancellation);
-        r.text += enough ? text::Format("it would do, but the measured tail is %d samples shorter.", minimalTail - tail)
+        r.text += enough ? text::Format("it would do, but the measured tail is %d samples shorter.",
+                                        minimalTail - tail)
                          : std::string("the measurement disagrees, that tail is too short for this echo.");
     }
     return r;
@@ -210,12 +218,12 @@ std::string SweepCsv(const SweepOutcome& outcome)
     for (const SweepPoint& p : outcome.points) {
         const TestSettings& s = p.settings;
         const TestResults& r = p.results;
-        csv += text::CsvLine({std::to_string(s.tail), std::to_string(s.delay), std::to_string(s.nlpDiff),
-                              std::to_string(s.nlpShift), p.ran ? "1" : "0",
-                              p.ran ? text::Number(r.cancellation) : "", p.ran ? text::Number(p.erleDb) : "",
-                              p.ran ? text::Number(r.residualLevel) : "", p.ran ? std::to_string(r.residualOk) : "",
-                              p.ran ? text::Number(p.convergedSeconds) : "", p.ran ? std::to_string(p.nlpFrames) : "",
-                              p.ran ? std::to_string(r.delayOk) : ""});
+        csv += text::CsvLine(
+            {std::to_string(s.tail), std::to_string(s.delay), std::to_string(s.nlpDiff),
+             std::to_string(s.nlpShift), p.ran ? "1" : "0", p.ran ? text::Number(r.cancellation) : "",
+             p.ran ? text::Number(p.erleDb) : "", p.ran ? text::Number(r.residualLevel) : "",
+             p.ran ? std::to_string(r.residualOk) : "", p.ran ? text::Number(p.convergedSeconds) : "",
+             p.ran ? std::to_string(p.nlpFrames) : "", p.ran ? std::to_string(r.delayOk) : ""});
     }
     return csv;
 }
@@ -228,17 +236,20 @@ std::string SweepTable(const SweepOutcome& outcome)
     for (const SweepPoint& p : outcome.points) {
         const TestSettings& s = p.settings;
         if (!p.ran) {
-            table += text::Format("%5d %6d %4d %5d   not run (stopped)\n", s.tail, s.delay, s.nlpDiff, s.nlpShift);
+            table += text::Format("%5d %6d %4d %5d   not run (stopped)\n", s.tail, s.delay, s.nlpDiff,
+                                  s.nlpShift);
             continue;
         }
         const TestResults& r = p.results;
-        const std::string converged =
-            std::isnan(p.convergedSeconds) ? std::string("never") : text::Format("%.2f s", p.convergedSeconds);
+        const std::string converged = std::isnan(p.convergedSeconds)
+                                          ? std::string("never")
+                                          : text::Format("%.2f s", p.convergedSeconds);
         const std::string nlp = s.nlpShift == 0 ? std::string("none") : std::to_string(p.nlpFrames);
         table += text::Format("%5d %6d %4d %5d %12s %9s %10s %8s %10s %6s%s\n", s.tail, s.delay, s.nlpDiff,
                               s.nlpShift, Decibels(r.cancellation).c_str(), Decibels(p.erleDb).c_str(),
-                              Decibels(r.residualLevel).c_str(), kVerdictWords[r.residualOk != 0 ? 1U : 0U].c_str(),
-                              converged.c_str(), nlp.c_str(), r.delayOk != 0 ? "" : "  (echo outside the window)");
+                              Decibels(r.residualLevel).c_str(),
+                              kVerdictWords[r.residualOk != 0 ? 1U : 0U].c_str(), converged.c_str(),
+                              nlp.c_str(), r.delayOk != 0 ? "" : "  (echo outside the window)");
     }
     table += outcome.recommendation.text + "\n";
     if (outcome.stopped) {
@@ -254,8 +265,8 @@ ChartView SweepView(const SweepOutcome& outcome)
     view.title = "Cancellation against tail";
     view.xLabel = "tail (samples)";
     view.yLabel = "cancellation (dB)";
-    view.columns = {"tail (samples)", "bulk delay (samples)", "NLP diff (dB)", "NLP shift", "cancellation (dB)",
-                    "ERLE second half (dB)"};
+    view.columns = {"tail (samples)", "bulk delay (samples)", "NLP diff (dB)",
+                    "NLP shift",      "cancellation (dB)",    "ERLE second half (dB)"};
     view.measured = outcome.ready;
     if (!view.measured) {
         view.unmeasuredReason = "the captures could not be used";
@@ -267,20 +278,23 @@ ChartView SweepView(const SweepOutcome& outcome)
         }
         const TestSettings& s = p.settings;
         const std::string name = text::Format("delay %d, NLP %d/%d", s.delay, s.nlpDiff, s.nlpShift);
-        auto line = std::find_if(view.series.begin(), view.series.end(), [&](const ChartSeries& c) { return c.name == name; });
+        auto line = std::find_if(view.series.begin(), view.series.end(),
+                                 [&](const ChartSeries& c) { return c.name == name; });
         if (line == view.series.end()) {
             view.series.push_back({name, {}, {}, false});
             line = view.series.end() - 1;
         }
         line->x.push_back(s.tail);
         line->y.push_back(p.results.cancellation);
-        view.rows.push_back({static_cast<double>(s.tail), static_cast<double>(s.delay), static_cast<double>(s.nlpDiff),
-                             static_cast<double>(s.nlpShift), p.results.cancellation, p.erleDb});
+        view.rows.push_back({static_cast<double>(s.tail), static_cast<double>(s.delay),
+                             static_cast<double>(s.nlpDiff), static_cast<double>(s.nlpShift),
+                             p.results.cancellation, p.erleDb});
     }
     const SweepRecommendation& r = outcome.recommendation;
     if (r.chosen >= 0) {
-        view.marks.push_back({static_cast<double>(outcome.points[static_cast<std::size_t>(r.chosen)].settings.tail),
-                              "measured tail"});
+        view.marks.push_back(
+            {static_cast<double>(outcome.points[static_cast<std::size_t>(r.chosen)].settings.tail),
+             "measured tail"});
     }
     view.marks.push_back({static_cast<double>(r.minimalTail), "Minimal tail"});
     return view;

@@ -28,12 +28,12 @@ struct SweepGrid {
 inline constexpr double kUnmeasured = std::numeric_limits<double>::quiet_NaN();
 
 struct SweepPoint {
-    TestSettings settings;       // the base settings with this point's tail, delay and NLP
-    bool ran = false;            // false: the sweep was stopped before this pass
-    TestResults results;         // as a single run with these settings reports them
-    double erleDb = kUnmeasured; // Rx over output power, second half, frames of echo alone; NaN: none
+    TestSettings settings;        // the base settings with this point's tail, delay and NLP
+    bool ran = false;             // false: the sweep was stopped before this pass
+    TestResults results;          // as a single run with these settings reports them
+    double erleDb = kUnmeasured;  // Rx over output power, second half, frames of echo alone; NaN: none
     double convergedSeconds = kUnmeasured;  // NaN: the cancellation never held above the NLP diff
-    int nlpFrames = 0;           // frames the NLP attenuated; a shift of 0 attenuates none
+    int nlpFrames = 0;                      // frames the NLP attenuated; a shift of 0 attenuates none
 };
 
 // The smallest tail within kRecommendationMarginDb of the best cancellation, among the settings
@@ -41,18 +41,19 @@ struct SweepPoint {
 inline constexpr double kRecommendationMarginDb = 1.0;
 
 struct SweepRecommendation {
-    int best = -1;           // point with the highest cancellation; -1: no pass cancelled
-    int chosen = -1;         // the recommended point
-    int minimalTail = 0;     // the report's Minimal tail for the delay found
-    int atMinimalTail = -1;  // the point at the Minimal tail with the chosen point's other settings; -1: not swept
-    std::string text;        // the finding, in words
+    int best = -1;        // point with the highest cancellation; -1: no pass cancelled
+    int chosen = -1;      // the recommended point
+    int minimalTail = 0;  // the report's Minimal tail for the delay found
+    int atMinimalTail =
+        -1;            // the point at the Minimal tail with the chosen point's other settings; -1: not swept
+    std::string text;  // the finding, in words
 };
 
 struct SweepOutcome {
-    bool ready = false;   // false: the captures could not be used (the message went to the ui)
-    bool stopped = false; // stopped before every pass ran
-    int delay = 0;        // echo delay found, samples
-    double erl = 0.0;     // dB
+    bool ready = false;              // false: the captures could not be used (the message went to the ui)
+    bool stopped = false;            // stopped before every pass ran
+    int delay = 0;                   // echo delay found, samples
+    double erl = 0.0;                // dB
     std::vector<SweepPoint> points;  // delay, then NLP diff, then NLP shift, then tail, each as given
     SweepRecommendation recommendation;
 };

@@ -41,13 +41,15 @@ void AddCrossSpectrum(const std::vector<std::int16_t>& tx, int txStart, int txCo
     const int count = static_cast<int>(std::min(tx.size(), rx.size()));
     float* real = fft.Real();
     std::fill(real, real + fft.Size(), 0.0F);
-    for (int i = 0; i < txCount; ++i) real[i] = static_cast<float>(tx[static_cast<std::size_t>(txStart + i)]);
+    for (int i = 0; i < txCount; ++i)
+        real[i] = static_cast<float>(tx[static_cast<std::size_t>(txStart + i)]);
     fft.Forward();
     std::copy(fft.Spectrum(), fft.Spectrum() + fft.Bins(), txSpectrum.begin());  // to double
     std::fill(real, real + fft.Size(), 0.0F);
     const int first = std::max(0, -rxStart);  // the window's part inside the capture
     const int last = std::min(rxCount, count - rxStart);
-    for (int i = first; i < last; ++i) real[i] = static_cast<float>(rx[static_cast<std::size_t>(rxStart + i)]);
+    for (int i = first; i < last; ++i)
+        real[i] = static_cast<float>(rx[static_cast<std::size_t>(rxStart + i)]);
     fft.Forward();
     // Written out: std::complex's product calls a library routine for its NaN cases.
     const std::complex<float>* r = fft.Spectrum();
@@ -159,8 +161,8 @@ WhitenedDelayRecord SearchAllLags(const std::vector<std::int16_t>& tx, const std
     for (int i = 0; i < used; ++i) {
         // Evenly spread: the i-th of used picks from the i-th share of the active segments.
         const int start = active[static_cast<std::size_t>(i * static_cast<int>(active.size()) / used)];
-        AddCrossSpectrum(tx, start, kSegment, rx, start + kFirstLag, kSegment + kLagCount - 1, fft, txSpectrum,
-                         total);
+        AddCrossSpectrum(tx, start, kSegment, rx, start + kFirstLag, kSegment + kLagCount - 1, fft,
+                         txSpectrum, total);
     }
     std::vector<double> c = WhitenedCorrelation(total, fft, kLagCount);
     d.measured = true;
@@ -189,8 +191,8 @@ WhitenedDelayRecord SearchAllLags(const std::vector<std::int16_t>& tx, const std
 }
 
 // One point per stretch with Tx active, within kTrackReach of the whole capture's peak.
-std::vector<DelayTrackPoint> TrackDelay(const std::vector<std::int16_t>& tx, const std::vector<std::int16_t>& rx,
-                                        int count, int peakLag)
+std::vector<DelayTrackPoint> TrackDelay(const std::vector<std::int16_t>& tx,
+                                        const std::vector<std::int16_t>& rx, int count, int peakLag)
 {
     RealFft fft(kTrackFftSize);
     const auto bins = static_cast<std::size_t>(fft.Bins());
@@ -204,17 +206,19 @@ std::vector<DelayTrackPoint> TrackDelay(const std::vector<std::int16_t>& tx, con
             continue;
         }
         std::fill(cross.begin(), cross.end(), std::complex<double>());
-        AddCrossSpectrum(tx, start, kTrackSegment, rx, start + peakLag - kTrackReach, kTrackSegment + 2 * kTrackReach,
-                         fft, txSpectrum, cross);
+        AddCrossSpectrum(tx, start, kTrackSegment, rx, start + peakLag - kTrackReach,
+                         kTrackSegment + 2 * kTrackReach, fft, txSpectrum, cross);
         std::vector<double> c = WhitenedCorrelation(cross, fft, 2 * kTrackReach + 1);
         const int peak = ArgMax(c, 1, 0);
         const double lag = CentreIndex(c, peak) + peakLag - kTrackReach;
         const double height = c[static_cast<std::size_t>(peak)];
         // The floor from every fourth lag: a quarter of the work, the same median within its spread.
         std::vector<double> sparse;
-        for (std::size_t j = 0; j < c.size(); j += 4) sparse.push_back(c[j]);
+        for (std::size_t j = 0; j < c.size(); j += 4)
+            sparse.push_back(c[j]);
         const double median = Median(sparse);
-        track.push_back({(stretch + 0.5) * kTrackStretch / kSampleRate, lag, median > 0.0 ? height / median : 0.0});
+        track.push_back(
+            {(stretch + 0.5) * kTrackStretch / kSampleRate, lag, median > 0.0 ? height / median : 0.0});
     }
     return track;
 }

@@ -32,8 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const ParsedCommandLine parsed = ParseCommandLine(static_cast<int>(argv.size()), argv.data(), out, err);
     if (parsed.options) {
         const TestSettings& s = parsed.options->settings;
-        if (parsed.options->deviceType < 0 || parsed.options->deviceType >= kDeviceCount || s.txPath.empty() ||
-            s.rxPath.empty()) {
+        if (parsed.options->deviceType < 0 || parsed.options->deviceType >= kDeviceCount ||
+            s.txPath.empty() || s.rxPath.empty()) {
             std::abort();  // a run must have its device row and both captures
         }
     } else if (parsed.exitStatus != kExitOk && parsed.exitStatus != kExitUsage) {

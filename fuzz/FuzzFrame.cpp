@@ -63,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         auto vector = std::make_unique<CancellerState>(*state);
         std::int16_t plainOut[kFrameLength];
         std::int16_t vectorOut[kFrameLength];
-        const std::int16_t plainStep = canceller.FilterFrame(*plain, nearEnd, plain->history + plain->tail, plainOut);
+        const std::int16_t plainStep = canceller.FilterFrame(*plain, nearEnd, plain->history + plain->tail,
+                                                             plainOut);
         const std::int16_t vectorStep = taploop::FilterFrame(taploop::Active(), canceller, *vector, nearEnd,
                                                              vector->history + vector->tail, vectorOut);
         Check(plainStep == vectorStep);
@@ -78,7 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             Check(output[i] != -32768 || nearEnd[i] == -32768);
         }
         Check(state->step >= -32767 && state->step <= 32767);
-        Check(state->adaptState == AdaptSlow || state->adaptState == AdaptNormal || state->adaptState == AdaptFast);
+        Check(state->adaptState == AdaptSlow || state->adaptState == AdaptNormal ||
+              state->adaptState == AdaptFast);
         Check(state->mode >= ModeIdle && state->mode <= ModeConverged);
         Check(state->convergeTimer >= 0 && state->convergeTimer <= 8000 && state->convergeTimer % 80 == 0);
         Check(state->modeCounter >= -5 && state->modeCounter <= 5);

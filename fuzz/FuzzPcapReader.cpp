@@ -44,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::vector<std::int16_t> rx;
         std::vector<CaptureNote> notes;
         if (DecodeCall(contents, streams, call, kMaxSamples, tx, rx, notes, refusal)) {
-            if (static_cast<std::int64_t>(tx.size()) > kMaxSamples || static_cast<std::int64_t>(rx.size()) > kMaxSamples) {
+            if (static_cast<std::int64_t>(tx.size()) > kMaxSamples ||
+                static_cast<std::int64_t>(rx.size()) > kMaxSamples) {
                 std::abort();
             }
         } else if (refusal.empty()) {

@@ -28,8 +28,7 @@ void Check(bool condition)
 
 // An anonymous in-memory file, closed on scope exit, named by its /proc path.
 struct MemoryFile {
-    explicit MemoryFile(const std::vector<std::int16_t>& samples)
-        : fd(memfd_create("capture", MFD_CLOEXEC))
+    explicit MemoryFile(const std::vector<std::int16_t>& samples) : fd(memfd_create("capture", MFD_CLOEXEC))
     {
         const auto* bytes = reinterpret_cast<const char*>(samples.data());
         std::size_t left = samples.size() * sizeof(std::int16_t);
@@ -75,10 +74,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::int16_t> tx(static_cast<std::size_t>(txCount));
     std::vector<std::int16_t> rx(static_cast<std::size_t>(rxCount));
     for (std::size_t i = 0; i < tx.size(); ++i) {
-        tx[i] = restSize >= 2 ? static_cast<std::int16_t>(rest[(2 * i) % restSize] | (rest[(2 * i + 1) % restSize] << 8)) : 0;
+        tx[i] = restSize >= 2 ? static_cast<std::int16_t>(rest[(2 * i) % restSize] |
+                                                          (rest[(2 * i + 1) % restSize] << 8))
+                              : 0;
     }
     for (std::size_t i = 0; i < rx.size(); ++i) {
-        const std::int32_t echo = i >= static_cast<std::size_t>(delay) && i - delay < tx.size() ? tx[i - delay] >> shift : 0;
+        const std::int32_t echo = i >= static_cast<std::size_t>(delay) && i - delay < tx.size()
+                                      ? tx[i - delay] >> shift
+                                      : 0;
         const std::int32_t noise = restSize > 0 ? static_cast<std::int8_t>(rest[(7 * i) % restSize]) : 0;
         rx[i] = static_cast<std::int16_t>(std::clamp(echo + noise, -32768, 32767));
     }

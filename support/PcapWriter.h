@@ -54,7 +54,8 @@ struct CallWriter {
 
     std::vector<std::uint8_t> Frame(const RtpPacket& p) const
     {
-        std::vector<std::uint8_t> rtp = {0x80, static_cast<std::uint8_t>((p.marker ? 0x80 : 0) | p.payloadType)};
+        std::vector<std::uint8_t> rtp = {0x80,
+                                         static_cast<std::uint8_t>((p.marker ? 0x80 : 0) | p.payloadType)};
         PutBe16(rtp, p.sequence);
         PutBe32(rtp, p.timestamp);
         PutBe32(rtp, p.ssrc);
@@ -77,7 +78,8 @@ struct CallWriter {
             ip.push_back(17);
             ip.push_back(64);
             for (std::uint8_t host : {from, to}) {
-                const std::uint8_t address[16] = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, host};
+                const std::uint8_t address[16] = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0,
+                                                  0,    0,    0,    0,    0, 0, 0, host};
                 ip.insert(ip.end(), address, address + 16);
             }
         } else {
@@ -138,8 +140,9 @@ struct CallWriter {
 
 // Both directions of a call, 20 ms (160 bytes) a packet, starting together at timeUs: Tx from
 // txCodes (SSRC 0x1111), Rx from rxCodes (SSRC 0x2222), sent in time order.
-inline std::vector<RtpPacket> Call(const std::vector<std::uint8_t>& txCodes, const std::vector<std::uint8_t>& rxCodes,
-                                   int payloadType = 8, std::int64_t timeUs = 1700000000000000)
+inline std::vector<RtpPacket> Call(const std::vector<std::uint8_t>& txCodes,
+                                   const std::vector<std::uint8_t>& rxCodes, int payloadType = 8,
+                                   std::int64_t timeUs = 1700000000000000)
 {
     std::vector<RtpPacket> packets;
     const std::size_t longest = std::max(txCodes.size(), rxCodes.size());

@@ -61,10 +61,13 @@ inline Samples Echo(const Samples& tx, int delay, double lossDb, double noiseRms
                     std::uint32_t seed = 99)
 {
     const double gain = std::pow(10.0, -lossDb / 20.0);
-    Samples noise = noiseRms > 0.0 ? Noise(static_cast<int>(tx.size()), noiseRms, seed) : Samples(tx.size(), 0);
+    Samples noise = noiseRms > 0.0 ? Noise(static_cast<int>(tx.size()), noiseRms, seed)
+                                   : Samples(tx.size(), 0);
     Samples out(tx.size(), 0);
     for (std::size_t i = 0; i < tx.size(); ++i) {
-        const double echo = i >= static_cast<std::size_t>(delay) ? tx[i - static_cast<std::size_t>(delay)] * gain : 0.0;
+        const double echo = i >= static_cast<std::size_t>(delay)
+                                ? tx[i - static_cast<std::size_t>(delay)] * gain
+                                : 0.0;
         out[i] = ClampSample(echo + noise[i]);
     }
     return out;

@@ -10,7 +10,7 @@ namespace tarnwell {
 namespace {
 constexpr int kOkButton = 1;
 constexpr int kVersionLabel = 1000;  // its template text has %1 where the version goes
-}
+}  // namespace
 
 AboutDialog::AboutDialog(QWidget* parent) : TemplateDialog(kAboutDialogTemplate, parent)
 {

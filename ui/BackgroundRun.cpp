@@ -7,7 +7,8 @@
 namespace tarnwell {
 
 BackgroundRun::BackgroundRun(TestUi& window, RunRequest request, VerdictWords words, Done done)
-    : window_(window), done_(std::move(done))
+    : window_(window),
+      done_(std::move(done))
 {
     outcome_.request = std::move(request);
     thread_ = std::thread(&BackgroundRun::Run, this, std::move(words));
@@ -52,7 +53,7 @@ void BackgroundRun::ShowMessage(const std::string& text)
 {
     std::unique_lock lock(mutex_);
     if (stop_) {
-        return;   // nobody is left to read it
+        return;  // nobody is left to read it
     }
     messageOpen_ = true;
     Post([this, text] {
@@ -68,7 +69,7 @@ void BackgroundRun::ShowMessage(const std::string& text)
 
 void BackgroundRun::AddDetail(const std::string& line)
 {
-    Post([this, line] { window_.AddDetail(line); });   // queued ahead of its message
+    Post([this, line] { window_.AddDetail(line); });  // queued ahead of its message
 }
 
 void BackgroundRun::SetProgressRange(int count)

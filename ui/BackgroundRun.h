@@ -25,8 +25,8 @@ struct RunOutcome {
     RunRequest request;
     TestResults results{};
     AnalysisRecord analysis;
-    std::optional<Report> report;   // only when the run returned true
-    bool cancelled = false;         // stopped on request before it made a report
+    std::optional<Report> report;  // only when the run returned true
+    bool cancelled = false;        // stopped on request before it made a report
 };
 
 class BackgroundRun final : public TestUi {
@@ -68,7 +68,7 @@ private:
     // The run moves the bar every frame; the window needs only the latest position.
     std::atomic<int> position_{0};
     std::atomic<bool> positionPosted_{false};
-    std::thread thread_;   // last: starts once everything above is in place
+    std::thread thread_;  // last: starts once everything above is in place
 };
 
 }  // namespace tarnwell

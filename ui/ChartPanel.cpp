@@ -62,7 +62,7 @@ void ChartPanel::SetView(ChartView view)
         axis->setTitleFont(font());
     }
     FitLegend(*next, width());
-    const std::unique_ptr<QChart> previous(chart());   // the view lets go of it, not delete it
+    const std::unique_ptr<QChart> previous(chart());  // the view lets go of it, not delete it
     setChart(next.release());
 }
 
@@ -73,7 +73,7 @@ void ChartPanel::SetStale(bool stale)
         auto* grey = new QGraphicsColorizeEffect(this);
         grey->setColor(QColor(150, 150, 150));
         grey->setStrength(1.0);
-        setGraphicsEffect(grey);   // the panel owns it, and deletes the one before
+        setGraphicsEffect(grey);  // the panel owns it, and deletes the one before
     } else {
         setGraphicsEffect(nullptr);
     }
@@ -96,17 +96,18 @@ QString ChartPanel::ReadoutAt(QPoint position) const
     const QString xLabel = QString::fromStdString(view_.xLabel);
     // A delay reads in samples, as the report gives it, with its milliseconds.
     const auto withMs = [this](double x) {
-        return view_.xPerMs > 0.0 ? Number(x) + QStringLiteral(" (") + Number(x / view_.xPerMs) + QStringLiteral(" ms)")
-                                  : Number(x);
+        return view_.xPerMs > 0.0
+                   ? Number(x) + QStringLiteral(" (") + Number(x / view_.xPerMs) + QStringLiteral(" ms)")
+                   : Number(x);
     };
     // A marked point near the mouse (a peak, a counted frame) reads as itself.
-    constexpr double kNear = 6.0;   // pixels
+    constexpr double kNear = 6.0;  // pixels
     for (const ChartSeries& s : view_.series) {
         for (std::size_t i = 0; s.points && i < s.x.size(); ++i) {
             const QPointF at = chart()->mapToPosition(QPointF(s.x[i], s.y[i]));
             if (std::abs(at.x() - inChart.x()) <= kNear && std::abs(at.y() - inChart.y()) <= kNear) {
-                return QString::fromStdString(s.name) + QLatin1Char(' ') + Number(s.y[i]) + QStringLiteral(" at ") +
-                       xLabel + QLatin1Char(' ') + withMs(s.x[i]);
+                return QString::fromStdString(s.name) + QLatin1Char(' ') + Number(s.y[i]) +
+                       QStringLiteral(" at ") + xLabel + QLatin1Char(' ') + withMs(s.x[i]);
             }
         }
     }
@@ -158,8 +159,8 @@ void ChartPanel::wheelEvent(QWheelEvent* event)
     // curves are read against time or delay.
     const double factor = steps > 0 ? 0.8 : 1.25;
     const QRectF area = chart()->plotArea();
-    const double at = std::clamp(chart()->mapFromScene(mapToScene(event->position().toPoint())).x(), area.left(),
-                                 area.right());
+    const double at = std::clamp(chart()->mapFromScene(mapToScene(event->position().toPoint())).x(),
+                                 area.left(), area.right());
     const double left = at - (at - area.left()) * factor;
     chart()->zoomIn(QRectF(left, area.top(), area.width() * factor, area.height()));
     event->accept();
@@ -187,10 +188,11 @@ void ChartPanel::Export(Format format)
     static const struct {
         const char* extension;
         const char* filter;
-    } kFormats[] = {{".png", "PNG pictures (*.png)"}, {".svg", "SVG pictures (*.svg)"}, {".csv", "CSV tables (*.csv)"}};
+    } kFormats[] = {
+        {".png", "PNG pictures (*.png)"}, {".svg", "SVG pictures (*.svg)"}, {".csv", "CSV tables (*.csv)"}};
     const auto& kind = kFormats[static_cast<int>(format)];
-    const QString path =
-        chooseSave_(this, QString::fromStdString(view_.stem) + QLatin1String(kind.extension), QLatin1String(kind.filter));
+    const QString path = chooseSave_(this, QString::fromStdString(view_.stem) + QLatin1String(kind.extension),
+                                     QLatin1String(kind.filter));
     if (path.isEmpty()) {
         return;
     }

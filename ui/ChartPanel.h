@@ -18,7 +18,8 @@ class ChartPanel : public QChartView {
 
 public:
     // Asks where to save; the chosen path, or empty when the user cancels.
-    using SaveChooser = std::function<QString(QWidget* parent, const QString& suggested, const QString& filter)>;
+    using SaveChooser =
+        std::function<QString(QWidget* parent, const QString& suggested, const QString& filter)>;
     using MessageSink = std::function<void(const QString& text)>;
 
     explicit ChartPanel(QWidget* parent = nullptr);

@@ -1,8 +1,8 @@
 // Data exchange between a dialog's members and its controls, one call per control in the
 // dialog's own order. Writing never fails. Reading an integer box that does not hold an
 // integer puts the focus on that box with its text selected, prompts "Please enter an
-// integer." and stops the exchange there: members exchanged earlier keep their new values, that one and every later
-// one keep their old values, and the exchange reports failure.
+// integer." and stops the exchange there: members exchanged earlier keep their new values, that one and every
+// later one keep their old values, and the exchange reports failure.
 #pragma once
 
 #include <QString>
@@ -24,10 +24,10 @@ public:
     bool SaveAndValidate() const { return save_; }
     bool Failed() const { return failed_; }
 
-    void Text(int id, QString& value);        // edit box text
-    void Int(int id, int& value);             // edit box holding a decimal integer
-    void Check(int id, int& value);           // check box: 0 or 1
-    void ListIndex(int id, int& value);       // drop-down list: selected row, -1 for none
+    void Text(int id, QString& value);   // edit box text
+    void Int(int id, int& value);        // edit box holding a decimal integer
+    void Check(int id, int& value);      // check box: 0 or 1
+    void ListIndex(int id, int& value);  // drop-down list: selected row, -1 for none
 
     // Binds the member to the control once; later exchanges leave it alone.
     template <class Widget>
@@ -43,7 +43,7 @@ public:
     static std::optional<int> ParseInt(const QString& text);
 
 private:
-    QWidget* Find(int id) const;   // throws std::logic_error for an id the dialog lacks
+    QWidget* Find(int id) const;  // throws std::logic_error for an id the dialog lacks
     template <class Widget>
     Widget* Require(int id) const;
     void Fail(QWidget* control, const QString& prompt);

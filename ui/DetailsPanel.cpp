@@ -17,10 +17,11 @@ namespace tarnwell {
 
 namespace {
 
-constexpr double kBytesPerSecond = 2 * 8000.0;   // 16-bit samples at 8 kHz
+constexpr double kBytesPerSecond = 2 * 8000.0;  // 16-bit samples at 8 kHz
 
-const char* const kReadoutHint = "Point at a view to read its values; wheel or drag to zoom, double-click for "
-                                 "the whole view; right-click to save it.";
+const char* const kReadoutHint =
+    "Point at a view to read its values; wheel or drag to zoom, double-click for "
+    "the whole view; right-click to save it.";
 
 }  // namespace
 
@@ -97,8 +98,8 @@ void DetailsPanel::ShowEvidence(const RunRequest& request, const TestResults& re
         const QStyle::StandardPixmap icon = finding.severity == Severity::Warning
                                                 ? QStyle::SP_MessageBoxWarning
                                                 : QStyle::SP_MessageBoxInformation;
-        findings_->addItem(
-            new QListWidgetItem(findings_->style()->standardIcon(icon), QString::fromStdString(finding.text)));
+        findings_->addItem(new QListWidgetItem(findings_->style()->standardIcon(icon),
+                                               QString::fromStdString(finding.text)));
     }
     if (findings_->count() == 0) {
         findings_->addItem(tr("Nothing to add to the report."));

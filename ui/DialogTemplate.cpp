@@ -67,7 +67,7 @@ QSize ToSize(const QJsonValue& value)
 struct Resources {
     std::map<int, DialogTemplate> dialogs;
     std::map<int, QString> strings;
-    std::map<int, QStringList> icons;   // image files, one per size
+    std::map<int, QStringList> icons;  // image files, one per size
 };
 
 Resources ParseResources()

@@ -20,10 +20,10 @@ inline constexpr int kNoControlId = -1;
 struct ControlTemplate {
     int id = kNoControlId;
     ControlKind kind = ControlKind::Label;
-    QString text;          // caption; for an icon control, the icon's resource id
-    QRect rect;            // dialog units
-    QStringList style;     // "read-only", "default", "smooth", ...
-    QStringList items;     // initialisation data of a drop-down list
+    QString text;       // caption; for an icon control, the icon's resource id
+    QRect rect;         // dialog units
+    QStringList style;  // "read-only", "default", "smooth", ...
+    QStringList items;  // initialisation data of a drop-down list
 
     bool HasStyle(const QString& note) const { return style.contains(note); }
 };
@@ -31,12 +31,12 @@ struct ControlTemplate {
 struct DialogTemplate {
     int id = 0;
     QString caption;
-    int width = 0;         // dialog units
-    int height = 0;        // dialog units
+    int width = 0;   // dialog units
+    int height = 0;  // dialog units
     QString fontFamily;
     int fontPointSize = 8;
     QStringList style;
-    std::vector<ControlTemplate> controls;   // in tab order
+    std::vector<ControlTemplate> controls;  // in tab order
 
     const ControlTemplate* Find(int controlId) const;
 };

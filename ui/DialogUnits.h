@@ -19,8 +19,8 @@ public:
     int BaseX() const { return baseX_; }
     int BaseY() const { return baseY_; }
 
-    int X(int du) const;   // horizontal dialog units to pixels, rounded to nearest
-    int Y(int du) const;   // vertical dialog units to pixels, rounded to nearest
+    int X(int du) const;  // horizontal dialog units to pixels, rounded to nearest
+    int Y(int du) const;  // vertical dialog units to pixels, rounded to nearest
 
     // Maps the rectangle's four edges separately, as the platform did, so that adjacent
     // controls stay adjacent whatever the rounding.

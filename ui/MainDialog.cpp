@@ -26,8 +26,8 @@
 namespace tarnwell {
 
 // Written with "*" for "all files": "*.*" would hide names without a dot on this system.
-const QString MainDialog::kBrowseFilter =
-    QStringLiteral("Captures (*.pcm *.raw *.wav *.au *.al *.ul);;All Files (*)");
+const QString MainDialog::kBrowseFilter = QStringLiteral(
+    "Captures (*.pcm *.raw *.wav *.au *.al *.ul);;All Files (*)");
 
 const QString MainDialog::kStaleStatus = QStringLiteral("Report is for the previous settings");
 
@@ -36,7 +36,8 @@ namespace {
 // The one local file a drag carries, or empty: text, several files or remote ones are not a path.
 QString DraggedFile(const QMimeData* data)
 {
-    if (data == nullptr || !data->hasUrls() || data->urls().size() != 1 || !data->urls().front().isLocalFile()) {
+    if (data == nullptr || !data->hasUrls() || data->urls().size() != 1 ||
+        !data->urls().front().isLocalFile()) {
         return {};
     }
     return data->urls().front().toLocalFile();
@@ -54,10 +55,10 @@ constexpr int kDetailsWidth = 400;
 constexpr int kDetailsMinimumWidth = 250;
 
 // The boxes whose change makes a report stale, and the report's own boxes.
-constexpr int kInputEdits[] = {controlid::kRxPath, controlid::kTxPath, controlid::kTail,
+constexpr int kInputEdits[] = {controlid::kRxPath, controlid::kTxPath,  controlid::kTail,
                                controlid::kDelay,  controlid::kNlpDiff, controlid::kNlpShift};
-constexpr int kReportBoxes[] = {controlid::kRealDelay, controlid::kErl, controlid::kResidual,
-                                controlid::kLevels, controlid::kMinimalTail, controlid::kTxGainDecrease};
+constexpr int kReportBoxes[] = {controlid::kRealDelay, controlid::kErl,         controlid::kResidual,
+                                controlid::kLevels,    controlid::kMinimalTail, controlid::kTxGainDecrease};
 
 QString DefaultChooseFile(QWidget* parent, const QString& filter)
 {
@@ -77,15 +78,18 @@ MainDialog::MainDialog(QWidget* parent)
         devices->addItem(QString::fromUtf8(name));
     }
     connect(ControlAs<QPushButton>(controlid::kRun), &QPushButton::clicked, this, &MainDialog::OnRun);
-    connect(ControlAs<QPushButton>(controlid::kBrowseRx), &QPushButton::clicked, this, &MainDialog::OnBrowseRx);
-    connect(ControlAs<QPushButton>(controlid::kBrowseTx), &QPushButton::clicked, this, &MainDialog::OnBrowseTx);
+    connect(ControlAs<QPushButton>(controlid::kBrowseRx), &QPushButton::clicked, this,
+            &MainDialog::OnBrowseRx);
+    connect(ControlAs<QPushButton>(controlid::kBrowseTx), &QPushButton::clicked, this,
+            &MainDialog::OnBrowseTx);
     // Only the user's choices: the list's own updates from the members must not re-apply presets.
     connect(ControlAs<QComboBox>(controlid::kDeviceType), &QComboBox::activated, this,
             &MainDialog::ApplyDevicePreset);
     for (int id : kInputEdits) {
         connect(ControlAs<QLineEdit>(id), &QLineEdit::textChanged, this, &MainDialog::OnInputsChanged);
     }
-    connect(ControlAs<QCheckBox>(controlid::kHighPass), &QCheckBox::toggled, this, &MainDialog::OnInputsChanged);
+    connect(ControlAs<QCheckBox>(controlid::kHighPass), &QCheckBox::toggled, this,
+            &MainDialog::OnInputsChanged);
     connect(devices, &QComboBox::currentIndexChanged, this, &MainDialog::OnInputsChanged);
 
     cancel_ = new QPushButton(tr("Cancel"), this);
@@ -206,10 +210,13 @@ void MainDialog::SetStatus(const std::string& text)
     m_status = QString::fromStdString(text);
     auto* status = ControlAs<QLineEdit>(controlid::kStatus);
     status->setText(m_status);
-    status->setCursorPosition(0);   // a text longer than the line shows its start
+    status->setCursorPosition(0);  // a text longer than the line shows its start
 }
 
-void MainDialog::AddDetail(const std::string& line) { messageDetails_.push_back(QString::fromStdString(line)); }
+void MainDialog::AddDetail(const std::string& line)
+{
+    messageDetails_.push_back(QString::fromStdString(line));
+}
 
 void MainDialog::ShowMessage(const std::string& text)
 {
@@ -240,7 +247,7 @@ RunRequest MainDialog::Request() const
 void MainDialog::OnRun()
 {
     if (running_) {
-        return;   // one run at a time: Enter during a run must not start another
+        return;  // one run at a time: Enter during a run must not start another
     }
     QWidget* run = Control(controlid::kRun);
     const bool runHadFocus = run->hasFocus();
@@ -258,7 +265,7 @@ void MainDialog::OnRun()
     running_ = true;
     cancel_->setEnabled(true);
     if (runHadFocus) {
-        cancel_->setFocus();   // rather than the next box in the tab order, text selected
+        cancel_->setFocus();  // rather than the next box in the tab order, text selected
     }
     run_ = std::make_unique<BackgroundRun>(*this, request, m_verdict,
                                            [this](const RunOutcome& outcome) { OnRunDone(outcome); });
@@ -306,7 +313,7 @@ void MainDialog::OnRunDone(const RunOutcome& outcome)
             SetStatus(kStaleStatus.toStdString());
         }
     } else if (hasReport_) {
-        MarkStale(true);   // the report kept on screen is not this run's
+        MarkStale(true);  // the report kept on screen is not this run's
     }
     details_->ShowOutput(outputPath_, true);
     emit RunFinished();
@@ -418,7 +425,7 @@ void MainDialog::resizeEvent(QResizeEvent* event)
 void MainDialog::done(int result)
 {
     if (run_ != nullptr) {
-        run_.reset();   // stops the run at its next frame and waits for the thread
+        run_.reset();  // stops the run at its next frame and waits for the thread
         if (running_) {
             EndRunState();
         }
@@ -439,7 +446,8 @@ void MainDialog::keyPressEvent(QKeyEvent* event)
     }
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         // A focused push button takes Enter as its own click; anywhere else Enter is OK.
-        if (auto* button = qobject_cast<QPushButton*>(focusWidget()); button != nullptr && button->isEnabled()) {
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget());
+            button != nullptr && button->isEnabled()) {
             button->click();
         } else {
             OnOK();

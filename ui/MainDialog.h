@@ -26,7 +26,6 @@ class BackgroundRun;
 class DetailsPanel;
 struct RunOutcome;
 
-
 namespace controlid {
 inline constexpr int kRxPath = 1000;
 inline constexpr int kTxPath = 1001;
@@ -52,7 +51,7 @@ inline constexpr int kHighPass = 1025;
 inline constexpr int kMainDialogTemplate = 102;
 inline constexpr int kAboutEntryString = 101;
 inline constexpr int kApplicationIcon = 128;
-inline constexpr int kAboutCommand = 0x10;   // the About entry's command id
+inline constexpr int kAboutCommand = 0x10;  // the About entry's command id
 
 class MainDialog : public TemplateDialog, public TestUi {
     Q_OBJECT
@@ -113,22 +112,22 @@ public:
 
     // Members in their declaration order; each is exchanged with the control named beside it.
     VerdictWords m_verdict = kVerdictWords;
-    QProgressBar* m_progress = nullptr;   // 1015
-    int m_delay = 80;                     // 1009, samples
-    QString m_erlText;                    // 1005
-    int m_nlpShift = kDefaultNlpShift;    // 1012, steps of 6 dB
-    QString m_realDelayText;              // 1004
-    QString m_residualText;               // 1020
-    QString m_rxPath;                     // 1000
-    QString m_status;                     // 1014
-    int m_tail = 64;                      // 1017, samples
-    QString m_txPath;                     // 1001
-    int m_nlpDiff = kDefaultNlpDiff;      // 1011, dB
-    int m_highPass = 1;                   // 1025, 0 or 1
-    int m_deviceType = 0;                 // 1024, row of DevicePresetTable
-    int m_txGainDecrease = 0;             // 1023, dB
-    int m_minimalTail = 0;                // 1021, samples
-    QString m_levelsText;                 // 1018
+    QProgressBar* m_progress = nullptr;  // 1015
+    int m_delay = 80;                    // 1009, samples
+    QString m_erlText;                   // 1005
+    int m_nlpShift = kDefaultNlpShift;   // 1012, steps of 6 dB
+    QString m_realDelayText;             // 1004
+    QString m_residualText;              // 1020
+    QString m_rxPath;                    // 1000
+    QString m_status;                    // 1014
+    int m_tail = 64;                     // 1017, samples
+    QString m_txPath;                    // 1001
+    int m_nlpDiff = kDefaultNlpDiff;     // 1011, dB
+    int m_highPass = 1;                  // 1025, 0 or 1
+    int m_deviceType = 0;                // 1024, row of DevicePresetTable
+    int m_txGainDecrease = 0;            // 1023, dB
+    int m_minimalTail = 0;               // 1021, samples
+    QString m_levelsText;                // 1018
     QIcon m_hIcon;
 
 signals:
@@ -158,18 +157,18 @@ private:
     QPushButton* cancel_ = nullptr;
     QPushButton* detailsButton_ = nullptr;
     DetailsPanel* details_ = nullptr;
-    int collapsedHeight_ = 0;           // pixels: the template and the button row below it
+    int collapsedHeight_ = 0;  // pixels: the template and the button row below it
     bool running_ = false;
     bool hasReport_ = false;
     bool stale_ = false;
-    QStringList runInputs_;             // the inputs as the running test read them
-    QStringList reportInputs_;          // the inputs of the report on screen
-    QString outputPath_;                // absolute, as the last run resolved it
+    QStringList runInputs_;     // the inputs as the running test read them
+    QStringList reportInputs_;  // the inputs of the report on screen
+    QString outputPath_;        // absolute, as the last run resolved it
     // The run that has ended, kept until the next one ends: its end is reported from inside
     // it, and whoever hears of the end may start the next run at once.
     std::unique_ptr<BackgroundRun> finished_;
-    std::unique_ptr<BackgroundRun> run_;   // last: stopped and joined before the rest goes
-    QStringList messageDetails_;        // the lines for the next message box
+    std::unique_ptr<BackgroundRun> run_;  // last: stopped and joined before the rest goes
+    QStringList messageDetails_;          // the lines for the next message box
 };
 
 }  // namespace tarnwell

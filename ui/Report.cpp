@@ -77,8 +77,7 @@ Report MakeReport(const TestResults& r, int deviceType, const VerdictWords& word
 }
 
 std::optional<Report> RunAndReport(const TestSettings& settings, int deviceType, TestUi& ui,
-                                   TestResults& results, const VerdictWords& words,
-                                   AnalysisRecord* analysis)
+                                   TestResults& results, const VerdictWords& words, AnalysisRecord* analysis)
 {
     ui.SetStatus(testmessages::kPleaseWait);
     const EchoTester tester;

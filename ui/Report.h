@@ -21,13 +21,13 @@ inline constexpr int kDeviceCount = 10;
 
 // The ten bulk-delay presets followed by the ten tail presets, indexed by device row.
 inline constexpr std::array<int, 2 * kDeviceCount> DevicePresetTable{
-    100, 80, 80, 80, 100, 80, 80, 180, 80, 80,    // delay, samples
-    64, 48, 128, 64, 64, 48, 128, 64, 128, 128};  // tail, samples
+    100, 80, 80,  80, 100, 80, 80,  180, 80,  80,    // delay, samples
+    64,  48, 128, 64, 64,  48, 128, 64,  128, 128};  // tail, samples
 
 inline constexpr std::array<const char*, kDeviceCount> kDeviceNames{
-    "Vestra A - FXO", "Vestra A - FXS", "Vestra A - ISDN", "Vestra B - FXO (rev 1)",
-    "Vestra B - FXO (rev 2)", "Vestra B - FXS", "Vestra B - ISDN", "Vestra C - FXO",
-    "Vestra C - ISDN", "Vestra D - E1/T1"};
+    "Vestra A - FXO",         "Vestra A - FXS",  "Vestra A - ISDN", "Vestra B - FXO (rev 1)",
+    "Vestra B - FXO (rev 2)", "Vestra B - FXS",  "Vestra B - ISDN", "Vestra C - FXO",
+    "Vestra C - ISDN",        "Vestra D - E1/T1"};
 
 inline constexpr int DelayPreset(int deviceType) { return DevicePresetTable[deviceType]; }
 inline constexpr int TailPreset(int deviceType) { return DevicePresetTable[kDeviceCount + deviceType]; }
@@ -35,17 +35,16 @@ inline constexpr int TailPreset(int deviceType) { return DevicePresetTable[kDevi
 // Rows whose fixed delay cannot be edited: the delay box is disabled for them.
 inline constexpr bool DelayPresetFixed(int deviceType)
 {
-    return deviceType == 0 || deviceType == 1 || deviceType == 3 || deviceType == 4 ||
-           deviceType == 6;
+    return deviceType == 0 || deviceType == 1 || deviceType == 3 || deviceType == 4 || deviceType == 6;
 }
 
 struct Report {
-    std::string realDelay;    // "Real Delay" row
-    std::string erl;          // "ERL" row
-    std::string residual;     // "Residual level" row: cancellation / residual
-    std::string levels;       // "Rx / Tx level avg." row: Rx / Tx
-    int minimalTail = 0;      // samples
-    int txGainDecrease = 0;   // dB, zero or a negative multiple of 3
+    std::string realDelay;   // "Real Delay" row
+    std::string erl;         // "ERL" row
+    std::string residual;    // "Residual level" row: cancellation / residual
+    std::string levels;      // "Rx / Tx level avg." row: Rx / Tx
+    int minimalTail = 0;     // samples
+    int txGainDecrease = 0;  // dB, zero or a negative multiple of 3
 };
 
 std::string RealDelayLine(const TestResults& r, const VerdictWords& words = kVerdictWords);

@@ -11,13 +11,13 @@
 
 namespace tarnwell {
 
-inline constexpr int kDefaultNlpDiff = 6;                   // dB
-inline constexpr int kDefaultNlpShift = 3;                  // steps of 6 dB
-inline constexpr const char* kDefaultOutPath = "./out.pcm"; // in the working directory
+inline constexpr int kDefaultNlpDiff = 6;                    // dB
+inline constexpr int kDefaultNlpShift = 3;                   // steps of 6 dB
+inline constexpr const char* kDefaultOutPath = "./out.pcm";  // in the working directory
 
 struct RunRequest {
     TestSettings settings;
-    int deviceType = 0;   // row of DevicePresetTable, 0..kDeviceCount - 1
+    int deviceType = 0;  // row of DevicePresetTable, 0..kDeviceCount - 1
 };
 
 // The request the window would make right after start with device row deviceType selected:

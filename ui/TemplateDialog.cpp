@@ -56,14 +56,15 @@ TemplateDialog::TemplateDialog(int templateId, QWidget* parent)
     : QDialog(parent),
       template_(&LoadDialogTemplate(templateId)),
       units_(TemplateFont(*template_)),
-      messageBox_([this](QWidget* parent, const QString& text) { DefaultMessageBox(parent, text, informative_); }),
+      messageBox_(
+          [this](QWidget* parent, const QString& text) { DefaultMessageBox(parent, text, informative_); }),
       groupStyle_(QStyleFactory::create(QStringLiteral("Windows")))
 {
     setFont(TemplateFont(*template_));
     setWindowTitle(template_->caption);
     // Caption and system menu (close), no minimise or maximise box, no resizing.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
     setFixedSize(units_.MapSize(template_->width, template_->height));
 
     std::vector<QWidget*> tabOrder;
@@ -141,7 +142,7 @@ QWidget* TemplateDialog::CreateControl(const ControlTemplate& control)
     case ControlKind::ProgressBar: {
         auto* bar = new QProgressBar(this);
         bar->setTextVisible(false);
-        bar->setRange(0, 100);   // the platform control's range until someone sets one
+        bar->setRange(0, 100);  // the platform control's range until someone sets one
         bar->setValue(0);
         widget = bar;
         break;

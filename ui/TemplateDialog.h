@@ -38,7 +38,10 @@ public:
     // The control with this id, or nullptr.
     QWidget* Control(int id) const;
     template <class Widget>
-    Widget* ControlAs(int id) const { return qobject_cast<Widget*>(Control(id)); }
+    Widget* ControlAs(int id) const
+    {
+        return qobject_cast<Widget*>(Control(id));
+    }
 
     // True: controls into members; false: members into controls. Returns false when reading
     // stopped at a box that does not hold what its member needs (the user has been told).
@@ -67,7 +70,7 @@ private:
     std::map<int, QWidget*> controls_;
     MessageBoxHook messageBox_;
     QString informative_;
-    std::unique_ptr<QStyle> groupStyle_;   // outlives the group boxes that use it
+    std::unique_ptr<QStyle> groupStyle_;  // outlives the group boxes that use it
     bool initialised_ = false;
 };
 

@@ -11,7 +11,7 @@ namespace tarnwell {
 struct VerdictRules {
     std::string realDelay;
     std::string erl;
-    std::string residual;   // also says which of the row's two numbers is which
+    std::string residual;  // also says which of the row's two numbers is which
     std::string levels;
 };
 

@@ -79,10 +79,13 @@ protected:
 TEST_F(UpdateControlTest, ActivityBoundaries)
 {
     using Fields = std::tuple<int, int, int, int>;  // mode, counter, timer, adapt state
-    struct Case { std::int16_t mode, ref, near, flag; Fields after; };
+    struct Case {
+        std::int16_t mode, ref, near, flag;
+        Fields after;
+    };
     const Case cases[] = {
-        {ModeIdle, -37, kQuietNear, 1, {ModeIdle, 3, 0, AdaptNormal}},  // -37 does not wake it,
-        {ModeTraining, -37, -20, 1, {ModeTraining, 3, 0, AdaptNormal}},  // nor send it to hold
+        {ModeIdle, -37, kQuietNear, 1, {ModeIdle, 3, 0, AdaptNormal}},     // -37 does not wake it,
+        {ModeTraining, -37, -20, 1, {ModeTraining, 3, 0, AdaptNormal}},    // nor send it to hold
         {ModeConverged, -37, -80, 1, {ModeConverged, 3, 0, AdaptNormal}},  // or to idle
         {ModeHold, -37, -80, 1, {ModeHold, 3, 0, AdaptSlow}},
         {ModeIdle, -36, kQuietNear, 1, {ModeTraining, 3, 80, AdaptFast}},
@@ -101,13 +104,15 @@ TEST_F(UpdateControlTest, ActivityBoundaries)
 
 TEST_F(UpdateControlTest, QualityBoundaries)
 {
-    struct Case { std::int16_t ref, error, flag, counter, adaptState; };
+    struct Case {
+        std::int16_t ref, error, flag, counter, adaptState;
+    };
     const Case cases[] = {
         {-14, -35, 1, -1, AdaptNormal}, {-14, -34, 1, 1, AdaptSlow},  // loud: a fixed bound
         {-16, -36, 1, -1, AdaptNormal}, {-16, -35, 1, 1, AdaptSlow},  // quieter: 20 dB below
         {-36, -56, 1, -1, AdaptNormal}, {-36, -55, 1, 1, AdaptSlow},
-        {-15, 0, 1, 0, AdaptNormal}, {-15, -100, 1, 0, AdaptNormal},  // not judged
-        {-14, -35, 0, -1, AdaptSlow},  // flag 0: counted, then slow
+        {-15, 0, 1, 0, AdaptNormal},    {-15, -100, 1, 0, AdaptNormal},  // not judged
+        {-14, -35, 0, -1, AdaptSlow},                                    // flag 0: counted, then slow
     };
     for (const Case& c : cases) {
         Start(ModeTraining);
@@ -128,7 +133,11 @@ TEST_F(UpdateControlTest, QualityBoundaries)
 
 TEST_F(UpdateControlTest, NetFiveGoodConvergeNetFivePoorRestartTrainingFivePoorInARowHold)
 {
-    struct Case { std::int16_t start; const char* frames; std::int16_t mode, counter; };
+    struct Case {
+        std::int16_t start;
+        const char* frames;
+        std::int16_t mode, counter;
+    };
     const Case cases[] = {
         {ModeTraining, "GGPGGG", ModeTraining, -4},     {ModeTraining, "GGPGGGG", ModeConverged, 0},
         {ModeTraining, "PPGPPP", ModeTraining, 4},      {ModeTraining, "PPGPPPP", ModeTraining, 0},
@@ -148,8 +157,7 @@ TEST_F(UpdateControlTest, NetFiveGoodConvergeNetFivePoorRestartTrainingFivePoorI
     Start(ModeHold, 8000, 5);
     for (int f = 0; f < 500; ++f) {  // however good the cancellation, while the reference is active
         Frame(f % 2 == 0 ? -37 : kLoudRef, kQuietNear, kGoodError);
-        ASSERT_EQ(std::pair(state->mode, state->adaptState), Pair(ModeHold, AdaptSlow))
-            << "frame " << f;
+        ASSERT_EQ(std::pair(state->mode, state->adaptState), Pair(ModeHold, AdaptSlow)) << "frame " << f;
     }
     Frames("P");
     EXPECT_EQ(state->modeCounter, 0);  // a poor frame in hold clears the counter
@@ -203,7 +211,10 @@ TEST_F(FilterFrameTest, ErrorSaturatesSymmetrically)
 TEST_F(FilterFrameTest, StepFromTheLastSamplesError)
 {
     // The near end is zero up to the last sample, so the weights stay zero and e[79] = d[79].
-    struct Case { int tail; std::int16_t a, b, error, shift, normaliser, flag, step; };
+    struct Case {
+        int tail;
+        std::int16_t a, b, error, shift, normaliser, flag, step;
+    };
     const Case cases[] = {
         // E = 1 + 4 * 5000 = 20001, E >> 4 = 1250: -3276800 / 1250 = -2621 (not -2622), x 4.
         {4, 5000, 5000, -100, AdaptNormal, 4, 1, -10484},
@@ -226,7 +237,11 @@ TEST_F(FilterFrameTest, StepFromTheLastSamplesError)
 TEST_F(FilterFrameTest, WeightAndCoefficientSaturateInsteadOfWrapping)
 {
     // c >> 4 = 32768 and 65536 would wrap to -32768 and 0, -32769 to +32767: the sign flips.
-    struct Case { int tap; std::int32_t coefficient; std::int16_t out0; };
+    struct Case {
+        int tap;
+        std::int32_t coefficient;
+        std::int16_t out0;
+    };
     for (const Case& c : {Case{0, 1 << 19, -1000}, {0, 1 << 20, -1000}, {1, -(1 << 19) - 16, 1000}}) {
         SetUpState(2);
         state->coefficients[c.tap] = c.coefficient;
@@ -280,16 +295,20 @@ TEST_F(ProcessFrameTest, AdaptsOnlyWhenTheReferenceIsMoreThanFiveDbLouder)
 // bound, so the weights never move.
 TEST_F(ProcessFrameTest, NlpBypassAndReporting)
 {
-    struct Case { int ref, weight, nlpDiff, nlpShift, nlpEnable, mode, even, odd; double cancellation; int valid; };
+    struct Case {
+        int ref, weight, nlpDiff, nlpShift, nlpEnable, mode, even, odd;
+        double cancellation;
+        int valid;
+    };
     const Case cases[] = {
-        {4000, 16384, 10, 3, 1, ModeIdle, 1, -2, 46.0, 1},     // arithmetic shift: -10 >> 3 = -2
+        {4000, 16384, 10, 3, 1, ModeIdle, 1, -2, 46.0, 1},  // arithmetic shift: -10 >> 3 = -2
         {4000, 16384, 45, 3, 1, ModeIdle, 1, -2, 46.0, 1},
-        {4000, 16384, 46, 3, 1, ModeIdle, 10, -10, 46.0, 1},   // -70 is not below -24 - 46
+        {4000, 16384, 46, 3, 1, ModeIdle, 10, -10, 46.0, 1},  // -70 is not below -24 - 46
         {4000, 16384, 10, 0, 1, ModeIdle, 10, -10, 46.0, 1},
-        {4000, 16384, 10, 3, 0, ModeIdle, 10, -10, 0.0, 1},    // the control saw the unmultiplied flag
-        {4000, 16384, 10, 3, 1, ModeHold, 1, -2, 46.0, 0},     // AdaptSlow: not reported
-        {370, 16384, 10, 3, 1, ModeIdle, 1, -2, 25.0, 1},      // reference -39: NLP
-        {310, 16384, 10, 3, 1, ModeIdle, 10, -10, 0.0, 1},     // reference -40: none, nothing measured
+        {4000, 16384, 10, 3, 0, ModeIdle, 10, -10, 0.0, 1},       // the control saw the unmultiplied flag
+        {4000, 16384, 10, 3, 1, ModeHold, 1, -2, 46.0, 0},        // AdaptSlow: not reported
+        {370, 16384, 10, 3, 1, ModeIdle, 1, -2, 25.0, 1},         // reference -39: NLP
+        {310, 16384, 10, 3, 1, ModeIdle, 10, -10, 0.0, 1},        // reference -40: none, nothing measured
         {4000, -16384, 10, 3, 1, ModeIdle, 2010, 1990, -6.0, 1},  // error 4010, 3990 (-18): bypass
         {4000, 32767, 10, 3, 1, ModeIdle, -1990, -2010, 0.0, 1},  // error as loud as the near end: kept
     };
@@ -315,7 +334,9 @@ TEST_F(ProcessFrameTest, FrozenWeightsStayWhileTheNlpGoesOn)
     // from 3 dB: an unfrozen canceller moves its weights at once, also
     // through the step carried in from the frame before; a frozen one keeps every weight, and
     // its NLP still acts on the frame.
-    struct Case { bool frozenByConfig, frozenLater, weightsMove; };
+    struct Case {
+        bool frozenByConfig, frozenLater, weightsMove;
+    };
     const Case cases[] = {{false, false, true}, {true, false, false}, {false, true, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << "row " << (&c - cases));
@@ -356,7 +377,9 @@ void DrawSignals(std::mt19937& g, FrameInputs& in)
     const int level = std::uniform_int_distribution<int>(0, 15)(g);
     auto sample = [&] {
         const int pick = std::uniform_int_distribution<int>(0, 99)(g);
-        return pick == 0 ? std::int16_t{-32768} : pick == 1 ? std::int16_t{32767} : Draw16(g, -(1 << level), 1 << level);
+        return pick == 0   ? std::int16_t{-32768}
+               : pick == 1 ? std::int16_t{32767}
+                           : Draw16(g, -(1 << level), 1 << level);
     };
     std::generate_n(in.state->history, kMaxTail + kFrameLength, sample);
     std::generate(in.nearEnd.begin(), in.nearEnd.end(), sample);
@@ -410,12 +433,15 @@ protected:
         for (int f = 0; f < frames; ++f) {
             std::copy_n(tested.history, kHistoryLength, plain->history);
             Frame expected{}, actual{};
-            const std::int16_t plainStep = ec.FilterFrame(*plain, in.nearEnd.data(), plain->history + plain->tail, expected.data());
+            const std::int16_t plainStep = ec.FilterFrame(*plain, in.nearEnd.data(),
+                                                          plain->history + plain->tail, expected.data());
             const std::int16_t testedStep = RunTested(tested, in.nearEnd, actual);
-            const auto* differs = std::mismatch(plain->coefficients, plain->coefficients + kMaxTail, tested.coefficients).first;
+            const auto* differs =
+                std::mismatch(plain->coefficients, plain->coefficients + kMaxTail, tested.coefficients).first;
             EXPECT_EQ(actual, expected) << what << ", frame " << f;
             EXPECT_EQ(testedStep, plainStep) << what << ", frame " << f;
-            EXPECT_EQ(differs - plain->coefficients, kMaxTail) << what << ", frame " << f << ": first differing tap";
+            EXPECT_EQ(differs - plain->coefficients, kMaxTail)
+                << what << ", frame " << f << ": first differing tap";
             if (::testing::Test::HasFailure()) {
                 return false;
             }
@@ -431,7 +457,13 @@ protected:
 TEST_P(TapLoopTest, MatchesThePlainLoopOnTheIntegerCorners)
 {
     enum Fill { Random, AllMinus, FullScaleSquare, OldestMinus };
-    struct Case { const char* what; int tail; std::int32_t coefficient; Fill window; std::int16_t step; };
+    struct Case {
+        const char* what;
+        int tail;
+        std::int32_t coefficient;
+        Fill window;
+        std::int16_t step;
+    };
     const Case cases[] = {
         {"tail 0", 0, 0, Random, 1000},
         {"tail 2", 2, 0, Random, -32767},
@@ -480,7 +512,8 @@ TEST_P(TapLoopTest, MatchesThePlainLoopOnRandomStatesAndFrames)
     for (int trial = 0; trial < 300; ++trial) {
         const int tail = 2 * std::uniform_int_distribution<int>(0, kMaxTail / 2)(g);
         FrameInputs in = DrawFrame(g, tail);
-        ASSERT_TRUE(taploop::ClearOfLimits(in.state->coefficients, tail)) << "precondition: the vector loop runs";
+        ASSERT_TRUE(taploop::ClearOfLimits(in.state->coefficients, tail))
+            << "precondition: the vector loop runs";
         if (!SameFrames(in, 4, g, "trial " + std::to_string(trial) + ", tail " + std::to_string(tail))) {
             return;
         }
@@ -496,8 +529,14 @@ TEST(TapLoopCheck, AMismatchNamesTheLoopTheFrameAndTheFirstDifference)
                                   {plainOutput.data(), 0, plainCoefficients.data()});
     };
     check(0);  // the same frame passes
-    const struct { int sample, tap; std::int16_t step; const char* message; } cases[] = {
-        {79, -1, 0, "avx2 tap loop differs from the plain loop at frame 41 of this thread: output\\[79\\] is 1, the plain loop's 0"},
+    const struct {
+        int sample, tap;
+        std::int16_t step;
+        const char* message;
+    } cases[] = {
+        {79, -1, 0,
+         "avx2 tap loop differs from the plain loop at frame 41 of this thread: output\\[79\\] is 1, the "
+         "plain loop's 0"},
         {-1, 1023, 0, "coefficients\\[1023\\] is 1, the plain loop's 0"},
         {-1, -1, 5, "step\\[0\\] is 5, the plain loop's 0"},
     };
@@ -517,14 +556,15 @@ TEST(FixedPointCheck, AnOperandOutOfRangeNamesTheCallersLine)
     const std::int64_t wide32 = std::int64_t{1} << 31;
     EXPECT_EQ(fixedpoint::Magnitude(-32768), 32768) << "the ends of the range pass";
     EXPECT_EQ(fixedpoint::SaturatingAdd32(kMax32, kMin32), -1);
-    EXPECT_DEATH(fixedpoint::MultiplyRoundQ15(wide16, 1), "CancellerTest.cpp:[0-9]+: MultiplyRoundQ15: a 32768 is outside -32768..32767");
+    EXPECT_DEATH(fixedpoint::MultiplyRoundQ15(wide16, 1),
+                 "CancellerTest.cpp:[0-9]+: MultiplyRoundQ15: a 32768 is outside -32768..32767");
     EXPECT_DEATH(fixedpoint::MultiplyRoundQ15(1, -wide16 - 1), "MultiplyRoundQ15: b -32769 is outside");
     EXPECT_DEATH(fixedpoint::Magnitude(-wide16 - 1), "CancellerTest.cpp:[0-9]+: Magnitude: x -32769");
-    EXPECT_DEATH(fixedpoint::SaturateInt16(wide32), "SaturateInt16: v 2147483648 is outside -2147483648..2147483647");
+    EXPECT_DEATH(fixedpoint::SaturateInt16(wide32),
+                 "SaturateInt16: v 2147483648 is outside -2147483648..2147483647");
     EXPECT_DEATH(fixedpoint::SaturatingAdd32(1, -wide32 - 1), "SaturatingAdd32: b -2147483649");
 }
 #endif
-
 
 // The dispatch's range check and the normaliser's peak scan: one value planted at the last
 // counted place, past it, or at the start, on an in-range background.
@@ -535,7 +575,12 @@ TEST_P(TapLoopTest, RangeCheckAndPeakScanMatchThePlainForms)
     const auto peakMagnitude = avx512 ? taploop::PeakMagnitudeAvx512 : taploop::PeakMagnitudeAvx2;
     std::mt19937 g(11);
 
-    struct Limit { int tail; int at; std::int32_t value; bool clear; };
+    struct Limit {
+        int tail;
+        int at;
+        std::int32_t value;
+        bool clear;
+    };
     const Limit limits[] = {
         {0, 0, kMax32, true},
         {2, 1, taploop::kHighestClear + 1, false},
@@ -556,14 +601,23 @@ TEST_P(TapLoopTest, RangeCheckAndPeakScanMatchThePlainForms)
             v = std::uniform_int_distribution<std::int32_t>(taploop::kLowestClear, taploop::kHighestClear)(g);
         }
         coefficients[static_cast<std::size_t>(c.at)] = c.value;
-        EXPECT_EQ(taploop::ClearOfLimits(coefficients.data(), c.tail), c.clear) << "tail " << c.tail << ", tap " << c.at;
-        EXPECT_EQ(clearOfLimits(coefficients.data(), c.tail), c.clear) << "tail " << c.tail << ", tap " << c.at;
+        EXPECT_EQ(taploop::ClearOfLimits(coefficients.data(), c.tail), c.clear)
+            << "tail " << c.tail << ", tap " << c.at;
+        EXPECT_EQ(clearOfLimits(coefficients.data(), c.tail), c.clear)
+            << "tail " << c.tail << ", tap " << c.at;
     }
 
-    struct Peak { int count; int at; std::int16_t value; };
+    struct Peak {
+        int count;
+        int at;
+        std::int16_t value;
+    };
     const Peak peaks[] = {
-        {0, 0, -32768}, {15, 15, -32768}, {17, 16, 1500}, {81, 80, -32768}, {81, 81, -32768}, {90, 89, -2000},
-        {96, 95, -32768}, {96, 96, -32768}, {100, 0, 32767}, {kHistoryLength, kHistoryLength - 1, -1001},
+        {0, 0, -32768},   {15, 15, -32768},
+        {17, 16, 1500},   {81, 80, -32768},
+        {81, 81, -32768}, {90, 89, -2000},
+        {96, 95, -32768}, {96, 96, -32768},
+        {100, 0, 32767},  {kHistoryLength, kHistoryLength - 1, -1001},
     };
     for (const Peak& c : peaks) {
         std::array<std::int16_t, kHistoryLength + 32> samples{};
@@ -577,7 +631,8 @@ TEST_P(TapLoopTest, RangeCheckAndPeakScanMatchThePlainForms)
         } else {
             EXPECT_LT(plain, 1000) << "count " << c.count << ": counted past its end";
         }
-        EXPECT_EQ(peakMagnitude(samples.data(), c.count), plain) << "count " << c.count << ", sample " << c.at;
+        EXPECT_EQ(peakMagnitude(samples.data(), c.count), plain)
+            << "count " << c.count << ", sample " << c.at;
     }
 }
 

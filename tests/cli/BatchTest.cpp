@@ -130,8 +130,10 @@ TEST(Batch, AFolderGivesOneRowPerPortWorstFirstInEverySummaryTheSameWithOneThrea
     EXPECT_EQ(rows[0]["messages"], json::array({"no Rx capture for port lonely"}));
     EXPECT_EQ(rows[1]["messages"], json::array({testmessages::kDelayFailed}));
     EXPECT_EQ(rows[2]["results"]["delayOk"], 0);
-    EXPECT_LT(rows[3]["results"]["cancellation"].get<double>(), rows[4]["results"]["cancellation"].get<double>());
-    EXPECT_LT(rows[4]["results"]["cancellation"].get<double>(), rows[5]["results"]["cancellation"].get<double>());
+    EXPECT_LT(rows[3]["results"]["cancellation"].get<double>(),
+              rows[4]["results"]["cancellation"].get<double>());
+    EXPECT_LT(rows[4]["results"]["cancellation"].get<double>(),
+              rows[5]["results"]["cancellation"].get<double>());
     EXPECT_EQ(std::tie(summary["ports"], summary["ok"], summary["check"], summary["failed"]),
               std::make_tuple(6, 3, 1, 2));
 
@@ -143,13 +145,16 @@ TEST(Batch, AFolderGivesOneRowPerPortWorstFirstInEverySummaryTheSameWithOneThrea
     EXPECT_TRUE(csvLine.starts_with("port,result,") && csvLine.ends_with(",findings")) << csvLine;
     for (const std::string& port : order) {
         ASSERT_TRUE(std::getline(csv, csvLine) && std::getline(table, tableLine));
-        EXPECT_TRUE(csvLine.starts_with(port + ",") && tableLine.starts_with(port + " ")) << csvLine << tableLine;
+        EXPECT_TRUE(csvLine.starts_with(port + ",") && tableLine.starts_with(port + " "))
+            << csvLine << tableLine;
     }
-    EXPECT_EQ(Slurp(fs::path(outDir) / "alpha.pcm").size(), fs::file_size(dir.path() / "site" / "alpha_tx.pcm"));
+    EXPECT_EQ(Slurp(fs::path(outDir) / "alpha.pcm").size(),
+              fs::file_size(dir.path() / "site" / "alpha_tx.pcm"));
     EXPECT_EQ(fs::file_size(fs::path(outDir) / "silent.pcm"), 0u);
 
     // Only OK ports: exit status 0.
-    for (const char* name : {"late_tx.pcm", "late_rx.pcm", "silent_tx.pcm", "silent_rx.pcm", "lonely_tx.pcm"}) {
+    for (const char* name :
+         {"late_tx.pcm", "late_rx.pcm", "silent_tx.pcm", "silent_rx.pcm", "lonely_tx.pcm"}) {
         fs::remove(dir.path() / "site" / name);
     }
     EXPECT_EQ(Batch({(dir.path() / "site").string(), "--out-dir", outDir}).status, kExitOk);
@@ -172,12 +177,14 @@ TEST(Batch, PlotsAreDrawnOnTheCallingThreadPortByPortAndAFailedPictureCostsOnlyI
     const std::string site = (dir.path() / "site").string();
     for (const bool drawable : {true, false}) {
         std::vector<std::thread::id> drawnOn;
-        const PictureWriter writer = [&](const std::vector<ChartView>& views, const std::string&, std::string& error) {
+        const PictureWriter writer = [&](const std::vector<ChartView>& views, const std::string&,
+                                         std::string& error) {
             drawnOn.push_back(std::this_thread::get_id());
             error = "disk full";
             return drawable && views.size() == 4;  // echo path, delay search, levels, delay over time
         };
-        std::vector<const char*> argv{"batch", site.c_str(), "--out-dir", outDir.c_str(), "--plots", "-j", "2"};
+        std::vector<const char*> argv{"batch",   site.c_str(), "--out-dir", outDir.c_str(),
+                                      "--plots", "-j",         "2"};
         std::ostringstream out, err;
         const int status = BatchMain(static_cast<int>(argv.size()), argv.data(), out, err, false, writer);
         EXPECT_EQ(status, kExitRunFailed);
@@ -185,7 +192,8 @@ TEST(Batch, PlotsAreDrawnOnTheCallingThreadPortByPortAndAFailedPictureCostsOnlyI
         for (const char* port : {"alpha", "bravo", "charlie", "late", "silent", "lonely"}) {
             withCsv += fs::exists(fs::path(outDir) / port / "levels.csv") ? 1 : 0;
         }
-        EXPECT_EQ(drawnOn, std::vector<std::thread::id>(static_cast<std::size_t>(withCsv), std::this_thread::get_id()));
+        EXPECT_EQ(drawnOn, std::vector<std::thread::id>(static_cast<std::size_t>(withCsv),
+                                                        std::this_thread::get_id()));
         // A failed picture costs only that port's pictures: every port is drawn, the summary
         // is written and each failure is named.
         EXPECT_EQ(withCsv, 5);  // every port whose captures were read
@@ -222,8 +230,8 @@ TEST(Batch, ManifestCellsOverrideTheCommandLineWhichOverridesTheDevicePresets)
            "\"st,ereo\",,,,,,,,,pair.wav\n"
            "bad,tx.pcm,rx.pcm,,ten,,,,,\n";
     const std::string outDir = dir.File("out");
-    const Outcome outcome = Batch({dir.File("site.csv"), "--out-dir", outDir, "--tail", "200", "--nlp-diff", "10",
-                                   "--tx-channel", "1", "-j", "2"});
+    const Outcome outcome = Batch({dir.File("site.csv"), "--out-dir", outDir, "--tail", "200", "--nlp-diff",
+                                   "10", "--tx-channel", "1", "-j", "2"});
     EXPECT_EQ(outcome.status, kExitRunFailed) << outcome.err;
 
     // device, delay, tail, NLP diff, NLP shift, high-pass, Tx channel
@@ -242,8 +250,8 @@ TEST(Batch, ManifestCellsOverrideTheCommandLineWhichOverridesTheDevicePresets)
             continue;
         }
         EXPECT_EQ(row["ok"], true) << row.dump();
-        seen[row["port"]] = {s["deviceType"], s["delay"], s["tail"], s["nlpDiff"], s["nlpShift"], s["highPass"],
-                             s["txChannel"]};
+        seen[row["port"]] = {s["deviceType"], s["delay"],    s["tail"],     s["nlpDiff"],
+                             s["nlpShift"],   s["highPass"], s["txChannel"]};
     }
     EXPECT_EQ(seen, expected);
     const json& stereo = *std::find_if(summary["rows"].begin(), summary["rows"].end(),
@@ -297,24 +305,32 @@ TEST(BatchFiles, NoCaptureIsWrittenOverAndEachRowThatCannotWriteSaysWhy)
              copy(d, "rx.pcm", "s/rx/p.pcm");
              return Args{(d / "s").string(), "--out-dir", (d / "s/tx").string()};
          },
-         {"s/tx/p.pcm", "s/rx/p.pcm"}, {{"p", "s/tx/p.pcm is the Tx capture"}}, {}},
+         {"s/tx/p.pcm", "s/rx/p.pcm"},
+         {{"p", "s/tx/p.pcm is the Tx capture"}},
+         {}},
         {"an output that is another row's input",
          [&](const fs::path& d) {
              copy(d, "tx.pcm", "tx.pcm");
              copy(d, "rx.pcm", "rx.pcm");
              copy(d, "rx.pcm", "o/p1.pcm");
-             return Args{manifest(d, "p1,tx.pcm,rx.pcm,\np2,tx.pcm,o/p1.pcm,\n"), "--out-dir", (d / "o").string(), "-j", "2"};
+             return Args{manifest(d, "p1,tx.pcm,rx.pcm,\np2,tx.pcm,o/p1.pcm,\n"), "--out-dir",
+                         (d / "o").string(), "-j", "2"};
          },
-         {"tx.pcm", "rx.pcm", "o/p1.pcm"}, {{"p1", "o/p1.pcm is the Rx capture of port p2"}}, {}},
+         {"tx.pcm", "rx.pcm", "o/p1.pcm"},
+         {{"p1", "o/p1.pcm is the Rx capture of port p2"}},
+         {}},
         {"two ports whose outputs are one file",
          [&](const fs::path& d) {
              copy(d, "tx.pcm", "tx.pcm");
              copy(d, "rx.pcm", "rx.pcm");
              copy(d, "rx.pcm", "o/b.pcm");  // an earlier batch's output
              fs::create_symlink("b.pcm", d / "o/a.pcm");
-             return Args{manifest(d, "a,tx.pcm,rx.pcm,\nb,tx.pcm,rx.pcm,\n"), "--out-dir", (d / "o").string()};
+             return Args{manifest(d, "a,tx.pcm,rx.pcm,\nb,tx.pcm,rx.pcm,\n"), "--out-dir",
+                         (d / "o").string()};
          },
-         {"tx.pcm", "rx.pcm"}, {{"b", "o/b.pcm is the output of port a"}}, {}},
+         {"tx.pcm", "rx.pcm"},
+         {{"b", "o/b.pcm is the output of port a"}},
+         {}},
         {"p1 beside p1.pcm with pictures",
          [&](const fs::path& d) {
              copy(d, "tx.pcm", "s/p1_tx.pcm");
@@ -324,14 +340,18 @@ TEST(BatchFiles, NoCaptureIsWrittenOverAndEachRowThatCannotWriteSaysWhy)
              return Args{(d / "s").string(), "--out-dir", (d / "o").string(), "--plots"};
          },
          {"s/p1_tx.pcm", "s/p1_rx.pcm", "s/p1.pcm_tx.pcm", "s/p1.pcm_rx.pcm"},
-         {{"p1.pcm", "o/p1.pcm is the output of port p1"}}, {}},
+         {{"p1.pcm", "o/p1.pcm is the output of port p1"}},
+         {}},
         {"a port named summary.csv with pictures",
          [&](const fs::path& d) {
              copy(d, "tx.pcm", "tx.pcm");
              copy(d, "rx.pcm", "rx.pcm");
-             return Args{manifest(d, "summary.csv,tx.pcm,rx.pcm,\n"), "--out-dir", (d / "o").string(), "--plots"};
+             return Args{manifest(d, "summary.csv,tx.pcm,rx.pcm,\n"), "--out-dir", (d / "o").string(),
+                         "--plots"};
          },
-         {"tx.pcm", "rx.pcm"}, {{"summary.csv", "o/summary.csv is the batch's summary.csv"}}, {}},
+         {"tx.pcm", "rx.pcm"},
+         {{"summary.csv", "o/summary.csv is the batch's summary.csv"}},
+         {}},
         {"failed rows with stale outputs, one of them a capture",
          [&](const fs::path& d) {
              copy(d, "tx.pcm", "tx.pcm");
@@ -341,9 +361,10 @@ TEST(BatchFiles, NoCaptureIsWrittenOverAndEachRowThatCannotWriteSaysWhy)
              copy(d, "rx.pcm", "o/self.pcm");
              fs::create_directories(d / "folder");
              copy(d, "rx.pcm", "o/dir.pcm");
-             return Args{manifest(d, "range,tx.pcm,rx.pcm,2000\nlost,none.pcm,rx.pcm,\nself,none.pcm,o/self.pcm,\n"
-                                     "dir,tx.pcm,folder,\n"),
-                         "--out-dir", (d / "o").string()};
+             return Args{
+                 manifest(d, "range,tx.pcm,rx.pcm,2000\nlost,none.pcm,rx.pcm,\nself,none.pcm,o/self.pcm,\n"
+                             "dir,tx.pcm,folder,\n"),
+                 "--out-dir", (d / "o").string()};
          },
          {"tx.pcm", "rx.pcm", "o/self.pcm"},
          {{"range", "tail '2000' is not from 0 to 1024"},
@@ -363,7 +384,8 @@ TEST(BatchFiles, NoCaptureIsWrittenOverAndEachRowThatCannotWriteSaysWhy)
         const Outcome outcome = Batch(args);
         EXPECT_EQ(outcome.status, kExitRunFailed) << c.name << ": " << outcome.err;
         for (const std::string& capture : c.captures) {
-            EXPECT_EQ(Slurp(dir.path() / capture), before[capture]) << c.name << ": " << capture << " changed";
+            EXPECT_EQ(Slurp(dir.path() / capture), before[capture])
+                << c.name << ": " << capture << " changed";
         }
         for (const std::string& output : c.emptied) {
             EXPECT_EQ(fs::file_size(dir.path() / output), 0u) << c.name << ": " << output;
@@ -372,8 +394,7 @@ TEST(BatchFiles, NoCaptureIsWrittenOverAndEachRowThatCannotWriteSaysWhy)
         const std::map<std::string, std::string> said = RowMessages(outDir / "summary.json");
         for (const auto& [port, why] : c.why) {
             ASSERT_EQ(said.count(port), 1u) << c.name << ": " << port;
-            EXPECT_THAT(said.at(port), ::testing::HasSubstr(why))
-                << c.name << ": " << port;
+            EXPECT_THAT(said.at(port), ::testing::HasSubstr(why)) << c.name << ": " << port;
             EXPECT_THAT(outcome.out, ::testing::HasSubstr(why)) << c.name << ": the table says why";
         }
         EXPECT_THAT(Slurp(outDir / "summary.csv"), ::testing::StartsWith("port,result,")) << c.name;
@@ -393,16 +414,21 @@ TEST(BatchManifest, ReadsRfc4180WithOrWithoutAByteOrderMarkAndReportsAnOpenQuote
         {"CRLF", "port,tx,rx\r\np,t.pcm,r.pcm\r\nq,t.pcm,r.pcm", {"p", "q"}, ""},
         {"quoted comma", "port,tx,rx\n\"a,b\",t.pcm,r.pcm\n", {"a,b"}, ""},
         {"quoted newline", "port,tx,rx\n\"a\r\nb\",t.pcm,r.pcm\nc,t.pcm,r.pcm\n", {"a\r\nb", "c"}, ""},
-        {"unterminated quote", "port,tx,rx\np,t.pcm,r.pcm\n\n\"q,t.pcm,r.pcm\nz,t.pcm,r.pcm\n", {},
+        {"unterminated quote",
+         "port,tx,rx\np,t.pcm,r.pcm\n\n\"q,t.pcm,r.pcm\nz,t.pcm,r.pcm\n",
+         {},
          "line 4: a quote opened there is never closed"},
-        {"formula names", "port,tx,rx\n=1+1,t.pcm,r.pcm\n+1+cmd|calc,t.pcm,r.pcm\n-2+3,t.pcm,r.pcm\n@SUM(1+1),t.pcm,r.pcm\n",
-         {"=1+1", "+1+cmd|calc", "-2+3", "@SUM(1+1)"}, ""},
+        {"formula names",
+         "port,tx,rx\n=1+1,t.pcm,r.pcm\n+1+cmd|calc,t.pcm,r.pcm\n-2+3,t.pcm,r.pcm\n@SUM(1+1),t.pcm,r.pcm\n",
+         {"=1+1", "+1+cmd|calc", "-2+3", "@SUM(1+1)"},
+         ""},
     };
     for (const auto& c : cases) {
         const testcaptures::TempDir dir;
         std::ofstream(dir.File("site.csv"), std::ios::binary) << c.text;
         std::string error;
-        const std::vector<BatchPort> ports = ReadManifest(dir.File("site.csv"), BatchDefaults{}, dir.File("o"), error);
+        const std::vector<BatchPort> ports = ReadManifest(dir.File("site.csv"), BatchDefaults{},
+                                                          dir.File("o"), error);
         EXPECT_THAT(error, ::testing::HasSubstr(c.error)) << c.name;
         EXPECT_EQ(error.empty(), c.error.empty()) << c.name << ": " << error;
         std::vector<BatchRow> rows;
@@ -426,14 +452,16 @@ TEST(BatchManifest, ReadsRfc4180WithOrWithoutAByteOrderMarkAndReportsAnOpenQuote
             const bool formula = std::string("=+-@").find(names[i].front()) != std::string::npos;
             const std::string cell = formula ? "'" + names[i] : names[i];
             std::string record;
-            for (std::getline(csv, line); std::count(record.begin(), record.end(), '"') % 2 != 0 || record.empty();
+            for (std::getline(csv, line);
+                 std::count(record.begin(), record.end(), '"') % 2 != 0 || record.empty();
                  std::getline(csv, line)) {
                 record += (record.empty() ? "" : "\n") + line;
                 if (std::count(record.begin(), record.end(), '"') % 2 == 0) {
                     break;
                 }
             }
-            EXPECT_TRUE(record.starts_with(cell + ",") || record.starts_with("\"" + cell + "\",")) << c.name << ": " << record;
+            EXPECT_TRUE(record.starts_with(cell + ",") || record.starts_with("\"" + cell + "\","))
+                << c.name << ": " << record;
             EXPECT_EQ(summary["rows"][i]["port"], names[i]) << c.name;
         }
     }
@@ -450,8 +478,9 @@ TEST(BatchSignal, SigtermStopsTheRunningPortSkipsTheRestAndWritesTheSummaries)
     const Samples longTx = testcaptures::Bursts(10 * 60 * 8000, 2848.0, 4000, 0.0, 5);  // seconds of work
     testcaptures::WritePcm(dir.path() / "long_tx.pcm", longTx);
     testcaptures::WritePcm(dir.path() / "long_rx.pcm", testcaptures::Echo(longTx, 110, 12.0, 8.0));
-    std::ofstream(dir.File("site.csv")) << "port,tx,rx\na,short_tx.pcm,short_rx.pcm\nb,long_tx.pcm,long_rx.pcm\n"
-                                           "c,long_tx.pcm,long_rx.pcm\nd,long_tx.pcm,long_rx.pcm\n";
+    std::ofstream(dir.File("site.csv"))
+        << "port,tx,rx\na,short_tx.pcm,short_rx.pcm\nb,long_tx.pcm,long_rx.pcm\n"
+           "c,long_tx.pcm,long_rx.pcm\nd,long_tx.pcm,long_rx.pcm\n";
     const fs::path out = dir.path() / "o";
     const std::string err = dir.File("err");
     const pid_t child = fork();
@@ -460,8 +489,8 @@ TEST(BatchSignal, SigtermStopsTheRunningPortSkipsTheRestAndWritesTheSummaries)
         setenv("TARNWELL_TAP_LOOP", "plain", 1);
         std::freopen(err.c_str(), "w", stderr);
         std::freopen("/dev/null", "w", stdout);
-        execl(TARNWELL_CLI_PATH, "tarnwell-cli", "batch", dir.File("site.csv").c_str(), "--out-dir", out.c_str(),
-              "-j", "1", "--tail", "1024", static_cast<char*>(nullptr));
+        execl(TARNWELL_CLI_PATH, "tarnwell-cli", "batch", dir.File("site.csv").c_str(), "--out-dir",
+              out.c_str(), "-j", "1", "--tail", "1024", static_cast<char*>(nullptr));
         _exit(127);
     }
     // Once a is whole and b has written its first block.

@@ -59,7 +59,7 @@ std::string Quoted(const Args& args)
 // The binary through the shell with `options` (shell words), stdin from /dev/null, stdout to
 // `to` (or kept when empty), stderr kept.
 Outcome RunCli(const TempDir& dir, const std::string& options, const std::string& to = "",
-            const std::string& prefix = "")
+               const std::string& prefix = "")
 {
     const std::string out = to.empty() ? "'" + dir.File("stdout") + "'" : to;
     const std::string command = prefix + "'" + TARNWELL_CLI_PATH + "' " + options + " </dev/null >" + out +
@@ -75,7 +75,8 @@ std::string Captures(const TempDir& dir, int count = 48000)
 {
     if (count == 0) {
         for (const char* name : {"tx.pcm", "rx.pcm"}) {
-            fs::copy_file(fs::path(TARNWELL_SAMPLES_DIR) / name, dir.File(name), fs::copy_options::skip_existing);
+            fs::copy_file(fs::path(TARNWELL_SAMPLES_DIR) / name, dir.File(name),
+                          fs::copy_options::skip_existing);
         }
     } else {
         const testcaptures::Samples tx = testcaptures::Bursts(count, 2848.0, 4000, 0.0, 7);
@@ -108,7 +109,8 @@ TEST(CommandLineParse, DefaultsAreTheWindowAfterStartAndOptionsOverrideThem)
             argv.push_back(a.c_str());
         }
         std::ostringstream sink;
-        const ParsedCommandLine parsed = ParseCommandLine(static_cast<int>(argv.size()), argv.data(), sink, sink);
+        const ParsedCommandLine parsed = ParseCommandLine(static_cast<int>(argv.size()), argv.data(), sink,
+                                                          sink);
         ASSERT_TRUE(parsed.options) << ::testing::PrintToString(args);
         const TestSettings& s = parsed.options->settings;
         EXPECT_EQ(Fields(parsed.options->deviceType, s.delay, s.tail, s.nlpEnable, s.nlpDiff, s.nlpShift,
@@ -123,10 +125,14 @@ TEST(CliBinary, UsageErrorsExitWithTwoAndSayWhyAndHelpExitsWithZero)
     const TempDir dir;
     // Out of range: the option and the value, before any file is read (t and r do not exist).
     const std::pair<Args, std::string> cases[] = {
-        {{"--rx", "r"}, ""}, {{"--tx", "t"}, ""}, {{"--tx", "t", "--rx", "r", "--device", "10"}, "--device"},
-        {{"--tx", "t", "--rx", "r", "--device=-1"}, ""}, {{"--tx", "t", "--rx", "r", "--high-pass", "yes"}, ""},
+        {{"--rx", "r"}, ""},
+        {{"--tx", "t"}, ""},
+        {{"--tx", "t", "--rx", "r", "--device", "10"}, "--device"},
+        {{"--tx", "t", "--rx", "r", "--device=-1"}, ""},
+        {{"--tx", "t", "--rx", "r", "--high-pass", "yes"}, ""},
         {{"--tx", "t", "--rx", "r", "--tail", "2147483648"}, ""},  // not a 32-bit value
-        {{"--tx", "t", "--rx", ""}, ""}, {{"--tx", "t", "--rx", "r", "--out", ""}, ""},
+        {{"--tx", "t", "--rx", ""}, ""},
+        {{"--tx", "t", "--rx", "r", "--out", ""}, ""},
         {{"--tx", "t", "--rx", "r", "--delay", "9000"}, "--delay: Value 9000 not in range 0 to 8000"},
         {{"--tx", "t", "--rx", "r", "--delay=-1"}, "--delay: Value -1 not in range 0 to 8000"},
         {{"--tx", "t", "--rx", "r", "--tail", "1025"}, "--tail: Value 1025 not in range 0 to 1024"},
@@ -140,7 +146,8 @@ TEST(CliBinary, UsageErrorsExitWithTwoAndSayWhyAndHelpExitsWithZero)
         EXPECT_THAT(outcome.err, HasSubstr("--help")) << ::testing::PrintToString(args);
         EXPECT_THAT(outcome.err, HasSubstr(why)) << ::testing::PrintToString(args);
     }
-    const Outcome help = RunCli(dir, Quoted({"--help", "--tx", "t", "--rx", "r", "--out", dir.File("out.pcm")}));
+    const Outcome help = RunCli(dir,
+                                Quoted({"--help", "--tx", "t", "--rx", "r", "--out", dir.File("out.pcm")}));
     EXPECT_EQ(help.status, 0);
     EXPECT_THAT(help.out, HasSubstr("Vestra D - E1/T1"));  // the device rows
     EXPECT_FALSE(fs::exists(dir.File("out.pcm")));
@@ -202,7 +209,12 @@ TEST(CliBinary, AnUnknownTapLoopIsRefusedBeforeAnythingRuns)
 {
     const TempDir dir;
     const std::string captures = Captures(dir);
-    const struct { const char* value; const char* verb; int status; const char* err; } cases[] = {
+    const struct {
+        const char* value;
+        const char* verb;
+        int status;
+        const char* err;
+    } cases[] = {
         {"x", "", 2, "tarnwell-cli: TARNWELL_TAP_LOOP: unknown loop 'x' (plain, avx2, avx512)\n"},
         {"AVX2", "", 2, "unknown loop 'AVX2'"},
         {"x", "batch ", 2, "unknown loop 'x'"},
@@ -212,7 +224,8 @@ TEST(CliBinary, AnUnknownTapLoopIsRefusedBeforeAnythingRuns)
     };
     for (const auto& c : cases) {
         fs::remove(dir.File("out.pcm"));
-        const Outcome o = RunCli(dir, c.verb + captures, "/dev/null", std::string("TARNWELL_TAP_LOOP='") + c.value + "' ");
+        const Outcome o = RunCli(dir, c.verb + captures, "/dev/null",
+                                 std::string("TARNWELL_TAP_LOOP='") + c.value + "' ");
         EXPECT_EQ(o.status, c.status) << c.value << ": " << o.err;
         EXPECT_THAT(o.err, HasSubstr(c.err)) << c.value;
         EXPECT_EQ(fs::exists(dir.File("out.pcm")), c.status == 0) << c.value;
@@ -233,7 +246,8 @@ TEST(CliBinary, FileErrorsNameTheFileAndTheReasonAndOutputsGoWhereTheyAreSent)
         int status;
         std::string err;  // the message and its detail lines, in order
     } cases[] = {
-        {dir.File("none.pcm"), out, "", 1, "Check the files\n" + dir.File("none.pcm") + ": No such file or directory\n"},
+        {dir.File("none.pcm"), out, "", 1,
+         "Check the files\n" + dir.File("none.pcm") + ": No such file or directory\n"},
         {dir.File("folder"), out, "", 1, "Check the files\n" + dir.File("folder") + ": is a directory\n"},
         {rx, rx, "", 1, "Check the files\n" + rx + ": is the Rx capture\n"},
         {rx, dir.File("folder"), "", 1, "Check the files\n" + dir.File("folder") + ": is a directory\n"},
@@ -242,18 +256,21 @@ TEST(CliBinary, FileErrorsNameTheFileAndTheReasonAndOutputsGoWhereTheyAreSent)
         {rx, "-", "--json", 2, "--out -: the samples and the JSON cannot both go to stdout\n"},
         // The seed's text, then each capture's length as read.
         {dir.File("short.pcm"), out, "", 1,
-         "Check the size of input files (must be more than 5 sec.)\n" + dir.File("tx.pcm") + ": 9.600 s as read\n" +
-             dir.File("short.pcm") + ": 3.750 s as read\n"},
+         "Check the size of input files (must be more than 5 sec.)\n" + dir.File("tx.pcm") +
+             ": 9.600 s as read\n" + dir.File("short.pcm") + ": 3.750 s as read\n"},
     };
     testcaptures::WritePcm(dir.File("short.pcm"), testcaptures::Samples(30000, 100));
     for (const auto& c : cases) {
-        const Outcome o = RunCli(dir, Quoted({"--tx", dir.File("tx.pcm"), "--rx", c.rx, "--out", c.out}) + " " + c.extra,
-                              "/dev/null");
+        const Outcome o = RunCli(
+            dir, Quoted({"--tx", dir.File("tx.pcm"), "--rx", c.rx, "--out", c.out}) + " " + c.extra,
+            "/dev/null");
         EXPECT_EQ(o.status, c.status) << c.rx << " " << c.out << ": " << o.err;
         EXPECT_EQ(o.err.substr(0, c.err.size()), c.err) << c.rx << " " << c.out;
     }
-    EXPECT_EQ(fs::file_size(rx), fs::file_size(dir.File("tx.pcm"))) << "an output naming a capture emptied it";
-    RunCli(dir, Quoted({"--tx", dir.File("tx.pcm"), "--rx", rx, "--out", "-"}), "/dev/stdout | cat >" + dir.File("piped"));
+    EXPECT_EQ(fs::file_size(rx), fs::file_size(dir.File("tx.pcm")))
+        << "an output naming a capture emptied it";
+    RunCli(dir, Quoted({"--tx", dir.File("tx.pcm"), "--rx", rx, "--out", "-"}),
+           "/dev/stdout | cat >" + dir.File("piped"));
     EXPECT_EQ(fs::file_size(dir.File("piped")), fs::file_size(rx));
 }
 
@@ -266,8 +283,8 @@ int RunToDescriptor(const TempDir& dir, int fd, int closeInChild)
         dup2(fd, STDOUT_FILENO);
         close(closeInChild);
         std::freopen("/dev/null", "w", stderr);
-        execl(TARNWELL_CLI_PATH, "tarnwell-cli", "--tx", dir.File("tx.pcm").c_str(), "--rx", dir.File("rx.pcm").c_str(),
-              "--out", "-", static_cast<char*>(nullptr));
+        execl(TARNWELL_CLI_PATH, "tarnwell-cli", "--tx", dir.File("tx.pcm").c_str(), "--rx",
+              dir.File("rx.pcm").c_str(), "--out", "-", static_cast<char*>(nullptr));
         _exit(127);
     }
     close(fd);
@@ -351,8 +368,8 @@ TEST(CliBinary, AnInterruptStopsAtTheNextFrameAndEmptiesTheOutput)
             setenv("TARNWELL_TAP_LOOP", "plain", 1);
             std::freopen(err.c_str(), "w", stderr);
             std::freopen("/dev/null", "w", stdout);
-            execl(TARNWELL_CLI_PATH, "tarnwell-cli", "--tx", tx.c_str(), "--rx", rx.c_str(), "--out", out.c_str(),
-                  "--tail", "1024", static_cast<char*>(nullptr));
+            execl(TARNWELL_CLI_PATH, "tarnwell-cli", "--tx", tx.c_str(), "--rx", rx.c_str(), "--out",
+                  out.c_str(), "--tail", "1024", static_cast<char*>(nullptr));
             _exit(127);
         }
         // Interrupt once the pass has written its first block.
@@ -374,7 +391,7 @@ TEST(CliBinary, PlotsWriteEachViewAsCsvWithUnitsAndAsPicturesWithoutADisplay)
 {
     const TempDir dir;
     const Outcome outcome = RunCli(dir, Captures(dir) + Quoted({"--plots", dir.File("plots")}), "",
-                                "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ");
+                                   "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ");
     EXPECT_EQ(outcome.status, TARNWELL_CLI_DRAWS ? 0 : 1);
     const std::pair<const char*, const char*> views[] = {
         {"echo-path", "delay_samples,delay_ms,weight_q15"},
@@ -406,7 +423,7 @@ TEST(CliBinary, PlotsWithoutThePictureModuleWriteTheCsvAndSayWhereTheyLooked)
     EXPECT_EQ(outcome.status, 1);
     EXPECT_THAT(outcome.err, HasSubstr("--plots: this build draws no pictures"));
     EXPECT_THAT(outcome.err, HasSubstr(module + ": "));
-    EXPECT_THAT(outcome.err, HasSubstr("No such file"));   // the loader's own reason
+    EXPECT_THAT(outcome.err, HasSubstr("No such file"));  // the loader's own reason
     for (const char* stem : {"echo-path", "delay-search", "levels"}) {
         EXPECT_TRUE(fs::exists(fs::path(dir.File("plots")) / (stem + ".csv"s))) << stem;
     }
@@ -445,15 +462,19 @@ TEST(JsonReport, KeepsEveryBitAndNonFiniteValuesAndReplacesTextThatIsNotUtf8)
     constexpr double kInf = std::numeric_limits<double>::infinity();
     CliOptions options;
     options.settings.txPath = "captures/\xff.pcm";
-    const json failed = json::parse(DumpJson(JsonReport(options, CliRun{}, "Test failed", {"first", "second"})));
+    const json failed = json::parse(
+        DumpJson(JsonReport(options, CliRun{}, "Test failed", {"first", "second"})));
     EXPECT_EQ(failed["settings"]["txPath"], "captures/\xEF\xBF\xBD.pcm");
     EXPECT_EQ(failed["messages"], json::array({"first", "second"}));
     EXPECT_EQ(std::tie(failed["ok"], failed["report"]), std::make_tuple(false, nullptr));
 
     CliRun run;
     run.ok = true;
-    run.results = {92, 25.253333333333334, 12.5, -20.000000000000004, -kInf,
-                   std::numeric_limits<double>::quiet_NaN(), 1, 1, 0, 1};
+    run.results = {92,    25.253333333333334,
+                   12.5,  -20.000000000000004,
+                   -kInf, std::numeric_limits<double>::quiet_NaN(),
+                   1,     1,
+                   0,     1};
     run.report = MakeReport(run.results, 0);
     const json parsed = json::parse(DumpJson(JsonReport(CliOptions{}, run, "Finished", {})));
     EXPECT_EQ(parsed["results"],

@@ -14,7 +14,7 @@ using namespace tarnwell;
 namespace {
 
 struct EscapeCase {
-    const char* name;   // for ctest
+    const char* name;  // for ctest
     const char* in;
     const char* out;
 };
@@ -23,10 +23,7 @@ void PrintTo(const EscapeCase& c, std::ostream* out) { *out << c.name; }
 
 class EscapeTest : public testing::TestWithParam<EscapeCase> {};
 
-TEST_P(EscapeTest, LeavesNoMarkupAndOnlyUtf8)
-{
-    EXPECT_EQ(html::Escape(GetParam().in), GetParam().out);
-}
+TEST_P(EscapeTest, LeavesNoMarkupAndOnlyUtf8) { EXPECT_EQ(html::Escape(GetParam().in), GetParam().out); }
 
 const EscapeCase kEscapes[] = {
     {"markup", "<script>alert('x')</script>", "&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt;"},
@@ -35,7 +32,8 @@ const EscapeCase kEscapes[] = {
     {"control characters", "bell\a del\x7f nul", "bell\uFFFD del\uFFFD nul"},
     {"multibyte kept", "\u00b5-law \u2014 \U0001F600", "\u00b5-law \u2014 \U0001F600"},
     {"latin-1 and a cut sequence", "latin-1 \xb5 cut \xe2\x80", "latin-1 \uFFFD cut \uFFFD\uFFFD"},
-    {"overlong and surrogate", "overlong \xc0\xaf surrogate \xed\xa0\x80", "overlong \uFFFD\uFFFD surrogate \uFFFD\uFFFD\uFFFD"},
+    {"overlong and surrogate", "overlong \xc0\xaf surrogate \xed\xa0\x80",
+     "overlong \uFFFD\uFFFD surrogate \uFFFD\uFFFD\uFFFD"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Texts, EscapeTest, testing::ValuesIn(kEscapes));
@@ -56,7 +54,8 @@ TEST(BatchPage, CountsLinksEachPortAndEscapesItsName)
     SetSvgDrawer({});
     const std::vector<BatchRow> rows{Row("<b>x</b>", PortVerdict::kFailed), Row("a", PortVerdict::kFailed),
                                      Row("b", PortVerdict::kCheck), Row("c", PortVerdict::kOk)};
-    const std::string page = BatchPage(rows, {"site/<m>.csv", true, "out", "tarnwell-cli batch", "", nullptr}, {});
+    const std::string page = BatchPage(rows, {"site/<m>.csv", true, "out", "tarnwell-cli batch", "", nullptr},
+                                       {});
     EXPECT_NE(page.find(">4 ports: 1 OK, 1 CHECK, 2 FAILED</p>"), std::string::npos);
     EXPECT_EQ(page.find("<b>x"), std::string::npos);
     EXPECT_EQ(page.find("<m>"), std::string::npos);

@@ -43,8 +43,8 @@ std::vector<std::uint8_t> ALaw(const testcaptures::Samples& samples)
 
 void Write(const std::string& path, const std::vector<std::uint8_t>& bytes)
 {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::string Slurp(const std::string& path)
@@ -100,8 +100,10 @@ TEST_P(PcapRunTest, GivesTheReportOfTheSameSamplesInALawFiles)
 {
     const Case& c = GetParam();
     const TempDir dir;
-    const std::vector<std::uint8_t> tx = ALaw(testcaptures::ReadPcm(fs::path(TARNWELL_SAMPLES_DIR) / "tx.pcm"));
-    const std::vector<std::uint8_t> rx = ALaw(testcaptures::ReadPcm(fs::path(TARNWELL_SAMPLES_DIR) / "rx.pcm"));
+    const std::vector<std::uint8_t> tx = ALaw(
+        testcaptures::ReadPcm(fs::path(TARNWELL_SAMPLES_DIR) / "tx.pcm"));
+    const std::vector<std::uint8_t> rx = ALaw(
+        testcaptures::ReadPcm(fs::path(TARNWELL_SAMPLES_DIR) / "rx.pcm"));
     Write(dir.File("tx.al"), tx);
     Write(dir.File("rx.al"), rx);
     std::vector<testpcap::RtpPacket> packets = testpcap::Call(tx, rx);
@@ -116,7 +118,8 @@ TEST_P(PcapRunTest, GivesTheReportOfTheSameSamplesInALawFiles)
     }
     Write(dir.File("call.pcap"), testpcap::CallWriter{}.File(packets));
 
-    const CliResult files = RunCli({"--tx", dir.File("tx.al"), "--rx", dir.File("rx.al")}, dir.File("files.pcm"));
+    const CliResult files = RunCli({"--tx", dir.File("tx.al"), "--rx", dir.File("rx.al")},
+                                   dir.File("files.pcm"));
     std::vector<std::string> args = {"--pcap", dir.File("call.pcap")};
     args.insert(args.end(), c.choice.begin(), c.choice.end());
     const CliResult call = RunCli(args, dir.File("call.pcm"));
@@ -141,13 +144,16 @@ INSTANTIATE_TEST_SUITE_P(Cases, PcapRunTest, ::testing::ValuesIn(kCases),
 TEST(PcapRunTest, SaysWhatTheCallLostAndRefusesATruncatedFile)
 {
     const TempDir dir;
-    const std::vector<std::uint8_t> tx = ALaw(testcaptures::ReadPcm(fs::path(TARNWELL_SAMPLES_DIR) / "tx.pcm"));
-    const std::vector<std::uint8_t> rx = ALaw(testcaptures::ReadPcm(fs::path(TARNWELL_SAMPLES_DIR) / "rx.pcm"));
+    const std::vector<std::uint8_t> tx = ALaw(
+        testcaptures::ReadPcm(fs::path(TARNWELL_SAMPLES_DIR) / "tx.pcm"));
+    const std::vector<std::uint8_t> rx = ALaw(
+        testcaptures::ReadPcm(fs::path(TARNWELL_SAMPLES_DIR) / "rx.pcm"));
     std::vector<testpcap::RtpPacket> packets = testpcap::Call(tx, rx);
     packets.erase(packets.begin() + 200);
     std::vector<std::uint8_t> bytes = testpcap::CallWriter{}.File(packets);
     Write(dir.File("lossy.pcap"), bytes);
-    const CliResult lossy = RunCli({"--pcap", dir.File("lossy.pcap"), "--tx-ssrc", "0x1111"}, dir.File("a.pcm"));
+    const CliResult lossy = RunCli({"--pcap", dir.File("lossy.pcap"), "--tx-ssrc", "0x1111"},
+                                   dir.File("a.pcm"));
     EXPECT_THAT(lossy.report, HasSubstr("warning rtp-lost: Tx stream 0x00001111 192.0.2.1:4000 -> "
                                         "192.0.2.2:5000 lost 1 of 480 packets"));
 
@@ -173,10 +179,14 @@ struct BatchCase {
 
 const BatchCase kBatchCases[] = {
     {"folder_call", {"port7.pcap"}, nullptr, ""},
-    {"folder_call_and_pair", {"port7.pcapng", "port7_tx.pcm", "port7_rx.pcm"}, nullptr,
+    {"folder_call_and_pair",
+     {"port7.pcapng", "port7_tx.pcm", "port7_rx.pcm"},
+     nullptr,
      "port port7 has both a pcap file and Tx or Rx captures"},
     {"manifest_call", {"port7.pcap"}, "port,pcap\nport7,port7.pcap\n", ""},
-    {"manifest_call_and_tx", {"port7.pcap"}, "port,tx,rx,pcap\nport7,a.pcm,,port7.pcap\n",
+    {"manifest_call_and_tx",
+     {"port7.pcap"},
+     "port,tx,rx,pcap\nport7,a.pcm,,port7.pcap\n",
      "manifest row 2: give tx and rx, or stereo, or pcap: only one of them"},
 };
 
@@ -233,14 +243,16 @@ int Verb(const char* verb, std::vector<std::string> args, std::string& out, std:
 TEST(StreamsVerbTest, ListsTheStreamsOrSaysWhyNot)
 {
     const TempDir dir;
-    std::vector<std::uint8_t> bytes =
-        testpcap::CallWriter{}.File(testpcap::Call(std::vector<std::uint8_t>(1600, 0xD5), std::vector<std::uint8_t>(800, 0x55)));
+    std::vector<std::uint8_t> bytes = testpcap::CallWriter{}.File(
+        testpcap::Call(std::vector<std::uint8_t>(1600, 0xD5), std::vector<std::uint8_t>(800, 0x55)));
     Write(dir.File("call.pcap"), bytes);
     std::string out;
     std::string err;
     EXPECT_EQ(Verb("streams", {dir.File("call.pcap")}, out, err), 0);
     EXPECT_THAT(out, HasSubstr("15 packets, 15 UDP datagrams, 2 RTP streams"));
-    EXPECT_THAT(out, HasSubstr("0x00002222  192.0.2.2:5000            192.0.2.1:4000            PCMA/8              5"));
+    EXPECT_THAT(
+        out,
+        HasSubstr("0x00002222  192.0.2.2:5000            192.0.2.1:4000            PCMA/8              5"));
     bytes.resize(bytes.size() - 3);
     Write(dir.File("cut.pcap"), bytes);
     EXPECT_EQ(Verb("streams", {dir.File("cut.pcap")}, out, err), 1);
@@ -263,7 +275,8 @@ TEST(NoResampleTest, RefusesAnotherRate)
     testcaptures::WritePcm(dir.File("tx.pcm"), testcaptures::Noise(80000, 2000.0, 6));
     std::string out;
     std::string err;
-    const std::vector<std::string> args = {"--tx", dir.File("tx.pcm"), "--rx", dir.File("rx.wav"), "--out", dir.File("o.pcm")};
+    const std::vector<std::string> args = {"--tx",  dir.File("tx.pcm"), "--rx", dir.File("rx.wav"),
+                                           "--out", dir.File("o.pcm")};
     std::vector<std::string> refused = args;
     refused.push_back("--no-resample");
     EXPECT_EQ(Verb("run", refused, out, err), 1);

@@ -48,9 +48,9 @@ std::vector<std::int16_t> ReadBack(const std::string& path, HeaderlessFormat for
 struct FormatCase {
     const char* name;
     const char* file;
-    const char* format;            // --format, or "" for none
-    HeaderlessFormat readAs;       // how the capture reader is told to read it back
-    const g711::Table* law;        // the law the samples went through, or nullptr
+    const char* format;       // --format, or "" for none
+    HeaderlessFormat readAs;  // how the capture reader is told to read it back
+    const g711::Table* law;   // the law the samples went through, or nullptr
 };
 
 const FormatCase kFormats[] = {
@@ -114,7 +114,8 @@ TEST(SignalTest, PassesTheErlScreenThroughAG168EchoAt10Db)
     ASSERT_EQ(Signal({dir.File("tx.pcm"), "--seconds", "30"}), 0);
     const testcaptures::Samples tx = testcaptures::ReadPcm(dir.File("tx.pcm"));
     // The model scaled to 10 dB of loss in power on white noise, 100 samples of bulk delay.
-    const double gain = std::pow(10.0, -10.0 / 20.0) / std::sqrt(std::inner_product(h.begin(), h.end(), h.begin(), 0.0));
+    const double gain = std::pow(10.0, -10.0 / 20.0) /
+                        std::sqrt(std::inner_product(h.begin(), h.end(), h.begin(), 0.0));
     constexpr std::size_t kBulk = 100;
     testcaptures::Samples rx(tx.size(), 0);
     for (std::size_t n = kBulk; n < tx.size(); ++n) {

@@ -91,14 +91,16 @@ TEST(SweepCommand, TableJsonAndCsvAgree)
 {
     const testcaptures::TempDir dir;
     const std::string csvPath = dir.File("sweep.csv");
-    const Outcome table = Call(SweepMain, "sweep", {"--tx", kTx, "--rx", kRx, "--tails", "32:128:32", "--csv", csvPath});
+    const Outcome table = Call(SweepMain, "sweep",
+                               {"--tx", kTx, "--rx", kRx, "--tails", "32:128:32", "--csv", csvPath});
     EXPECT_EQ(table.status, 0) << table.err;
     EXPECT_NE(table.out.find("Measured: tail 64"), std::string::npos) << table.out;
     std::ifstream csvFile(csvPath);
     const std::string csv((std::istreambuf_iterator<char>(csvFile)), {});
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 5);
 
-    const Outcome json = Call(SweepMain, "sweep", {"--tx", kTx, "--rx", kRx, "--tails", "32:128:32", "--json", "-j", "2"});
+    const Outcome json = Call(SweepMain, "sweep",
+                              {"--tx", kTx, "--rx", kRx, "--tails", "32:128:32", "--json", "-j", "2"});
     EXPECT_EQ(json.status, 0);
     const auto root = nlohmann::json::parse(json.out);
     ASSERT_EQ(root["points"].size(), 4u);

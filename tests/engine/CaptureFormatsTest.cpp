@@ -22,7 +22,10 @@ std::string Slurp(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
-void WriteBytes(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+void WriteBytes(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
 
 // Writes frames (interleaved when channels > 1) with libsndfile, or raw codes unchanged.
 void WriteSound(const std::string& path, int format, int channels, const Samples& frames, int rate = 8000,
@@ -47,7 +50,8 @@ Samples ReadSound(const std::string& path, SF_INFO& info, std::size_t most)
 {
     SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
     Samples frames(file != nullptr ? most : 0);
-    frames.resize(static_cast<std::size_t>(sf_readf_short(file, frames.data(), static_cast<sf_count_t>(frames.size()))));
+    frames.resize(static_cast<std::size_t>(
+        sf_readf_short(file, frames.data(), static_cast<sf_count_t>(frames.size()))));
     sf_close(file);
     return frames;
 }
@@ -76,8 +80,8 @@ Samples Interleave(const Samples& first, const Samples& second)
 auto Bits(const TestResults& r)
 {
     const auto b = [](double d) { return std::bit_cast<std::uint64_t>(d); };
-    return std::make_tuple(r.delay, b(r.cancellation), b(r.erl), b(r.txLevel), b(r.rxLevel), b(r.residualLevel),
-                           r.delayOk, r.erlOk, r.levelsOk, r.residualOk);
+    return std::make_tuple(r.delay, b(r.cancellation), b(r.erl), b(r.txLevel), b(r.rxLevel),
+                           b(r.residualLevel), r.delayOk, r.erlOk, r.levelsOk, r.residualOk);
 }
 
 class CaptureFormatsTest : public ::testing::Test {
@@ -85,8 +89,15 @@ protected:
     bool Run() { return RunLeavingNothingBehind(settings, results, ui); }
 
     testcaptures::TempDir dir;
-    TestSettings settings{.txPath = dir.File("tx.pcm"), .rxPath = dir.File("rx.pcm"), .outPath = dir.File("out.pcm"),
-                          .delay = 100, .tail = 128, .nlpEnable = 1, .nlpDiff = 6, .nlpShift = 3, .highPass = 1};
+    TestSettings settings{.txPath = dir.File("tx.pcm"),
+                          .rxPath = dir.File("rx.pcm"),
+                          .outPath = dir.File("out.pcm"),
+                          .delay = 100,
+                          .tail = 128,
+                          .nlpEnable = 1,
+                          .nlpDiff = 6,
+                          .nlpShift = 3,
+                          .highPass = 1};
     TestResults results;
     RecordingUi ui;
     const Samples tx = testcaptures::Bursts(48000, 2848.0, 4000, 30.0, 17);
@@ -96,17 +107,27 @@ protected:
 TEST_F(CaptureFormatsTest, EveryFormatGivesTheBitsOfRawPcmOfItsDecodedSamples)
 {
     // format 0: headerless G.711 codes; two channels: one file named as both captures.
-    const struct { const char *txName, *rxName; int format, law, channels = 1;
-                   HeaderlessFormat headerless = HeaderlessFormat::kByName; int txChannel = 0; } cases[] = {
-        {"t.wav", "r.wav", kPcm16, 0}, {"t.wav", "r.wav", SF_FORMAT_WAV, SF_FORMAT_ALAW},
-        {"t.wav", "r.wav", SF_FORMAT_WAV, SF_FORMAT_ULAW}, {"t.au", "r.au", SF_FORMAT_AU | SF_FORMAT_PCM_16, 0},
-        {"t.aiff", "r.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 0}, {"t.al", "r.alaw", 0, SF_FORMAT_ALAW},
-        {"t.raw", "r.raw", 0, SF_FORMAT_ULAW, 1, HeaderlessFormat::kULaw},
-        {"s.wav", "s.wav", kPcm16, 0, 2}, {"s.wav", "s.wav", kPcm16, 0, 2, HeaderlessFormat::kByName, 1}};
+    const struct {
+        const char *txName, *rxName;
+        int format, law, channels = 1;
+        HeaderlessFormat headerless = HeaderlessFormat::kByName;
+        int txChannel = 0;
+    } cases[] = {{"t.wav", "r.wav", kPcm16, 0},
+                 {"t.wav", "r.wav", SF_FORMAT_WAV, SF_FORMAT_ALAW},
+                 {"t.wav", "r.wav", SF_FORMAT_WAV, SF_FORMAT_ULAW},
+                 {"t.au", "r.au", SF_FORMAT_AU | SF_FORMAT_PCM_16, 0},
+                 {"t.aiff", "r.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 0},
+                 {"t.al", "r.alaw", 0, SF_FORMAT_ALAW},
+                 {"t.raw", "r.raw", 0, SF_FORMAT_ULAW, 1, HeaderlessFormat::kULaw},
+                 {"s.wav", "s.wav", kPcm16, 0, 2},
+                 {"s.wav", "s.wav", kPcm16, 0, 2, HeaderlessFormat::kByName, 1}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::Message() << c.txName << " " << c.format << " " << c.law << " " << c.txChannel);
-        const auto [txCodes, txSeen] = c.law != 0 ? G711(tx, c.law, dir.File("codes")) : std::pair{std::string(), tx};
-        const auto [rxCodes, rxSeen] = c.law != 0 ? G711(rx, c.law, dir.File("codes")) : std::pair{std::string(), rx};
+        SCOPED_TRACE(::testing::Message()
+                     << c.txName << " " << c.format << " " << c.law << " " << c.txChannel);
+        const auto [txCodes, txSeen] = c.law != 0 ? G711(tx, c.law, dir.File("codes"))
+                                                  : std::pair{std::string(), tx};
+        const auto [rxCodes, rxSeen] = c.law != 0 ? G711(rx, c.law, dir.File("codes"))
+                                                  : std::pair{std::string(), rx};
         testcaptures::WritePcm(settings.txPath, txSeen);
         testcaptures::WritePcm(settings.rxPath, rxSeen);
         ASSERT_TRUE(Run());
@@ -120,7 +141,8 @@ TEST_F(CaptureFormatsTest, EveryFormatGivesTheBitsOfRawPcmOfItsDecodedSamples)
         decoded.headerless = c.headerless;
         decoded.txChannel = c.txChannel;
         if (c.channels == 2) {
-            WriteSound(decoded.txPath, c.format, 2, c.txChannel == 0 ? Interleave(tx, rx) : Interleave(rx, tx));
+            WriteSound(decoded.txPath, c.format, 2,
+                       c.txChannel == 0 ? Interleave(tx, rx) : Interleave(rx, tx));
         } else if (c.format == 0) {
             WriteBytes(decoded.txPath, txCodes);
             WriteBytes(decoded.rxPath, rxCodes);
@@ -139,11 +161,20 @@ void WriteOversizeWav(const std::string& path)
 {
     const std::uint32_t dataBytes = 2 * (static_cast<std::uint32_t>(testthresholds::kMaxSamples) + 1);
     std::string header;
-    const auto put = [&](std::uint32_t v, int bytes) { for (int i = 0; i < bytes; ++i) header += static_cast<char>(v >> (8 * i)); };
+    const auto put = [&](std::uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            header += static_cast<char>(v >> (8 * i));
+    };
     header += "RIFF";
     put(36 + dataBytes, 4);
     header += "WAVEfmt ";
-    put(16, 4); put(1, 2); put(1, 2); put(8000, 4); put(16000, 4); put(2, 2); put(16, 2);
+    put(16, 4);
+    put(1, 2);
+    put(1, 2);
+    put(8000, 4);
+    put(16000, 4);
+    put(2, 2);
+    put(16, 2);
     header += "data";
     put(dataBytes, 4);
     WriteBytes(path, header);
@@ -152,7 +183,8 @@ void WriteOversizeWav(const std::string& path)
 
 TEST_F(CaptureFormatsTest, WhatTarnwellCannotUseIsRefusedNamingWhatWasFoundAndWhatIsNeeded)
 {
-    const std::string pcm = settings.txPath, wav = dir.File("rx.wav"), al = dir.File("rx.al"), flac = dir.File("rx.flac");
+    const std::string pcm = settings.txPath, wav = dir.File("rx.wav"), al = dir.File("rx.al"),
+                      flac = dir.File("rx.flac");
     const std::string aiff = dir.File("rx.aiff");
     const auto sound = [&](int format, int channels, const Samples& frames, int rate = 8000) {
         return [=, this] { WriteSound(wav, format, channels, frames, rate); };
@@ -170,16 +202,27 @@ TEST_F(CaptureFormatsTest, WhatTarnwellCannotUseIsRefusedNamingWhatWasFoundAndWh
         {sound(kPcm16, 2, Interleave(tx, tx)), pcm, wav,
          "rx.wav has 2 channels; Tarnwell needs 1 channel, or 2 in one file named as both Tx and Rx"},
         {sound(kPcm16, 1, tx), wav, wav, "rx.wav has 1 channel; as both Tx and Rx Tarnwell needs 2 channels"},
-        {[&] { sound(kPcm16, 1, tx)(); fs::resize_file(wav, 30); }, pcm, wav, "rx.wav has a WAV header that cannot be read ("},
-        {[&] { WriteSound(aiff, SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 1, tx); fs::resize_file(aiff, 30); }, pcm, aiff,
-         "rx.aiff has an AIFF header that cannot be read ("},
+        {[&] {
+             sound(kPcm16, 1, tx)();
+             fs::resize_file(wav, 30);
+         },
+         pcm, wav, "rx.wav has a WAV header that cannot be read ("},
+        {[&] {
+             WriteSound(aiff, SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 1, tx);
+             fs::resize_file(aiff, 30);
+         },
+         pcm, aiff, "rx.aiff has an AIFF header that cannot be read ("},
         {[&] { WriteSound(flac, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, tx); }, pcm, flac,
          "rx.flac is a FLAC file; Tarnwell needs WAV, AU or AIFF, or a capture without a header"},
         // The screens count decoded samples, one A-law byte each; a header is sized before any
         // allocation (4 GiB would not be allocated in time).
         {[&] { WriteBytes(al, std::string(40000, '\xD5')); }, pcm, al, msg::kCheckSize},
         {[&] { WriteBytes(al, std::string(40001, '\xD5')); }, pcm, al, msg::kDelayFailed},
-        {[&] { WriteOversizeWav(dir.File("tx.wav")); WriteOversizeWav(wav); }, dir.File("tx.wav"), wav, msg::kTooLarge},
+        {[&] {
+             WriteOversizeWav(dir.File("tx.wav"));
+             WriteOversizeWav(wav);
+         },
+         dir.File("tx.wav"), wav, msg::kTooLarge},
     };
     testcaptures::WritePcm(settings.txPath, tx);
     settings.resample = 0;  // other rates and sample types refused, as --no-resample asks

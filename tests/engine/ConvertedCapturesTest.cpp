@@ -37,9 +37,12 @@ struct ConvertCase {
 
 const ConvertCase kCases[] = {
     {"wav_48k", 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_16, "rx.wav resampled from 48000 to 8000 samples/s"},
-    {"wav_44k1_float", 44100, SF_FORMAT_WAV | SF_FORMAT_FLOAT, "rx.wav resampled from 44100 to 8000 samples/s"},
-    {"aiff_16k_24bit", 16000, SF_FORMAT_AIFF | SF_FORMAT_PCM_24, "rx.wav resampled from 16000 to 8000 samples/s"},
-    {"wav_8k_24bit", 8000, SF_FORMAT_WAV | SF_FORMAT_PCM_24, "rx.wav converted from Signed 24 bit PCM to 16-bit PCM"},
+    {"wav_44k1_float", 44100, SF_FORMAT_WAV | SF_FORMAT_FLOAT,
+     "rx.wav resampled from 44100 to 8000 samples/s"},
+    {"aiff_16k_24bit", 16000, SF_FORMAT_AIFF | SF_FORMAT_PCM_24,
+     "rx.wav resampled from 16000 to 8000 samples/s"},
+    {"wav_8k_24bit", 8000, SF_FORMAT_WAV | SF_FORMAT_PCM_24,
+     "rx.wav converted from Signed 24 bit PCM to 16-bit PCM"},
 };
 
 class ConvertedCapturesTest : public ::testing::TestWithParam<ConvertCase> {};

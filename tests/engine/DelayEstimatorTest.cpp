@@ -22,7 +22,8 @@ TEST(EstimateDelay, FindsAKnownDelayOfEitherSignAndTheSmallestOfEqualLags)
     const Samples tx = testcaptures::Noise(kCount, 2848.0, 21);
     for (int delay : {1, 37, 1799, -250}) {  // negative: an inverted echo at 250
         Samples rx = testcaptures::Echo(tx, std::abs(delay), 9.0);
-        std::ranges::transform(rx, rx.begin(), [&](std::int16_t s) { return std::int16_t(delay < 0 ? -s : s); });
+        std::ranges::transform(rx, rx.begin(),
+                               [&](std::int16_t s) { return std::int16_t(delay < 0 ? -s : s); });
         EXPECT_EQ(engine.EstimateDelay(rx.data(), tx.data(), kCount), std::abs(delay));
     }
     // The loudest window twice in a silent Rx: two exactly equal correlations of 1.
@@ -40,15 +41,20 @@ TEST(EstimateDelay, ASecondPeakMustLieMoreThanEightLagsFromTheFirst)
     // White Tx, its echo at 300 and a weaker one `offset` lags away: the lag curve has the
     // two peaks and chance correlations (about 0.04 over 600 samples) everywhere else.
     const Samples tx = testcaptures::Noise(kCount, 2848.0, 21);
-    const struct { int offset; bool counted; } cases[] = {{8, false}, {9, true}, {-8, false}, {-9, true}};
+    const struct {
+        int offset;
+        bool counted;
+    } cases[] = {{8, false}, {9, true}, {-8, false}, {-9, true}};
     for (const auto& c : cases) {
         const Samples near = testcaptures::Echo(tx, 300, 6.0);
         const Samples far = testcaptures::Echo(tx, 300 + c.offset, 12.0);
         Samples rx(near.size());
-        std::ranges::transform(near, far, rx.begin(), [](std::int16_t a, std::int16_t b) { return std::int16_t(a + b); });
+        std::ranges::transform(near, far, rx.begin(),
+                               [](std::int16_t a, std::int16_t b) { return std::int16_t(a + b); });
         DelaySearchRecord record;
         ASSERT_EQ(engine.EstimateDelay(rx.data(), tx.data(), kCount, &record), 300) << c.offset;
-        EXPECT_EQ(record.secondLag == 300 + c.offset, c.counted) << "offset " << c.offset << ", second at " << record.secondLag;
+        EXPECT_EQ(record.secondLag == 300 + c.offset, c.counted)
+            << "offset " << c.offset << ", second at " << record.secondLag;
         EXPECT_EQ(record.second > 0.3, c.counted) << "offset " << c.offset << ": " << record.second;
     }
 }
@@ -94,7 +100,8 @@ TEST(FindLoudestSegment, OnlyTheUpperBandLevelDecidesAndTheEarliestOfEqualWindow
     }
     DelayTemplate segment{};
     EXPECT_EQ(engine.FindLoudestSegment(tone.data(), kCount, segment), kCount / 2);
-    EXPECT_TRUE(std::equal(segment.begin(), segment.end(), tone.begin() + kCount / 2)) << "the unfiltered samples";
+    EXPECT_TRUE(std::equal(segment.begin(), segment.end(), tone.begin() + kCount / 2))
+        << "the unfiltered samples";
     EXPECT_FALSE(std::equal(segment.begin(), segment.end(), first));
 }
 

@@ -61,8 +61,8 @@ inline Samples Tone(int count, double frequency, double peak, double phase = 0.0
 {
     Samples out(static_cast<std::size_t>(count));
     for (int n = 0; n < count; ++n) {
-        out[static_cast<std::size_t>(n)] =
-            testcaptures::ClampSample(peak * std::sin(2.0 * std::numbers::pi * frequency * n / 8000.0 + phase));
+        out[static_cast<std::size_t>(n)] = testcaptures::ClampSample(
+            peak * std::sin(2.0 * std::numbers::pi * frequency * n / 8000.0 + phase));
     }
     return out;
 }
@@ -77,7 +77,10 @@ inline Samples Alternating(int count, int amplitude)
     return out;
 }
 
-inline void Place(Samples& whole, const Samples& part, int start) { std::ranges::copy(part, whole.begin() + start); }
+inline void Place(Samples& whole, const Samples& part, int start)
+{
+    std::ranges::copy(part, whole.begin() + start);
+}
 
 // One run on a fresh ui and results, checked for files left open whichever way it ended.
 inline bool RunLeavingNothingBehind(const TestSettings& settings, TestResults& results, RecordingUi& ui)

@@ -28,7 +28,8 @@ std::vector<std::uint8_t> Encode(const Samples& samples, Encoding encoding)
     if (encoding == Encoding::kPcm16) {
         for (const std::int16_t s : samples) {
             const auto u = static_cast<std::uint16_t>(s);
-            bytes.insert(bytes.end(), {static_cast<std::uint8_t>(u & 0xFF), static_cast<std::uint8_t>(u >> 8)});
+            bytes.insert(bytes.end(),
+                         {static_cast<std::uint8_t>(u & 0xFF), static_cast<std::uint8_t>(u >> 8)});
         }
         return bytes;
     }
@@ -50,13 +51,17 @@ struct DetailUi : SilentUi {
     std::vector<std::string> details;
 };
 
-Samples Speech(const char* name) { return testcaptures::ReadPcm(std::filesystem::path(TARNWELL_SAMPLES_DIR) / name); }
+Samples Speech(const char* name)
+{
+    return testcaptures::ReadPcm(std::filesystem::path(TARNWELL_SAMPLES_DIR) / name);
+}
 
 Samples Tone(double hz, double amplitude)
 {
     Samples s(40000);
     for (std::size_t i = 0; i < s.size(); ++i) {
-        s[i] = testcaptures::ClampSample(amplitude * std::sin(2.0 * M_PI * hz * static_cast<double>(i) / 8000.0));
+        s[i] = testcaptures::ClampSample(amplitude *
+                                         std::sin(2.0 * M_PI * hz * static_cast<double>(i) / 8000.0));
     }
     return s;
 }
@@ -80,9 +85,12 @@ const GuessCase kGuesses[] = {
     {"tone_1khz", [] { return Tone(1000, 3000); }, Encoding::kPcm16, HeaderlessFormat::kPcm16},
     {"tone_2khz_full_scale", [] { return Tone(2000, 32767); }, Encoding::kPcm16, HeaderlessFormat::kPcm16},
     {"tone_3999hz_full_scale", [] { return Tone(3999, 32767); }, Encoding::kPcm16, HeaderlessFormat::kPcm16},
-    {"noise_quiet", [] { return testcaptures::Noise(40000, 30.0, 3); }, Encoding::kPcm16, HeaderlessFormat::kPcm16},
-    {"noise_loud", [] { return testcaptures::Noise(40000, 12000.0, 3); }, Encoding::kPcm16, HeaderlessFormat::kPcm16},
-    {"bursts", [] { return testcaptures::Bursts(40000, 2848.0, 4000, 0.0, 7); }, Encoding::kPcm16, HeaderlessFormat::kPcm16},
+    {"noise_quiet", [] { return testcaptures::Noise(40000, 30.0, 3); }, Encoding::kPcm16,
+     HeaderlessFormat::kPcm16},
+    {"noise_loud", [] { return testcaptures::Noise(40000, 12000.0, 3); }, Encoding::kPcm16,
+     HeaderlessFormat::kPcm16},
+    {"bursts", [] { return testcaptures::Bursts(40000, 2848.0, 4000, 0.0, 7); }, Encoding::kPcm16,
+     HeaderlessFormat::kPcm16},
 };
 
 class G711GuessTest : public ::testing::TestWithParam<GuessCase> {};
@@ -100,11 +108,15 @@ TEST(G711GuessRunTest, WarnsNamingTheFileAndSaysHowLongItRead)
 {
     const testcaptures::TempDir dir;
     const std::vector<std::uint8_t> tx = Encode(Speech("tx.pcm"), Encoding::kALaw);
-    std::ofstream(dir.File("tx.raw"), std::ios::binary).write(reinterpret_cast<const char*>(tx.data()),
-                                                              static_cast<std::streamsize>(tx.size()));
+    std::ofstream(dir.File("tx.raw"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(tx.data()), static_cast<std::streamsize>(tx.size()));
     testcaptures::WritePcm(dir.File("rx.pcm"), Speech("rx.pcm"));
-    TestSettings settings{.txPath = dir.File("tx.raw"), .rxPath = dir.File("rx.pcm"), .outPath = dir.File("out.pcm"),
-                          .delay = 0, .tail = 512, .nlpEnable = 1};
+    TestSettings settings{.txPath = dir.File("tx.raw"),
+                          .rxPath = dir.File("rx.pcm"),
+                          .outPath = dir.File("out.pcm"),
+                          .delay = 0,
+                          .tail = 512,
+                          .nlpEnable = 1};
     DetailUi ui;
     TestResults results{};
     AnalysisRecord analysis;
@@ -113,7 +125,7 @@ TEST(G711GuessRunTest, WarnsNamingTheFileAndSaysHowLongItRead)
     ASSERT_EQ(analysis.captureNotes.size(), 1U);
     EXPECT_EQ(analysis.captureNotes[0].code, "looks-like-g711");
     EXPECT_EQ(analysis.captureNotes[0].text, dir.File("tx.raw") + " looks like A-law, not 16-bit PCM as its "
-                                                                   "name says; give --format alaw if it is");
+                                                                  "name says; give --format alaw if it is");
     EXPECT_THAT(ui.details, ::testing::Contains(dir.File("tx.raw") + ": 4.800 s as read"));
 }
 

@@ -53,7 +53,8 @@ TEST(LevelKernel, LevelAndCorrelationMatchTheirPlainLoopsBitForBit)
     for (const std::size_t length : {1u, 3u, 80u, 255u, 256u, 257u, 600u, 800u, 1000u}) {
         for (int kind = 0; kind < 4; ++kind) {
             for (std::uint32_t seed = 1; seed <= 4; ++seed) {
-                SCOPED_TRACE(::testing::Message() << "length " << length << ", kind " << kind << ", seed " << seed);
+                SCOPED_TRACE(::testing::Message()
+                             << "length " << length << ", kind " << kind << ", seed " << seed);
                 const auto a = Block(length, kind, seed);
                 const auto b = Block(length, seed % 4 == 0 ? 0 : kind, seed + 100);
                 const int n = static_cast<int>(length);
@@ -62,7 +63,8 @@ TEST(LevelKernel, LevelAndCorrelationMatchTheirPlainLoopsBitForBit)
                 dsp.BlockLevelPair(a.data(), b.data(), n, first, second);
                 EXPECT_EQ(bits(first), bits(ReferenceLevel(a)));
                 EXPECT_EQ(bits(second), bits(ReferenceLevel(b)));
-                EXPECT_EQ(bits(dsp.BlockCorrelation(a.data(), b.data(), n)), bits(ReferenceCorrelation(a, b)));
+                EXPECT_EQ(bits(dsp.BlockCorrelation(a.data(), b.data(), n)),
+                          bits(ReferenceCorrelation(a, b)));
             }
         }
     }

@@ -14,7 +14,12 @@ bool Same(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)
 
 TEST(PassStatistics, CountsValidFramesAboveTwoDecibelsAndJudgesTheResidual)
 {
-    struct Case { std::vector<FrameReport> frames; int nlpDiff, counted; double cancellation, residual; int ok; };
+    struct Case {
+        std::vector<FrameReport> frames;
+        int nlpDiff, counted;
+        double cancellation, residual;
+        int ok;
+    };
     const Case cases[] = {
         // Exactly 2 dB, not valid, or not a number: nothing counts, zeros and no verdict.
         {{{1, 2.0, -60.0}, {0, 30.0, -60.0}, {1, kNaN, -60.0}}, 0, 0, 0.0, 0.0, 0},
@@ -23,7 +28,7 @@ TEST(PassStatistics, CountsValidFramesAboveTwoDecibelsAndJudgesTheResidual)
         {{{1, 6.0, -60.0}}, 6, 1, 6.0, -60.0, 0},  // equal to the NLP threshold: not above
         {{{1, 7.0, -50.0}}, 6, 1, 7.0, -50.0, 0},  // -50 is not below -50
         {{{1, 7.0, -kInf}}, 6, 1, 7.0, -kInf, 1},
-        {{{1, 7.0, kNaN}}, 6, 1, 7.0, kNaN, 1},    // not a number counts as below
+        {{{1, 7.0, kNaN}}, 6, 1, 7.0, kNaN, 1},  // not a number counts as below
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << "row " << (&c - cases));
@@ -46,12 +51,19 @@ TEST(PassStatistics, AveragesSpeechLevelsOverMoreThanTenBlocksAndJudgesThem)
 {
     // Every row also offers each side a block at -40 dBm0, one at -inf and one that is not a
     // number: none of them is speech, so none may count or move an average.
-    struct Case { int txBlocks; double tx; int rxBlocks; double rx; double txLevel, rxLevel; int ok; };
+    struct Case {
+        int txBlocks;
+        double tx;
+        int rxBlocks;
+        double rx;
+        double txLevel, rxLevel;
+        int ok;
+    };
     const Case cases[] = {
-        {10, -20.0, 500, -25.0, 0.0, 0.0, 0}, {500, -20.0, 10, -25.0, 0.0, 0.0, 0},
-        {11, -20.0, 11, -25.0, -20.0, -25.0, 1},
-        {20, -20.0, 20, -25.75, -20.0, -25.75, 1}, {20, -20.0, 20, -26.0, -20.0, -26.0, 0},  // Tx 6 dB above Rx
-        {20, -3.0, 20, -5.0, -3.0, -5.0, 0}, {20, -3.5, 20, -5.0, -3.5, -5.0, 1},
+        {10, -20.0, 500, -25.0, 0.0, 0.0, 0},    {500, -20.0, 10, -25.0, 0.0, 0.0, 0},
+        {11, -20.0, 11, -25.0, -20.0, -25.0, 1}, {20, -20.0, 20, -25.75, -20.0, -25.75, 1},
+        {20, -20.0, 20, -26.0, -20.0, -26.0, 0},  // Tx 6 dB above Rx
+        {20, -3.0, 20, -5.0, -3.0, -5.0, 0},     {20, -3.5, 20, -5.0, -3.5, -5.0, 1},
         {20, -39.5, 20, -39.0, -39.5, -39.0, 1}, {20, -20.0, 20, -10.0, -20.0, -10.0, 1},
     };
     for (const Case& c : cases) {
@@ -69,7 +81,8 @@ TEST(PassStatistics, AveragesSpeechLevelsOverMoreThanTenBlocksAndJudgesThem)
         }
         TestResults results;
         stats.Finish(TestSettings{}, results);
-        EXPECT_EQ(std::tie(results.txLevel, results.rxLevel, results.levelsOk), std::tie(c.txLevel, c.rxLevel, c.ok));
+        EXPECT_EQ(std::tie(results.txLevel, results.rxLevel, results.levelsOk),
+                  std::tie(c.txLevel, c.rxLevel, c.ok));
     }
 }
 

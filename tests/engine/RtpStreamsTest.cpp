@@ -12,9 +12,9 @@
 #include "support/PcapWriter.h"
 
 using namespace tarnwell;
+using ::testing::HasSubstr;
 using testpcap::Link;
 using testpcap::RtpPacket;
-using ::testing::HasSubstr;
 
 namespace {
 
@@ -47,11 +47,11 @@ struct PcapCase {
     std::function<void(std::vector<RtpPacket>&)> edit;
     Link link = Link::kEthernet;
     bool ipv6 = false;
-    std::size_t cut = 0;                    // bytes cut off the file's end
-    const char* refusal = nullptr;          // part of the refusal, or nullptr for a decoded call
-    Counts tx{};                            // of the first Tx stream
-    std::vector<std::string> notes{};       // codes, in order
-    std::vector<int> silent{};              // Tx packets whose time is silence
+    std::size_t cut = 0;               // bytes cut off the file's end
+    const char* refusal = nullptr;     // part of the refusal, or nullptr for a decoded call
+    Counts tx{};                       // of the first Tx stream
+    std::vector<std::string> notes{};  // codes, in order
+    std::vector<int> silent{};         // Tx packets whose time is silence
 };
 
 void Swap(RtpPacket& a, RtpPacket& b)
@@ -69,14 +69,25 @@ const PcapCase kCases[] = {
              p.erase(p.begin() + 2 * k);
          }
      },
-     Link::kEthernet, false, 0, nullptr, {3, 0, 0, 0}, {"rtp-lost"}, {50, 150, 250}},
+     Link::kEthernet,
+     false,
+     0,
+     nullptr,
+     {3, 0, 0, 0},
+     {"rtp-lost"},
+     {50, 150, 250}},
     {"three_reordered",
      [](auto& p) {
          for (int k : {10, 20, 30}) {
              Swap(Tx(p, k), Tx(p, k + 1));
          }
      },
-     Link::kEthernet, false, 0, nullptr, {0, 0, 3, 0}, {"rtp-reordered"}},
+     Link::kEthernet,
+     false,
+     0,
+     nullptr,
+     {0, 0, 3, 0},
+     {"rtp-reordered"}},
     {"two_duplicates",
      [](auto& p) {
          for (int k : {6, 5}) {
@@ -86,7 +97,12 @@ const PcapCase kCases[] = {
              p.insert(p.begin() + 2 * k + 1, copy);
          }
      },
-     Link::kEthernet, false, 0, nullptr, {0, 2, 0, 0}, {"rtp-duplicates"}},
+     Link::kEthernet,
+     false,
+     0,
+     nullptr,
+     {0, 2, 0, 0},
+     {"rtp-duplicates"}},
     {"too_late_to_put_back",
      [](auto& p) {
          RtpPacket held = Tx(p, 40);
@@ -94,7 +110,13 @@ const PcapCase kCases[] = {
          p.insert(p.begin() + 2 * 100 + 1, held);
          p.erase(p.begin() + 2 * 40);
      },
-     Link::kEthernet, false, 0, nullptr, {0, 0, 0, 1}, {"rtp-late"}, {40}},
+     Link::kEthernet,
+     false,
+     0,
+     nullptr,
+     {0, 0, 0, 1},
+     {"rtp-late"},
+     {40}},
     {"first_packet_too_late",
      [](auto& p) {
          RtpPacket held = Tx(p, 0);
@@ -102,7 +124,13 @@ const PcapCase kCases[] = {
          p.insert(p.begin() + 2 * 70 + 1, held);
          p.erase(p.begin());
      },
-     Link::kEthernet, false, 0, nullptr, {0, 0, 0, 1}, {"rtp-late"}, {0}},
+     Link::kEthernet,
+     false,
+     0,
+     nullptr,
+     {0, 0, 0, 1},
+     {"rtp-late"},
+     {0}},
     {"sequence_and_timestamp_wrap",
      [](auto& p) {
          for (int k = 0; k < kPackets; ++k) {
@@ -110,14 +138,24 @@ const PcapCase kCases[] = {
              Tx(p, k).timestamp = 0xFFFFF000U + 160U * static_cast<std::uint32_t>(k);
          }
      },
-     Link::kEthernet, false, 0, nullptr, {}, {"rtp-wrap"}},
+     Link::kEthernet,
+     false,
+     0,
+     nullptr,
+     {},
+     {"rtp-wrap"}},
     {"timestamp_jump",
      [](auto& p) {
          for (int k = 100; k < kPackets; ++k) {
              Tx(p, k).timestamp += 5 * 8000;
          }
      },
-     Link::kEthernet, false, 0, nullptr, {}, {"rtp-timestamp-jump"}},
+     Link::kEthernet,
+     false,
+     0,
+     nullptr,
+     {},
+     {"rtp-timestamp-jump"}},
     {"marker_restart",
      [](auto& p) {
          Tx(p, 200).marker = true;
@@ -125,10 +163,21 @@ const PcapCase kCases[] = {
              Tx(p, k).timestamp += 123456;
          }
      },
-     Link::kEthernet, false, 0, nullptr, {}, {"rtp-marker-restart"}},
+     Link::kEthernet,
+     false,
+     0,
+     nullptr,
+     {},
+     {"rtp-marker-restart"}},
     {"telephone_event_in_the_stream",
      [](auto& p) { Tx(p, 77).payloadType = 101; },
-     Link::kEthernet, false, 0, nullptr, {}, {"rtp-other-payload"}, {77}},
+     Link::kEthernet,
+     false,
+     0,
+     nullptr,
+     {},
+     {"rtp-other-payload"},
+     {77}},
     {"ssrc_change",
      [](auto& p) {
          for (int k = 150; k < kPackets; ++k) {
@@ -137,7 +186,12 @@ const PcapCase kCases[] = {
              Tx(p, k).timestamp = 999U + 160U * static_cast<std::uint32_t>(k - 150);
          }
      },
-     Link::kEthernet, false, 0, nullptr, {}, {"rtp-ssrc-change"}},
+     Link::kEthernet,
+     false,
+     0,
+     nullptr,
+     {},
+     {"rtp-ssrc-change"}},
     {"not_g711",
      [](auto& p) {
          for (RtpPacket& packet : p) {
@@ -222,7 +276,11 @@ const ChoiceCase kChoices[] = {
     {"by_far_end_as_gateway", {std::nullopt, "192.0.2.1"}, 0x2222},
     {"neither_leaves_the_direction_open", {std::nullopt, ""}, 0x1111, false},
     {"unknown_ssrc", {0x4444, ""}, std::nullopt, true, "no stream 0x00004444 in the file"},
-    {"unknown_gateway", {std::nullopt, "192.0.2.9"}, std::nullopt, true, "no G.711 call to or from 192.0.2.9"},
+    {"unknown_gateway",
+     {std::nullopt, "192.0.2.9"},
+     std::nullopt,
+     true,
+     "no G.711 call to or from 192.0.2.9"},
 };
 
 class CallChoiceTest : public ::testing::TestWithParam<ChoiceCase> {};
@@ -230,8 +288,8 @@ class CallChoiceTest : public ::testing::TestWithParam<ChoiceCase> {};
 TEST_P(CallChoiceTest, PicksTheNamedDirection)
 {
     const ChoiceCase& c = GetParam();
-    const std::vector<std::uint8_t> bytes =
-        testpcap::CallWriter{}.File(testpcap::Call(Codes(true), Codes(false)));
+    const std::vector<std::uint8_t> bytes = testpcap::CallWriter{}.File(
+        testpcap::Call(Codes(true), Codes(false)));
     PcapContents contents;
     std::string refusal;
     ASSERT_TRUE(ReadPcapBytes(bytes.data(), bytes.size(), "call.pcap", contents, refusal));

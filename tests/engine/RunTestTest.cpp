@@ -66,13 +66,19 @@ protected:
         }
         EXPECT_FALSE(Run());
         EXPECT_EQ(ui.calls, FailureShown(message));
-        EXPECT_EQ(std::tie(results.delay, results.erl, results.delayOk, results.erlOk), std::make_tuple(0, 0.0, 0, 0));
+        EXPECT_EQ(std::tie(results.delay, results.erl, results.delayOk, results.erlOk),
+                  std::make_tuple(0, 0.0, 0, 0));
         EXPECT_TRUE(!outputEmptied || fs::file_size(settings.outPath) == 0);
     }
 
     testcaptures::TempDir dir;
-    TestSettings settings{.txPath = dir.File("tx.pcm"), .rxPath = dir.File("rx.pcm"), .outPath = dir.File("out.pcm"),
-                          .tail = 512, .nlpEnable = 1, .nlpDiff = 10, .nlpShift = 3};
+    TestSettings settings{.txPath = dir.File("tx.pcm"),
+                          .rxPath = dir.File("rx.pcm"),
+                          .outPath = dir.File("out.pcm"),
+                          .tail = 512,
+                          .nlpEnable = 1,
+                          .nlpDiff = 10,
+                          .nlpShift = 3};
     TestResults results;
     RecordingUi ui;
 };
@@ -81,9 +87,13 @@ TEST_F(RunTestTest, SettingsOutOfRangeEndTheRunSilentlyAndTheirBoundsPass)
 {
     // No captures: a run that got past the check fails on opening them.
     const TestSettings good = settings;
-    const struct { std::int32_t TestSettings::*member; int low, high; } ranges[] = {
-        {&TestSettings::tail, 0, 1024}, {&TestSettings::delay, 0, 8000},
-        {&TestSettings::nlpDiff, 0, 100}, {&TestSettings::nlpShift, 0, 10}};
+    const struct {
+        std::int32_t TestSettings::*member;
+        int low, high;
+    } ranges[] = {{&TestSettings::tail, 0, 1024},
+                  {&TestSettings::delay, 0, 8000},
+                  {&TestSettings::nlpDiff, 0, 100},
+                  {&TestSettings::nlpShift, 0, 10}};
     for (const auto& range : ranges) {
         for (int value : {range.low - 1, range.low, range.high, range.high + 1}) {
             SCOPED_TRACE(value);
@@ -111,10 +121,19 @@ TEST_F(RunTestTest, FilesThatCannotBeOpenedOrOutputsNamingACaptureFail)
     const std::string t = settings.txPath, r = settings.rxPath, o = settings.outPath;
     const std::string folder = dir.path().string(), missing = dir.File("missing");
     // An output that is a capture, whatever the spelling, is refused before it is truncated.
-    const struct { std::string tx, rx, out; } cases[] = {
-        {t, missing, o}, {missing, r, o}, {t, folder, o}, {dir.File("fifo"), r, o}, {"/dev/null", r, o},
-        {t, r, folder}, {t, r, dir.File("none/out")}, {t, r, folder + "/./rx.pcm"}, {t, r, t},
-        {t, r, dir.File("hardlink.pcm")}, {t, r, dir.File("symlink.pcm")}};
+    const struct {
+        std::string tx, rx, out;
+    } cases[] = {{t, missing, o},
+                 {missing, r, o},
+                 {t, folder, o},
+                 {dir.File("fifo"), r, o},
+                 {"/dev/null", r, o},
+                 {t, r, folder},
+                 {t, r, dir.File("none/out")},
+                 {t, r, folder + "/./rx.pcm"},
+                 {t, r, t},
+                 {t, r, dir.File("hardlink.pcm")},
+                 {t, r, dir.File("symlink.pcm")}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.tx + " " + c.rx + " " + c.out);
         settings.txPath = c.tx;
@@ -129,9 +148,12 @@ TEST_F(RunTestTest, FilesThatCannotBeOpenedOrOutputsNamingACaptureFail)
 TEST_F(RunTestTest, TheLengthAndActivityScreensHoldAtTheirBounds)
 {
     // More than 40000 samples in the shorter file; silent captures past it stop at the activity screen.
-    const struct { std::uintmax_t txBytes, rxBytes; const char* message; } lengths[] = {
-        {0, 0, msg::kCheckSize}, {1, 1, msg::kCheckSize}, {80001, 80001, msg::kCheckSize},
-        {200000, 80000, msg::kCheckSize}, {80001, 200000, msg::kCheckSize}, {80002, 80002, msg::kLowActivity}};
+    const struct {
+        std::uintmax_t txBytes, rxBytes;
+        const char* message;
+    } lengths[] = {{0, 0, msg::kCheckSize},          {1, 1, msg::kCheckSize},
+                   {80001, 80001, msg::kCheckSize},  {200000, 80000, msg::kCheckSize},
+                   {80001, 200000, msg::kCheckSize}, {80002, 80002, msg::kLowActivity}};
     for (const auto& c : lengths) {
         SCOPED_TRACE(::testing::Message() << c.txBytes << " " << c.rxBytes);
         WriteZeros(settings.txPath, c.txBytes);
@@ -142,14 +164,18 @@ TEST_F(RunTestTest, TheLengthAndActivityScreensHoldAtTheirBounds)
     // fails the delay step. N = 48000: 599 blocks of 600 examined (the final one ends on the
     // last sample); N = 40001: all 500; N = 40080: 501 (55 are 10 percent). Tx 50000 and Rx
     // 45000 samples: N = 45000, and 68 of 562 blocks are 12 percent.
-    const struct { int txCount, rxCount, active, extra; const char* message; } activity[] = {
-        {48000, 48000, 66, -1, msg::kDelayFailed}, {48000, 48000, 65, -1, msg::kLowActivity},
-        {48000, 48000, 65, 599, msg::kLowActivity}, {40001, 40001, 54, -1, msg::kLowActivity},
-        {40001, 40001, 54, 499, msg::kDelayFailed}, {50000, 45000, 68, -1, msg::kDelayFailed},
-        {50000, 50000, 68, -1, msg::kLowActivity}, {40080, 40080, 55, -1, msg::kLowActivity}};
+    const struct {
+        int txCount, rxCount, active, extra;
+        const char* message;
+    } activity[] = {{48000, 48000, 66, -1, msg::kDelayFailed},  {48000, 48000, 65, -1, msg::kLowActivity},
+                    {48000, 48000, 65, 599, msg::kLowActivity}, {40001, 40001, 54, -1, msg::kLowActivity},
+                    {40001, 40001, 54, 499, msg::kDelayFailed}, {50000, 45000, 68, -1, msg::kDelayFailed},
+                    {50000, 50000, 68, -1, msg::kLowActivity},  {40080, 40080, 55, -1, msg::kLowActivity}};
     for (const auto& c : activity) {
-        SCOPED_TRACE(::testing::Message() << c.txCount << " " << c.rxCount << " " << c.active << " " << c.extra);
-        WriteCaptures(ActiveBlocks(c.txCount, c.active, c.extra), Samples(static_cast<std::size_t>(c.rxCount), 0));
+        SCOPED_TRACE(::testing::Message()
+                     << c.txCount << " " << c.rxCount << " " << c.active << " " << c.extra);
+        WriteCaptures(ActiveBlocks(c.txCount, c.active, c.extra),
+                      Samples(static_cast<std::size_t>(c.rxCount), 0));
         ExpectFails(c.message);
     }
     // A 25 Hz hum at -10 dBm0: every block is active as it is, none once high-passed.
@@ -163,9 +189,11 @@ TEST_F(RunTestTest, TheDelayIsJudgedWithStrictBoundsAndAnErlOfSixDbOrLessStopsTh
 {
     // Window: settings.delay < delay < settings.delay + tail - 48, with the echo at 160. The
     // echo path is linear, so the high-pass filter leaves delay and ERL as they are.
-    const struct { double loss; int delay, tail, highPass, delayOk; } cases[] = {
-        {12, 159, 512, 0, 1}, {12, 160, 512, 0, 0}, {12, 0, 209, 0, 1}, {12, 0, 208, 0, 0},
-        {12, 0, 512, 1, 1}, {3, 0, 512, 0, 1}};
+    const struct {
+        double loss;
+        int delay, tail, highPass, delayOk;
+    } cases[] = {{12, 159, 512, 0, 1}, {12, 160, 512, 0, 0}, {12, 0, 209, 0, 1},
+                 {12, 0, 208, 0, 0},   {12, 0, 512, 1, 1},   {3, 0, 512, 0, 1}};
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.loss << " " << c.delay << " " << c.tail << " " << c.highPass);
         WriteCaptures(GoodTx(), EchoOf(GoodTx(), c.loss));
@@ -173,7 +201,8 @@ TEST_F(RunTestTest, TheDelayIsJudgedWithStrictBoundsAndAnErlOfSixDbOrLessStopsTh
         settings.tail = c.tail;
         settings.highPass = c.highPass;
         EXPECT_TRUE(Run());
-        EXPECT_EQ(std::tie(results.delay, results.delayOk, results.erlOk), std::make_tuple(160, c.delayOk, c.loss > 6 ? 1 : 0));
+        EXPECT_EQ(std::tie(results.delay, results.delayOk, results.erlOk),
+                  std::make_tuple(160, c.delayOk, c.loss > 6 ? 1 : 0));
         EXPECT_NEAR(results.erl, c.loss, 0.1);
         if (c.loss < 6) {  // stopped at the gate, before any progress or output
             EXPECT_EQ(ui.calls, FailureShown(msg::kErlGate));
@@ -204,7 +233,8 @@ TEST_F(RunTestTest, AFailedWriteOfTheOutputFailsTheRun)
             std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails instead of killing
             const bool ok = Limit(RLIMIT_FSIZE, 8000) && Run();
             const bool failedLast = ui.calls.size() > 4 &&
-                std::equal(ui.calls.end() - 2, ui.calls.end(), FailureShown(msg::kCannotWrite).begin());
+                                    std::equal(ui.calls.end() - 2, ui.calls.end(),
+                                               FailureShown(msg::kCannotWrite).begin());
             std::_Exit(!ok && failedLast && fs::file_size(settings.outPath) == 0 ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");

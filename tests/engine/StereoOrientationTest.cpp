@@ -16,10 +16,10 @@ namespace {
 
 struct OrientCase {
     const char* name;
-    int txInFile;                 // the channel the recorder put Tx in
-    int txChannel;                // as the settings give it; -1: to be found
-    std::optional<int> note;      // the channel the finding names, or none
-    bool swapped;                 // the run sees the captures the wrong way round
+    int txInFile;             // the channel the recorder put Tx in
+    int txChannel;            // as the settings give it; -1: to be found
+    std::optional<int> note;  // the channel the finding names, or none
+    bool swapped;             // the run sees the captures the wrong way round
 };
 
 const OrientCase kCases[] = {
@@ -68,8 +68,9 @@ TEST_P(StereoOrientationTest, TxIsTheChannelThatLeadsUnlessNamed)
     }
     if (c.note) {
         ASSERT_EQ(analysis.captureNotes.size(), 1U);
-        EXPECT_EQ(analysis.captureNotes[0].text, "Tx taken as channel " + std::to_string(*c.note) +
-                                                     " of call.wav, whose signal leads; --tx-channel says otherwise");
+        EXPECT_EQ(analysis.captureNotes[0].text,
+                  "Tx taken as channel " + std::to_string(*c.note) +
+                      " of call.wav, whose signal leads; --tx-channel says otherwise");
     } else {
         EXPECT_TRUE(analysis.captureNotes.empty());
     }

@@ -37,7 +37,8 @@ TEST_P(TestSignalTest, HasItsPartsInversionLevelAndQuietEnd)
         ASSERT_EQ(x[static_cast<std::size_t>(2 * kHalfPeriod + n)], x[static_cast<std::size_t>(n)]) << n;
     }
     const std::size_t quiet = c.seconds >= 4 ? kQuietTail : 0;
-    EXPECT_TRUE(std::all_of(x.end() - static_cast<std::ptrdiff_t>(quiet), x.end(), [](std::int16_t s) { return s == 0; }));
+    EXPECT_TRUE(std::all_of(x.end() - static_cast<std::ptrdiff_t>(quiet), x.end(),
+                            [](std::int16_t s) { return s == 0; }));
     EXPECT_NE(x[x.size() - quiet - kPause - 1], 0);
 }
 

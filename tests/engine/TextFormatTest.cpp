@@ -21,7 +21,13 @@ TEST(TextFormat, FormatsTextOfAnyLengthWithoutCuttingIt)
 // JSON readers and spreadsheets are told to expect.
 TEST(TextFormat, NumbersReadBackExactlyAndNonFiniteOnesHaveOneSpelling)
 {
-    const double exact[] = {0.0, -12.5, 0.1, 1.0 / 3.0, 1e-300, -4.9406564584124654e-324, 123456789012.0,
+    const double exact[] = {0.0,
+                            -12.5,
+                            0.1,
+                            1.0 / 3.0,
+                            1e-300,
+                            -4.9406564584124654e-324,
+                            123456789012.0,
                             std::numeric_limits<double>::max()};
     for (double v : exact) {
         const std::string t = text::Number(v);
@@ -39,8 +45,12 @@ TEST(TextFormat, CsvQuotesOnlyTheCellsThatNeedIt)
     const struct {
         const char* cell;
         const char* written;
-    } cases[] = {{"plain", "plain"}, {"a,b", "\"a,b\""}, {"say \"hi\"", "\"say \"\"hi\"\"\""},
-                 {"two\nlines", "\"two\nlines\""}, {"cr\r", "\"cr\r\""}, {"", ""}};
+    } cases[] = {{"plain", "plain"},
+                 {"a,b", "\"a,b\""},
+                 {"say \"hi\"", "\"say \"\"hi\"\"\""},
+                 {"two\nlines", "\"two\nlines\""},
+                 {"cr\r", "\"cr\r\""},
+                 {"", ""}};
     for (const auto& c : cases) {
         EXPECT_EQ(text::CsvCell(c.cell), c.written) << c.cell;
     }

@@ -47,28 +47,29 @@ TEST_P(Thinning, BoundsThePointsAndKeepsTheEnvelopeAndTheEnds)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Views, Thinning,
-                         ::testing::Values(std::tuple{std::size_t{960}, false, 960, std::size_t{3840}},     // short: whole
-                                           std::tuple{std::size_t{3840}, false, 960, std::size_t{3840}},    // at the bound
-                                           std::tuple{std::size_t{60000}, false, 960, std::size_t{3840}},   // 10 minutes
-                                           std::tuple{std::size_t{360000}, false, 960, std::size_t{3840}},  // 60 minutes
-                                           std::tuple{std::size_t{360000}, false, 100, std::size_t{400}},
-                                           std::tuple{std::size_t{500}, true, 960, std::size_t{500}},       // marks: whole
-                                           std::tuple{std::size_t{20000}, true, 960, std::size_t{500}}));
+INSTANTIATE_TEST_SUITE_P(
+    Views, Thinning,
+    ::testing::Values(std::tuple{std::size_t{960}, false, 960, std::size_t{3840}},     // short: whole
+                      std::tuple{std::size_t{3840}, false, 960, std::size_t{3840}},    // at the bound
+                      std::tuple{std::size_t{60000}, false, 960, std::size_t{3840}},   // 10 minutes
+                      std::tuple{std::size_t{360000}, false, 960, std::size_t{3840}},  // 60 minutes
+                      std::tuple{std::size_t{360000}, false, 100, std::size_t{400}},
+                      std::tuple{std::size_t{500}, true, 960, std::size_t{500}},  // marks: whole
+                      std::tuple{std::size_t{20000}, true, 960, std::size_t{500}}));
 
 TEST(Thinning, MergesSpansOfOneFillCloserThanAColumnAndKeepsTheOthers)
 {
     ChartView view;
     view.series.push_back(Wiggle(1000, false));
-    for (int k = 0; k < 100; ++k) {   // fills 2 and 3 alternating every 10 x: 1 % of the width each
+    for (int k = 0; k < 100; ++k) {  // fills 2 and 3 alternating every 10 x: 1 % of the width each
         view.spans.push_back({k * 10.0, k * 10.0 + 10.0, k % 2 == 0 ? "idle" : "hold", 2 + k % 2});
     }
     view.spans.push_back({0.0, 999.0, "window", 0});
     const ChartView wide = ThinnedForWidth(view, 1000, 500);
-    EXPECT_EQ(wide.spans.size(), view.spans.size());   // a gap of 10 columns stays a gap
-    const ChartView narrow = ThinnedForWidth(view, 50, 25);   // a column is 20 x wide
+    EXPECT_EQ(wide.spans.size(), view.spans.size());         // a gap of 10 columns stays a gap
+    const ChartView narrow = ThinnedForWidth(view, 50, 25);  // a column is 20 x wide
     ASSERT_EQ(narrow.spans.size(), 3u);
-    EXPECT_EQ(narrow.spans[0].label, "idle");   // the legend's order: first seen first
+    EXPECT_EQ(narrow.spans[0].label, "idle");  // the legend's order: first seen first
     EXPECT_EQ(narrow.spans[0].to, 990.0);
     EXPECT_EQ(narrow.spans[1].label, "hold");
     EXPECT_EQ(narrow.spans[2].tone, 0);
@@ -77,9 +78,9 @@ TEST(Thinning, MergesSpansOfOneFillCloserThanAColumnAndKeepsTheOthers)
 TEST(NiceStep, IsOneTwoOrFiveTimesAPowerOfTenWithAtMostTheTicksAsked)
 {
     const std::tuple<double, int, double> cases[] = {
-        {604.8, 8, 100.0}, {1.0, 8, 0.2}, {1.0, 5, 0.2}, {1.0, 4, 0.5}, {64.0, 8, 10.0},
-        {1800.0, 8, 500.0}, {160.0, 8, 20.0}, {0.003, 8, 0.0005}, {10.0, 10, 1.0},
-        {0.0, 8, 1.0}, {-3.0, 8, 1.0}, {INFINITY, 8, 1.0}};
+        {604.8, 8, 100.0}, {1.0, 8, 0.2},      {1.0, 5, 0.2},    {1.0, 4, 0.5},
+        {64.0, 8, 10.0},   {1800.0, 8, 500.0}, {160.0, 8, 20.0}, {0.003, 8, 0.0005},
+        {10.0, 10, 1.0},   {0.0, 8, 1.0},      {-3.0, 8, 1.0},   {INFINITY, 8, 1.0}};
     for (const auto& [span, ticks, step] : cases) {
         EXPECT_DOUBLE_EQ(NiceStep(span, ticks), step) << span << " in " << ticks;
     }
@@ -100,7 +101,7 @@ TEST(DelaySearchView, ReadsLagInSamplesAgainstCorrelationFromZeroToOne)
     EXPECT_EQ(view.yMin, 0.0);
     EXPECT_EQ(view.yMax, 1.0);
     EXPECT_EQ(view.xPerMs, 8.0);
-    EXPECT_EQ(view.rows.at(1600).at(1), 200.0);   // the CSV keeps the milliseconds too
+    EXPECT_EQ(view.rows.at(1600).at(1), 200.0);  // the CSV keeps the milliseconds too
 }
 
 }  // namespace

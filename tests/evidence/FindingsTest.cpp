@@ -66,13 +66,15 @@ const Finding* Find(const Outcome& o, const std::string& code)
 
 Samples Clipped(Samples s, int every, std::int16_t level = 32767)
 {
-    for (std::size_t i = 0; i < s.size(); i += static_cast<std::size_t>(every)) s[i] = level;
+    for (std::size_t i = 0; i < s.size(); i += static_cast<std::size_t>(every))
+        s[i] = level;
     return s;
 }
 
 Samples Shifted(Samples s, int offset)
 {
-    for (auto& x : s) x = ClampSample(x + offset);
+    for (auto& x : s)
+        x = ClampSample(x + offset);
     return s;
 }
 
@@ -117,7 +119,8 @@ Samples Voiced(double rms, std::uint32_t seed)
     std::mt19937 generator(seed);
     std::uniform_int_distribution<int> jitter(-3, 3);
     std::vector<double> x(kCount, 0.0);
-    for (int n = 0; n < kCount; n += 80 + jitter(generator)) x[static_cast<std::size_t>(n)] = 1.0;
+    for (int n = 0; n < kCount; n += 80 + jitter(generator))
+        x[static_cast<std::size_t>(n)] = 1.0;
     const Samples breath = Noise(kCount, 0.05, seed + 7);
     double y1 = 0.0;
     double y2 = 0.0;
@@ -134,7 +137,8 @@ Samples Voiced(double rms, std::uint32_t seed)
     }
     Samples out(kCount);
     const double gain = rms / std::sqrt(2.0 * power);  // talking half the time
-    for (int n = 0; n < kCount; ++n) out[static_cast<std::size_t>(n)] = ClampSample(gain * x[static_cast<std::size_t>(n)]);
+    for (int n = 0; n < kCount; ++n)
+        out[static_cast<std::size_t>(n)] = ClampSample(gain * x[static_cast<std::size_t>(n)]);
     return out;
 }
 
@@ -153,14 +157,16 @@ Samples ThroughModel(const Samples& tx, const std::vector<double>& h, int bulk, 
     }
     const double gain = std::sqrt(txPower / echoPower) * std::pow(10.0, -lossDb / 20.0);
     Samples out(tx.size());
-    for (std::size_t n = 0; n < tx.size(); ++n) out[n] = ClampSample(gain * e[n]);
+    for (std::size_t n = 0; n < tx.size(); ++n)
+        out[n] = ClampSample(gain * e[n]);
     return out;
 }
 
 Samples Sum(const Samples& a, const Samples& b)
 {
     Samples out(a.size());
-    for (std::size_t n = 0; n < a.size(); ++n) out[n] = ClampSample(static_cast<double>(a[n]) + b[n]);
+    for (std::size_t n = 0; n < a.size(); ++n)
+        out[n] = ClampSample(static_cast<double>(a[n]) + b[n]);
     return out;
 }
 
@@ -200,7 +206,8 @@ TEST(Findings, EachFamilyOnACaptureThatTriggersItAndOneThatMustNot)
     const Samples loud = Echo(tx, 110, 4.0, 20.0);
     std::copy(loud.begin() + 110, loud.begin() + 910, oneLoudBlock.begin() + 110);
     Samples square(kCount);
-    for (int n = 0; n < kCount; ++n) square[static_cast<std::size_t>(n)] = (n / 20) % 2 == 0 ? 8000 : -8000;
+    for (int n = 0; n < kCount; ++n)
+        square[static_cast<std::size_t>(n)] = (n / 20) % 2 == 0 ? 8000 : -8000;
     const Outcome repeating = RunPair(square, Echo(square, 100, 8.0));
     const Samples voice = Voiced(2848.0, 1);
     const Outcome voiceEcho = RunPair(voice, ThroughModel(voice, Model("d2"), 100, 10.0));
@@ -212,21 +219,26 @@ TEST(Findings, EachFamilyOnACaptureThatTriggersItAndOneThatMustNot)
     } cases[] = {
         {"no-echo", RunPair(voice, Voiced(505.0, 2)),  // the same voice, unrelated, at -30 dBm0
          "No echo found: .* stands at most [0-9.]+ times above its floor .*so the report's Real Delay [0-9]+ "
-         "smp and ERL [0-9.]+ dB are not measurements", voiceEcho},
-        {"delay-window", RunPair(tx, Noise(kCount, 900.0, 99)), "no echo was found, so no bulk delay or tail", clean},
+         "smp and ERL [0-9.]+ dB are not measurements",
+         voiceEcho},
+        {"delay-window", RunPair(tx, Noise(kCount, 900.0, 99)), "no echo was found, so no bulk delay or tail",
+         clean},
         {"delay-window", RunPair(echo, tx), "the files look swapped: exchange them", clean},
         {"swapped", RunPair(echo, tx), "the echo arrives in Tx 110 smp after Rx .* at lag -110", repeating},
         {"delay-ambiguous", repeating, "Tx repeats itself", clean},
         {"erl-disagrees", RunPair(tx, oneLoudBlock),
-         "The ERL line's (3\\.9|4\\.0)[0-9] dB rests on one 100 ms block; all [0-9]+ qualifying blocks, at the whitened "
-         "delay 110 smp, give 1[12]\\.[0-9]+ dB: the gate stopped the canceller", clean},
-        {"delay-ambiguous", RunPair(tx, Sum(echo, Echo(tx, 700, 14.0))), "peaks at 110 smp and again at 700 smp", clean},
+         "The ERL line's (3\\.9|4\\.0)[0-9] dB rests on one 100 ms block; all [0-9]+ qualifying blocks, at "
+         "the whitened "
+         "delay 110 smp, give 1[12]\\.[0-9]+ dB: the gate stopped the canceller",
+         clean},
+        {"delay-ambiguous", RunPair(tx, Sum(echo, Echo(tx, 700, 14.0))),
+         "peaks at 110 smp and again at 700 smp", clean},
         {"delay-disagrees", RunPair(voice, ThroughModel(voice, Model("d5"), 100, 10.0)),
          "Real Delay [0-9]+ smp and the whitened delay search \\(117 smp\\) differ", voiceEcho},
         {"delay-jump", RunPair(tx, Spliced(echo, Echo(tx, 190, 12.0, 20.0))),
          "jumps from 110 to 190 smp at about [3-6]\\.[0-9] s", clean},
-        {"delay-drift", RunPair(tx, Drifted(echo, 100.0)), "drifts by \\+[78]\\.[0-9] smp .* \\(\\+(9[0-9]|10[0-9]) ppm\\)",
-         clean},
+        {"delay-drift", RunPair(tx, Drifted(echo, 100.0)),
+         "drifts by \\+[78]\\.[0-9] smp .* \\(\\+(9[0-9]|10[0-9]) ppm\\)", clean},
         {"clipping", RunPair(tx, Clipped(echo, 200)), "Rx clips: 0.50 % of its samples", clean},
         {"clipping", RunPair(tx, Clipped(echo, 200, -32768)), "Rx clips: 0.50 % of its samples", clean},
         {"clipping", RunPair(tx, Clipped(echo, 200, -32767)), "Rx clips: 0.50 % of its samples", clean},
@@ -236,10 +248,13 @@ TEST(Findings, EachFamilyOnACaptureThatTriggersItAndOneThatMustNot)
         {"tx-level-for-erl", RunPair(quietTx, Echo(quietTx, 110, 12.0, 5.0)),
          "No 100 ms Tx block lies between -20 and -10 dBm0 .*raise the Tx level", clean},
         {"delay-window", late,
-         "Real Delay 200 smp is outside 101\u2013115 smp, the window that bulk delay 100 and tail 64 cover", clean},
-        {"delay-window", RunPair(tx, echo, [](RunRequest& r) { r.settings.tail = 48; }), "tail 48 leaves no delay", clean},
+         "Real Delay 200 smp is outside 101\u2013115 smp, the window that bulk delay 100 and tail 64 cover",
+         clean},
+        {"delay-window", RunPair(tx, echo, [](RunRequest& r) { r.settings.tail = 48; }),
+         "tail 48 leaves no delay", clean},
         {"echo-past-tail", late, "beyond bulk delay 100 \\+ tail 64", clean},
-        {"erl-gate", RunPair(tx, Echo(tx, 110, 3.0, 20.0)), "Cancellation did not run: ERL 3.0[0-9] dB", clean},
+        {"erl-gate", RunPair(tx, Echo(tx, 110, 3.0, 20.0)), "Cancellation did not run: ERL 3.0[0-9] dB",
+         clean},
         {"no-near-end", clean, "rests on the echo alone", nearEnd},
     };
     for (const auto& c : cases) {
@@ -255,7 +270,11 @@ TEST(Findings, EveryCheckVerdictHasAReason)
     const Samples tx = Speechlike();
     const Outcome o = RunPair(tx, Noise(kCount, 900.0, 99));
     ASSERT_TRUE(o.ran);
-    const struct { int ok; const char* code; } verdicts[] = {{o.results.delayOk, "delay-window"}, {o.results.residualOk, "residual-check"},
+    const struct {
+        int ok;
+        const char* code;
+    } verdicts[] = {{o.results.delayOk, "delay-window"},
+                    {o.results.residualOk, "residual-check"},
                     {o.results.levelsOk, "levels-check"}};
     for (const auto& v : verdicts) {
         EXPECT_EQ(Find(o, v.code) != nullptr, v.ok == 0) << v.code;
@@ -267,9 +286,9 @@ TEST(Findings, EchoPathFindsTheModelsPeakAndSpan)
 {
     const std::vector<double> h = Model("d2");
     ASSERT_EQ(h.size(), 64u);
-    const int modelPeak = static_cast<int>(std::max_element(h.begin(), h.end(), [](double a, double b) {
-                                               return std::abs(a) < std::abs(b);
-                                           }) - h.begin());
+    const int modelPeak = static_cast<int>(
+        std::max_element(h.begin(), h.end(), [](double a, double b) { return std::abs(a) < std::abs(b); }) -
+        h.begin());
     const double energy = std::inner_product(h.begin(), h.end(), h.begin(), 0.0);
     // The model's own 99 % span: 0.5 % of its energy before the first tap, 0.5 % after the last.
     int modelFirst = -1;
@@ -339,7 +358,7 @@ TEST(Findings, TheShippedSamplesReadAsTheirEchoPathWasMade)
     for (const Finding& f : o.findings) {
         codes.push_back(f.code);
     }
-    EXPECT_THAT(codes, ::testing::IsEmpty());  // no warning, and no ambiguity about the delay
+    EXPECT_THAT(codes, ::testing::IsEmpty());          // no warning, and no ambiguity about the delay
     EXPECT_EQ(o.analysis.whitenedDelay.peakLag, 106);  // the largest tap of D.2 after bulk 100
     const DelaySearchRecord& d = o.analysis.delaySearch;
     EXPECT_NEAR(d.peakLag, 106, 1);
@@ -355,9 +374,10 @@ TEST(WhitenedDelay, LiesWithin3SamplesOfEachModelsLargestTapOnVoicedSpeech)
     for (const char* name : {"d2", "d3", "d4", "d5", "d6", "d7", "d8", "d9"}) {
         const std::vector<double> h = Model(name);
         ASSERT_FALSE(h.empty()) << name;
-        const int largest = static_cast<int>(std::max_element(h.begin(), h.end(), [](double a, double b) {
-                                                 return std::abs(a) < std::abs(b);
-                                             }) - h.begin());
+        const int largest = static_cast<int>(
+            std::max_element(h.begin(), h.end(),
+                             [](double a, double b) { return std::abs(a) < std::abs(b); }) -
+            h.begin());
         for (const int bulk : {0, 1200}) {
             const WhitenedSearch s = SearchWhitenedDelay(voice, ThroughModel(voice, h, bulk, 10.0));
             EXPECT_NEAR(s.delay.peakLag, bulk + largest, 3) << name << " bulk " << bulk;

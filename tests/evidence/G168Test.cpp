@@ -62,7 +62,8 @@ TEST(G168Signals, MuLawRoundTripIsTheNearestCode)
     const struct {
         double in;
         std::int16_t out;
-    } cases[] = {{0.0, 0}, {40000.0, 32124}, {-40000.0, -32124}, {3.9, 0}, {4.1, 8}, {-4.1, -8}, {1000.0, 988}};
+    } cases[] = {{0.0, 0}, {40000.0, 32124}, {-40000.0, -32124}, {3.9, 0},
+                 {4.1, 8}, {-4.1, -8},       {1000.0, 988}};
     for (const auto& c : cases) {
         EXPECT_EQ(ULawRoundTrip(c.in), c.out) << c.in;
     }
@@ -122,7 +123,8 @@ TEST(G168Tests, GoodSettingsPassWhereTheCancellerHoldsUp)
         const char* test;
         int model;
         double limit;
-    } cases[] = {{"2C(a)", 0, std::nan("")}, {"3B(a)", 2, residual + 10.0}, {"5", 4, -65.0}, {"4", 6, residual}};
+    } cases[] = {
+        {"2C(a)", 0, std::nan("")}, {"3B(a)", 2, residual + 10.0}, {"5", 4, -65.0}, {"4", 6, residual}};
     for (const auto& c : cases) {
         const CellResult cell = RunCell(Named(c.test), c.model, CancellerSetup{}, 6.0);
         if (!std::isnan(c.limit)) {
@@ -144,7 +146,8 @@ TEST(G168Tests, TheTableFailsWhenACellFails)
 {
     // A tail of 16 cannot reach model D.5's echo: the residual tests fail.
     const std::vector<const TestCase*> tests{&Named("3B(a)")};
-    const std::vector<CellResult> cells = RunTable(tests, CancellerSetup{16, 0, 6, 3}, {6.0}, RunnerControl{2, {}, nullptr});
+    const std::vector<CellResult> cells = RunTable(tests, CancellerSetup{16, 0, 6, 3}, {6.0},
+                                                   RunnerControl{2, {}, nullptr});
     ASSERT_EQ(cells.size(), 8u);
     EXPECT_EQ(cells[3].model, "D.5");
     EXPECT_FALSE(cells[3].passed);

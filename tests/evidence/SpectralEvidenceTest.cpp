@@ -23,9 +23,9 @@ TEST(WhitenedDelay, FindsTheLagAnywhereABulkDelayReachesAndRxAheadOfTx)
         const char* name;
         Samples tx;
         Samples rx;
-        int lag;                // expected peak lag; INT_MIN: any
-        double minStandsOut;    // peak / median at least
-        double maxStandsOut;    // and at most
+        int lag;              // expected peak lag; INT_MIN: any
+        double minStandsOut;  // peak / median at least
+        double maxStandsOut;  // and at most
     } cases[] = {
         {"echo at 1", tx, Echo(tx, 1, 10.0, 20.0), 1, 100.0, INFINITY},
         {"echo at 300", tx, Echo(tx, 300, 10.0, 20.0), 300, 100.0, INFINITY},
@@ -53,7 +53,7 @@ TEST(WhitenedDelay, SkipsSilentTxAndTracksEachStretch)
     std::fill(tx.begin(), tx.begin() + kCount / 2, 0);  // Tx silent for the first half
     const WhitenedSearch s = SearchWhitenedDelay(tx, Echo(tx, 120, 10.0, 20.0));
     EXPECT_EQ(s.delay.segments, (kCount / 2) / whitening::kSegment + 1);  // one straddles the middle
-    ASSERT_EQ(s.track.size(), 3u);  // stretches 2..4 of 0..4
+    ASSERT_EQ(s.track.size(), 3u);                                        // stretches 2..4 of 0..4
     EXPECT_DOUBLE_EQ(s.track.front().time, 2.5);
     for (const DelayTrackPoint& p : s.track) {
         EXPECT_NEAR(p.lag, 120.0, 0.2);

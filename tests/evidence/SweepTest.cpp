@@ -41,7 +41,8 @@ void MakeCaptures(ModelCaptures& c, int model)
 {
     const Samples tx = Bursts(kCount, 2848.0, 1200, 0.0, 11);
     const std::vector<double> reference(tx.begin(), tx.end());
-    const std::vector<double> h = g168::ScaledTaps(g168::Models()[static_cast<std::size_t>(model)], reference, 12.0);
+    const std::vector<double> h = g168::ScaledTaps(g168::Models()[static_cast<std::size_t>(model)], reference,
+                                                   12.0);
     Samples rx(tx.size(), 0);
     const std::size_t delay = kBulkDelay + kEchoOffset;
     for (std::size_t n = 0; n < tx.size(); ++n) {
@@ -100,16 +101,18 @@ TEST(Sweep, EveryPassGivesTheSingleRunsBits)
         SilentUi ui;
         ASSERT_TRUE(EchoTester{}.RunTest(p.settings, single, ui));
         const TestResults& s = p.results;
-        const std::string where = "tail " + std::to_string(p.settings.tail) + " delay " + std::to_string(p.settings.delay) +
-                                  " shift " + std::to_string(p.settings.nlpShift);
+        const std::string where = "tail " + std::to_string(p.settings.tail) + " delay " +
+                                  std::to_string(p.settings.delay) + " shift " +
+                                  std::to_string(p.settings.nlpShift);
         // Exact: the same doubles, not merely close ones.
         EXPECT_EQ(std::memcmp(&s.cancellation, &single.cancellation, sizeof(double)), 0) << where;
         EXPECT_EQ(std::memcmp(&s.residualLevel, &single.residualLevel, sizeof(double)), 0) << where;
         EXPECT_EQ(std::memcmp(&s.erl, &single.erl, sizeof(double)), 0) << where;
         EXPECT_EQ(std::memcmp(&s.txLevel, &single.txLevel, sizeof(double)), 0) << where;
         EXPECT_EQ(std::memcmp(&s.rxLevel, &single.rxLevel, sizeof(double)), 0) << where;
-        EXPECT_EQ(std::make_tuple(s.delay, s.delayOk, s.erlOk, s.levelsOk, s.residualOk),
-                  std::make_tuple(single.delay, single.delayOk, single.erlOk, single.levelsOk, single.residualOk))
+        EXPECT_EQ(
+            std::make_tuple(s.delay, s.delayOk, s.erlOk, s.levelsOk, s.residualOk),
+            std::make_tuple(single.delay, single.delayOk, single.erlOk, single.levelsOk, single.residualOk))
             << where;
     }
 }
@@ -120,7 +123,8 @@ TEST_P(SweepOnModel, MeasuresWhatTheModelNeeds)
 {
     ModelCaptures c;
     MakeCaptures(c, GetParam());
-    const SweepOutcome o = Sweep(c.settings, SweepGrid{{16, 32, 64, 96, 128, 160, 192, 256}, {kBulkDelay}, {6}, {0, 3}});
+    const SweepOutcome o = Sweep(c.settings,
+                                 SweepGrid{{16, 32, 64, 96, 128, 160, 192, 256}, {kBulkDelay}, {6}, {0, 3}});
     ASSERT_TRUE(o.ready);
     const SweepRecommendation& r = o.recommendation;
     ASSERT_GE(r.chosen, 0) << r.text;
@@ -166,7 +170,10 @@ TEST(Sweep, RecommendationAgainstTheMinimalTail)
         int chosen;
         const char* says;
     } cases[] = {
-        {{point(32, 20.0), point(64, 27.5), point(128, 28.0)}, 128, 1, "it would do, but the measured tail is 64"},
+        {{point(32, 20.0), point(64, 27.5), point(128, 28.0)},
+         128,
+         1,
+         "it would do, but the measured tail is 64"},
         {{point(32, 27.9, 0), point(64, 27.5), point(128, 28.0)}, 64, 1, "agrees"},
         {{point(32, 20.0), point(64, 26.0), point(128, 28.0)}, 64, 2, "too short"},
         {{point(64, 27.5), point(128, 28.0)}, 56, 0, "not swept"},
@@ -196,8 +203,8 @@ TEST(Sweep, ConvergenceIsWhenTheFigureHoldsAboveTheNlpDiff)
         double seconds;  // NaN: never
     } cases[] = {
         {frames(30, 4.0F, 100, 12.0F), 0.30},
-        {frames(30, 4.0F, 99, 12.0F), kUnmeasured},  // a second is 100 frames
-        {frames(30, 12.0F, 100, 6.0F), kUnmeasured}, // the diff itself does not hold above it
+        {frames(30, 4.0F, 99, 12.0F), kUnmeasured},   // a second is 100 frames
+        {frames(30, 12.0F, 100, 6.0F), kUnmeasured},  // the diff itself does not hold above it
         {gappy, kUnmeasured},
     };
     for (const auto& c : cases) {
@@ -225,7 +232,8 @@ TEST(PassRunner, RunsEachJobOnceOnAnyNumberOfThreads)
             EXPECT_EQ(total, c.total);
             progress.push_back(done);  // the runner calls one at a time
         };
-        const int done = RunJobs(c.total, [&](int i) { ++runs[static_cast<std::size_t>(i)]; }, control);
+        const int done = RunJobs(
+            c.total, [&](int i) { ++runs[static_cast<std::size_t>(i)]; }, control);
         EXPECT_EQ(done, c.total);
         for (const auto& r : runs) {
             EXPECT_EQ(r.load(), 1);
@@ -243,18 +251,26 @@ TEST(PassRunner, StopsOnTheFlagAndOnAnError)
     control.threads = 2;
     control.stop = &stop;
     std::atomic<int> ran{0};
-    const int done = RunJobs(100, [&](int) { if (++ran == 10) stop = true; }, control);
+    const int done = RunJobs(
+        100,
+        [&](int) {
+            if (++ran == 10) stop = true;
+        },
+        control);
     EXPECT_GE(done, 10);
     EXPECT_LE(done, 11);  // the other thread may have started one more
     EXPECT_EQ(done, ran.load());
 
     ran = 0;
-    EXPECT_THROW(RunJobs(100, [&](int i) {
-                     ++ran;
-                     if (i == 3) {
-                         throw std::runtime_error("job 3");
-                     }
-                 }, RunnerControl{2, {}, nullptr}),
+    EXPECT_THROW(RunJobs(
+                     100,
+                     [&](int i) {
+                         ++ran;
+                         if (i == 3) {
+                             throw std::runtime_error("job 3");
+                         }
+                     },
+                     RunnerControl{2, {}, nullptr}),
                  std::runtime_error);
     EXPECT_LT(ran.load(), 100);
 }

@@ -98,9 +98,10 @@ TEST(Golden, WholeRunsGiveThePinnedResultsReportAndOutputBytes)
     for (const Json& run : golden["runs"]) {
         SCOPED_TRACE(run.at("name").get<std::string>());
         const std::string captures = run.at("captures");
-        std::vector<std::string> args{"--out", out,
-            "--tx", captures == "samples" ? (samples / "tx.pcm").string() : dir.File(captures + "_tx.pcm"),
-            "--rx", captures == "samples" ? (samples / "rx.pcm").string() : dir.File(captures + "_rx.pcm")};
+        std::vector<std::string> args{
+            "--out", out,
+            "--tx",  captures == "samples" ? (samples / "tx.pcm").string() : dir.File(captures + "_tx.pcm"),
+            "--rx",  captures == "samples" ? (samples / "rx.pcm").string() : dir.File(captures + "_rx.pcm")};
         ASSERT_TRUE(fs::exists(args[3]) && fs::exists(args[5])) << captures;
         args.insert(args.end(), run.at("args").begin(), run.at("args").end());
 

@@ -30,9 +30,11 @@ TEST(ReportLines, EachRowWithItsVerdictOrNotAvailable)
     const Report ok = MakeReport(Results(1), 0);
     const Report check = MakeReport(Results(0), 0);
     // Cancellation before residual, Rx before Tx.
-    EXPECT_EQ((std::vector<std::string>{ok.realDelay, ok.erl, ok.residual, ok.levels, check.realDelay, check.levels}),
-              (std::vector<std::string>{"92 smp, OK", "12.50 dB, OK", "25.25 / -62.50 dBm, OK", "-30.00 / -20.00 dBm, OK",
-                                        "92 smp, CHECK", "-30.00 / -20.00 dBm, CHECK"}));
+    EXPECT_EQ(
+        (std::vector<std::string>{ok.realDelay, ok.erl, ok.residual, ok.levels, check.realDelay,
+                                  check.levels}),
+        (std::vector<std::string>{"92 smp, OK", "12.50 dB, OK", "25.25 / -62.50 dBm, OK",
+                                  "-30.00 / -20.00 dBm, OK", "92 smp, CHECK", "-30.00 / -20.00 dBm, CHECK"}));
     // A level of exactly zero on either side means missing; minus infinity is shown as it is.
     TestResults r = Results(1);
     r.rxLevel = 0.0;
@@ -47,8 +49,9 @@ TEST(ReportLines, EachRowWithItsVerdictOrNotAvailable)
 
 TEST(Recommendations, MinimalTailCountsTheDelayBeyondTheDevicePreset)
 {
-    const struct { int row, delay, tail; } cases[] = {
-        {0, 150, 99}, {0, 100, 49}, {0, 99, 50}, {7, 150, 50}, {7, 181, 50}, {2, 1799, 1768}};
+    const struct {
+        int row, delay, tail;
+    } cases[] = {{0, 150, 99}, {0, 100, 49}, {0, 99, 50}, {7, 150, 50}, {7, 181, 50}, {2, 1799, 1768}};
     for (const auto& c : cases) {
         EXPECT_EQ(MinimalTail(c.row, c.delay), c.tail) << c.row << " " << c.delay;
     }
@@ -56,11 +59,13 @@ TEST(Recommendations, MinimalTailCountsTheDelayBeyondTheDevicePreset)
 
 TEST(Recommendations, TxGainDecreaseStepsByThreeAboveSixDecibels)
 {
-    const struct { double tx, rx; int decrease; } cases[] = {
-        {-20.0, -26.5, -3}, {-20.0, -26.0, 0},  // D = 6.0 is not above 6
-        {-20.0, -28.99, -3}, {-20.0, -29.0, -6}, {-20.0, -32.0, -9},
-        {-40.0, -80.0, 0}, {-39.9, -80.0, -36},  // Tx must be above -40
-        {0.0, 0.0, 0}, {-20.0, std::nan(""), 0}};
+    const struct {
+        double tx, rx;
+        int decrease;
+    } cases[] = {{-20.0, -26.5, -3},  {-20.0, -26.0, 0},  // D = 6.0 is not above 6
+                 {-20.0, -28.99, -3}, {-20.0, -29.0, -6},      {-20.0, -32.0, -9},
+                 {-40.0, -80.0, 0},   {-39.9, -80.0, -36},  // Tx must be above -40
+                 {0.0, 0.0, 0},       {-20.0, std::nan(""), 0}};
     for (const auto& c : cases) {
         EXPECT_EQ(TxGainDecrease(c.tx, c.rx), c.decrease) << c.tx << " " << c.rx;
     }

@@ -60,24 +60,30 @@ private slots:
         QList<QUrl> opened;
         details.SetUrlOpener([&](const QUrl& url) { return opened << url, true; });
         QString saved;
-        details.SetSaveChooser([&](QWidget*, const QString& suggested, const QString&) { return saved = scratch.File(suggested); });
+        details.SetSaveChooser([&](QWidget*, const QString& suggested, const QString&) {
+            return saved = scratch.File(suggested);
+        });
         const QFileInfo out(QStringLiteral("out.pcm"));
-        QVERIFY(details.Output()->text().contains(out.absoluteFilePath()) && !details.OpenFolder()->isEnabled());
+        QVERIFY(details.Output()->text().contains(out.absoluteFilePath()) &&
+                !details.OpenFolder()->isEnabled());
         QTest::mouseClick(probe.dialog->DetailsButton(), Qt::LeftButton);
         QVERIFY(details.Views()->isVisible() && details.Findings()->isVisible());
-        QVERIFY(!details.View(0)->View().measured);   // nothing run yet
+        QVERIFY(!details.View(0)->View().measured);  // nothing run yet
 
         RunOnSamples(probe);
         QVERIFY(details.Findings()->count() > 0);
-        const QString seconds = QString::number(double(QFileInfo(out.absoluteFilePath()).size()) / 16000.0, 'f', 2);
-        QVERIFY2(details.Output()->text().contains(out.absoluteFilePath()) && details.Output()->text().contains(seconds + " s"),
+        const QString seconds = QString::number(double(QFileInfo(out.absoluteFilePath()).size()) / 16000.0,
+                                                'f', 2);
+        QVERIFY2(details.Output()->text().contains(out.absoluteFilePath()) &&
+                     details.Output()->text().contains(seconds + " s"),
                  qPrintable(details.Output()->text()));
         QTest::mouseClick(details.OpenFolder(), Qt::LeftButton);
         QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(out.absolutePath())});
 
         for (int i = 0; i < details.Views()->count(); ++i) {
             ChartPanel* view = details.View(i);
-            QVERIFY2(view->View().measured && !view->chart()->series().isEmpty(), qPrintable(QString::number(i)));
+            QVERIFY2(view->View().measured && !view->chart()->series().isEmpty(),
+                     qPrintable(QString::number(i)));
             QMenu menu;
             view->AddEntries(menu);
             QStringList files;
@@ -88,9 +94,10 @@ private slots:
                     files << saved;
                 }
             }
-            QCOMPARE(files.size(), 3);   // PNG, SVG, CSV
+            QCOMPARE(files.size(), 3);  // PNG, SVG, CSV
             QFile svg(files[1]), csv(files[2]);
-            QVERIFY(!QImage(files[0]).isNull() && svg.open(QIODevice::ReadOnly) && svg.readAll().contains("<svg"));
+            QVERIFY(!QImage(files[0]).isNull() && svg.open(QIODevice::ReadOnly) &&
+                    svg.readAll().contains("<svg"));
             QVERIFY(csv.open(QIODevice::ReadOnly));
             QCOMPARE(csv.readAll().count('\n'), qsizetype(view->View().rows.size() + 1));
         }
@@ -105,7 +112,8 @@ private slots:
         QTest::mouseMove(view->viewport(), view->mapFromScene(at));
         const QString readout = details.Readout()->text();
         QVERIFY2(readout.contains(QString::number(peak.y[0], 'g', 4)) &&
-                     readout.contains(QString::number(peak.x[0], 'g', 4) + " (" + QString::number(peak.x[0] / 8, 'g', 4) + " ms)"),
+                     readout.contains(QString::number(peak.x[0], 'g', 4) + " (" +
+                                      QString::number(peak.x[0] / 8, 'g', 4) + " ms)"),
                  qPrintable(readout));
         // |correlation| on its whole scale, ticks on round values.
         const auto* y = qobject_cast<QValueAxis*>(view->chart()->axes(Qt::Vertical).at(0));
@@ -138,10 +146,11 @@ private slots:
             }
         }
         const qsizetype columns = panel.screen()->size().expandedTo(kPictureSize).width();
-        QVERIFY2(drawn < 4 * 4 * columns + 500 + 1000, qPrintable(QString::number(drawn)));   // four curves, the marks, the fills
+        QVERIFY2(drawn < 4 * 4 * columns + 500 + 1000,
+                 qPrintable(QString::number(drawn)));  // four curves, the marks, the fills
         QCOMPARE(panel.chart()->legend()->alignment(), Qt::AlignBottom);
         panel.resize(300, 600);
-        QCOMPARE(panel.chart()->legend()->alignment(), Qt::AlignRight);   // a row would be cut off
+        QCOMPARE(panel.chart()->legend()->alignment(), Qt::AlignRight);  // a row would be cut off
 
         // Tx keeps its colour whatever else the view holds.
         levels.spans.clear();
@@ -156,22 +165,27 @@ private slots:
         ScratchDir scratch;
         QString error;
         QVERIFY(SaveSvg(LongLevels(60), scratch.File("levels.svg"), kPictureSize, error));
-        QVERIFY2(QFileInfo(scratch.File("levels.svg")).size() < 1'000'000, qPrintable(QString::number(QFileInfo(scratch.File("levels.svg")).size())));
+        QVERIFY2(QFileInfo(scratch.File("levels.svg")).size() < 1'000'000,
+                 qPrintable(QString::number(QFileInfo(scratch.File("levels.svg")).size())));
 
         // A signal stops the pictures between one and the next.
         picturesAllowed = 1;
         std::string reason;
         QVERIFY(QDir().mkpath(scratch.File("stopped")));
-        QVERIFY(!SavePictures({LongLevels(1)}, scratch.File("stopped").toStdString(), reason, AnotherPicture));
+        QVERIFY(
+            !SavePictures({LongLevels(1)}, scratch.File("stopped").toStdString(), reason, AnotherPicture));
         QCOMPARE(reason, std::string("interrupted"));
-        QVERIFY(QFileInfo::exists(scratch.File("stopped/levels.svg")) && !QFileInfo::exists(scratch.File("stopped/levels.png")));
+        QVERIFY(QFileInfo::exists(scratch.File("stopped/levels.svg")) &&
+                !QFileInfo::exists(scratch.File("stopped/levels.png")));
     }
 
     void verdictsSayTheirRules()
     {
         // The samples' echo is 107 smp late: inside row 0's window (bulk delay 100, tail 64),
         // outside row 7's (bulk delay 180). The tooltip's window must agree with the verdict.
-        const struct { int row, nlpDiff; } cases[] = {{0, 6}, {7, 9}};
+        const struct {
+            int row, nlpDiff;
+        } cases[] = {{0, 6}, {7, 9}};
         const QRegularExpression window(QStringLiteral("i\\.e\\. (\\d+)\u2013(\\d+) smp"));
         const QRegularExpression line(QStringLiteral("^(\\d+) smp, (OK|CHECK)$"));
         for (const auto& c : cases) {
@@ -192,8 +206,8 @@ private slots:
             // A CHECK is explained in the findings, as a warning.
             const QIcon warning = probe.dialog->style()->standardIcon(QStyle::SP_MessageBoxWarning);
             bool explained = false;
-            for (const QListWidgetItem* item :
-                 probe.dialog->Details().Findings()->findItems(QStringLiteral("Real Delay"), Qt::MatchStartsWith)) {
+            for (const QListWidgetItem* item : probe.dialog->Details().Findings()->findItems(
+                     QStringLiteral("Real Delay"), Qt::MatchStartsWith)) {
                 explained |= item->icon().pixmap(16).toImage() == warning.pixmap(16).toImage();
             }
             QCOMPARE(explained, !inside);
@@ -230,7 +244,8 @@ private slots:
             });
             closer.start(10);
             if (fromMenu) {
-                QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), probe.dialog->mapToGlobal(QPoint(5, 5)));
+                QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                        probe.dialog->mapToGlobal(QPoint(5, 5)));
                 QApplication::sendEvent(probe.dialog.get(), &event);
             } else {
                 QTest::keyClick(probe.dialog.get(), Qt::Key_F1);

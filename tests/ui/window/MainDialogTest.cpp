@@ -41,11 +41,12 @@ private slots:
         const DialogTemplate& t = probe.dialog->Template();
         QCOMPARE(probe.dialog->windowTitle(), QStringLiteral("Tarnwell"));
         // The command line prints its rows under the window's own labels.
-        for (const char* label : {kRowLabels.realDelay, kRowLabels.erl, kRowLabels.residual, kRowLabels.levels,
-                                  kRowLabels.minimalTail, kRowLabels.txGainDecrease}) {
-            QVERIFY2(std::any_of(t.controls.begin(), t.controls.end(),
-                                 [&](const ControlTemplate& c) { return c.text == QString::fromUtf8(label); }),
-                     label);
+        for (const char* label : {kRowLabels.realDelay, kRowLabels.erl, kRowLabels.residual,
+                                  kRowLabels.levels, kRowLabels.minimalTail, kRowLabels.txGainDecrease}) {
+            QVERIFY2(
+                std::any_of(t.controls.begin(), t.controls.end(),
+                            [&](const ControlTemplate& c) { return c.text == QString::fromUtf8(label); }),
+                label);
         }
         // What the template's area shows; the details area has its own tests.
         const QRect area(QPoint(0, 0), probe.dialog->Units().MapSize(t.width, t.height));
@@ -59,11 +60,26 @@ private slots:
         }
         texts.removeAll(QString());
         texts.sort();
-        QCOMPARE(texts, (QStringList{"Browse Rx", "Browse Tx", "Delay (samples)", "Detected info",
-                                     "ERL", "Echo canceller settings", "High pass filter enabled", "Input data",
-                                     "Minimal tail (samples)", "NLP diff (dB)", "NLP shift (-6 dB)", "Real Delay",
-                                     "Recommended values", "Residual level", "Run", "Rx / Tx level avg.", "Rx file",
-                                     "Tail (samples)", "Tx file", "Tx gain decrease (dB)"}));
+        QCOMPARE(texts, (QStringList{"Browse Rx",
+                                     "Browse Tx",
+                                     "Delay (samples)",
+                                     "Detected info",
+                                     "ERL",
+                                     "Echo canceller settings",
+                                     "High pass filter enabled",
+                                     "Input data",
+                                     "Minimal tail (samples)",
+                                     "NLP diff (dB)",
+                                     "NLP shift (-6 dB)",
+                                     "Real Delay",
+                                     "Recommended values",
+                                     "Residual level",
+                                     "Run",
+                                     "Rx / Tx level avg.",
+                                     "Rx file",
+                                     "Tail (samples)",
+                                     "Tx file",
+                                     "Tx gain decrease (dB)"}));
 
         QList<int> tabOrder;
         QWidget* w = probe.Edit(kRxPath);
@@ -74,8 +90,8 @@ private slots:
             w = w->nextInFocusChain();
         } while (w != probe.Edit(kRxPath));
         QCOMPARE(tabOrder, (QList<int>{kRxPath, kTxPath, kBrowseRx, kBrowseTx, kRun, kTail, kDelay, kNlpDiff,
-                                        kNlpShift, kRealDelay, kErl, kStatus, kLevels, kResidual, kMinimalTail,
-                                        kTxGainDecrease, kDeviceType, kHighPass}));
+                                       kNlpShift, kRealDelay, kErl, kStatus, kLevels, kResidual, kMinimalTail,
+                                       kTxGainDecrease, kDeviceType, kHighPass}));
     }
 
     void startsOnRowZeroAndEveryRowAppliesItsPreset()
@@ -86,18 +102,19 @@ private slots:
         for (int row = 0; row < probe.List()->count(); ++row) {
             names << probe.List()->itemText(row);
         }
-        QCOMPARE(names, (QStringList{"Vestra A - FXO", "Vestra A - FXS", "Vestra A - ISDN",
-                                     "Vestra B - FXO (rev 1)", "Vestra B - FXO (rev 2)", "Vestra B - FXS",
-                                     "Vestra B - ISDN", "Vestra C - FXO", "Vestra C - ISDN",
-                                     "Vestra D - E1/T1"}));
+        QCOMPARE(names,
+                 (QStringList{"Vestra A - FXO", "Vestra A - FXS", "Vestra A - ISDN", "Vestra B - FXO (rev 1)",
+                              "Vestra B - FXO (rev 2)", "Vestra B - FXS", "Vestra B - ISDN", "Vestra C - FXO",
+                              "Vestra C - ISDN", "Vestra D - E1/T1"}));
         QCOMPARE(probe.List()->currentIndex(), 0);
-        QCOMPARE((QStringList{probe.Text(kDelay), probe.Text(kTail), probe.Text(kNlpDiff), probe.Text(kNlpShift),
-                              probe.Text(kMinimalTail), probe.Text(kTxGainDecrease)}),
+        QCOMPARE((QStringList{probe.Text(kDelay), probe.Text(kTail), probe.Text(kNlpDiff),
+                              probe.Text(kNlpShift), probe.Text(kMinimalTail), probe.Text(kTxGainDecrease)}),
                  (QStringList{"100", "64", "6", "3", "0", "0"}));
         QVERIFY(!probe.Edit(kDelay)->isEnabled());
         QVERIFY(probe.HighPass()->isChecked());
         for (int id : {kRealDelay, kErl, kResidual, kLevels, kStatus}) {
-            QVERIFY2(probe.Text(id).isEmpty() && probe.Edit(id)->isReadOnly(), qPrintable(QString::number(id)));
+            QVERIFY2(probe.Text(id).isEmpty() && probe.Edit(id)->isReadOnly(),
+                     qPrintable(QString::number(id)));
         }
         QVERIFY(probe.Button(kRun)->isEnabled() && !probe.Button(kRun)->isDefault());
 
@@ -112,7 +129,8 @@ private slots:
             probe.HighPass()->setChecked(row % 2 == 0);
             probe.ChooseRow(row);
             QCOMPARE(probe.dialog->m_deviceType, row);
-            QCOMPARE((QStringList{probe.Text(kDelay), probe.Text(kTail), probe.Text(kNlpDiff), probe.Text(kNlpShift)}),
+            QCOMPARE((QStringList{probe.Text(kDelay), probe.Text(kTail), probe.Text(kNlpDiff),
+                                  probe.Text(kNlpShift)}),
                      (QStringList{QString::number(kDelays[row]), QString::number(kTails[row]), "6", "3"}));
             QCOMPARE(probe.Edit(kDelay)->isEnabled(), kDelayEditable.contains(row));
             QCOMPARE(probe.HighPass()->isChecked(), row % 2 == 0);
@@ -125,14 +143,24 @@ private slots:
         using namespace controlid;
         // Read order: delay, NLP shift, Rx path, tail, Tx path, NLP diff, high pass, device. With
         // one integer box bad, the members before it take their new values, it and the rest do not.
-        const struct { int bad; const char* updated; } cases[] = {
-            {kDelay, "00000000"}, {kNlpShift, "10000000"}, {kTail, "11100000"}, {kNlpDiff, "11111000"}, {0, "11111111"}};
+        const struct {
+            int bad;
+            const char* updated;
+        } cases[] = {{kDelay, "00000000"},
+                     {kNlpShift, "10000000"},
+                     {kTail, "11100000"},
+                     {kNlpDiff, "11111000"},
+                     {0, "11111111"}};
         for (const auto& c : cases) {
             WindowProbe probe;
             MainDialog& d = *probe.dialog;
-            probe.ChooseRow(2);   // delay box editable; presets 80 and 128
-            for (const auto& [id, text] : {std::pair{kDelay, "123"}, {kNlpShift, "7"}, {kRxPath, "rx.pcm"},
-                                           {kTail, "99"}, {kTxPath, "tx.pcm"}, {kNlpDiff, "9"}}) {
+            probe.ChooseRow(2);  // delay box editable; presets 80 and 128
+            for (const auto& [id, text] : {std::pair{kDelay, "123"},
+                                           {kNlpShift, "7"},
+                                           {kRxPath, "rx.pcm"},
+                                           {kTail, "99"},
+                                           {kTxPath, "tx.pcm"},
+                                           {kNlpDiff, "9"}}) {
                 probe.Type(id, QString::fromLatin1(id == c.bad ? "12x" : text));
             }
             probe.HighPass()->setChecked(false);
@@ -140,12 +168,14 @@ private slots:
 
             QCOMPARE(d.UpdateData(true), c.bad == 0);
             QString updated;
-            for (const bool now : {d.m_delay == 123, d.m_nlpShift == 7, d.m_rxPath == "rx.pcm", d.m_tail == 99,
-                                   d.m_txPath == "tx.pcm", d.m_nlpDiff == 9, d.m_highPass == 0, d.m_deviceType == 5}) {
+            for (const bool now :
+                 {d.m_delay == 123, d.m_nlpShift == 7, d.m_rxPath == "rx.pcm", d.m_tail == 99,
+                  d.m_txPath == "tx.pcm", d.m_nlpDiff == 9, d.m_highPass == 0, d.m_deviceType == 5}) {
                 updated += now ? '1' : '0';
             }
             QCOMPARE(updated, QString::fromLatin1(c.updated));
-            QCOMPARE(probe.messages, c.bad ? QStringList{QStringLiteral("Please enter an integer.")} : QStringList{});
+            QCOMPARE(probe.messages,
+                     c.bad ? QStringList{QStringLiteral("Please enter an integer.")} : QStringList{});
         }
     }
 
@@ -153,9 +183,14 @@ private slots:
     {
         using namespace controlid;
         // Each fills its box and keeps a value typed elsewhere but not yet read into the members.
-        const struct { int box; const char* path; bool drop; } cases[] = {
-            {kRxPath, "/site/port 1/rx.wav", false}, {kTxPath, "/site/tx.al", false},
-            {kRxPath, "/site/port 1/rx.wav", true}, {kTxPath, "/site/tx.al", true}};
+        const struct {
+            int box;
+            const char* path;
+            bool drop;
+        } cases[] = {{kRxPath, "/site/port 1/rx.wav", false},
+                     {kTxPath, "/site/tx.al", false},
+                     {kRxPath, "/site/port 1/rx.wav", true},
+                     {kTxPath, "/site/tx.al", true}};
         for (const auto& c : cases) {
             WindowProbe probe;
             const int other = c.box == kRxPath ? kTxPath : kRxPath;
@@ -169,7 +204,8 @@ private slots:
             }
             QCOMPARE((QStringList{probe.Text(c.box), probe.Text(other), probe.Text(kTail)}),
                      (QStringList{c.path, "typed.pcm", "77"}));
-            QCOMPARE(probe.dialog->Request().settings.txPath, c.box == kTxPath ? std::string(c.path) : "typed.pcm");
+            QCOMPARE(probe.dialog->Request().settings.txPath,
+                     c.box == kTxPath ? std::string(c.path) : "typed.pcm");
         }
     }
 
@@ -178,9 +214,11 @@ private slots:
         using namespace controlid;
         WindowProbe probe;
         probe.Type(kRxPath, QStringLiteral("typed.pcm"));
-        probe.Click(kBrowseRx);   // the user cancels the file dialog
-        QVERIFY(probe.filters.value(0).startsWith(QStringLiteral("Captures (*.pcm *.raw *.wav *.au *.al *.ul);;All Files")));
-        Drop(probe.Edit(kRxPath), {QUrl::fromLocalFile(QStringLiteral("/a.wav")), QUrl::fromLocalFile(QStringLiteral("/b.wav"))});
+        probe.Click(kBrowseRx);  // the user cancels the file dialog
+        QVERIFY(probe.filters.value(0).startsWith(
+            QStringLiteral("Captures (*.pcm *.raw *.wav *.au *.al *.ul);;All Files")));
+        Drop(probe.Edit(kRxPath),
+             {QUrl::fromLocalFile(QStringLiteral("/a.wav")), QUrl::fromLocalFile(QStringLiteral("/b.wav"))});
         Drop(probe.Edit(kRxPath), {QUrl(QStringLiteral("https://example.com/rx.wav"))});
         QCOMPARE(probe.Text(kRxPath), QStringLiteral("typed.pcm"));
     }

@@ -30,7 +30,8 @@ private slots:
             // Row 2 (ISDN): delay 80, tail 128, so the echo lies inside the window
             // (80 < 150 < 80 + 128 - 48) and the minimal tail is 150 - 80 + 49 = 119.
             probe.RunOn(dir.File("rx.pcm"), dir.File("tx.pcm"), 2);
-            QCOMPARE(statuses.mid(statuses.size() - 2), (QStringList{"Please wait, processing...", "Finished"}));
+            QCOMPARE(statuses.mid(statuses.size() - 2),
+                     (QStringList{"Please wait, processing...", "Finished"}));
             QCOMPARE(probe.Progress()->maximum(), kSamples);
             QCOMPARE(probe.Progress()->value(), 0);
             // Each box shows its line of the report the same settings give without the window.
@@ -41,10 +42,11 @@ private slots:
             TestResults results{};
             const std::optional<Report> report = RunAndReport(settings, 2, *probe.dialog, results);
             QVERIFY(report.has_value());
-            QCOMPARE(ReportTexts(probe), (QStringList{QString::fromStdString(report->realDelay),
-                QString::fromStdString(report->erl), QString::fromStdString(report->residual),
-                QString::fromStdString(report->levels), QString::number(report->minimalTail),
-                QString::number(report->txGainDecrease)}));
+            QCOMPARE(
+                ReportTexts(probe),
+                (QStringList{QString::fromStdString(report->realDelay), QString::fromStdString(report->erl),
+                             QString::fromStdString(report->residual), QString::fromStdString(report->levels),
+                             QString::number(report->minimalTail), QString::number(report->txGainDecrease)}));
         }
         QCOMPARE(probe.Text(controlid::kRealDelay), QStringLiteral("150 smp, OK"));
         QCOMPARE(probe.Text(controlid::kMinimalTail), QStringLiteral("119"));
@@ -66,14 +68,17 @@ private slots:
         for (int box : {kTail, kDelay, kNlpDiff, kNlpShift}) {
             ScratchDir dir;
             WindowProbe probe;
-            probe.ChooseRow(2);   // delay box editable
+            probe.ChooseRow(2);  // delay box editable
             probe.dialog->SetStatus("Finished");
             probe.Type(box, QStringLiteral("abc"));
             probe.Type(kRxPath, QStringLiteral("rx.pcm"));
-            QStringList shown;   // the prompt, whether the box had the focus, its selection, Run enabled
+            QStringList shown;  // the prompt, whether the box had the focus, its selection, Run enabled
             probe.dialog->SetMessageBoxHook([&](QWidget*, const QString& text) {
-                shown << QStringLiteral("%1 %2 %3 %4").arg(text).arg(probe.dialog->focusWidget() == probe.Edit(box))
-                             .arg(probe.Edit(box)->selectedText()).arg(probe.Button(kRun)->isEnabled());
+                shown << QStringLiteral("%1 %2 %3 %4")
+                             .arg(text)
+                             .arg(probe.dialog->focusWidget() == probe.Edit(box))
+                             .arg(probe.Edit(box)->selectedText())
+                             .arg(probe.Button(kRun)->isEnabled());
             });
             probe.Click(kRun);
             QCOMPARE(shown, QStringList{QStringLiteral("Please enter an integer. 1 abc 0")});
@@ -86,7 +91,7 @@ private slots:
     {
         ScratchDir dir;
         WindowProbe probe;
-        probe.Type(controlid::kTail, QStringLiteral("2000"));   // refused: the run shows a message
+        probe.Type(controlid::kTail, QStringLiteral("2000"));  // refused: the run shows a message
         QTest::keyClick(probe.Edit(controlid::kTail), Qt::Key_Return);
         QVERIFY(probe.WaitForRun());
         QTest::keyClick(probe.dialog.get(), Qt::Key_Enter);
@@ -116,7 +121,8 @@ private slots:
             probe.Type(controlid::kTxPath, scratch.File("tx.pcm"));
             probe.Type(controlid::kTail, QStringLiteral("1024"));
             if (!byClosing) {
-                QTimer::singleShot(0, probe.dialog->CancelButton(), &QPushButton::click);   // once it has started
+                QTimer::singleShot(0, probe.dialog->CancelButton(),
+                                   &QPushButton::click);  // once it has started
             }
             QTest::mouseClick(probe.Button(controlid::kRun), Qt::LeftButton);
             QVERIFY(probe.dialog->Running());
@@ -124,7 +130,8 @@ private slots:
             if (byClosing) {
                 // Closing once some output is written must stop the run and wait for it.
                 QProgressBar* bar = probe.Progress();
-                QVERIFY(QTest::qWaitFor([&] { return bar->value() > bar->maximum() / 20 || !probe.dialog->Running(); }, 60000));
+                QVERIFY(QTest::qWaitFor(
+                    [&] { return bar->value() > bar->maximum() / 20 || !probe.dialog->Running(); }, 60000));
                 if (!probe.dialog->Running()) {
                     QSKIP("the run ended before it could be stopped");
                 }
@@ -185,7 +192,7 @@ private slots:
             changes[change](probe);
             QVERIFY2(ReportGreyed(probe), qPrintable(QString::number(change)));
             QCOMPARE(probe.Text(kStatus), MainDialog::kStaleStatus);
-            probe.Click(kRun);   // a run on the new inputs makes the report current again
+            probe.Click(kRun);  // a run on the new inputs makes the report current again
             QVERIFY2(!ReportGreyed(probe), qPrintable(probe.Text(kStatus)));
         }
     }

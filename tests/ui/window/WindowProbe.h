@@ -21,10 +21,10 @@ using namespace tarnwell;
 
 struct WindowProbe {
     std::unique_ptr<MainDialog> dialog = std::make_unique<MainDialog>();
-    QStringList messages;            // every message box, in order
-    QList<bool> runEnabledWhenShown; // the Run button's state as each message box opened
-    QStringList filters;             // every file dialog's filter
-    QString nextFile;                // what the next file dialog returns ("" = cancelled)
+    QStringList messages;             // every message box, in order
+    QList<bool> runEnabledWhenShown;  // the Run button's state as each message box opened
+    QStringList filters;              // every file dialog's filter
+    QString nextFile;                 // what the next file dialog returns ("" = cancelled)
 
     WindowProbe()
     {
@@ -47,7 +47,10 @@ struct WindowProbe {
     QString Text(int id) const { return Edit(id)->text(); }
     // Clicks a button and, when that started a run, lets the run end as a user would wait.
     void Click(int id) const { QTest::mouseClick(Button(id), Qt::LeftButton), WaitForRun(); }
-    bool WaitForRun() const { return QTest::qWaitFor([this] { return !dialog->Running(); }, 60000); }
+    bool WaitForRun() const
+    {
+        return QTest::qWaitFor([this] { return !dialog->Running(); }, 60000);
+    }
     void Type(int id, const QString& text) const { Edit(id)->clear(), QTest::keyClicks(Edit(id), text); }
     // Chooses a device row with the keyboard, as a user would.
     void ChooseRow(int row) const
@@ -77,18 +80,26 @@ struct ScratchDir {
     QString File(const QString& name) const { return dir.filePath(name); }
 };
 
-inline QString SampleFile(const char* name) { return QStringLiteral(TARNWELL_SAMPLES_DIR "/") + QLatin1String(name); }
-inline void RunOnSamples(const WindowProbe& probe, int row = 0) { probe.RunOn(SampleFile("rx.pcm"), SampleFile("tx.pcm"), row); }
+inline QString SampleFile(const char* name)
+{
+    return QStringLiteral(TARNWELL_SAMPLES_DIR "/") + QLatin1String(name);
+}
+inline void RunOnSamples(const WindowProbe& probe, int row = 0)
+{
+    probe.RunOn(SampleFile("rx.pcm"), SampleFile("tx.pcm"), row);
+}
 
-inline constexpr int kReportBoxes[] = {controlid::kRealDelay, controlid::kErl,         controlid::kResidual,
-                                       controlid::kLevels,    controlid::kMinimalTail, controlid::kTxGainDecrease};
+inline constexpr int kReportBoxes[] = {controlid::kRealDelay,   controlid::kErl,
+                                       controlid::kResidual,    controlid::kLevels,
+                                       controlid::kMinimalTail, controlid::kTxGainDecrease};
 
 // True when every box of the report and the recommendations shows its text greyed.
 inline bool ReportGreyed(const WindowProbe& probe)
 {
     return std::all_of(std::begin(kReportBoxes), std::end(kReportBoxes), [&](int id) {
         QLineEdit* box = probe.Edit(id);
-        return box->palette().color(QPalette::Text) == QApplication::palette(box).color(QPalette::Disabled, QPalette::Text);
+        return box->palette().color(QPalette::Text) ==
+               QApplication::palette(box).color(QPalette::Disabled, QPalette::Text);
     });
 }
 
