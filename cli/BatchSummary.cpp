@@ -175,24 +175,7 @@ std::string SummaryTable(const std::vector<BatchRow>& rows)
         line.push_back(text::OneLine(MessagesAndDetails(row)));
         table.push_back(std::move(line));
     }
-    std::vector<std::size_t> widths(table.front().size(), 0);
-    for (const auto& line : table) {
-        for (std::size_t i = 0; i < line.size(); ++i) {
-            widths[i] = std::max(widths[i], line[i].size());
-        }
-    }
-    std::string text;
-    for (const auto& line : table) {
-        std::string printed;
-        for (std::size_t i = 0; i < line.size(); ++i) {
-            printed += line[i];
-            if (i + 1 < line.size()) {
-                printed += std::string(widths[i] - line[i].size() + 2, ' ');
-            }
-        }
-        text += printed.substr(0, printed.find_last_not_of(' ') + 1) + '\n';
-    }
-    return text;
+    return text::Columns(table);
 }
 
 }  // namespace tarnwell

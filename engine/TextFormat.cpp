@@ -1,5 +1,6 @@
 #include "engine/TextFormat.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdarg>
@@ -45,6 +46,29 @@ std::string Number(double value)
     char digits[32];  // the longest shortest double is 24 characters
     const auto [end, error] = std::to_chars(digits, digits + sizeof digits, value);
     return std::string(digits, error == std::errc() ? end : digits);
+}
+
+std::string Columns(const std::vector<std::vector<std::string>>& rows)
+{
+    std::vector<std::size_t> widths;
+    for (const auto& row : rows) {
+        widths.resize(std::max(widths.size(), row.size()), 0);
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            widths[i] = std::max(widths[i], row[i].size());
+        }
+    }
+    std::string text;
+    for (const auto& row : rows) {
+        std::string printed;
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            printed += row[i];
+            if (i + 1 < row.size()) {
+                printed += std::string(widths[i] - row[i].size() + 2, ' ');
+            }
+        }
+        text += printed.substr(0, printed.find_last_not_of(' ') + 1) + '\n';
+    }
+    return text;
 }
 
 std::string CsvCell(const std::string& text)

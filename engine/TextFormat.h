@@ -17,6 +17,9 @@ const char* NonFiniteName(double value);
 // The shortest decimal that reads back to the same double; non-finite values by name.
 std::string Number(double value);
 
+// Rows of cells as aligned columns, two spaces apart, with no trailing spaces: terminal tables.
+std::string Columns(const std::vector<std::vector<std::string>>& rows);
+
 // One CSV cell (RFC 4180): quoted when it holds a comma, a quote or a line break.
 std::string CsvCell(const std::string& text);
 
