@@ -39,6 +39,7 @@ struct BatchDefaults {
 
 // Worst first; kInterrupted: a signal stopped the port, or came before it started.
 enum class PortVerdict { kInterrupted, kFailed, kCheck, kOk };
+inline constexpr int kPortVerdicts = static_cast<int>(PortVerdict::kOk) + 1;  // counts per verdict
 
 // What one port's run left behind.
 struct BatchRow {

@@ -130,7 +130,7 @@ std::string SummaryCsv(const std::vector<BatchRow>& rows)
 nlohmann::ordered_json SummaryJson(const std::vector<BatchRow>& rows)
 {
     nlohmann::ordered_json summary = nlohmann::ordered_json::object();
-    int counts[4] = {};
+    int counts[kPortVerdicts] = {};
     nlohmann::ordered_json ports = nlohmann::ordered_json::array();
     for (const BatchRow& row : rows) {
         ++counts[static_cast<int>(row.verdict)];

@@ -467,7 +467,7 @@ std::string RunPage(const CliOptions& options, const CliRun& run, const std::str
 std::string BatchPage(const std::vector<BatchRow>& rows, const BatchPageSource& source,
                       const std::map<std::string, PageEvidence>& evidence)
 {
-    int counts[4] = {};  // one per PortVerdict
+    int counts[kPortVerdicts] = {};
     for (const BatchRow& row : rows) {
         ++counts[static_cast<int>(row.verdict)];
     }
