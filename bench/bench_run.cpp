@@ -8,7 +8,7 @@
 #include <string>
 
 #include "engine/EchoTester.h"
-#include "evidence/SpectralEvidence.h"
+#include "evidence/WhitenedEvidence.h"
 #include "support/SyntheticCaptures.h"
 #include "support/SilentUi.h"
 
@@ -55,7 +55,7 @@ void WholeRun(benchmark::State& state)
             break;
         }
         if (spectral) {
-            AddSpectralEvidence(analysis);
+            AddWhitenedEvidence(analysis);
         }
         benchmark::DoNotOptimize(results);
     }
@@ -79,7 +79,7 @@ BENCHMARK(WholeRun)
 
 // The spectral evidence alone, from a tail-64 run's record (its captures copied back in each
 // time): the figure to hold against a whole run's time.
-void SpectralEvidenceAlone(benchmark::State& state)
+void WhitenedEvidenceAlone(benchmark::State& state)
 {
     const testcaptures::TempDir& dir = Captures();
     TestSettings settings;
@@ -100,11 +100,11 @@ void SpectralEvidenceAlone(benchmark::State& state)
         AnalysisRecord analysis;
         analysis.txCapture = ran.txCapture;
         analysis.rxCapture = ran.rxCapture;
-        AddSpectralEvidence(analysis);
+        AddWhitenedEvidence(analysis);
         benchmark::DoNotOptimize(analysis.whitenedDelay);
     }
 }
-BENCHMARK(SpectralEvidenceAlone)->Unit(benchmark::kMillisecond);
+BENCHMARK(WhitenedEvidenceAlone)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -19,7 +19,7 @@
 #include "cli/RunOptions.h"
 #include "cli/Verbs.h"
 #include "engine/TextFormat.h"
-#include "evidence/SpectralEvidence.h"
+#include "evidence/WhitenedEvidence.h"
 #include "TarnwellVersion.h"
 
 namespace tarnwell {
@@ -120,7 +120,7 @@ CliRun RunCommandLine(const CliOptions& options, TestUi& ui)
     run.report = RunAndReport(options.settings, options.deviceType, ui, run.results, kVerdictWords,
                               &run.analysis);
     run.ok = run.report.has_value();
-    AddSpectralEvidence(run.analysis);
+    AddWhitenedEvidence(run.analysis);
     run.findings = MakeFindings(options.settings, options.deviceType, run.ok, run.results, run.analysis);
     return run;
 }

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "evidence/SpectralEvidence.h"
+#include "evidence/WhitenedEvidence.h"
 
 namespace tarnwell {
 
@@ -38,7 +38,7 @@ void BackgroundRun::Run(VerdictWords words)
     const RunRequest& request = outcome_.request;
     outcome_.report = RunAndReport(request.settings, request.deviceType, *this, outcome_.results, words,
                                    &outcome_.analysis);
-    AddSpectralEvidence(outcome_.analysis);
+    AddWhitenedEvidence(outcome_.analysis);
     outcome_.cancelled = !outcome_.report && stop_;
     // The outcome is complete before the call is queued, and the queue orders the two.
     Post([this] { done_(outcome_); });

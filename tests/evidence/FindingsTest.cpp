@@ -14,7 +14,7 @@
 #include "engine/EchoTester.h"
 #include "support/SyntheticCaptures.h"
 #include "evidence/Findings.h"
-#include "evidence/SpectralEvidence.h"
+#include "evidence/WhitenedEvidence.h"
 #include "evidence/WhitenedDelay.h"
 #include "ui/Report.h"
 #include "ui/RunRequest.h"
@@ -52,7 +52,7 @@ Outcome RunPair(const Samples& tx, const Samples& rx, const std::function<void(R
     Outcome o;
     o.ran = RunAndReport(request.settings, request.deviceType, ui, o.results, kVerdictWords, &o.analysis)
                 .has_value();
-    AddSpectralEvidence(o.analysis);
+    AddWhitenedEvidence(o.analysis);
     o.findings = MakeFindings(request.settings, request.deviceType, o.ran, o.results, o.analysis);
     return o;
 }

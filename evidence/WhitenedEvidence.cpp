@@ -1,11 +1,11 @@
-#include "evidence/SpectralEvidence.h"
+#include "evidence/WhitenedEvidence.h"
 
 #include "evidence/AllBlocksErl.h"
 #include "evidence/WhitenedDelay.h"
 
 namespace tarnwell {
 
-void AddSpectralEvidence(AnalysisRecord& a)
+void AddWhitenedEvidence(AnalysisRecord& a)
 {
     WhitenedSearch search = SearchWhitenedDelay(a.txCapture, a.rxCapture);
     a.whitenedDelay = search.delay;

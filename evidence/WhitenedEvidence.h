@@ -7,6 +7,6 @@
 
 namespace tarnwell {
 
-void AddSpectralEvidence(AnalysisRecord& analysis);
+void AddWhitenedEvidence(AnalysisRecord& analysis);
 
 }  // namespace tarnwell
