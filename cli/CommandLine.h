@@ -14,6 +14,7 @@
 #include "engine/AnalysisRecord.h"
 #include "evidence/ChartData.h"
 #include "evidence/Findings.h"
+#include "evidence/RunRecord.h"
 #include "ui/Report.h"
 #include "ui/RunRequest.h"
 
@@ -42,15 +43,8 @@ struct ParsedCommandLine {
 
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
 
-// What one run left behind: its result, what it filled in, and the report on a true result.
-struct CliRun {
-    bool ok = false;
-    TestResults results;
-    std::optional<Report> report;
-    AnalysisRecord analysis;           // the run's evidence
-    std::vector<Finding> findings;     // made from it, shown after the report
-    std::vector<std::string> details;  // "file: reason" lines behind its messages
-};
+// What one run left behind (the JSON and the page read it too).
+using CliRun = RunRecord;
 
 // Draws the views into dir as SVG and PNG; false with a reason on failure. The window's chart
 // code provides it; the command line itself stays free of any display.

@@ -1,30 +1,4 @@
-// The --json form of a run: one object with the run's result, its last status, every
-// message, the settings, every TestResults member and the report (null after a false
-// result). Doubles read back to the identical double; non-finite ones become the strings
-// "NaN", "Infinity" and "-Infinity", which plain JSON numbers cannot carry.
+// The --json form of a run lives with the report's other writers, below the command line.
 #pragma once
 
-#include <string>
-#include <vector>
-
-#include <nlohmann/json.hpp>
-
-#include "cli/CommandLine.h"
-
-namespace tarnwell {
-
-nlohmann::ordered_json JsonDouble(double value);
-
-// The analysis object: the captures' checks, the delay curve, the ERL blocks, the echo path,
-// the per-frame series (one array per quantity) and the findings.
-nlohmann::ordered_json JsonAnalysis(const AnalysisRecord& analysis, const std::vector<Finding>& findings);
-
-// Keys in the order of the records they come from.
-nlohmann::ordered_json JsonReport(const CliOptions& options, const CliRun& run, const std::string& status,
-                                  const std::vector<std::string>& messages);
-
-// Indented text; bytes that are not UTF-8 (a path can hold any) become U+FFFD instead of
-// making the dump throw.
-std::string DumpJson(const nlohmann::ordered_json& object);
-
-}  // namespace tarnwell
+#include "evidence/JsonReport.h"

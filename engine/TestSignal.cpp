@@ -1,7 +1,17 @@
 #include "engine/TestSignal.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <filesystem>
 #include <utility>
+
+#include <fcntl.h>
+
+#include "engine/G711.h"
+#include "engine/OutputFile.h"
 
 namespace tarnwell::testsignal {
 
@@ -74,6 +84,58 @@ std::vector<std::int16_t> Make(int seconds, double levelDbm0)
             std::lround(std::fmax(-32768.0, std::fmin(32767.0, v))));
     }
     return out;
+}
+
+Coding CodingFor(const std::string& path, const std::string& format)
+{
+    std::string extension = std::filesystem::path(path).extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (extension == ".wav") {
+        return Coding::kPcm16;  // OutputFile gives it its header
+    }
+    if (format != "by-name") {
+        return format == "alaw" ? Coding::kALaw : format == "ulaw" ? Coding::kULaw : Coding::kPcm16;
+    }
+    if (extension == ".al" || extension == ".alaw") {
+        return Coding::kALaw;
+    }
+    if (extension == ".ul" || extension == ".ulaw") {
+        return Coding::kULaw;
+    }
+    return Coding::kPcm16;
+}
+
+bool Write(const std::string& path, const std::vector<std::int16_t>& samples, Coding coding, std::string& why)
+{
+    OutputFile file(FileHandle::OpenOutput(path, O_WRONLY | O_CREAT | O_TRUNC, 0666, &why), path);
+    if (!file.Handle().IsOpen()) {
+        return false;
+    }
+    bool written = false;
+    errno = 0;
+    if (coding == Coding::kPcm16) {
+        std::vector<std::uint8_t> bytes;
+        bytes.reserve(samples.size() * 2);
+        for (const std::int16_t s : samples) {
+            const auto u = static_cast<std::uint16_t>(s);
+            bytes.push_back(static_cast<std::uint8_t>(u & 0xFF));
+            bytes.push_back(static_cast<std::uint8_t>(u >> 8));
+        }
+        written = file.WriteAll(bytes.data(), bytes.size());
+    } else {
+        std::vector<std::uint8_t> codes(samples.size());
+        std::transform(samples.begin(), samples.end(), codes.begin(),
+                       coding == Coding::kALaw ? g711::LinearToALaw : g711::LinearToULaw);
+        written = file.WriteAll(codes.data(), codes.size());
+    }
+    if (!written || !file.Finish()) {
+        why = errno != 0 ? std::strerror(errno) : "cannot be written";
+        file.Discard();
+        return false;
+    }
+    file.Close();
+    return true;
 }
 
 }  // namespace tarnwell::testsignal

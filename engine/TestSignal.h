@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace tarnwell::testsignal {
@@ -20,5 +21,18 @@ inline constexpr int kQuietTail = 16000;  // the near end alone, 2 s
 
 // seconds of signal whose active parts are at levelDbm0 (dBm0, on the run's level scale).
 std::vector<std::int16_t> Make(int seconds, double levelDbm0);
+
+// How a signal file is written: 16-bit little-endian PCM (a .wav name gets its header), A-law
+// or µ-law bytes.
+enum class Coding { kPcm16, kALaw, kULaw };
+
+// The coding for a file's name: format "by-name" reads the extension (.al/.alaw A-law,
+// .ul/.ulaw µ-law, anything else 16-bit PCM); "pcm", "alaw" or "ulaw" says it. A .wav name
+// is 16-bit PCM whatever format says.
+Coding CodingFor(const std::string& path, const std::string& format);
+
+// Writes samples to path in coding, creating or truncating it; false with the reason alone
+// in why (the caller names the file). A file that could not be written whole is emptied.
+bool Write(const std::string& path, const std::vector<std::int16_t>& samples, Coding coding, std::string& why);
 
 }  // namespace tarnwell::testsignal

@@ -1,4 +1,4 @@
-#include "cli/JsonReport.h"
+#include "evidence/JsonReport.h"
 
 #include <cmath>
 #include <cstdio>
@@ -149,7 +149,7 @@ json JsonAnalysis(const AnalysisRecord& a, const std::vector<Finding>& findings)
     return object;
 }
 
-json JsonReport(const CliOptions& options, const CliRun& run, const std::string& status,
+json JsonReport(const RunRequest& options, const RunRecord& run, const std::string& status,
                 const std::vector<std::string>& messages)
 {
     const TestSettings& s = options.settings;
