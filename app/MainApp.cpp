@@ -12,6 +12,7 @@
 #include "TarnwellVersion.h"
 #include "ui/DialogTemplate.h"
 #include "ui/MainDialog.h"
+#include "ui/StartArguments.h"
 
 namespace tarnwell {
 
@@ -29,13 +30,23 @@ int MainApp::Run(int argc, char** argv)
         QMessageBox::critical(nullptr, QStringLiteral("Tarnwell"), QString::fromStdString(refused));
         return 2;
     }
-    InitInstance();
+    // The toolkit has taken its own options (-platform, -style ...) out of the arguments.
+    QString usage;
+    const std::optional<StartCaptures> captures = ParseStartArguments(QApplication::arguments().mid(1), usage);
+    if (!usage.isEmpty()) {
+        std::fprintf(stderr, "tarnwell: %s\n", qPrintable(usage));
+        return 2;
+    }
+    InitInstance(captures);
     return 0;
 }
 
-bool MainApp::InitInstance()
+bool MainApp::InitInstance(const std::optional<StartCaptures>& captures)
 {
     MainDialog dialog;
+    if (captures) {
+        dialog.SetCapturePaths(captures->tx, captures->rx);
+    }
     dialog.exec();  // the outcome does not matter: closing the window ends the program
     return false;
 }

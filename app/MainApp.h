@@ -2,6 +2,10 @@
 // window closes, the program ends.
 #pragma once
 
+#include <optional>
+
+#include "ui/StartArguments.h"
+
 namespace tarnwell {
 
 class MainApp {
@@ -10,8 +14,9 @@ public:
     int Run(int argc, char** argv);
 
 private:
-    // Shows the main window modally. False: there is no message loop of our own to enter.
-    bool InitInstance();
+    // Shows the main window modally, its path boxes filled with the captures given at start.
+    // False: there is no message loop of our own to enter.
+    bool InitInstance(const std::optional<StartCaptures>& captures);
 };
 
 }  // namespace tarnwell

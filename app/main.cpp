@@ -11,11 +11,13 @@
 namespace {
 
 constexpr char kHelp[] =
-    "Usage: tarnwell [--help | --version]\n"
+    "Usage: tarnwell [TX [RX]] [--help | --version]\n"
     "Opens the Tarnwell window: choose the Tx and Rx captures of a telephony gateway port and\n"
     "the device, press Run, and read the echo delay, the echo return loss, the residual and\n"
     "speech levels with OK/CHECK verdicts, and the recommended tail and Tx gain. The cancelled\n"
     "Rx is written to out.pcm. tarnwell-cli gives the same report without a window.\n"
+    "TX and RX fill the window's Tx and Rx boxes; one FILE (a stereo or pcap file) fills both.\n"
+    "F1 in the window tells how to capture a port and what each report line means.\n"
     "\n"
     "Options:\n"
     "  -h, --help     print this help and exit\n"

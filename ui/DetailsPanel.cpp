@@ -34,6 +34,7 @@ DetailsPanel::DetailsPanel(QWidget& window)
       readout_(new QLabel(QString::fromLatin1(kReadoutHint), beside_)),
       output_(new QLabel(below_)),
       openFolder_(new QPushButton(tr("Open folder"), below_)),
+      saveReport_(new QPushButton(tr("Save report\u2026"), below_)),
       openUrl_([](const QUrl& url) { return QDesktopServices::openUrl(url); })
 {
     findings_->setWordWrap(true);
@@ -50,11 +51,15 @@ DetailsPanel::DetailsPanel(QWidget& window)
     output_->setWordWrap(true);
     openFolder_->setEnabled(false);
     connect(openFolder_, &QPushButton::clicked, this, &DetailsPanel::OnOpenFolder);
-    auto* hint = new QLabel(tr("About Tarnwell: press F1, or right-click the window."), below_);
+    saveReport_->setEnabled(false);
+    saveReport_->setToolTip(tr("The report, findings and views of this run as one page to hand on"));
+    connect(saveReport_, &QPushButton::clicked, this, &DetailsPanel::SaveReportRequested);
+    auto* hint = new QLabel(tr("How to capture a port: press F1. About Tarnwell: right-click the window."), below_);
 
     auto* outputRow = new QHBoxLayout;
     outputRow->addWidget(output_, 1);
     outputRow->addWidget(openFolder_, 0, Qt::AlignTop);
+    outputRow->addWidget(saveReport_, 0, Qt::AlignTop);
     auto* notes = new QVBoxLayout(below_);
     notes->setContentsMargins(10, 0, 10, 8);
     notes->addWidget(findings_, 1);
@@ -93,8 +98,9 @@ void DetailsPanel::ShowEvidence(const RunRequest& request, const TestResults& re
                                 const AnalysisRecord& analysis)
 {
     findings_->clear();
-    for (const Finding& finding :
-         MakeFindings(request.settings, request.deviceType, true, results, analysis)) {
+    shownFindings_ = MakeFindings(request.settings, request.deviceType, true, results, analysis);
+    saveReport_->setEnabled(true);
+    for (const Finding& finding : shownFindings_) {
         const QStyle::StandardPixmap icon = finding.severity == Severity::Warning
                                                 ? QStyle::SP_MessageBoxWarning
                                                 : QStyle::SP_MessageBoxInformation;

@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "engine/AnalysisRecord.h"
+#include "evidence/Findings.h"
 #include "ui/ChartPanel.h"
 #include "ui/Report.h"
 #include "ui/RunRequest.h"
@@ -53,6 +54,13 @@ public:
     QLabel* Readout() const { return readout_; }
     QLabel* Output() const { return output_; }
     QPushButton* OpenFolder() const { return openFolder_; }
+    QPushButton* SaveReport() const { return saveReport_; }
+    // The findings of the run shown (empty before the first report).
+    const std::vector<Finding>& ShownFindings() const { return shownFindings_; }
+
+signals:
+    // "Save report…" was pressed.
+    void SaveReportRequested();
 
 private:
     void OnOpenFolder();
@@ -64,6 +72,8 @@ private:
     QLabel* readout_;
     QLabel* output_;
     QPushButton* openFolder_;
+    QPushButton* saveReport_;
+    std::vector<Finding> shownFindings_;
     QString outputFolder_;
     UrlOpener openUrl_;
 };

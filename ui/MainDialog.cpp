@@ -21,6 +21,8 @@
 #include "ui/BackgroundRun.h"
 #include "ui/DataExchange.h"
 #include "ui/DetailsPanel.h"
+#include "ui/SettingsLine.h"
+#include "ui/WindowFiles.h"
 #include "ui/VerdictRules.h"
 
 namespace tarnwell {
@@ -43,9 +45,11 @@ QString DraggedFile(const QMimeData* data)
     return data->urls().front().toLocalFile();
 }
 
-// The row under the template's controls, in dialog units: Cancel and Details line up with Run.
-constexpr int kButtonRowTop = 208;
-constexpr int kButtonRowBottom = 228;
+// Under the template's controls, in dialog units: the settings advice, then the row where
+// Cancel and Details line up with Run.
+const QRect kSettingsRect(10, 206, 300, 20);
+constexpr int kButtonRowTop = 230;
+constexpr int kButtonRowBottom = 250;
 const QRect kCancelRect(204, kButtonRowTop, 50, 14);
 const QRect kDetailsRect(260, kButtonRowTop, 50, 14);
 // The details area in dialog units: the notes' height under the report, the views' width
@@ -103,6 +107,10 @@ MainDialog::MainDialog(QWidget* parent)
     connect(detailsButton_, &QPushButton::clicked, this, [this] { ShowDetails(!DetailsShown()); });
     details_ = new DetailsPanel(*this);
     details_->SetMessageSink([this](const QString& text) { MessageBox(text); });
+    connect(details_, &DetailsPanel::SaveReportRequested, this, &MainDialog::OnSaveReport);
+    settingsLine_ = new SettingsLine(this);
+    settingsLine_->setGeometry(Units().Map(kSettingsRect));
+    connect(settingsLine_, &SettingsLine::Clicked, this, [this] { ShowDetails(true); });
     collapsedHeight_ = Units().MapSize(Template().width, kButtonRowBottom).height();
     outputPath_ = QFileInfo(QString::fromLatin1(kDefaultOutPath)).absoluteFilePath();
     details_->ShowOutput(outputPath_, false);
@@ -138,6 +146,7 @@ bool MainDialog::eventFilter(QObject* watched, QEvent* event)
         UpdateData(true);
         (rx ? m_rxPath : m_txPath) = file;
         UpdateData(false);
+        OnCaptureChosen(file);
         drop->acceptProposedAction();
         return true;
     }
@@ -197,6 +206,9 @@ void MainDialog::Browse(QString& path)
         path = chosen;
     }
     UpdateData(false);
+    if (!chosen.isEmpty()) {
+        OnCaptureChosen(chosen);
+    }
 }
 
 void MainDialog::OnBrowseRx() { Browse(m_rxPath); }
@@ -216,11 +228,13 @@ void MainDialog::SetStatus(const std::string& text)
 void MainDialog::AddDetail(const std::string& line)
 {
     messageDetails_.push_back(QString::fromStdString(line));
+    runDetails_.push_back(line);
 }
 
 void MainDialog::ShowMessage(const std::string& text)
 {
     // The file and the system's reason go under the fixed text, as its informative text.
+    runMessages_.push_back(text);
     const QString informative = messageDetails_.join(QLatin1Char('\n'));
     messageDetails_.clear();
     MessageBox(QString::fromStdString(text), informative);
@@ -241,6 +255,7 @@ RunRequest MainDialog::Request() const
     settings.nlpDiff = m_nlpDiff;
     settings.nlpShift = m_nlpShift;
     settings.highPass = m_highPass;
+    ApplyStreamChoice(settings);
     return request;
 }
 
@@ -263,6 +278,8 @@ void MainDialog::OnRun()
     runInputs_ = InputTexts();
     outputPath_ = QFileInfo(QString::fromStdString(request.settings.outPath)).absoluteFilePath();
     running_ = true;
+    runMessages_.clear();
+    runDetails_.clear();
     cancel_->setEnabled(true);
     if (runHadFocus) {
         cancel_->setFocus();  // rather than the next box in the tab order, text selected
@@ -305,6 +322,8 @@ void MainDialog::OnRunDone(const RunOutcome& outcome)
         WriteReport();
         ShowVerdictRules(outcome.request.settings);
         details_->ShowEvidence(outcome.request, outcome.results, *report, outcome.analysis);
+        settingsLine_->Show(details_->ShownFindings());
+        KeepShownRun(outcome);
         hasReport_ = true;
         reportInputs_ = runInputs_;
         // The user may have changed a box while the test ran on what it read at Run.
@@ -384,6 +403,7 @@ void MainDialog::MarkStale(bool stale)
         GreyText(*Control(id), stale);
     }
     details_->SetStale(stale);
+    settingsLine_->SetStale(stale);
 }
 
 void MainDialog::ShowDetails(bool shown)
@@ -440,7 +460,7 @@ void MainDialog::accept() { OnOK(); }
 void MainDialog::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_F1) {
-        OnSysCommand(kAboutCommand);
+        ShowHelp();
         event->accept();
         return;
     }
@@ -475,6 +495,7 @@ void MainDialog::contextMenuEvent(QContextMenuEvent* event)
 {
     QMenu menu(this);
     AddSystemMenuEntries(menu);
+    AddWindowEntries(menu);
     if (menu.isEmpty()) {
         return;
     }

@@ -8,8 +8,11 @@
 #include <QIcon>
 #include <QString>
 #include <QStringList>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "engine/TestUi.h"
 #include "ui/Report.h"
@@ -24,7 +27,9 @@ namespace tarnwell {
 
 class BackgroundRun;
 class DetailsPanel;
+class SettingsLine;
 struct RunOutcome;
+struct ShownRun;
 
 namespace controlid {
 inline constexpr int kRxPath = 1000;
@@ -110,6 +115,26 @@ public:
     // The report and recommendations on screen are not those of the settings shown.
     bool ReportStale() const { return stale_; }
 
+    // Shows a save-file dialog with a caption and a filter; the chosen path, or empty on cancel.
+    using SaveChooser = std::function<QString(QWidget* parent, const QString& caption, const QString& filter)>;
+    // Picks one of the lines (a pcap file's streams); its index, or -1 on cancel.
+    using StreamChooser = std::function<int(QWidget* parent, const QStringList& streams)>;
+    void SetSaveChooser(SaveChooser chooser) { chooseSaveFile_ = std::move(chooser); }
+    void SetStreamChooser(StreamChooser chooser) { chooseStream_ = std::move(chooser); }
+
+    // Fills the Tx and Rx boxes, as the command line's "tarnwell TX RX" asks.
+    void SetCapturePaths(const QString& tx, const QString& rx);
+    // F1: "How to capture a port".
+    void ShowHelp();
+    // "Save test signal…": asks where, then writes it; SaveTestSignalTo tells the user of a failure.
+    void OnSaveTestSignal();
+    bool SaveTestSignalTo(const QString& path);
+    // "Save report…": the page of the run whose report is on screen, as --html writes it.
+    void OnSaveReport();
+    bool SaveReportTo(const QString& path);
+    // The settings advice under the report.
+    SettingsLine* Settings() const { return settingsLine_; }
+
     // Members in their declaration order; each is exchanged with the control named beside it.
     VerdictWords m_verdict = kVerdictWords;
     QProgressBar* m_progress = nullptr;  // 1015
@@ -152,6 +177,13 @@ private:
     void OnInputsChanged();
     void MarkStale(bool stale);
     QStringList InputTexts() const;
+    // In MainDialogFiles.cpp: the window's own entries of the context menu; a capture chosen
+    // in a path box (a pcap file goes into both); the pcap stream the user picked, if any; the
+    // run on screen kept for its page.
+    void AddWindowEntries(QMenu& menu);
+    void OnCaptureChosen(const QString& path);
+    void ApplyStreamChoice(TestSettings& settings) const;
+    void KeepShownRun(const RunOutcome& outcome);
 
     FileChooser chooseFile_;
     QPushButton* cancel_ = nullptr;
@@ -169,6 +201,14 @@ private:
     std::unique_ptr<BackgroundRun> finished_;
     std::unique_ptr<BackgroundRun> run_;  // last: stopped and joined before the rest goes
     QStringList messageDetails_;          // the lines for the next message box
+    SettingsLine* settingsLine_ = nullptr;
+    SaveChooser chooseSaveFile_;
+    StreamChooser chooseStream_;
+    QString pickedPcap_;                 // the pcap file whose Tx stream the user picked
+    std::uint32_t pickedSsrc_ = 0;
+    std::vector<std::string> runMessages_;  // every message box of the current run
+    std::vector<std::string> runDetails_;   // and the lines behind them
+    std::unique_ptr<ShownRun> shownRun_;    // the run whose report is on screen
 };
 
 }  // namespace tarnwell

@@ -16,6 +16,13 @@ add_library(tarnwell_ui STATIC
   ${CMAKE_CURRENT_LIST_DIR}/DetailsPanel.h
   ${CMAKE_CURRENT_LIST_DIR}/MainDialog.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MainDialog.h
+  ${CMAKE_CURRENT_LIST_DIR}/MainDialogFiles.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SettingsLine.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SettingsLine.h
+  ${CMAKE_CURRENT_LIST_DIR}/HelpDialog.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/HelpDialog.h
+  ${CMAKE_CURRENT_LIST_DIR}/StartArguments.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/WindowFiles.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TemplateDialog.h
   ${CMAKE_CURRENT_LIST_DIR}/AboutDialog.cpp
   ${CMAKE_CURRENT_LIST_DIR}/AboutDialog.h

@@ -1,5 +1,5 @@
 // The details area after a run on the shipped samples: the views, their readout and export, the
-// output file, the reasons behind the verdicts, and the way to the About box.
+// output file, the reasons behind the verdicts, and the way to the About box (the context menu).
 #include <QChart>
 #include <QImage>
 #include <QLabel>
@@ -222,9 +222,9 @@ private slots:
         }
     }
 
-    void aboutOpensFromF1AndTheContextMenu()
+    void aboutOpensFromTheContextMenu()
     {
-        for (bool fromMenu : {false, true}) {
+        {
             WindowProbe probe;
             QString shown;
             QStringList labels;
@@ -243,13 +243,9 @@ private slots:
                 }
             });
             closer.start(10);
-            if (fromMenu) {
-                QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
-                                        probe.dialog->mapToGlobal(QPoint(5, 5)));
-                QApplication::sendEvent(probe.dialog.get(), &event);
-            } else {
-                QTest::keyClick(probe.dialog.get(), Qt::Key_F1);
-            }
+            // F1 is the help's; About is the menu's first entry.
+            QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), probe.dialog->mapToGlobal(QPoint(5, 5)));
+            QApplication::sendEvent(probe.dialog.get(), &event);
             QCOMPARE(shown, QStringLiteral("About Tarnwell"));
             // The version the build was configured with, not one written into the template.
             QVERIFY2(labels.contains(QStringLiteral("Tarnwell Version " TARNWELL_PROJECT_VERSION)),
