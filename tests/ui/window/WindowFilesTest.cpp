@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "WindowProbe.h"
+#include "support/PcapWriter.h"
 #include "ui/DetailsPanel.h"
 #include "ui/HelpDialog.h"
 #include "ui/SettingsLine.h"
@@ -39,6 +40,33 @@ QByteArray WithoutWriterAndDate(QByteArray page)
     }
     const qsizetype on = page.indexOf(" on 20");
     return on < 0 ? page : page.left(on) + page.mid(page.indexOf(".</p>", on));
+}
+
+// A pcap of calls, each a pair of PCMA streams (Tx ssrc, Rx ssrc) with its own far end, 50
+// packets of 20 ms each way.
+QString WritePcap(const QString& path, const QList<std::pair<std::uint32_t, std::uint32_t>>& calls)
+{
+    QByteArray file;
+    std::uint8_t farEnd = 1;
+    for (const auto& [tx, rx] : calls) {
+        testpcap::CallWriter writer;
+        writer.farEnd = farEnd;
+        farEnd = static_cast<std::uint8_t>(farEnd + 2);
+        std::vector<testpcap::RtpPacket> packets;
+        for (std::uint16_t i = 0; i < 50; ++i) {
+            for (bool towards : {true, false}) {
+                packets.push_back({towards, i, i * 160u, towards ? tx : rx, 8, false, i * 20000,
+                                   std::vector<std::uint8_t>(160, 0xD5)});
+            }
+        }
+        const std::vector<std::uint8_t> bytes = writer.File(packets);
+        // One file header; the next call's packets follow the first's.
+        const int skip = file.isEmpty() ? 0 : 24;
+        file.append(reinterpret_cast<const char*>(bytes.data()) + skip,
+                    static_cast<qsizetype>(bytes.size()) - skip);
+    }
+    QFile out(path);
+    return out.open(QIODevice::WriteOnly) && out.write(file) == file.size() ? path : QString();
 }
 
 Finding Make(const char* code, Severity severity, const char* text) { return {code, severity, text}; }
@@ -209,6 +237,63 @@ private slots:
         WindowProbe probe;
         QVERIFY(!probe.dialog->SaveTestSignalTo(scratch.dir.path()));  // a folder
         QCOMPARE(probe.messages, QStringList{QStringLiteral("The test signal was not saved")});
+    }
+
+    void aPcapGoesIntoBothBoxesAndItsTxStreamIsPicked_data()
+    {
+        QTest::addColumn<int>("calls");
+        QTest::addColumn<int>("pick");  // the line the user picks; -1: cancels
+        QTest::addColumn<int>("offered");
+        QTest::addColumn<qint64>("txSsrc");  // -1: none, the run finds the direction
+        QTest::newRow("one call: nothing to pick") << 1 << 0 << 0 << qint64{-1};
+        QTest::newRow("two calls, the second's Tx") << 2 << 2 << 4 << qint64{0x21};
+        QTest::newRow("two calls, the first's Rx") << 2 << 1 << 4 << qint64{0x12};
+        QTest::newRow("two calls, cancelled") << 2 << -1 << 4 << qint64{-1};
+    }
+    void aPcapGoesIntoBothBoxesAndItsTxStreamIsPicked()
+    {
+        QFETCH(int, calls);
+        QFETCH(int, pick);
+        QFETCH(int, offered);
+        QFETCH(qint64, txSsrc);
+        ScratchDir scratch;
+        const QString pcap = WritePcap(
+            scratch.File("call.pcap"),
+            QList<std::pair<std::uint32_t, std::uint32_t>>{{0x11, 0x12}, {0x21, 0x22}}.mid(0, calls));
+        QVERIFY(!pcap.isEmpty());
+        WindowProbe probe;
+        QStringList lines;
+        probe.dialog->SetStreamChooser([&](QWidget*, const QStringList& streams) {
+            lines = streams;
+            return pick;
+        });
+        probe.nextFile = pcap;
+        probe.Click(controlid::kBrowseRx);
+        QCOMPARE(probe.Text(controlid::kRxPath), pcap);
+        QCOMPARE(probe.Text(controlid::kTxPath), pcap);
+        QCOMPARE(lines.size(), offered);
+        QVERIFY(probe.messages.isEmpty());
+        const std::optional<std::uint32_t> chosen = probe.dialog->Request().settings.txSsrc;
+        QCOMPARE(chosen ? qint64{*chosen} : qint64{-1}, txSsrc);
+        // The pick belongs to that file in both boxes: another Tx file drops it.
+        probe.nextFile = SampleFile("tx.pcm");
+        probe.Click(controlid::kBrowseTx);
+        QVERIFY(!probe.dialog->Request().settings.txSsrc.has_value());
+        QCOMPARE(probe.Text(controlid::kRxPath), pcap);
+    }
+
+    void aPcapThatCannotBeTestedSaysWhy()
+    {
+        ScratchDir scratch;
+        QFile truncated(scratch.File("cut.pcap"));
+        QVERIFY(truncated.open(QIODevice::WriteOnly));
+        truncated.write(QByteArray::fromHex("d4c3b2a1020004000000000000000000ffff000001000000") + "\x10\x00");
+        truncated.close();
+        WindowProbe probe;
+        probe.nextFile = truncated.fileName();
+        probe.Click(controlid::kBrowseTx);
+        QCOMPARE(probe.messages, QStringList{QStringLiteral("This pcap file cannot be tested as it is")});
+        QCOMPARE(probe.Text(controlid::kRxPath), truncated.fileName());
     }
 
 private:
