@@ -22,6 +22,10 @@ SettingsLine::SettingsLine(QWidget* parent)
     icon_->setFixedSize(side, side);
     // Two lines hold the longest advice at the window's width; the tooltip has it whole.
     text_->setWordWrap(true);
+    // The answer a user reads first: it stands out from the notes around it.
+    QFont bold = text_->font();
+    bold.setBold(true);
+    text_->setFont(bold);
     text_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     setCursor(Qt::PointingHandCursor);
     Show({});
