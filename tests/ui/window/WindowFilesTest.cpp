@@ -160,6 +160,7 @@ private slots:
             << QStringList{"--", "-t.pcm", "r"} << here + "-t.pcm" << here + "r" << false;
         QTest::newRow("three files") << QStringList{"a", "b", "c"} << QString() << QString() << true;
         QTest::newRow("an option") << QStringList{"--tail", "64"} << QString() << QString() << true;
+        QTest::newRow("a short option") << QStringList{"a", "-x"} << QString() << QString() << true;
         QTest::newRow("an empty name") << QStringList{"a", ""} << QString() << QString() << true;
     }
     void startArgumentsFillTheBoxes()
