@@ -1,7 +1,8 @@
 // MainDialog: Tarnwell's one working window (template 102). It owns every value the user sets
 // or reads, runs a test with them (OnRun) in the background and is the test run's
 // user-interface side (TestUi): the status line, the message box and the progress bar.
-// Below the template's controls: Cancel, and the Details button that opens the details area.
+// Below the template's controls: the settings advice (SettingsLine), then Cancel and the
+// Details button that opens the details area.
 // Choosing one stereo file for both path boxes tests its two channels, Tx in the first.
 #pragma once
 
