@@ -27,7 +27,6 @@ SettingsLine::SettingsLine(QWidget* parent)
     bold.setBold(true);
     text_->setFont(bold);
     text_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    setCursor(Qt::PointingHandCursor);
     Show({});
 }
 
@@ -61,6 +60,11 @@ void SettingsLine::Show(const std::vector<Finding>& findings)
     setToolTip(tip);
     text_->setToolTip(tip);
     setEnabled(!advice.isEmpty());
+    if (advice.isEmpty()) {
+        unsetCursor();
+    } else {
+        setCursor(Qt::PointingHandCursor);  // it opens Details
+    }
 }
 
 void SettingsLine::SetStale(bool stale) { GreyText(*text_, stale); }
