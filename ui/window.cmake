@@ -16,6 +16,8 @@ add_library(tarnwell_ui STATIC
   ${CMAKE_CURRENT_LIST_DIR}/DetailsPanel.h
   ${CMAKE_CURRENT_LIST_DIR}/MainDialog.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MainDialog.h
+  ${CMAKE_CURRENT_LIST_DIR}/TrySettingsDialog.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/TrySettingsDialog.h
   ${CMAKE_CURRENT_LIST_DIR}/TemplateDialog.h
   ${CMAKE_CURRENT_LIST_DIR}/AboutDialog.cpp
   ${CMAKE_CURRENT_LIST_DIR}/AboutDialog.h
