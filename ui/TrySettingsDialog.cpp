@@ -82,6 +82,7 @@ SweepGrid TrySettingsGrid(const TestSettings& current)
     grid.delays = {current.delay};
     grid.nlpDiffs = {current.nlpDiff};
     grid.nlpShifts = {current.nlpShift};
+    grid.withMinimalTail = true;
     return grid;
 }
 
@@ -192,7 +193,7 @@ TrySettingsDialog::TrySettingsDialog(QWidget* parent, Choose choose)
     cancel_->setEnabled(false);
     connect(cancel_, &QPushButton::clicked, this, &TrySettingsDialog::Cancel);
     view_->SetMessageSink([this](const QString& text) { status_->setText(text); });
-    view_->setMinimumHeight(220);
+    view_->setMinimumHeight(300);
 
     QStringList headers;
     for (const char* title : kColumns) {
@@ -212,13 +213,15 @@ TrySettingsDialog::TrySettingsDialog(QWidget* parent, Choose choose)
     auto* split = new QSplitter(Qt::Vertical, this);
     split->addWidget(view_);
     split->addWidget(table_);
+    split->setStretchFactor(0, 3);  // the view the taller: its axes need the room
+    split->setStretchFactor(1, 2);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(inputs_);
     layout->addLayout(progressRow);
     layout->addWidget(status_);
     layout->addWidget(split, 1);
     layout->addWidget(recommendation_);
-    resize(960, 720);
+    resize(960, 820);
 }
 
 TrySettingsDialog::~TrySettingsDialog() = default;
@@ -234,9 +237,10 @@ void TrySettingsDialog::Start(const RunRequest& request, int threads)
         return;
     }
     const TestSettings& s = request.settings;
-    const int passes = static_cast<int>(SweepSettings(s, TrySettingsGrid(s)).size());
+    const SweepGrid grid = TrySettingsGrid(s);
+    const bool ownTail = s.tail % kTailStep != 0 || s.tail < kFirstTail;
     inputs_->setText(tr("Rx: %1\nTx: %2\nDevice: %3, high-pass filter %4; bulk delay %5, NLP diff %6, "
-                        "NLP shift %7; tails %8 to %9 and %10")
+                        "NLP shift %7; tails %8 to %9 in steps of %10%11")
                          .arg(QString::fromStdString(s.rxPath), QString::fromStdString(s.txPath),
                               QString::fromUtf8(kDeviceNames[static_cast<std::size_t>(request.deviceType)]),
                               s.highPass != 0 ? tr("on") : tr("off"))
@@ -245,10 +249,11 @@ void TrySettingsDialog::Start(const RunRequest& request, int threads)
                          .arg(s.nlpShift)
                          .arg(kFirstTail)
                          .arg(kMaxTail)
-                         .arg(s.tail));
+                         .arg(kTailStep)
+                         .arg(ownTail ? tr(", and %1 from the window").arg(s.tail) : QString()));
     outcome_ = SweepOutcome{};
     ShowOutcome();
-    progress_->setRange(0, passes);
+    progress_->setRange(0, static_cast<int>(SweepSettings(s, grid).size()));
     progress_->setValue(0);
     status_->setText(tr("Reading the captures and finding the echo delay..."));
     cancel_->setEnabled(true);

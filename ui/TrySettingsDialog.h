@@ -23,8 +23,8 @@ namespace tarnwell {
 class ChartPanel;
 class TemplateDialog;
 
-// What the window tries: tails 16 to 1024 in steps of 16 and the tail in its box, at the bulk
-// delay and NLP in its boxes.
+// What the window tries: tails 16 to 1024 in steps of 16, the tail in its box and the report's
+// Minimal tail, at the bulk delay and NLP in its boxes.
 SweepGrid TrySettingsGrid(const TestSettings& current);
 
 // Puts a row's tail and NLP into the window's boxes, and its bulk delay unless the device
