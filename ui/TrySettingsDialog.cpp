@@ -240,7 +240,7 @@ void TrySettingsDialog::Start(const RunRequest& request, int threads)
     const SweepGrid grid = TrySettingsGrid(s);
     const bool ownTail = s.tail % kTailStep != 0 || s.tail < kFirstTail;
     inputs_->setText(tr("Rx: %1\nTx: %2\nDevice: %3, high-pass filter %4; bulk delay %5, NLP diff %6, "
-                        "NLP shift %7; tails %8 to %9 in steps of %10%11")
+                        "NLP shift %7; tails %8 to %9 in steps of %10%11 and the report's Minimal tail")
                          .arg(QString::fromStdString(s.rxPath), QString::fromStdString(s.txPath),
                               QString::fromUtf8(kDeviceNames[static_cast<std::size_t>(request.deviceType)]),
                               s.highPass != 0 ? tr("on") : tr("off"))
@@ -250,7 +250,7 @@ void TrySettingsDialog::Start(const RunRequest& request, int threads)
                          .arg(kFirstTail)
                          .arg(kMaxTail)
                          .arg(kTailStep)
-                         .arg(ownTail ? tr(", and %1 from the window").arg(s.tail) : QString()));
+                         .arg(ownTail ? tr(", %1 from the window").arg(s.tail) : QString()));
     outcome_ = SweepOutcome{};
     ShowOutcome();
     progress_->setRange(0, static_cast<int>(SweepSettings(s, grid).size()));
