@@ -437,7 +437,8 @@ void MainDialog::OnTrySettings()
         return;
     }
     if (trySettings_ == nullptr) {
-        trySettings_ = new TrySettingsDialog(this, [this](const TestSettings& s) { FillSettingsBoxes(*this, s); });
+        trySettings_ =
+            new TrySettingsDialog(this, [this](const TestSettings& s) { FillSettingsBoxes(*this, s); });
     }
     trySettings_->Start(Request(), static_cast<int>(std::max(1U, std::thread::hardware_concurrency())));
 }

@@ -167,7 +167,8 @@ TEST(Sweep, TheMinimalTailJoinsTheTailsInItsPlaceWhenAsked)
             tails.push_back(p.settings.tail);
         }
         EXPECT_EQ(tails, asked ? std::vector<int>({16, minimal, 1024}) : std::vector<int>({16, 1024}));
-        EXPECT_EQ(o.recommendation.text.find("not swept") == std::string::npos, asked) << o.recommendation.text;
+        EXPECT_EQ(o.recommendation.text.find("not swept") == std::string::npos, asked)
+            << o.recommendation.text;
     }
 }
 
