@@ -1,9 +1,9 @@
-// Running a batch's ports on a pool of threads, each port with its own engine, user side and
-// files.
+// Running a batch's ports on the shared runner of many passes, each port with its own engine,
+// user side and files.
 #include <algorithm>
-#include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <mutex>
 #include <thread>
 
@@ -11,6 +11,7 @@
 #include "cli/Interrupt.h"
 #include "engine/FileHandle.h"
 #include "engine/TestMessages.h"
+#include "evidence/PassRunner.h"
 
 namespace tarnwell {
 
@@ -115,52 +116,66 @@ std::vector<BatchRow> RunBatch(const std::vector<BatchPort>& ports, int jobs,
                                const std::function<void(BatchRow& row)>& finished)
 {
     std::vector<BatchRow> rows(ports.size());
-    std::atomic<std::size_t> next{0};
     std::mutex progressMutex;
     std::condition_variable rowDone;
     std::deque<std::size_t> ready;  // rows done and not yet handed to finished
     int done = 0;
     int failed = 0;
-    const auto work = [&] {
-        for (std::size_t i = next++; i < ports.size(); i = next++) {
-            if (CaughtSignal() != 0) {
-                rows[i] = BatchRow{ports[i].name, ports[i].options, {}, {}, {}, 0, PortVerdict::kInterrupted};
-                Interrupt(rows[i], ports[i], "interrupted before it started");
-            } else {
-                rows[i] = RunPort(ports[i], keepAnalysis);
+    bool ended = false;  // the runner has returned or thrown: no further row comes
+    // Every port is a job, even after a signal: one not started then comes back interrupted,
+    // so the runner is never stopped and each row is filled.
+    const auto job = [&](int index) {
+        const auto i = static_cast<std::size_t>(index);
+        if (CaughtSignal() != 0) {
+            rows[i] = BatchRow{ports[i].name, ports[i].options, {}, {}, {}, 0, PortVerdict::kInterrupted};
+            Interrupt(rows[i], ports[i], "interrupted before it started");
+        } else {
+            rows[i] = RunPort(ports[i], keepAnalysis);
+        }
+        const std::lock_guard lock(progressMutex);
+        ++done;
+        failed += rows[i].verdict == PortVerdict::kFailed ? 1 : 0;
+        if (progress) {
+            progress(done, failed);
+        }
+        ready.push_back(i);
+        rowDone.notify_one();
+    };
+    RunnerControl control;
+    control.threads = std::max(1, jobs);
+    const int total = static_cast<int>(ports.size());
+    if (!finished) {
+        RunJobs(total, job, control);  // this thread is one of the workers
+        return rows;
+    }
+    // With finished, this thread hands each row over as it comes while the runner's own
+    // threads run the ports.
+    std::exception_ptr error;
+    {
+        const std::jthread runner([&] {
+            try {
+                RunJobs(total, job, control);
+            } catch (...) {
+                error = std::current_exception();
             }
             const std::lock_guard lock(progressMutex);
-            ++done;
-            failed += rows[i].verdict == PortVerdict::kFailed ? 1 : 0;
-            if (progress) {
-                progress(done, failed);
-            }
-            ready.push_back(i);
+            ended = true;
             rowDone.notify_one();
-        }
-    };
-    {
-        // Joined at the end of this block, before rows is handed back.
-        const auto threads = static_cast<std::size_t>(std::max(1, jobs));
-        std::vector<std::jthread> workers;
-        // With finished, this thread hands each row over as it comes; otherwise it is one of
-        // the workers.
-        const std::size_t running = std::min(threads, ports.size());
-        const std::size_t helpers = finished || running == 0 ? running : running - 1;
-        for (std::size_t t = 0; t < helpers; ++t) {
-            workers.emplace_back(work);
-        }
-        if (!finished) {
-            work();
-        }
-        for (std::size_t handed = 0; finished && handed < ports.size(); ++handed) {
+        });
+        for (;;) {
             std::unique_lock lock(progressMutex);
-            rowDone.wait(lock, [&] { return !ready.empty(); });
+            rowDone.wait(lock, [&] { return !ready.empty() || ended; });
+            if (ready.empty()) {
+                break;
+            }
             const std::size_t i = ready.front();
             ready.pop_front();
             lock.unlock();
             finished(rows[i]);
         }
+    }  // the runner is joined here, before error and rows are read
+    if (error) {
+        std::rethrow_exception(error);
     }
     return rows;
 }

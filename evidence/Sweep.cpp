@@ -193,7 +193,15 @@ SweepOutcome RunSweep(const EchoTester& engine, const TestSettings& base, int de
     if (!outcome.ready) {
         return outcome;
     }
-    const std::vector<TestSettings> settings = SweepSettings(base, grid);
+    const int minimalTail = MinimalTail(deviceType, outcome.delay);
+    SweepGrid tried = grid;
+    if (grid.withMinimalTail && minimalTail >= 0 && minimalTail <= kMaxTail &&
+        std::find(tried.tails.begin(), tried.tails.end(), minimalTail) == tried.tails.end()) {
+        const auto at = std::find_if(tried.tails.begin(), tried.tails.end(),
+                                     [&](int t) { return t > minimalTail; });
+        tried.tails.insert(at, minimalTail);
+    }
+    const std::vector<TestSettings> settings = SweepSettings(base, tried);
     outcome.points.resize(settings.size());
     for (std::size_t i = 0; i < settings.size(); ++i) {
         outcome.points[i].settings = settings[i];
@@ -206,7 +214,7 @@ SweepOutcome RunSweep(const EchoTester& engine, const TestSettings& base, int de
         },
         control);
     outcome.stopped = ran < static_cast<int>(settings.size());
-    outcome.recommendation = Recommend(outcome.points, MinimalTail(deviceType, outcome.delay));
+    outcome.recommendation = Recommend(outcome.points, minimalTail);
     return outcome;
 }
 

@@ -23,6 +23,9 @@ struct SweepGrid {
     std::vector<int> delays;     // bulk delay, samples, 0..8000
     std::vector<int> nlpDiffs;   // dB, 0..100
     std::vector<int> nlpShifts;  // 6 dB steps, 0..10
+    // Also the report's Minimal tail for the delay found, in its place among the tails, so
+    // that the recommendation can be set against it.
+    bool withMinimalTail = false;
 };
 
 inline constexpr double kUnmeasured = std::numeric_limits<double>::quiet_NaN();

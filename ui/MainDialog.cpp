@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QUrl>
 #include <QScreen>
+#include <thread>
 
 #include "ui/AboutDialog.h"
 #include "engine/TestMessages.h"
@@ -23,6 +24,7 @@
 #include "ui/DetailsPanel.h"
 #include "ui/SettingsLine.h"
 #include "ui/WindowFiles.h"
+#include "ui/TrySettingsDialog.h"
 #include "ui/VerdictRules.h"
 
 namespace tarnwell {
@@ -52,6 +54,7 @@ constexpr int kButtonRowTop = 230;
 constexpr int kButtonRowBottom = 250;
 const QRect kCancelRect(204, kButtonRowTop, 50, 14);
 const QRect kDetailsRect(260, kButtonRowTop, 50, 14);
+const QRect kTrySettingsRect(140, kButtonRowTop, 58, 14);
 // The details area in dialog units: the notes' height under the report, the views' width
 // beside the dialog when they open, and the least the views can be made.
 constexpr int kNotesHeight = 100;
@@ -105,6 +108,11 @@ MainDialog::MainDialog(QWidget* parent)
     detailsButton_->setGeometry(Units().Map(kDetailsRect));
     detailsButton_->setAutoDefault(false);
     connect(detailsButton_, &QPushButton::clicked, this, [this] { ShowDetails(!DetailsShown()); });
+    trySettingsButton_ = new QPushButton(tr("Try settings..."), this);
+    trySettingsButton_->setGeometry(Units().Map(kTrySettingsRect));
+    trySettingsButton_->setAutoDefault(false);
+    trySettingsButton_->setToolTip(tr("Measure the cancellation of every tail on these captures"));
+    connect(trySettingsButton_, &QPushButton::clicked, this, &MainDialog::OnTrySettings);
     details_ = new DetailsPanel(*this);
     details_->SetMessageSink([this](const QString& text) { MessageBox(text); });
     connect(details_, &DetailsPanel::SaveReportRequested, this, &MainDialog::OnSaveReport);
@@ -442,8 +450,24 @@ void MainDialog::resizeEvent(QResizeEvent* event)
     TemplateDialog::resizeEvent(event);
 }
 
+void MainDialog::OnTrySettings()
+{
+    // A box that does not hold an integer has been pointed out; nothing is swept.
+    if (!UpdateData(true)) {
+        return;
+    }
+    if (trySettings_ == nullptr) {
+        trySettings_ =
+            new TrySettingsDialog(this, [this](const TestSettings& s) { FillSettingsBoxes(*this, s); });
+    }
+    trySettings_->Start(Request(), static_cast<int>(std::max(1U, std::thread::hardware_concurrency())));
+}
+
 void MainDialog::done(int result)
 {
+    if (trySettings_ != nullptr) {
+        trySettings_->close();  // stops its sweep and waits for it
+    }
     if (run_ != nullptr) {
         run_.reset();  // stops the run at its next frame and waits for the thread
         if (running_) {

@@ -29,6 +29,7 @@ namespace tarnwell {
 class BackgroundRun;
 class DetailsPanel;
 class SettingsLine;
+class TrySettingsDialog;
 struct RunOutcome;
 struct ShownRun;
 
@@ -113,6 +114,11 @@ public:
     QPushButton* CancelButton() const { return cancel_; }
     QPushButton* DetailsButton() const { return detailsButton_; }
 
+    // "Try settings": sweeps the settings over the captures named now, in a dialog of its own.
+    void OnTrySettings();
+    QPushButton* TrySettingsButton() const { return trySettingsButton_; }
+    TrySettingsDialog* TrySettings() const { return trySettings_; }  // nullptr before the first
+
     // The report and recommendations on screen are not those of the settings shown.
     bool ReportStale() const { return stale_; }
 
@@ -190,6 +196,8 @@ private:
     QPushButton* cancel_ = nullptr;
     QPushButton* detailsButton_ = nullptr;
     DetailsPanel* details_ = nullptr;
+    QPushButton* trySettingsButton_ = nullptr;
+    TrySettingsDialog* trySettings_ = nullptr;  // a child: it stops its sweep as it goes
     int collapsedHeight_ = 0;  // pixels: the template and the button row below it
     bool running_ = false;
     bool hasReport_ = false;

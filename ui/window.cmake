@@ -23,6 +23,8 @@ add_library(tarnwell_ui STATIC
   ${CMAKE_CURRENT_LIST_DIR}/HelpDialog.h
   ${CMAKE_CURRENT_LIST_DIR}/StartArguments.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WindowFiles.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/TrySettingsDialog.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/TrySettingsDialog.h
   ${CMAKE_CURRENT_LIST_DIR}/TemplateDialog.h
   ${CMAKE_CURRENT_LIST_DIR}/AboutDialog.cpp
   ${CMAKE_CURRENT_LIST_DIR}/AboutDialog.h

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -24,6 +25,7 @@
 
 #include "cli/Batch.h"
 #include "engine/TestMessages.h"
+#include "ui/RunRequest.h"
 #include "support/SyntheticCaptures.h"
 
 using namespace tarnwell;
@@ -201,6 +203,52 @@ TEST(Batch, PlotsAreDrawnOnTheCallingThreadPortByPortAndAFailedPictureCostsOnlyI
         EXPECT_TRUE(fs::exists(fs::path(outDir) / "summary.json"));
         EXPECT_EQ(CountOf(err.str(), ": --plots: disk full"), drawable ? 0 : 5);
         fs::remove_all(outDir);
+    }
+}
+
+// RunBatch itself: on one thread or two, with the rows handed over as they come or not, every
+// port comes back once in its place and the progress counts the ports done and the failed.
+TEST(Batch, EveryPortComesBackOnceInItsPlaceAndTheProgressCountsTheFailed)
+{
+    const testcaptures::TempDir dir;
+    const auto port = [&](const std::string& name, const std::string& tx, const std::string& problem) {
+        BatchPort p{name, {}, problem, false};
+        p.options.settings = DefaultRunRequest().settings;
+        p.options.settings.txPath = tx;
+        p.options.settings.rxPath = TARNWELL_SAMPLES_DIR "/rx.pcm";
+        p.options.settings.outPath = dir.File(name + ".pcm");
+        return p;
+    };
+    const std::string samples = TARNWELL_SAMPLES_DIR "/tx.pcm";
+    const std::vector<BatchPort> ports{port("a", samples, ""), port("b", samples, "a bad cell"),
+                                       port("c", samples, ""), port("d", dir.File("none.pcm"), "")};
+    for (const int jobs : {1, 2}) {
+        for (const bool handOver : {false, true}) {
+            std::vector<std::pair<int, int>> progress;
+            std::vector<std::string> handed;
+            const auto finished = [&](BatchRow& row) { handed.push_back(row.port); };
+            const std::vector<BatchRow> rows =
+                RunBatch(ports, jobs, [&](int done, int failed) { progress.emplace_back(done, failed); },
+                         false, handOver ? std::function<void(BatchRow&)>(finished) : nullptr);
+            std::vector<std::string> names;
+            std::vector<PortVerdict> verdicts;
+            for (const BatchRow& row : rows) {
+                names.push_back(row.port);
+                verdicts.push_back(row.verdict);
+            }
+            EXPECT_EQ(names, (std::vector<std::string>{"a", "b", "c", "d"}));
+            EXPECT_EQ(verdicts[1], PortVerdict::kFailed);
+            EXPECT_EQ(verdicts[3], PortVerdict::kFailed);
+            EXPECT_NE(verdicts[0], PortVerdict::kFailed);
+            ASSERT_EQ(progress.size(), 4u);
+            for (std::size_t i = 0; i < progress.size(); ++i) {
+                EXPECT_EQ(progress[i].first, static_cast<int>(i) + 1);
+                EXPECT_LE(i == 0 ? 0 : progress[i - 1].second, progress[i].second);
+            }
+            EXPECT_EQ(progress.back().second, 2);
+            std::sort(handed.begin(), handed.end());
+            EXPECT_EQ(handed, handOver ? names : std::vector<std::string>{});
+        }
     }
 }
 
@@ -508,10 +556,16 @@ TEST(BatchSignal, SigtermStopsTheRunningPortSkipsTheRestAndWritesTheSummaries)
     EXPECT_EQ(fs::file_size(out / "b.pcm"), 0u);
     EXPECT_EQ(fs::exists(out / "c.pcm") ? fs::file_size(out / "c.pcm") : 0u, 0u);
     std::map<std::string, std::string> results;
+    std::map<std::string, json> messages;
     const json summary = json::parse(Slurp(out / "summary.json"));
     for (const json& row : summary["rows"]) {
         results[row["port"]] = row["result"];
+        messages[row["port"]] = row["messages"];
     }
+    // The running port stopped at a frame; those after it never started.
+    EXPECT_EQ(messages["b"], json::array({"interrupted at its next frame; its output is empty"}));
+    EXPECT_EQ(messages["c"], json::array({"interrupted before it started"}));
+    EXPECT_EQ(messages["d"], json::array({"interrupted before it started"}));
     EXPECT_THAT(results["a"], ::testing::AnyOf("OK", "CHECK"));  // a result, whatever its verdicts
     results.erase("a");
     EXPECT_EQ(results, (std::map<std::string, std::string>{

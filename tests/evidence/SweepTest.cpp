@@ -152,6 +152,26 @@ TEST_P(SweepOnModel, MeasuresWhatTheModelNeeds)
 INSTANTIATE_TEST_SUITE_P(Models, SweepOnModel, ::testing::Values(0, 3, 5),
                          [](const auto& info) { return "D" + std::to_string(info.param + 2); });
 
+TEST(Sweep, TheMinimalTailJoinsTheTailsInItsPlaceWhenAsked)
+{
+    ModelCaptures c;
+    MakeCaptures(c, 0);
+    for (const bool asked : {false, true}) {
+        SweepGrid grid{{16, 1024}, {kBulkDelay}, {6}, {3}};
+        grid.withMinimalTail = asked;
+        const SweepOutcome o = Sweep(c.settings, grid);
+        ASSERT_TRUE(o.ready);
+        const int minimal = MinimalTail(2, o.delay);
+        std::vector<int> tails;
+        for (const SweepPoint& p : o.points) {
+            tails.push_back(p.settings.tail);
+        }
+        EXPECT_EQ(tails, asked ? std::vector<int>({16, minimal, 1024}) : std::vector<int>({16, 1024}));
+        EXPECT_EQ(o.recommendation.text.find("not swept") == std::string::npos, asked)
+            << o.recommendation.text;
+    }
+}
+
 TEST(Sweep, RecommendationAgainstTheMinimalTail)
 {
     const auto point = [](int tail, double cancellation, int delayOk = 1, double erle = 30.0) {
