@@ -14,6 +14,7 @@
 #include "engine/AnalysisRecord.h"
 #include "evidence/ChartData.h"
 #include "evidence/Findings.h"
+#include "evidence/Measured.h"
 #include "ui/Report.h"
 #include "ui/RunRequest.h"
 
@@ -29,7 +30,8 @@ struct CliOptions : RunRequest {
     bool json = false;
     std::string plotsDir;          // --plots: where the pictures go; empty for none
     std::string htmlPath;          // --html: the page to write; empty for none
-    bool failOnCheck = false;      // --fail-on-check: any CHECK (or the ERL gate) exits 1
+    bool failOnCheck = false;      // --fail-on-check: any measured CHECK exits 1
+    bool failOnUnmeasured = false;  // --fail-on-unmeasured: any CHECK or unmeasured verdict exits 1
     bool samplesToStdout = false;  // --out -: the report goes to the error stream instead
 };
 
@@ -49,6 +51,7 @@ struct CliRun {
     std::optional<Report> report;
     AnalysisRecord analysis;           // the run's evidence
     std::vector<Finding> findings;     // made from it, shown after the report
+    Verdicts verdicts;                 // which verdicts were measured, from both
     std::vector<std::string> details;  // "file: reason" lines behind its messages
 };
 
@@ -56,6 +59,9 @@ struct CliRun {
 // code provides it; the command line itself stays free of any display.
 using PictureWriter =
     std::function<bool(const std::vector<ChartView>& views, const std::string& dir, std::string& error)>;
+
+// True when the verdicts fail the run under --fail-on-check or --fail-on-unmeasured.
+bool FailsOnVerdicts(const CliOptions& options, const Verdicts& verdicts);
 
 // One run with its report and findings; the batch runs each port through it too.
 CliRun RunCommandLine(const CliOptions& options, TestUi& ui);

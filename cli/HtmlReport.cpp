@@ -177,7 +177,7 @@ std::string VerdictBadge(const char* verdict)
 {
     std::string lower = verdict;
     for (char& c : lower) {
-        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c == ' ' ? '-' : c);
     }
     return std::string("<span class=\"verdict v-") + lower + "\">" + verdict + "</span>";
 }
@@ -284,6 +284,7 @@ td.num { text-align: right; font-variant-numeric: tabular-nums; white-space: now
 .verdict { display: inline-block; min-width: 4.5em; text-align: center; padding: 0 .4em; border-radius: 3px; font-size: .9em; }
 .v-ok { background: #d9f0d9; color: #0c4a0c; border: 1px solid #7bbf7b; }
 .v-check { background: #fff0c2; color: #5c4100; border: 2px dashed #b58900; font-weight: bold; }
+.v-not-measured { background: #e6edf5; color: #1f3a5f; border: 1px dotted #3f6288; }
 .v-failed { background: #9b1c1c; color: #fff; border: 2px solid #000; font-weight: bold; }
 .tag { display: inline-block; white-space: nowrap; font: .8em monospace; padding: 0 .35em; border-radius: 2px; border: 1px solid #999; background: #f2f2f2; margin: 0 .15em .1em 0; }
 .tag.warning { border-color: #b35c00; background: #ffe8cc; font-weight: bold; }
@@ -456,7 +457,7 @@ PageEvidence TakeEvidence(const CliOptions& options, const CliRun& run, const st
 std::string RunPage(const CliOptions& options, const CliRun& run, const std::string& status,
                     const std::vector<std::string>& messages, const PageEvidence& evidence)
 {
-    const char* verdict = !run.ok ? "FAILED" : CheckCount(run.results) > 0 ? "CHECK" : "OK";
+    const char* verdict = !run.ok ? "FAILED" : VerdictName(VerdictOf(run.verdicts));
     const std::string name = std::filesystem::path(options.settings.rxPath).filename().string();
     std::string page = PageStart("Tarnwell echo test: " + name);
     page += "<h1>Echo test of " + Escape(name) + "</h1>\n" + Generated();
@@ -479,9 +480,11 @@ std::string BatchPage(const std::vector<BatchRow>& rows, const BatchPageSource& 
             Escape(source.outDir) + "</td></tr><tr><th scope=\"row\">Command</th><td class=\"path\"><code>" +
             Escape(source.commandLine) + "</code></td></tr></tbody></table>\n";
     const int interrupted = counts[static_cast<int>(PortVerdict::kInterrupted)];
-    page += text::Format("<p class=\"count\" id=\"count\">%zu ports: %d OK, %d CHECK, %d FAILED%s</p>\n",
+    page += text::Format("<p class=\"count\" id=\"count\">%zu ports: %d OK, %d CHECK, %d NOT MEASURED, %d "
+                         "FAILED%s</p>\n",
                          rows.size(), counts[static_cast<int>(PortVerdict::kOk)],
                          counts[static_cast<int>(PortVerdict::kCheck)],
+                         counts[static_cast<int>(PortVerdict::kNotMeasured)],
                          counts[static_cast<int>(PortVerdict::kFailed)],
                          interrupted > 0 ? text::Format(", %d INTERRUPTED", interrupted).c_str() : "");
 
@@ -510,8 +513,13 @@ std::string BatchPage(const std::vector<BatchRow>& rows, const BatchPageSource& 
             cell(NumberKey(res.erl), r.erl);
             cell(NumberKey(res.cancellation), r.residual);
             cell(NumberKey(res.rxLevel), r.levels);
-            cell(std::to_string(r.minimalTail), std::to_string(r.minimalTail));
-            cell(std::to_string(r.txGainDecrease), std::to_string(r.txGainDecrease));
+            // As the terminal's table: no recommendation that rests on an unmeasured verdict.
+            const auto shown = [&](const VerdictReading& v, int value) {
+                const bool measured = v.reading != Reading::kNotMeasured;
+                cell(measured ? std::to_string(value) : "", measured ? std::to_string(value) : "-");
+            };
+            shown(row.run.verdicts.delay(), r.minimalTail);
+            shown(row.run.verdicts.levels(), r.txGainDecrease);
         } else {
             for (int k = 0; k < 6; ++k) {
                 cell("", "-");
@@ -525,6 +533,7 @@ std::string BatchPage(const std::vector<BatchRow>& rows, const BatchPageSource& 
         for (const std::string& m : row.messages) {
             message += (message.empty() ? "" : "; ") + m;
         }
+        message = CauseFirst(row.run.findings, message);
         page += "<td data-key=\"" + Escape(codes) + "\">" + FindingLabels(row.run.findings) + "</td>";
         page += "<td class=\"message\" data-key=\"" + Escape(message) + "\">" + Escape(message) +
                 "</td></tr>\n";

@@ -1,7 +1,8 @@
 // The --json form of a run: one object with the run's result, its last status, every
-// message, the settings, every TestResults member and the report (null after a false
-// result). Doubles read back to the identical double; non-finite ones become the strings
-// "NaN", "Infinity" and "-Infinity", which plain JSON numbers cannot carry.
+// message, the settings, every TestResults member, the report (null after a false result),
+// the analysis, then which verdicts were measured. Doubles read back to the identical double;
+// non-finite ones become the strings "NaN", "Infinity" and "-Infinity", which plain JSON
+// numbers cannot carry.
 #pragma once
 
 #include <string>
@@ -22,6 +23,10 @@ nlohmann::ordered_json JsonAnalysis(const AnalysisRecord& analysis, const std::v
 // Keys in the order of the records they come from.
 nlohmann::ordered_json JsonReport(const CliOptions& options, const CliRun& run, const std::string& status,
                                   const std::vector<std::string>& messages);
+
+// Beside the report's verdict flags, which verdicts were measured: "verdicts" (each "OK",
+// "CHECK" or null when not measured) and "notMeasured" ([{verdict, reason}]).
+void AddVerdicts(const Verdicts& verdicts, nlohmann::ordered_json& object);
 
 // Indented text; bytes that are not UTF-8 (a path can hold any) become U+FFFD instead of
 // making the dump throw.
