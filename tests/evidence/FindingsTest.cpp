@@ -443,3 +443,31 @@ TEST(Findings, TheRecordChangesNoResultAndNoOutputByte)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CauseFirst, NamesTheFirstWarningThatExplainsARefusalThenTheMessage)
+{
+    const Finding swapped{"swapped", Severity::Warning, "Tx and Rx look swapped: the echo arrives in Tx"};
+    const Finding quiet{"tx-level-for-erl", Severity::Warning,
+                        "No 100 ms Tx block lies between -20 and -10 dBm0 (the loudest is -25.7 dBm0), so"};
+    const Finding window{"delay-window", Severity::Warning, "Real Delay 90 smp is outside 101-115 smp"};
+    const Finding aside{"no-echo", Severity::Info, "No echo found: for information only"};
+    const std::string gate = "Echo Return Loss (ERL) is less than 6 dB. Cancellation stopped";
+    const struct {
+        std::vector<Finding> findings;
+        std::string seed;
+        std::string expected;
+    } cases[] = {
+        {{window, swapped, quiet}, gate, "Tx and Rx look swapped; " + gate},
+        {{quiet}, gate, "No 100 ms Tx block lies between -20 and -10 dBm0 (the loudest is -25.7 dBm0); " + gate},
+        {{swapped}, "", "Tx and Rx look swapped"},  // no refusal to follow: the cause alone
+        {{window, aside}, gate, gate},                // neither explains the gate
+        {{}, "", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(CauseFirst(c.findings, c.seed), c.expected);
+    }
+}
+
+}  // namespace
