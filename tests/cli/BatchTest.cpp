@@ -142,7 +142,8 @@ TEST(Batch, AFolderGivesOneRowPerPortWorstFirstInEverySummaryTheSameWithOneThrea
     std::string csvLine, tableLine;
     std::getline(csv, csvLine);
     std::getline(table, tableLine);
-    EXPECT_TRUE(csvLine.starts_with("port,result,") && csvLine.ends_with(",findings,not_measured")) << csvLine;
+    EXPECT_TRUE(csvLine.starts_with("port,result,") && csvLine.ends_with(",findings,not_measured"))
+        << csvLine;
     for (const std::string& port : order) {
         ASSERT_TRUE(std::getline(csv, csvLine) && std::getline(table, tableLine));
         EXPECT_TRUE(csvLine.starts_with(port + ",") && tableLine.starts_with(port + " "))
@@ -512,13 +513,13 @@ TEST(BatchSignal, SigtermStopsTheRunningPortSkipsTheRestAndWritesTheSummaries)
     for (const json& row : summary["rows"]) {
         results[row["port"]] = row["result"];
     }
-    EXPECT_THAT(results["a"], ::testing::AnyOf("OK", "CHECK", "NOT MEASURED"));  // a result, whatever its verdicts
+    EXPECT_THAT(results["a"],
+                ::testing::AnyOf("OK", "CHECK", "NOT MEASURED"));  // a result, whatever its verdicts
     results.erase("a");
     EXPECT_EQ(results, (std::map<std::string, std::string>{
                            {"b", "INTERRUPTED"}, {"c", "INTERRUPTED"}, {"d", "INTERRUPTED"}}));
     EXPECT_THAT(Slurp(out / "summary.csv"), ::testing::HasSubstr("\nd,INTERRUPTED,"));
 }
-
 
 // The answer a user reads first, port by port: whole runs on generated captures, each with its
 // Result and Message as the batch gives them. A verdict the captures could not measure is
@@ -527,7 +528,10 @@ namespace answers {
 
 constexpr int kCount = 160000;  // 20 s
 
-Samples FarEnd(double rms = 2848.0, std::uint32_t seed = 11) { return testcaptures::Bursts(kCount, rms, 1200, 0.0, seed); }
+Samples FarEnd(double rms = 2848.0, std::uint32_t seed = 11)
+{
+    return testcaptures::Bursts(kCount, rms, 1200, 0.0, seed);
+}
 
 // Near-end speech in some gaps of the Tx bursts, second half only.
 Samples WithNearEnd(Samples rx)
@@ -557,17 +561,18 @@ TEST(BatchAnswers, EachPortReadsItsResultAndItsCauseFirst)
     using namespace answers;
     const Samples tx = FarEnd();
     const Samples echo = testcaptures::Echo(tx, 110, 12.0, 8.0);  // inside row 0's window 101-115
-    const Samples quiet = FarEnd(800.0, 13);                        // about -26 dBm0
+    const Samples quiet = FarEnd(800.0, 13);                      // about -26 dBm0
     const std::string kGate = "Echo Return Loss \\(ERL\\) is less than 6 dB\\. Cancellation stopped";
     const Port ports[] = {
         {"farend", tx, echo, "NOT MEASURED", "", "rx_level tx_level levels_ok tx_gain_decrease"},
         {"nearend", tx, WithNearEnd(echo), "OK", "", ""},
-        {"noecho", tx, testcaptures::Noise(kCount, 2000.0, 99), "NOT MEASURED",
-         "No echo found; " + kGate, "real_delay erl cancellation minimal_tail"},
+        {"noecho", tx, testcaptures::Noise(kCount, 2000.0, 99), "NOT MEASURED", "No echo found; " + kGate,
+         "real_delay erl cancellation minimal_tail"},
         {"swapped", echo, tx, "NOT MEASURED", "Tx and Rx look swapped; " + kGate,
          "real_delay erl rx_level minimal_tail"},
         {"quiettx", quiet, testcaptures::Echo(quiet, 110, 12.0, 5.0), "NOT MEASURED",
-         "No 100 ms Tx block lies between -20 and -10 dBm0 \\(the loudest is -2[0-9]\\.[0-9] dBm0\\); " + kGate,
+         "No 100 ms Tx block lies between -20 and -10 dBm0 \\(the loudest is -2[0-9]\\.[0-9] dBm0\\); " +
+             kGate,
          "erl erl_ok cancellation residual_ok"},
         {"lowerl", tx, testcaptures::Echo(tx, 110, 3.0, 8.0), "CHECK", kGate, "cancellation rx_level"},
         {"late", tx, WithNearEnd(testcaptures::Echo(tx, 300, 12.0, 8.0)), "CHECK", "", ""},
@@ -642,8 +647,8 @@ TEST(BatchAnswers, EachPortReadsItsResultAndItsCauseFirst)
     for (const json& row : summary["rows"]) {
         order.push_back(row["result"]);
     }
-    EXPECT_EQ(order, (Args{"CHECK", "CHECK", "NOT MEASURED", "NOT MEASURED", "NOT MEASURED", "NOT MEASURED",
-                           "OK"}));
+    EXPECT_EQ(order,
+              (Args{"CHECK", "CHECK", "NOT MEASURED", "NOT MEASURED", "NOT MEASURED", "NOT MEASURED", "OK"}));
     std::istringstream table(outcome.out);
     for (std::string line; std::getline(table, line);) {
         if (line.starts_with("noecho ") || line.starts_with("swapped ")) {

@@ -309,10 +309,11 @@ TEST(Findings, EveryCheckVerdictHasAReasonAndEveryUnmeasuredOneWhatTheCaptureLac
         EXPECT_EQ(seen, c.expected) << c.name;
     }
     const Outcome farEnd = RunPair(tx, echo);
-    EXPECT_EQ(Find(farEnd, "levels-not-measured")->text,
-              "Rx / Tx level avg. (and so the Tx gain decrease) not measured: no near-end speech in the second "
-              "half: talk at the far end of the line for the last third of the capture, or ignore the levels "
-              "row");
+    EXPECT_EQ(
+        Find(farEnd, "levels-not-measured")->text,
+        "Rx / Tx level avg. (and so the Tx gain decrease) not measured: no near-end speech in the second "
+        "half: talk at the far end of the line for the last third of the capture, or ignore the levels "
+        "row");
 }
 
 TEST(Findings, EchoPathFindsTheModelsPeakAndSpan)
@@ -460,9 +461,11 @@ TEST(CauseFirst, NamesTheFirstWarningThatExplainsARefusalThenTheMessage)
         std::string expected;
     } cases[] = {
         {{window, swapped, quiet}, gate, "Tx and Rx look swapped; " + gate},
-        {{quiet}, gate, "No 100 ms Tx block lies between -20 and -10 dBm0 (the loudest is -25.7 dBm0); " + gate},
+        {{quiet},
+         gate,
+         "No 100 ms Tx block lies between -20 and -10 dBm0 (the loudest is -25.7 dBm0); " + gate},
         {{swapped}, "", "Tx and Rx look swapped"},  // no refusal to follow: the cause alone
-        {{window, aside}, gate, gate},                // neither explains the gate
+        {{window, aside}, gate, gate},              // neither explains the gate
         {{}, "", ""},
     };
     for (const auto& c : cases) {
