@@ -120,8 +120,11 @@ def make_site(samples, site):
     count = len(rx) // 2
     louder = struct.pack(f"<{count}h", *(max(-32768, min(32767, round(v * 2.8184)))
                                          for v in struct.unpack(f"<{count}h", rx)))   # +9 dB: ERL 3 dB
+    # Rx reversed and 12 dB down: no echo, yet the ERL gate passes and the pass runs, so the
+    # residual line has figures that rest on nothing.
+    unrelated = struct.pack(f"<{count}h", *(round(v * 0.25) for v in reversed(struct.unpack(f"<{count}h", rx))))
     for name, pair in {"good": (tx, rx), HOSTILE: (tx, rx), "swapped": (rx, tx), "short": (tx[:10], rx[:10]),
-                       "loud": (tx, louder)}.items():
+                       "loud": (tx, louder), "noecho": (tx, unrelated)}.items():
         for side, data in zip(("tx", "rx"), pair):
             with open(os.path.join(site, f"{name}_{side}.pcm"), "wb") as f:
                 f.write(data)
