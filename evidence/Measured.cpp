@@ -70,9 +70,6 @@ Verdicts ReadVerdicts(bool ran, const TestResults& r, const AnalysisRecord& a,
 {
     Verdicts v;
     if (!ran) {
-        for (VerdictReading& item : v.items) {
-            item = Unmeasured(unmeasured::kNoRun);
-        }
         return v;
     }
     // Swapped first: swapped files also leave no echo after Tx.

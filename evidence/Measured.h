@@ -22,22 +22,6 @@ struct VerdictReading {
     std::string reason;  // what the capture lacks, when not measured; empty otherwise
 };
 
-// The four verdicts in the report's order: delay, ERL, residual, levels.
-inline constexpr std::array<const char*, 4> kVerdictKeys{"delay", "erl", "residual", "levels"};
-
-struct Verdicts {
-    std::array<VerdictReading, 4> items;  // in kVerdictKeys' order
-
-    const VerdictReading& delay() const { return items[0]; }  // also what the minimal tail rests on
-    const VerdictReading& erl() const { return items[1]; }
-    const VerdictReading& residual() const { return items[2]; }
-    const VerdictReading& levels() const { return items[3]; }  // also the Tx gain decrease's
-    int Count(Reading reading) const;
-};
-
-// "OK", "CHECK", or nullptr when not measured.
-const char* ReadingWord(Reading reading);
-
 // The reasons a verdict is not measured, as the findings and the JSON give them.
 namespace unmeasured {
 inline constexpr const char* kNoNearEnd =
@@ -57,8 +41,28 @@ inline constexpr const char* kNoEcho = "no echo was found, so it rests on nothin
 inline constexpr const char* kSwapped =
     "the files look swapped, so it rests on no echo after Tx: exchange them, or choose the other "
     "--tx-channel";
-inline constexpr const char* kNoRun = "the run stopped before it";
+inline constexpr const char* kNoRun = "the run ended before it could be measured";
 }  // namespace unmeasured
+
+// The four verdicts in the report's order: delay, ERL, residual, levels.
+inline constexpr std::array<const char*, 4> kVerdictKeys{"delay", "erl", "residual", "levels"};
+
+struct Verdicts {
+    // In kVerdictKeys' order; none measured until a run says otherwise.
+    std::array<VerdictReading, 4> items{{{Reading::kNotMeasured, unmeasured::kNoRun},
+                                         {Reading::kNotMeasured, unmeasured::kNoRun},
+                                         {Reading::kNotMeasured, unmeasured::kNoRun},
+                                         {Reading::kNotMeasured, unmeasured::kNoRun}}};
+
+    const VerdictReading& delay() const { return items[0]; }  // also what the minimal tail rests on
+    const VerdictReading& erl() const { return items[1]; }
+    const VerdictReading& residual() const { return items[2]; }
+    const VerdictReading& levels() const { return items[3]; }  // also the Tx gain decrease's
+    int Count(Reading reading) const;
+};
+
+// "OK", "CHECK", or nullptr when not measured.
+const char* ReadingWord(Reading reading);
 
 // ran: the run returned true. findings: MakeFindings' (a no-echo or swapped finding means the
 // delay, the ERL and the cancellation rest on no echo).
