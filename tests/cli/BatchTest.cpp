@@ -576,8 +576,9 @@ TEST(BatchAnswers, EachPortReadsItsResultAndItsCauseFirst)
          "erl erl_ok cancellation residual_ok"},
         {"lowerl", tx, testcaptures::Echo(tx, 110, 3.0, 8.0), "CHECK", kGate, "cancellation rx_level"},
         {"late", tx, WithNearEnd(testcaptures::Echo(tx, 300, 12.0, 8.0)), "CHECK", "", ""},
-        {"short", Samples(tx.begin(), tx.begin() + 16000), Samples(echo.begin(), echo.begin() + 16000), "FAILED",
-         "Check the size of input files \\(must be more than 5 sec\\.\\); .*", "real_delay levels_ok"},
+        {"short", Samples(tx.begin(), tx.begin() + 16000), Samples(echo.begin(), echo.begin() + 16000),
+         "FAILED", "Check the size of input files \\(must be more than 5 sec\\.\\); .*",
+         "real_delay levels_ok"},
     };
     const testcaptures::TempDir dir;
     fs::create_directories(dir.path() / "site");
