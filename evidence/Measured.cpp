@@ -26,9 +26,7 @@ const char* ErlGap(const TestResults& r, const ErlRecord& e)
         // Without the record, an ERL of exactly 0.0 is the estimator's "nothing chosen".
         return r.erl == 0.0 ? unmeasured::kNoErlBlock : nullptr;
     }
-    if (e.blocks == 0) {
-        return unmeasured::kTooShort;
-    }
+    // Captures longer than 5 s always hold a block after the longest delay the search finds.
     return e.qualifyingBlocks == 0 ? unmeasured::kNoErlBlock : nullptr;
 }
 

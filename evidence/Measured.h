@@ -33,8 +33,6 @@ inline constexpr const char* kNoFarEnd =
 inline constexpr const char* kNoErlBlock =
     "no 100 ms Tx block lies between -20 and -10 dBm0, so no block pair could be measured: play the far-end "
     "speech or the test signal at -20..-10 dBm0";
-inline constexpr const char* kTooShort =
-    "the captures hold no whole 100 ms block after the echo delay: record at least 20 s";
 inline constexpr const char* kGate = "the ERL gate stopped the cancellation before it ran";
 inline constexpr const char* kNoEcho = "no echo was found, so it rests on nothing: check that Rx carries the "
                                        "line's return and that the far end was connected";

@@ -308,6 +308,15 @@ TEST(Findings, EveryCheckVerdictHasAReasonAndEveryUnmeasuredOneWhatTheCaptureLac
         }
         EXPECT_EQ(seen, c.expected) << c.name;
     }
+    // Tx silent in the second half but for one 80 ms burst that the delay search's template
+    // needs: it is the far end the levels row lacks.
+    Samples firstHalf = tx;
+    std::fill(firstHalf.begin() + kCount / 2, firstHalf.end(), 0);
+    std::copy_n(tx.begin() + 1000, 640, firstHalf.begin() + kCount / 2 + 4000);
+    const Outcome early = RunPair(firstHalf, Echo(firstHalf, 110, 12.0, 20.0));
+    ASSERT_TRUE(early.ran);
+    EXPECT_EQ(ReadVerdicts(true, early.results, early.analysis, early.findings).levels().reason,
+              unmeasured::kNoFarEnd);
     const Outcome farEnd = RunPair(tx, echo);
     EXPECT_EQ(
         Find(farEnd, "levels-not-measured")->text,
