@@ -55,7 +55,9 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
                  "stereo,pcap; "
                  "its cells override the options below). Writes OUTDIR/NAME.pcm per port, "
                  "OUTDIR/summary.csv and OUTDIR/summary.json, and prints the ports worst first. "
-                 "Exit status 0 when every port is OK, 1 when any has a CHECK or failed.",
+                 "Exit status 0 when every port is OK or NOT MEASURED (a verdict the captures could not "
+                 "measure, such as the levels without near-end speech), 1 when any has a measured CHECK "
+                 "or failed, or with --fail-on-unmeasured when any is NOT MEASURED.",
                  "tarnwell-cli batch"};
     app.footer(DeviceList());
     BatchDefaults defaults;
@@ -188,7 +190,8 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
     };
     out << '\n'
         << total << " ports: " << count(PortVerdict::kOk) << " OK, " << count(PortVerdict::kCheck)
-        << " CHECK, " << count(PortVerdict::kFailed) << " failed";
+        << " CHECK, " << count(PortVerdict::kNotMeasured) << " NOT MEASURED, " << count(PortVerdict::kFailed)
+        << " failed";
     if (const auto interrupted = count(PortVerdict::kInterrupted); interrupted > 0) {
         out << ", " << interrupted << " interrupted";
     }
@@ -225,7 +228,11 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
         return 128 + signal;
     }
     const bool clean = shown && summaryProblem.empty() && pictureFailures.empty() && pageProblem.empty();
-    return clean && count(PortVerdict::kOk) == total ? kExitOk : kExitRunFailed;
+    // A measured CHECK always fails a batch (--fail-on-check says so again); an unmeasured
+    // verdict only with --fail-on-unmeasured.
+    const auto passing = count(PortVerdict::kOk) +
+                         (defaults.options.failOnUnmeasured ? 0 : count(PortVerdict::kNotMeasured));
+    return clean && passing == total ? kExitOk : kExitRunFailed;
 }
 
 }  // namespace tarnwell

@@ -4,8 +4,8 @@
 // stereo, each overriding the command line for its row). Every run has its own engine, user
 // side and files; the summary (a table on stdout, summary.csv and summary.json in the output
 // folder) is written once, at the end, worst port first, whatever the pictures do. Exit
-// status 0 when every port is OK, 1 when any has a CHECK or failed or a picture failed, 2 for
-// a usage error, 128 + n after signal n.
+// status 0 when every port is OK or NOT MEASURED (OK only, with --fail-on-unmeasured), 1 when
+// any has a CHECK or failed or a picture failed, 2 for a usage error, 128 + n after signal n.
 #pragma once
 
 #include <filesystem>
@@ -37,8 +37,9 @@ struct BatchDefaults {
     bool tailGiven = false;   // and its tail preset
 };
 
-// Worst first; kInterrupted: a signal stopped the port, or came before it started.
-enum class PortVerdict { kInterrupted, kFailed, kCheck, kOk };
+// Worst first; kInterrupted: a signal stopped the port, or came before it started;
+// kNotMeasured: no measured CHECK, but some verdict the captures could not measure.
+enum class PortVerdict { kInterrupted, kFailed, kCheck, kNotMeasured, kOk };
 inline constexpr int kPortVerdicts = static_cast<int>(PortVerdict::kOk) + 1;  // counts per verdict
 
 // What one port's run left behind.
@@ -81,16 +82,25 @@ std::vector<BatchRow> RunBatch(const std::vector<BatchPort>& ports, int jobs,
                                bool keepAnalysis = false,
                                const std::function<void(BatchRow& row)>& finished = {});
 
-// "OK", "CHECK", "FAILED" or "INTERRUPTED".
+// kCheck when a measured verdict reads CHECK, else kNotMeasured when one was not measured,
+// else kOk.
+PortVerdict VerdictOf(const Verdicts& verdicts);
+
+// "OK", "NOT MEASURED", "CHECK", "FAILED" or "INTERRUPTED".
 const char* VerdictName(PortVerdict verdict);
 
-// Interrupted ports first, then failed runs, then most CHECK verdicts, then lowest cancellation; ties by port
-// name.
+// Interrupted ports first, then failed runs, then CHECK, NOT MEASURED and OK ports; within each,
+// most measured CHECK verdicts, then most unmeasured ones, then lowest cancellation; ties by
+// port name.
 void SortWorstFirst(std::vector<BatchRow>& rows);
 
 std::string SummaryCsv(const std::vector<BatchRow>& rows);
 nlohmann::ordered_json SummaryJson(const std::vector<BatchRow>& rows);
 std::string SummaryTable(const std::vector<BatchRow>& rows);
+
+// The Message column: the cause a warning finding names first, then the run's messages and
+// the detail lines behind them.
+std::string RowMessage(const BatchRow& row);
 
 // The whole batch command; argv[0] is "batch".
 int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool showProgress,

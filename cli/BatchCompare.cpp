@@ -30,11 +30,15 @@ const json* FindPort(const json& summary, const std::string& port)
 json Delta(const json& before, const json& after, const char* key)
 {
     // As the report reads them: no residual level, no cancellation or residual measured
-    // (the ERL gate stopped the pass).
+    // (the ERL gate stopped the pass). A summary that says which verdicts were measured also
+    // leaves out what rests on nothing (no echo, no block for the ERL).
     const bool afterPass = std::string_view(key) != "erl";
-    const auto measured = [key, afterPass](const json& row) {
+    const char* verdict = afterPass ? "residual" : "erl";
+    const auto measured = [key, afterPass, verdict](const json& row) {
+        const bool unmeasured = row.contains("verdicts") && row["verdicts"].is_object() &&
+                                row["verdicts"].value(verdict, json()).is_null();
         return row.contains("report") && !row["report"].is_null() && row["results"][key].is_number() &&
-               !(afterPass && row["results"].value("residualLevel", 0.0) == 0.0);
+               !(afterPass && row["results"].value("residualLevel", 0.0) == 0.0) && !unmeasured;
     };
     if (!measured(before) || !measured(after)) {
         return nullptr;

@@ -14,13 +14,16 @@ void SortWorstFirst(std::vector<BatchRow>& rows)
         return std::isnan(c) ? -INFINITY : c;
     };
     std::stable_sort(rows.begin(), rows.end(), [&](const BatchRow& a, const BatchRow& b) {
-        // Interrupted, then failed; the ports with results are ordered by what they found.
-        const auto rank = [](const BatchRow& row) { return std::min(row.verdict, PortVerdict::kCheck); };
-        if (rank(a) != rank(b)) {
-            return rank(a) < rank(b);
+        if (a.verdict != b.verdict) {
+            return a.verdict < b.verdict;
         }
-        if (a.checks != b.checks) {
-            return a.checks > b.checks;
+        // Within a verdict, by what the ports found.
+        for (const Reading reading : {Reading::kCheck, Reading::kNotMeasured}) {
+            const int countA = a.run.verdicts.Count(reading);
+            const int countB = b.run.verdicts.Count(reading);
+            if (countA != countB) {
+                return countA > countB;
+            }
         }
         if (cancellation(a) != cancellation(b)) {
             return cancellation(a) < cancellation(b);

@@ -100,7 +100,7 @@ BatchRow RunPort(const BatchPort& port, bool keepAnalysis)
     row.run.details = ui.details;
     if (row.run.ok) {
         row.checks = CheckCount(row.run.results);
-        row.verdict = row.checks > 0 ? PortVerdict::kCheck : PortVerdict::kOk;
+        row.verdict = VerdictOf(row.run.verdicts);
     } else if (CaughtSignal() != 0 && ui.status == testmessages::kCancelled) {
         Interrupt(row, port, "interrupted at its next frame; its output is empty");
     } else {

@@ -20,10 +20,26 @@ std::string Joined(const std::vector<std::string>& messages)
     return text;
 }
 
-// The messages and then the detail lines behind them ("file: reason").
-std::string MessagesAndDetails(const BatchRow& row)
+// The rows' figures, each with the verdict it rests on: empty (CSV) or "-" (table) where that
+// verdict was not measured. The report lines keep their text; only the figures go.
+bool Shown(const BatchRow& row, std::size_t verdict)
 {
-    return Joined(row.messages) + (row.run.details.empty() ? "" : "; " + Joined(row.run.details));
+    return row.run.verdicts.items[verdict].reading != Reading::kNotMeasured;
+}
+constexpr std::size_t kDelay = 0;
+constexpr std::size_t kErl = 1;
+constexpr std::size_t kResidual = 2;
+constexpr std::size_t kLevels = 3;
+
+std::string NotMeasuredList(const BatchRow& row)
+{
+    std::string text;
+    for (std::size_t i = 0; row.run.ok && i < kVerdictKeys.size(); ++i) {
+        if (!Shown(row, i)) {
+            text += (text.empty() ? "" : "; ") + std::string(kVerdictKeys[i]);
+        }
+    }
+    return text;
 }
 
 bool IsUtf8(const std::string& text)
@@ -64,11 +80,26 @@ std::string EscapedBytes(const std::string& text)
 
 }  // namespace
 
+std::string RowMessage(const BatchRow& row)
+{
+    return CauseFirst(row.run.findings, Joined(row.messages)) +
+           (row.run.details.empty() ? "" : "; " + Joined(row.run.details));
+}
+
+PortVerdict VerdictOf(const Verdicts& verdicts)
+{
+    return verdicts.Count(Reading::kCheck) > 0         ? PortVerdict::kCheck
+           : verdicts.Count(Reading::kNotMeasured) > 0 ? PortVerdict::kNotMeasured
+                                                       : PortVerdict::kOk;
+}
+
 const char* VerdictName(PortVerdict verdict)
 {
     switch (verdict) {
     case PortVerdict::kOk:
         return "OK";
+    case PortVerdict::kNotMeasured:
+        return "NOT MEASURED";
     case PortVerdict::kCheck:
         return "CHECK";
     case PortVerdict::kInterrupted:
@@ -84,14 +115,15 @@ std::string SummaryCsv(const std::vector<BatchRow>& rows)
     // findings: the codes of the run's findings, "; " between them.
     std::string text = "port,result,checks,status,message,tx,rx,output,device,delay,tail,nlp_diff,nlp_shift,"
                        "high_pass,tx_channel,real_delay,delay_ok,erl,erl_ok,cancellation,residual_level,"
-                       "residual_ok,rx_level,tx_level,levels_ok,minimal_tail,tx_gain_decrease,findings\n";
+                       "residual_ok,rx_level,tx_level,levels_ok,minimal_tail,tx_gain_decrease,findings,"
+                       "not_measured\n";
     for (const BatchRow& row : rows) {
         const TestSettings& s = row.options.settings;
         std::vector<std::string> cells{row.port,
                                        VerdictName(row.verdict),
                                        std::to_string(row.checks),
                                        row.status,
-                                       MessagesAndDetails(row),
+                                       RowMessage(row),
                                        s.txPath,
                                        s.rxPath,
                                        s.outPath,
@@ -105,12 +137,21 @@ std::string SummaryCsv(const std::vector<BatchRow>& rows)
         if (row.run.ok && row.run.report) {
             const TestResults& r = row.run.results;
             const auto word = [](std::int32_t flag) { return kVerdictWords[flag != 0 ? 1 : 0]; };
-            for (std::string cell :
-                 {std::to_string(r.delay), word(r.delayOk), Number(r.erl), word(r.erlOk),
-                  Number(r.cancellation), Number(r.residualLevel), word(r.residualOk), Number(r.rxLevel),
-                  Number(r.txLevel), word(r.levelsOk), std::to_string(row.run.report->minimalTail),
-                  std::to_string(row.run.report->txGainDecrease)}) {
-                cells.push_back(std::move(cell));
+            const std::pair<std::size_t, std::string> figures[] = {
+                {kDelay, std::to_string(r.delay)},
+                {kDelay, word(r.delayOk)},
+                {kErl, Number(r.erl)},
+                {kErl, word(r.erlOk)},
+                {kResidual, Number(r.cancellation)},
+                {kResidual, Number(r.residualLevel)},
+                {kResidual, word(r.residualOk)},
+                {kLevels, Number(r.rxLevel)},
+                {kLevels, Number(r.txLevel)},
+                {kLevels, word(r.levelsOk)},
+                {kDelay, std::to_string(row.run.report->minimalTail)},
+                {kLevels, std::to_string(row.run.report->txGainDecrease)}};
+            for (const auto& [verdict, cell] : figures) {
+                cells.push_back(Shown(row, verdict) ? cell : std::string());
             }
         } else {
             cells.resize(cells.size() + 12);
@@ -120,6 +161,7 @@ std::string SummaryCsv(const std::vector<BatchRow>& rows)
             findings += (findings.empty() ? "" : "; ") + f.code;
         }
         cells.push_back(findings);
+        cells.push_back(NotMeasuredList(row));
         // User text (names, paths, messages) may not pass for a formula; numbers stay numbers.
         static const std::vector<bool> kText{true, false, false, true, true, true, true, true};
         text += text::CsvLine(cells, kText);
@@ -142,6 +184,7 @@ nlohmann::ordered_json SummaryJson(const std::vector<BatchRow>& rows)
         port["result"] = VerdictName(row.verdict);
         port["checks"] = row.checks;
         port.update(JsonReport(row.options, row.run, row.status, row.messages));
+        port["message"] = RowMessage(row);
         port["settings"]["txChannel"] = row.options.settings.txChannel != 0 ? 1 : 0;
         // The findings stay; the curves belong in each port's own pictures (--plots).
         port["findings"] = std::move(port["analysis"]["findings"]);
@@ -151,6 +194,7 @@ nlohmann::ordered_json SummaryJson(const std::vector<BatchRow>& rows)
     summary["ports"] = rows.size();
     summary["ok"] = counts[static_cast<int>(PortVerdict::kOk)];
     summary["check"] = counts[static_cast<int>(PortVerdict::kCheck)];
+    summary["notMeasured"] = counts[static_cast<int>(PortVerdict::kNotMeasured)];
     summary["failed"] = counts[static_cast<int>(PortVerdict::kFailed)];
     summary["interrupted"] = counts[static_cast<int>(PortVerdict::kInterrupted)];
     summary["rows"] = std::move(ports);
@@ -165,14 +209,16 @@ std::string SummaryTable(const std::vector<BatchRow>& rows)
         std::vector<std::string> line{text::OneLine(row.port), VerdictName(row.verdict)};
         if (row.run.ok && row.run.report) {
             const Report& r = *row.run.report;
-            for (std::string cell : {r.realDelay, r.erl, r.residual, r.levels, std::to_string(r.minimalTail),
-                                     std::to_string(r.txGainDecrease)}) {
+            // A recommendation resting on an unmeasured verdict is no figure.
+            for (std::string cell : {r.realDelay, r.erl, r.residual, r.levels,
+                                     Shown(row, kDelay) ? std::to_string(r.minimalTail) : "-",
+                                     Shown(row, kLevels) ? std::to_string(r.txGainDecrease) : "-"}) {
                 line.push_back(std::move(cell));
             }
         } else {
             line.resize(line.size() + 6, "-");
         }
-        line.push_back(text::OneLine(MessagesAndDetails(row)));
+        line.push_back(text::OneLine(RowMessage(row)));
         table.push_back(std::move(line));
     }
     return text::Columns(table);

@@ -122,7 +122,16 @@ CliRun RunCommandLine(const CliOptions& options, TestUi& ui)
     run.ok = run.report.has_value();
     AddWhitenedEvidence(run.analysis);
     run.findings = MakeFindings(options.settings, options.deviceType, run.ok, run.results, run.analysis);
+    run.verdicts = ReadVerdicts(run.ok, run.results, run.analysis, run.findings);
     return run;
+}
+
+bool FailsOnVerdicts(const CliOptions& options, const Verdicts& verdicts)
+{
+    const int checks = verdicts.Count(Reading::kCheck);
+    const int unmeasured = verdicts.Count(Reading::kNotMeasured);
+    return ((options.failOnCheck || options.failOnUnmeasured) && checks > 0) ||
+           (options.failOnUnmeasured && unmeasured > 0);
 }
 
 std::string PlainReport(const CliRun& run, const std::string& status)
@@ -281,7 +290,7 @@ int RunMain(int argc, const char* const* argv, std::ostream& out, std::ostream& 
         if (!Delivered(err)) {
             return kExitRunFailed;  // the messages were lost; there is nowhere left to say so
         }
-        if (!plotsProblem.empty() || !run.ok || (options.failOnCheck && CheckCount(run.results) > 0)) {
+        if (!plotsProblem.empty() || !run.ok || FailsOnVerdicts(options, run.verdicts)) {
             return kExitRunFailed;
         }
         return kExitOk;

@@ -14,6 +14,7 @@
 #include "engine/AnalysisRecord.h"
 #include "evidence/ChartData.h"
 #include "evidence/Findings.h"
+#include "evidence/Measured.h"
 #include "evidence/RunRecord.h"
 #include "ui/Report.h"
 #include "ui/RunRequest.h"
@@ -30,7 +31,8 @@ struct CliOptions : RunRequest {
     bool json = false;
     std::string plotsDir;          // --plots: where the pictures go; empty for none
     std::string htmlPath;          // --html: the page to write; empty for none
-    bool failOnCheck = false;      // --fail-on-check: any CHECK (or the ERL gate) exits 1
+    bool failOnCheck = false;      // --fail-on-check: any measured CHECK exits 1
+    bool failOnUnmeasured = false;  // --fail-on-unmeasured: any CHECK or unmeasured verdict exits 1
     bool samplesToStdout = false;  // --out -: the report goes to the error stream instead
 };
 
@@ -50,6 +52,9 @@ using CliRun = RunRecord;
 // code provides it; the command line itself stays free of any display.
 using PictureWriter =
     std::function<bool(const std::vector<ChartView>& views, const std::string& dir, std::string& error)>;
+
+// True when the verdicts fail the run under --fail-on-check or --fail-on-unmeasured.
+bool FailsOnVerdicts(const CliOptions& options, const Verdicts& verdicts);
 
 // One run with its report and findings; the batch runs each port through it too.
 CliRun RunCommandLine(const CliOptions& options, TestUi& ui);

@@ -106,9 +106,11 @@ std::string BatchPage(const std::vector<BatchRow>& rows, const BatchPageSource& 
             Escape(source.outDir) + "</td></tr><tr><th scope=\"row\">Command</th><td class=\"path\"><code>" +
             Escape(source.commandLine) + "</code></td></tr></tbody></table>\n";
     const int interrupted = counts[static_cast<int>(PortVerdict::kInterrupted)];
-    page += text::Format("<p class=\"count\" id=\"count\">%zu ports: %d OK, %d CHECK, %d FAILED%s</p>\n",
+    page += text::Format("<p class=\"count\" id=\"count\">%zu ports: %d OK, %d CHECK, %d NOT MEASURED, %d "
+                         "FAILED%s</p>\n",
                          rows.size(), counts[static_cast<int>(PortVerdict::kOk)],
                          counts[static_cast<int>(PortVerdict::kCheck)],
+                         counts[static_cast<int>(PortVerdict::kNotMeasured)],
                          counts[static_cast<int>(PortVerdict::kFailed)],
                          interrupted > 0 ? text::Format(", %d INTERRUPTED", interrupted).c_str() : "");
 
@@ -137,8 +139,13 @@ std::string BatchPage(const std::vector<BatchRow>& rows, const BatchPageSource& 
             cell(NumberKey(res.erl), r.erl);
             cell(NumberKey(res.cancellation), r.residual);
             cell(NumberKey(res.rxLevel), r.levels);
-            cell(std::to_string(r.minimalTail), std::to_string(r.minimalTail));
-            cell(std::to_string(r.txGainDecrease), std::to_string(r.txGainDecrease));
+            // As the terminal's table: no recommendation that rests on an unmeasured verdict.
+            const auto shown = [&](const VerdictReading& v, int value) {
+                const bool measured = v.reading != Reading::kNotMeasured;
+                cell(measured ? std::to_string(value) : "", measured ? std::to_string(value) : "-");
+            };
+            shown(row.run.verdicts.delay(), r.minimalTail);
+            shown(row.run.verdicts.levels(), r.txGainDecrease);
         } else {
             for (int k = 0; k < 6; ++k) {
                 cell("", "-");
@@ -152,6 +159,7 @@ std::string BatchPage(const std::vector<BatchRow>& rows, const BatchPageSource& 
         for (const std::string& m : row.messages) {
             message += (message.empty() ? "" : "; ") + m;
         }
+        message = CauseFirst(row.run.findings, message);
         page += "<td data-key=\"" + Escape(codes) + "\">" + html::FindingLabels(row.run.findings) + "</td>";
         page += "<td class=\"message\" data-key=\"" + Escape(message) + "\">" + Escape(message) +
                 "</td></tr>\n";

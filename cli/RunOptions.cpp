@@ -90,7 +90,11 @@ RunOptions::RunOptions(CLI::App& app, CliOptions& options, Settings settings, bo
                                      "IPV6"));
     if (settings == Settings::kSingle) {
         app.add_flag("--fail-on-check", options.failOnCheck,
-                     "exit with 1 when any verdict is CHECK or the ERL gate stopped the cancellation");
+                     "exit with 1 when any measured verdict reads CHECK (an ERL gate on a measured ERL "
+                     "included); a verdict the capture could not measure does not count");
+        app.add_flag("--fail-on-unmeasured", options.failOnUnmeasured,
+                     "exit with 1 when any verdict reads CHECK or could not be measured (no near-end "
+                     "speech for the levels, no Tx block for the ERL, no echo)");
     }
 }
 

@@ -9,6 +9,7 @@
 #include "engine/TestThresholds.h"
 #include "engine/TextFormat.h"
 #include "evidence/DelayTrend.h"
+#include "evidence/Measured.h"
 #include "ui/Report.h"
 
 namespace tarnwell {
@@ -27,6 +28,7 @@ public:
         list_.push_back({code, severity, std::move(text)});
     }
     std::vector<Finding> Take() { return std::move(list_); }
+    const std::vector<Finding>& List() const { return list_; }
 
 private:
     std::vector<Finding> list_;
@@ -351,6 +353,24 @@ void CaptureNoteEvidence(const AnalysisRecord& a, FindingList& out)
     }
 }
 
+// Each verdict the run could not measure, with what the capture lacks: for information, since
+// a gap in the capture is no fault of the port.
+void NotMeasuredEvidence(bool ran, const TestResults& r, const AnalysisRecord& a, FindingList& out)
+{
+    if (!ran) {
+        return;
+    }
+    const Verdicts v = ReadVerdicts(ran, r, a, out.List());
+    static const char* const kWhat[] = {"Real Delay (and so the minimal tail)", "ERL", "Residual level",
+                                        "Rx / Tx level avg. (and so the Tx gain decrease)"};
+    for (std::size_t i = 0; i < v.items.size(); ++i) {
+        if (v.items[i].reading == Reading::kNotMeasured) {
+            out.Add((std::string(kVerdictKeys[i]) + "-not-measured").c_str(), Severity::Info,
+                    std::string(kWhat[i]) + " not measured: " + v.items[i].reason);
+        }
+    }
+}
+
 }  // namespace
 
 const char* SeverityName(Severity severity) { return severity == Severity::Warning ? "warning" : "info"; }
@@ -378,10 +398,10 @@ std::vector<Finding> MakeFindings(const TestSettings& s, int deviceType, bool ra
         if (r.erlOk == 0) {
             ErlReasons(r, a, out);
         } else {
-            if (r.residualOk == 0) {
+            if (r.residualOk == 0 && echoFound) {  // else not measured
                 ResidualReason(s, r, out);
             }
-            if (r.levelsOk == 0) {
+            if (r.levelsOk == 0 && r.txLevel != 0.0 && r.rxLevel != 0.0) {  // else not measured
                 LevelsReason(r, out);
             }
         }
@@ -402,6 +422,7 @@ std::vector<Finding> MakeFindings(const TestSettings& s, int deviceType, bool ra
         }
     }
     CaptureEvidence(s, a, out);
+    NotMeasuredEvidence(ran, r, a, out);
     return out.Take();
 }
 

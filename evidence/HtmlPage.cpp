@@ -178,7 +178,7 @@ std::string html::VerdictBadge(const char* verdict)
 {
     std::string lower = verdict;
     for (char& c : lower) {
-        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c == ' ' ? '-' : c);
     }
     return std::string("<span class=\"verdict v-") + lower + "\">" + verdict + "</span>";
 }
@@ -287,6 +287,7 @@ td.num { text-align: right; font-variant-numeric: tabular-nums; white-space: now
 .verdict { display: inline-block; min-width: 4.5em; text-align: center; padding: 0 .4em; border-radius: 3px; font-size: .9em; }
 .v-ok { background: #d9f0d9; color: #0c4a0c; border: 1px solid #7bbf7b; }
 .v-check { background: #fff0c2; color: #5c4100; border: 2px dashed #b58900; font-weight: bold; }
+.v-not-measured { background: #e6edf5; color: #1f3a5f; border: 1px dotted #3f6288; }
 .v-failed { background: #9b1c1c; color: #fff; border: 2px solid #000; font-weight: bold; }
 .tag { display: inline-block; white-space: nowrap; font: .8em monospace; padding: 0 .35em; border-radius: 2px; border: 1px solid #999; background: #f2f2f2; margin: 0 .15em .1em 0; }
 .tag.warning { border-color: #b35c00; background: #ffe8cc; font-weight: bold; }
@@ -382,7 +383,10 @@ PageEvidence TakeEvidence(const RunRequest& options, const RunRecord& run, const
 std::string RunPage(const RunRequest& options, const RunRecord& run, const std::string& status,
                     const std::vector<std::string>& messages, const PageEvidence& evidence, const char* program)
 {
-    const char* verdict = !run.ok ? "FAILED" : CheckCount(run.results) > 0 ? "CHECK" : "OK";
+    const char* verdict = !run.ok                                        ? "FAILED"
+                          : run.verdicts.Count(Reading::kCheck) > 0       ? "CHECK"
+                          : run.verdicts.Count(Reading::kNotMeasured) > 0 ? "NOT MEASURED"
+                                                                           : "OK";
     const std::string name = std::filesystem::path(options.settings.rxPath).filename().string();
     std::string page = html::PageStart("Tarnwell echo test: " + name, program);
     page += "<h1>Echo test of " + Escape(name) + "</h1>\n" + html::Generated(program);

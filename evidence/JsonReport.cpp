@@ -200,7 +200,23 @@ json JsonReport(const RunRequest& options, const RunRecord& run, const std::stri
     object["results"] = results;
     object["report"] = report;
     object["analysis"] = JsonAnalysis(run.analysis, run.findings);
+    AddVerdicts(run.verdicts, object);
     return object;
+}
+
+void AddVerdicts(const Verdicts& v, json& object)
+{
+    json verdicts = json::object();
+    json notMeasured = json::array();
+    for (std::size_t i = 0; i < v.items.size(); ++i) {
+        const char* word = ReadingWord(v.items[i].reading);
+        verdicts[kVerdictKeys[i]] = word != nullptr ? json(word) : json(nullptr);
+        if (word == nullptr) {
+            notMeasured.push_back(json{{"verdict", kVerdictKeys[i]}, {"reason", v.items[i].reason}});
+        }
+    }
+    object["verdicts"] = std::move(verdicts);
+    object["notMeasured"] = std::move(notMeasured);
 }
 
 std::string DumpJson(const json& object)

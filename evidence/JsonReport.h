@@ -28,6 +28,10 @@ nlohmann::ordered_json JsonReport(const RunRequest& options, const RunRecord& ru
 
 // Indented text; bytes that are not UTF-8 (a path can hold any) become U+FFFD instead of
 // making the dump throw.
+// Beside the report's verdict flags, which verdicts were measured: "verdicts" (each "OK",
+// "CHECK" or null when not measured) and "notMeasured" ([{verdict, reason}]).
+void AddVerdicts(const Verdicts& verdicts, nlohmann::ordered_json& object);
+
 std::string DumpJson(const nlohmann::ordered_json& object);
 
 }  // namespace tarnwell

@@ -9,6 +9,7 @@
 #include "engine/AnalysisRecord.h"
 #include "engine/TestSettings.h"
 #include "evidence/Findings.h"
+#include "evidence/Measured.h"
 #include "ui/Report.h"
 
 namespace tarnwell {
@@ -19,6 +20,7 @@ struct RunRecord {
     std::optional<Report> report;
     AnalysisRecord analysis;           // the run's evidence
     std::vector<Finding> findings;     // made from it, shown after the report
+    Verdicts verdicts;                 // which verdicts were measured, from both
     std::vector<std::string> details;  // "file: reason" lines behind its messages
 };
 

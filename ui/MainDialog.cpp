@@ -19,6 +19,7 @@
 
 #include "ui/AboutDialog.h"
 #include "engine/TestMessages.h"
+#include "evidence/Measured.h"
 #include "ui/BackgroundRun.h"
 #include "ui/DataExchange.h"
 #include "ui/DetailsPanel.h"
@@ -331,6 +332,11 @@ void MainDialog::OnRunDone(const RunOutcome& outcome)
         ShowVerdictRules(outcome.request.settings);
         details_->ShowEvidence(outcome.request, outcome.results, *report, outcome.analysis);
         settingsLine_->Show(details_->ShownFindings());
+        // A refusal or gate explained by a warning names its cause before the run's own words.
+        const std::string status = m_status.toStdString();
+        if (const std::string led = CauseFirst(details_->ShownFindings(), status); led != status) {
+            SetStatus(led);
+        }
         KeepShownRun(outcome);
         hasReport_ = true;
         reportInputs_ = runInputs_;

@@ -103,6 +103,8 @@ void MainDialog::KeepShownRun(const RunOutcome& outcome)
     shown->record.report = outcome.report;
     shown->record.analysis = outcome.analysis;
     shown->record.findings = details_->ShownFindings();
+    shown->record.verdicts = ReadVerdicts(shown->record.ok, shown->record.results, shown->record.analysis,
+                                          shown->record.findings);
     shown->record.details = runDetails_;
     shown->status = m_status.toStdString();
     shown->messages = runMessages_;

@@ -144,7 +144,8 @@ TEST(Batch, AFolderGivesOneRowPerPortWorstFirstInEverySummaryTheSameWithOneThrea
     std::string csvLine, tableLine;
     std::getline(csv, csvLine);
     std::getline(table, tableLine);
-    EXPECT_TRUE(csvLine.starts_with("port,result,") && csvLine.ends_with(",findings")) << csvLine;
+    EXPECT_TRUE(csvLine.starts_with("port,result,") && csvLine.ends_with(",findings,not_measured"))
+        << csvLine;
     for (const std::string& port : order) {
         ASSERT_TRUE(std::getline(csv, csvLine) && std::getline(table, tableLine));
         EXPECT_TRUE(csvLine.starts_with(port + ",") && tableLine.starts_with(port + " "))
@@ -566,11 +567,189 @@ TEST(BatchSignal, SigtermStopsTheRunningPortSkipsTheRestAndWritesTheSummaries)
     EXPECT_EQ(messages["b"], json::array({"interrupted at its next frame; its output is empty"}));
     EXPECT_EQ(messages["c"], json::array({"interrupted before it started"}));
     EXPECT_EQ(messages["d"], json::array({"interrupted before it started"}));
-    EXPECT_THAT(results["a"], ::testing::AnyOf("OK", "CHECK"));  // a result, whatever its verdicts
+    EXPECT_THAT(results["a"], ::testing::AnyOf("OK", "CHECK", "NOT MEASURED"));  // a result, whatever its verdicts
     results.erase("a");
     EXPECT_EQ(results, (std::map<std::string, std::string>{
                            {"b", "INTERRUPTED"}, {"c", "INTERRUPTED"}, {"d", "INTERRUPTED"}}));
     EXPECT_THAT(Slurp(out / "summary.csv"), ::testing::HasSubstr("\nd,INTERRUPTED,"));
+}
+
+// The answer a user reads first, port by port: whole runs on generated captures, each with its
+// Result and Message as the batch gives them. A verdict the captures could not measure is
+// not a CHECK, and the Message names a refusal's cause before the run's own message.
+namespace answers {
+
+constexpr int kCount = 160000;  // 20 s
+
+Samples FarEnd(double rms = 2848.0, std::uint32_t seed = 11)
+{
+    return testcaptures::Bursts(kCount, rms, 1200, 0.0, seed);
+}
+
+// Near-end speech in some gaps of the Tx bursts, second half only.
+Samples WithNearEnd(Samples rx)
+{
+    const Samples talk = testcaptures::Noise(kCount, 1500.0, 5);
+    for (std::size_t i = kCount / 2; i < kCount; ++i) {
+        if ((i / 1200) % 4 == 1) {
+            rx[i] = talk[i];
+        }
+    }
+    return rx;
+}
+
+struct Port {
+    const char* name;
+    Samples tx;
+    Samples rx;
+    const char* result;
+    std::string message;     // a regular expression the whole Message must match
+    const char* emptyCells;  // summary.csv columns left empty, as figures resting on nothing
+};
+
+}  // namespace answers
+
+TEST(BatchAnswers, EachPortReadsItsResultAndItsCauseFirst)
+{
+    using namespace answers;
+    const Samples tx = FarEnd();
+    const Samples echo = testcaptures::Echo(tx, 110, 12.0, 8.0);  // inside row 0's window 101-115
+    const Samples quiet = FarEnd(800.0, 13);                      // about -26 dBm0
+    const std::string kGate = "Echo Return Loss \\(ERL\\) is less than 6 dB\\. Cancellation stopped";
+    const Port ports[] = {
+        {"farend", tx, echo, "NOT MEASURED", "", "rx_level tx_level levels_ok tx_gain_decrease"},
+        {"nearend", tx, WithNearEnd(echo), "OK", "", ""},
+        {"noecho", tx, testcaptures::Noise(kCount, 2000.0, 99), "NOT MEASURED", "No echo found; " + kGate,
+         "real_delay erl cancellation minimal_tail"},
+        {"swapped", echo, tx, "NOT MEASURED", "Tx and Rx look swapped; " + kGate,
+         "real_delay erl rx_level minimal_tail"},
+        {"quiettx", quiet, testcaptures::Echo(quiet, 110, 12.0, 5.0), "NOT MEASURED",
+         "No 100 ms Tx block lies between -20 and -10 dBm0 \\(the loudest is -2[0-9]\\.[0-9] dBm0\\); " +
+             kGate,
+         "erl erl_ok cancellation residual_ok"},
+        {"lowerl", tx, testcaptures::Echo(tx, 110, 3.0, 8.0), "CHECK", kGate, "cancellation rx_level"},
+        {"late", tx, WithNearEnd(testcaptures::Echo(tx, 300, 12.0, 8.0)), "CHECK", "", ""},
+        {"short", Samples(tx.begin(), tx.begin() + 16000), Samples(echo.begin(), echo.begin() + 16000),
+         "FAILED", "Check the size of input files \\(must be more than 5 sec\\.\\); .*",
+         "real_delay levels_ok"},
+    };
+    const testcaptures::TempDir dir;
+    fs::create_directories(dir.path() / "site");
+    for (const Port& p : ports) {
+        testcaptures::WritePcm(dir.path() / "site" / (std::string(p.name) + "_tx.pcm"), p.tx);
+        testcaptures::WritePcm(dir.path() / "site" / (std::string(p.name) + "_rx.pcm"), p.rx);
+    }
+    const std::string outDir = dir.File("out");
+    const Outcome outcome = Batch({(dir.path() / "site").string(), "--out-dir", outDir, "-j", "2"});
+    EXPECT_EQ(outcome.status, kExitRunFailed) << "two ports read CHECK";
+
+    const json summary = json::parse(Slurp(fs::path(outDir) / "summary.json"));
+    std::map<std::string, json> rows;
+    for (const json& row : summary["rows"]) {
+        rows[row["port"]] = row;
+    }
+    // The CSV's cells by port and column.
+    std::map<std::string, std::map<std::string, std::string>> csv;
+    {
+        std::istringstream text(Slurp(fs::path(outDir) / "summary.csv"));
+        std::string line;
+        std::getline(text, line);
+        Args columns;
+        for (std::istringstream header(line); std::getline(header, line, ',');) {
+            columns.push_back(line);
+        }
+        while (std::getline(text, line)) {
+            // The message may hold commas: quoted; no port here quotes anything else.
+            Args cells;
+            for (std::size_t at = 0; at <= line.size();) {
+                const bool quoted = at < line.size() && line[at] == '"';
+                const std::size_t end = quoted ? line.find("\",", at + 1) + 1 : line.find(',', at);
+                cells.push_back(line.substr(at, (end == std::string::npos ? line.size() : end) - at));
+                at = end == std::string::npos ? line.size() + 1 : end + 1;
+            }
+            ASSERT_EQ(cells.size(), columns.size()) << line;
+            for (std::size_t i = 0; i < cells.size(); ++i) {
+                csv[cells[0]][columns[i]] = cells[i];
+            }
+        }
+    }
+    for (const Port& p : ports) {
+        ASSERT_EQ(rows.count(p.name), 1u) << p.name;
+        const json& row = rows[p.name];
+        EXPECT_EQ(row["result"], p.result) << p.name;
+        EXPECT_THAT(row["message"].get<std::string>(), ::testing::MatchesRegex(p.message)) << p.name;
+        // The report's lines keep their text; unmeasured verdicts are null with a reason.
+        EXPECT_EQ(row["notMeasured"].empty(), std::string(p.result) == "OK" || std::string(p.name) == "late")
+            << p.name;
+        for (const json& gap : row["notMeasured"]) {
+            EXPECT_TRUE(row["verdicts"][gap["verdict"].get<std::string>()].is_null()) << p.name;
+            EXPECT_FALSE(gap["reason"].get<std::string>().empty()) << p.name;
+        }
+        std::istringstream empty(p.emptyCells);
+        for (std::string column; empty >> column;) {
+            EXPECT_EQ(csv[p.name][column], "") << p.name << ": " << column;
+        }
+        if (std::string(p.result) == "OK" || std::string(p.result) == "CHECK") {
+            EXPECT_NE(csv[p.name]["real_delay"], "") << p.name;
+        }
+    }
+    EXPECT_EQ(rows["farend"]["notMeasured"][0]["reason"],
+              "no near-end speech in the second half: talk at the far end of the line for the last third of "
+              "the capture, or ignore the levels row");
+    EXPECT_EQ(std::tie(summary["ok"], summary["check"], summary["notMeasured"]), std::make_tuple(1, 2, 4));
+
+    // Worst first: FAILED, CHECK, then NOT MEASURED, then OK; no figure resting on no echo.
+    Args order;
+    for (const json& row : summary["rows"]) {
+        order.push_back(row["result"]);
+    }
+    EXPECT_EQ(order, (Args{"FAILED", "CHECK", "CHECK", "NOT MEASURED", "NOT MEASURED", "NOT MEASURED",
+                           "NOT MEASURED", "OK"}));
+    std::istringstream table(outcome.out);
+    for (std::string line; std::getline(table, line);) {
+        if (line.starts_with("noecho ") || line.starts_with("swapped ")) {
+            EXPECT_THAT(line, ::testing::ContainsRegex("dBm?,? [A-Za-z ]*-  +-  +(No|Tx)")) << line;
+        }
+    }
+}
+
+// Healthy ports with far-end speech only pass --fail-on-check and fail --fail-on-unmeasured,
+// in a batch and in a single run alike.
+TEST(BatchAnswers, FarEndOnlyPortsPassFailOnCheckAndFailFailOnUnmeasured)
+{
+    const testcaptures::TempDir dir;
+    fs::create_directories(dir.path() / "site");
+    for (const std::uint32_t seed : {11u, 12u}) {
+        const Samples tx = answers::FarEnd(2848.0, seed);
+        testcaptures::WritePcm(dir.path() / "site" / ("p" + std::to_string(seed) + "_tx.pcm"), tx);
+        testcaptures::WritePcm(dir.path() / "site" / ("p" + std::to_string(seed) + "_rx.pcm"),
+                               testcaptures::Echo(tx, 110, 12.0, 8.0));
+    }
+    const std::string site = (dir.path() / "site").string();
+    const std::string tx = (dir.path() / "site" / "p11_tx.pcm").string();
+    const std::string rx = (dir.path() / "site" / "p11_rx.pcm").string();
+    const struct {
+        Args flags;
+        int status;
+    } cases[] = {{{}, kExitOk}, {{"--fail-on-check"}, kExitOk}, {{"--fail-on-unmeasured"}, kExitRunFailed}};
+    for (const auto& c : cases) {
+        Args batch{site, "--out-dir", dir.File("out"), "-j", "2"};
+        batch.insert(batch.end(), c.flags.begin(), c.flags.end());
+        const Outcome outcome = Batch(batch);
+        EXPECT_EQ(outcome.status, c.status) << ::testing::PrintToString(c.flags) << outcome.err;
+        EXPECT_THAT(outcome.out, ::testing::HasSubstr("2 ports: 0 OK, 0 CHECK, 2 NOT MEASURED, 0 failed"));
+
+        Args run{"tarnwell-cli", "--tx", tx, "--rx", rx, "--out", dir.File("run.pcm")};
+        run.insert(run.end(), c.flags.begin(), c.flags.end());
+        std::vector<const char*> argv;
+        for (const std::string& a : run) {
+            argv.push_back(a.c_str());
+        }
+        std::ostringstream out, err;
+        EXPECT_EQ(CommandLineMain(static_cast<int>(argv.size()), argv.data(), out, err, false), c.status)
+            << "run " << ::testing::PrintToString(c.flags) << err.str();
+        EXPECT_THAT(out.str(), ::testing::HasSubstr("Not Available"));  // the report's line as it was
+    }
 }
 
 }  // namespace

@@ -197,6 +197,9 @@ TEST(CliBinary, ExitStatusesSayWhatHappened)
         {"--fail-on-check --device 1", "/dev/null", 1, ""},      // 107 is outside row 1's window
         {"--device 1", "/dev/null", 0, ""},                      // a CHECK alone is still a report
         {"--fail-on-check --nlp-diff 100", "/dev/null", 1, ""},  // the residual verdict
+        // Every verdict here measured and OK; a measured CHECK fails it as well.
+        {"--fail-on-unmeasured", "/dev/null", 0, ""},
+        {"--fail-on-unmeasured --device 1", "/dev/null", 1, ""},
     };
     for (const auto& c : cases) {
         const Outcome o = RunCli(dir, captures + " " + c.options, c.to);

@@ -53,10 +53,13 @@ TEST(BatchPage, CountsLinksEachPortAndEscapesItsName)
 {
     SetSvgDrawer({});
     const std::vector<BatchRow> rows{Row("<b>x</b>", PortVerdict::kFailed), Row("a", PortVerdict::kFailed),
-                                     Row("b", PortVerdict::kCheck), Row("c", PortVerdict::kOk)};
+                                     Row("b", PortVerdict::kCheck), Row("n", PortVerdict::kNotMeasured),
+                                     Row("c", PortVerdict::kOk)};
     const std::string page = BatchPage(rows, {"site/<m>.csv", true, "out", "tarnwell-cli batch", "", nullptr},
                                        {});
-    EXPECT_NE(page.find(">4 ports: 1 OK, 1 CHECK, 2 FAILED</p>"), std::string::npos);
+    EXPECT_NE(page.find(">5 ports: 1 OK, 1 CHECK, 1 NOT MEASURED, 2 FAILED</p>"), std::string::npos);
+    // One class per verdict, so that its style applies (a space would make two).
+    EXPECT_NE(page.find("<span class=\"verdict v-not-measured\">NOT MEASURED</span>"), std::string::npos);
     EXPECT_EQ(page.find("<b>x"), std::string::npos);
     EXPECT_EQ(page.find("<m>"), std::string::npos);
     EXPECT_EQ(page.find("No echo <here>"), std::string::npos);

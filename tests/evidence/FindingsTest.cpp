@@ -14,6 +14,7 @@
 #include "engine/EchoTester.h"
 #include "support/SyntheticCaptures.h"
 #include "evidence/Findings.h"
+#include "evidence/Measured.h"
 #include "evidence/WhitenedEvidence.h"
 #include "evidence/WhitenedDelay.h"
 #include "ui/Report.h"
@@ -264,22 +265,64 @@ TEST(Findings, EachFamilyOnACaptureThatTriggersItAndOneThatMustNot)
     }
 }
 
-TEST(Findings, EveryCheckVerdictHasAReason)
+// Every verdict that reads CHECK has its reason (a warning), and every one the capture could
+// not measure an info saying what it lacks. The delay and ERL lines' reasons stay beside it
+// (their lines read CHECK, and the gate did stop the pass); the residual's and levels' never.
+TEST(Findings, EveryCheckVerdictHasAReasonAndEveryUnmeasuredOneWhatTheCaptureLacks)
 {
-    // A no-echo capture fails the delay, residual and levels verdicts at once.
     const Samples tx = Speechlike();
-    const Outcome o = RunPair(tx, Noise(kCount, 900.0, 99));
-    ASSERT_TRUE(o.ran);
+    const Samples quietTx = Speechlike(800.0);
+    const Samples echo = Echo(tx, 110, 12.0, 20.0);
     const struct {
-        int ok;
-        const char* code;
-    } verdicts[] = {{o.results.delayOk, "delay-window"},
-                    {o.results.residualOk, "residual-check"},
-                    {o.results.levelsOk, "levels-check"}};
-    for (const auto& v : verdicts) {
-        EXPECT_EQ(Find(o, v.code) != nullptr, v.ok == 0) << v.code;
+        const char* name;
+        Outcome o;
+        const char* expected;  // per verdict (delay, ERL, residual, levels): O, C or - (not measured)
+    } cases[] = {
+        {"no echo: nothing rests on an echo", RunPair(tx, Noise(kCount, 900.0, 99)), "---C"},
+        {"swapped", RunPair(echo, tx), "----"},
+        {"far end only", RunPair(tx, echo), "OOO-"},
+        {"near end too", RunPair(tx, WithNearEnd(echo)), "OOOO"},
+        {"quiet Tx: no block for the ERL", RunPair(quietTx, Echo(quietTx, 110, 12.0, 5.0)), "O---"},
+        {"ERL gate on a measured ERL", RunPair(tx, Echo(tx, 110, 3.0, 20.0)), "OC--"},
+        {"late echo: Rx keeps its echo, so the levels are measured", RunPair(tx, Echo(tx, 200, 12.0, 20.0)),
+         "COCC"},
+    };
+    const char* const checkCodes[] = {"delay-window", "erl-gate", "residual-check", "levels-check"};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(c.o.ran) << c.name;
+        const Verdicts v = ReadVerdicts(c.o.ran, c.o.results, c.o.analysis, c.o.findings);
+        std::string seen;
+        for (std::size_t i = 0; i < v.items.size(); ++i) {
+            const Reading reading = v.items[i].reading;
+            seen += reading == Reading::kOk ? 'O' : reading == Reading::kCheck ? 'C' : '-';
+            const Finding* check = Find(c.o, checkCodes[i]);
+            const Finding* gap = Find(c.o, std::string(kVerdictKeys[i]) + "-not-measured");
+            if (reading == Reading::kCheck || i >= 2) {
+                EXPECT_EQ(check != nullptr, reading == Reading::kCheck) << c.name << ": " << checkCodes[i];
+            }
+            ASSERT_EQ(gap != nullptr, reading == Reading::kNotMeasured) << c.name << ": " << kVerdictKeys[i];
+            if (gap != nullptr) {
+                EXPECT_EQ(gap->severity, Severity::Info) << c.name;
+                EXPECT_THAT(gap->text, ::testing::EndsWith(v.items[i].reason)) << c.name;
+            }
+        }
+        EXPECT_EQ(seen, c.expected) << c.name;
     }
-    EXPECT_EQ(Find(o, "no-echo")->severity, Severity::Warning);
+    // Tx silent in the second half but for one 80 ms burst that the delay search's template
+    // needs: it is the far end the levels row lacks.
+    Samples firstHalf = tx;
+    std::fill(firstHalf.begin() + kCount / 2, firstHalf.end(), 0);
+    std::copy_n(tx.begin() + 1000, 640, firstHalf.begin() + kCount / 2 + 4000);
+    const Outcome early = RunPair(firstHalf, Echo(firstHalf, 110, 12.0, 20.0));
+    ASSERT_TRUE(early.ran);
+    EXPECT_EQ(ReadVerdicts(true, early.results, early.analysis, early.findings).levels().reason,
+              unmeasured::kNoFarEnd);
+    const Outcome farEnd = RunPair(tx, echo);
+    EXPECT_EQ(
+        Find(farEnd, "levels-not-measured")->text,
+        "Rx / Tx level avg. (and so the Tx gain decrease) not measured: no near-end speech in the second "
+        "half: talk at the far end of the line for the last third of the capture, or ignore the levels "
+        "row");
 }
 
 TEST(Findings, EchoPathFindsTheModelsPeakAndSpan)
@@ -407,6 +450,36 @@ TEST(Findings, TheRecordChangesNoResultAndNoOutputByte)
     EXPECT_EQ(ReadPcm(dir.File("plain.pcm")), ReadPcm(dir.File("recorded.pcm")));
     EXPECT_EQ(record.frames.size(), (tx.size() + 79) / 80);
     EXPECT_EQ(record.delaySearch.peakLag, plain.delay);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CauseFirst, NamesTheFirstWarningThatExplainsARefusalThenTheMessage)
+{
+    const Finding swapped{"swapped", Severity::Warning, "Tx and Rx look swapped: the echo arrives in Tx"};
+    const Finding quiet{"tx-level-for-erl", Severity::Warning,
+                        "No 100 ms Tx block lies between -20 and -10 dBm0 (the loudest is -25.7 dBm0), so"};
+    const Finding window{"delay-window", Severity::Warning, "Real Delay 90 smp is outside 101-115 smp"};
+    const Finding aside{"no-echo", Severity::Info, "No echo found: for information only"};
+    const std::string gate = "Echo Return Loss (ERL) is less than 6 dB. Cancellation stopped";
+    const struct {
+        std::vector<Finding> findings;
+        std::string seed;
+        std::string expected;
+    } cases[] = {
+        {{window, swapped, quiet}, gate, "Tx and Rx look swapped; " + gate},
+        {{quiet},
+         gate,
+         "No 100 ms Tx block lies between -20 and -10 dBm0 (the loudest is -25.7 dBm0); " + gate},
+        {{swapped}, "", "Tx and Rx look swapped"},  // no refusal to follow: the cause alone
+        {{window, aside}, gate, gate},              // neither explains the gate
+        {{}, "", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(CauseFirst(c.findings, c.seed), c.expected);
+    }
 }
 
 }  // namespace
