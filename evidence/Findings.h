@@ -9,6 +9,7 @@
 
 #include "engine/AnalysisRecord.h"
 #include "engine/TestSettings.h"
+#include "evidence/Advice.h"
 
 namespace tarnwell {
 
@@ -18,6 +19,10 @@ struct Finding {
     std::string code;  // stable, for scripts: "no-echo", "delay-window", ...
     Severity severity = Severity::Info;
     std::string text;  // one sentence with its figures
+    // Which way the finding's advice moves each setting; all of them follow the "settings"
+    // finding's advice.
+    Move bulkDelayMove = Move::None;
+    Move tailMove = Move::None;
 };
 
 const char* SeverityName(Severity severity);  // "info", "warning"
