@@ -253,8 +253,8 @@ Advice Advise(const EchoEvidence& e, int bulkDelay, int tail, int deviceType)
         a.bulkDelayMove = limits.bulkDelayFixed ? Move::None : MoveFrom(bulkDelay, a.bulkDelay);
         a.tailMove = MoveFrom(tail, a.tail);
         a.text = limits.bulkDelayFixed
-                     ? Format("Set tail %d (%s fixes the bulk delay at %d): together they cover %s", a.tail,
-                              device, a.bulkDelay, covered.c_str())
+                     ? Format("Set tail %d with the bulk delay of %d that %s fixes: together they cover %s",
+                              a.tail, a.bulkDelay, device, covered.c_str())
                      : Format("Set bulk delay %d and tail %d: they cover %s", a.bulkDelay, a.tail,
                               covered.c_str());
         a.clause = MoveClause(a, limits, deviceType);
