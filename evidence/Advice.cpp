@@ -6,6 +6,7 @@
 #include "canceller/CancellerState.h"
 #include "engine/TestThresholds.h"
 #include "engine/TextFormat.h"
+#include "evidence/Findings.h"
 #include "ui/Report.h"
 
 namespace tarnwell {
@@ -43,8 +44,13 @@ Need NeedOf(const EchoEvidence& e, bool withRealDelay)
     need.end = need.last + kTailMargin + 1;
     if (e.spanFirst >= 0) {
         need.latest = std::min(need.latest, e.spanFirst);
-        // A path cut off by its window runs on: ask for the tail's margin past the cut.
-        need.end = std::max(need.end, e.spanLast + 1 + (e.cutOff ? kTailMargin : 0));
+        // The span clear of the window's last taps, where it would read as cut off. A path cut
+        // off by its window runs on for an unknown length: ask for as much again as was seen,
+        // and at least the tail's margin, so a long path is reached in a few runs.
+        const int seen = e.spanLast - e.spanFirst + 1;
+        need.end = std::max(need.end,
+                            e.spanLast + 1 +
+                                (e.cutOff ? std::max(kTailMargin, seen) : findingthresholds::kTailEdgeTaps));
     }
     return need;
 }
@@ -100,8 +106,8 @@ std::string Covered(const EchoEvidence& e, const Need& need, bool withRealDelay)
                       Smp(need.first, need.last).c_str(), kTailMargin);
     }
     if (e.cutOff) {
-        text = Format("the echo path from %d smp, cut off at %d smp by the tail in use, and %d smp more",
-                      e.spanFirst, e.spanLast, kTailMargin);
+        text = Format("the echo path from %d smp, cut off at %d smp by the tail in use, and as much again",
+                      e.spanFirst, e.spanLast);
     } else {
         text = Format("99 %% of the echo path (%d\u2013%d)", e.spanFirst, e.spanLast);
     }
@@ -155,24 +161,22 @@ void NoSetting(const EchoEvidence& e, Advice& a)
             "recorded at the same time as Tx";
         a.clause = "; no echo was found, so no bulk delay or tail would change this";
         return;
-    case State::Swapped: {
-        std::string fix;
+    case State::Swapped:
         if (e.source == CaptureSource::kStereoFile) {
-            fix = e.txChannel < 0 ? "name the Tx channel with --tx-channel"
-                                  : Format("give --tx-channel %d", e.txChannel > 0 ? 0 : 1);
-            a.clause = "; the channels look swapped: " + fix + " before changing a setting";
+            a.fix = e.txChannel < 0 ? "name the Tx channel with --tx-channel"
+                                    : Format("give --tx-channel %d", e.txChannel > 0 ? 0 : 1);
+            a.clause = "; the channels look swapped: " + a.fix + " before changing a setting";
         } else if (e.source == CaptureSource::kCall) {
-            fix = "name the Tx stream with --tx-ssrc or --gateway";
-            a.clause = "; the streams look swapped: " + fix + " before changing a setting";
+            a.fix = "name the Tx stream with --tx-ssrc or --gateway";
+            a.clause = "; the streams look swapped: " + a.fix + " before changing a setting";
         } else {
-            fix = "exchange the two files (--tx and --rx)";
+            a.fix = "exchange the two files";
             a.clause = "; the files look swapped: exchange them before changing a setting";
         }
         a.text =
             "No setting until the captures are the right way round: the echo arrives in Tx, not in Rx; " +
-            fix;
+            a.fix;
         return;
-    }
     case State::Repeating:
         a.text = "No setting to advise: Tx repeats itself (a tone, a periodic signal), so no one echo delay "
                  "can be "
@@ -275,8 +279,9 @@ Advice Advise(const EchoEvidence& e, int bulkDelay, int tail, int deviceType)
                      device, limits.minBulkDelay, start, covered.c_str());
     } else {
         why = Format(
-            "%s fixes the bulk delay at %d, so covering %s needs a tail of %d, above the canceller's %d",
-            device, limits.minBulkDelay, covered.c_str(), need.end - limits.minBulkDelay, limits.maxTail);
+            "%s fixes the bulk delay at %d, so a tail of %d, above the canceller's %d, would be needed to "
+            "cover %s",
+            device, limits.minBulkDelay, need.end - limits.minBulkDelay, limits.maxTail, covered.c_str());
     }
     a.text = why + (a.rowsThatReach.empty() ? "; no device row can"
                                             : "; device rows that can: " + Rows(a.rowsThatReach));

@@ -72,6 +72,7 @@ struct Advice {
     std::vector<int> rowsThatReach;  // OutOfReach: the device rows that can cover the echo
     std::string text;                // the settings finding's sentence
     std::string clause;              // "; raise the tail to 128", for a finding that advises too
+    std::string fix;                 // swapped captures: what puts them right, "give --tx-channel 1"
 };
 
 // The samples a setting leaves before the echo, and the steps bulk delay and tail are set in.

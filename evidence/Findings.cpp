@@ -161,7 +161,8 @@ bool EchoFound(const AnalysisRecord& a)
 
 double StandsOut(const WhitenedDelayRecord& w) { return w.median > 0.0 ? w.peak / w.median : INFINITY; }
 
-void TemplateDelayEvidence(const TestResults& r, const DelaySearchRecord& d, FindingList& out)
+void TemplateDelayEvidence(const TestResults& r, const DelaySearchRecord& d, const Advice& advice,
+                           FindingList& out)
 {
     if (!d.measured) {
         return;
@@ -170,8 +171,8 @@ void TemplateDelayEvidence(const TestResults& r, const DelaySearchRecord& d, Fin
     if (d.bestNegative > d.peak && d.bestNegative >= kEchoCorrelation) {
         out.Add("swapped", Severity::Warning,
                 Format("Tx and Rx look swapped: Rx matches Tx %d smp ahead of it (|c| %.2f) better "
-                       "than at any delay after it (|c| %.2f); exchange the two files",
-                       d.bestNegativeLag, d.bestNegative, d.peak));
+                       "than at any delay after it (|c| %.2f); %s",
+                       d.bestNegativeLag, d.bestNegative, d.peak, advice.fix.c_str()));
     }
     if (NoTemplateEcho(d)) {
         out.Add("no-echo", Severity::Warning,
@@ -204,19 +205,19 @@ void DelayTrendEvidence(const std::vector<DelayTrackPoint>& track, FindingList& 
 }
 
 void DelayEvidence(const TestSettings& s, bool ran, const TestResults& r, const AnalysisRecord& a,
-                   FindingList& out)
+                   const Advice& advice, FindingList& out)
 {
     const WhitenedDelayRecord& w = a.whitenedDelay;
     const Echo echo = WhitenedEcho(w);
     if (echo == Echo::Unmeasured) {
-        TemplateDelayEvidence(r, a.delaySearch, out);
+        TemplateDelayEvidence(r, a.delaySearch, advice, out);
         return;
     }
     if (echo == Echo::Swapped) {
         out.Add("swapped", Severity::Warning,
                 Format("Tx and Rx look swapped: the echo arrives in Tx %d smp after Rx (the whitened "
-                       "peak stands %.0f times above its floor at lag %d); exchange the two files",
-                       -w.peakLag, StandsOut(w), w.peakLag));
+                       "peak stands %.0f times above its floor at lag %d); %s",
+                       -w.peakLag, StandsOut(w), w.peakLag, advice.fix.c_str()));
         return;
     }
     if (echo == Echo::None) {
@@ -270,8 +271,8 @@ void DelayEvidence(const TestSettings& s, bool ran, const TestResults& r, const 
     DelayTrendEvidence(a.delayTrack, out);
 }
 
-void EchoPathEvidence(const TestSettings& s, const TestResults& r, const AnalysisRecord& a, const Advice& advice,
-                      FindingList& out)
+void EchoPathEvidence(const TestSettings& s, const TestResults& r, const AnalysisRecord& a,
+                      const Advice& advice, FindingList& out)
 {
     const EchoPathRecord& path = a.echoPath;
     const int taps = static_cast<int>(path.weights.size());
@@ -371,10 +372,10 @@ EchoEvidence ReadEchoEvidence(const TestSettings& s, bool ran, const TestResults
         e.whitenedPeak = w.peakLag;
         break;
     case Echo::Unmeasured:
-        e.state = !d.measured                                               ? State::Unmeasured
+        e.state = !d.measured                                                     ? State::Unmeasured
                   : d.bestNegative > d.peak && d.bestNegative >= kEchoCorrelation ? State::Swapped
-                  : NoTemplateEcho(d)                                         ? State::None
-                                                                              : State::Found;
+                  : NoTemplateEcho(d)                                             ? State::None
+                                                                                  : State::Found;
         break;
     }
     if (e.state != State::Found) {
@@ -398,11 +399,6 @@ EchoEvidence ReadEchoEvidence(const TestSettings& s, bool ran, const TestResults
     return e;
 }
 
-Advice AdviseRun(const TestSettings& s, int deviceType, bool ran, const TestResults& r, const AnalysisRecord& a)
-{
-    return Advise(ReadEchoEvidence(s, ran, r, a), s.delay, s.tail, deviceType);
-}
-
 // What reading the captures noticed (a call's lost or reordered packets, a guessed format):
 // first, since it qualifies everything measured after it.
 void CaptureNoteEvidence(const AnalysisRecord& a, FindingList& out)
@@ -414,6 +410,12 @@ void CaptureNoteEvidence(const AnalysisRecord& a, FindingList& out)
 
 }  // namespace
 
+Advice RunAdvice(const TestSettings& s, int deviceType, bool ran, const TestResults& r,
+                 const AnalysisRecord& a)
+{
+    return Advise(ReadEchoEvidence(s, ran, r, a), s.delay, s.tail, deviceType);
+}
+
 const char* SeverityName(Severity severity) { return severity == Severity::Warning ? "warning" : "info"; }
 
 std::vector<Finding> MakeFindings(const TestSettings& s, int deviceType, bool ran, const TestResults& r,
@@ -421,19 +423,20 @@ std::vector<Finding> MakeFindings(const TestSettings& s, int deviceType, bool ra
 {
     FindingList out;
     // What to set comes first: the findings after it say why.
-    const Advice advice = AdviseRun(s, deviceType, ran, r, a);
+    const Advice advice = RunAdvice(s, deviceType, ran, r, a);
     if (advice.kind != Advice::Kind::Unmeasured) {
-        out.Add("settings", advice.kind == Advice::Kind::Keep ? Severity::Info : Severity::Warning, advice.text,
-                advice);
+        out.Add("settings", advice.kind == Advice::Kind::Keep ? Severity::Info : Severity::Warning,
+                advice.text, advice);
     }
     CaptureNoteEvidence(a, out);
     if (a.captures.measured && a.captures.identical) {
-        out.Add("identical-captures", Severity::Warning,
-                Format("Tx and Rx hold the same %d samples%s: one signal given as both captures, so there is no "
-                       "echo to measure and no delay to find",
-                       a.sampleCount, s.txPath == s.rxPath ? " (one file named as both)" : ""));
+        out.Add(
+            "identical-captures", Severity::Warning,
+            Format("Tx and Rx hold the same %d samples%s: one signal given as both captures, so there is no "
+                   "echo to measure and no delay to find",
+                   a.sampleCount, s.txPath == s.rxPath ? " (one file named as both)" : ""));
     } else {
-        DelayEvidence(s, ran, r, a, out);
+        DelayEvidence(s, ran, r, a, advice, out);
     }
     // Without an echo, the delay and the weights say nothing about the echo path.
     const bool echoFound = EchoFound(a);
@@ -460,7 +463,8 @@ std::vector<Finding> MakeFindings(const TestSettings& s, int deviceType, bool ra
         const int minimalTail = MinimalTail(deviceType, r.delay);
         if (echoFound && minimalTail > kMaxTail) {
             out.Add("tail-above-max", Severity::Warning,
-                    Format("The recommended tail of %d smp is above the canceller's %d taps", minimalTail, kMaxTail) +
+                    Format("The recommended tail of %d smp is above the canceller's %d taps", minimalTail,
+                           kMaxTail) +
                         advice.clause,
                     advice);
         }

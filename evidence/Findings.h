@@ -99,6 +99,10 @@ inline constexpr double kDelayMove = 2.0;
 inline constexpr double kTrendFit = 0.5;
 }  // namespace findingthresholds
 
+// The advice the "settings" finding gives, with its setting as numbers.
+Advice RunAdvice(const TestSettings& settings, int deviceType, bool ran, const TestResults& results,
+                 const AnalysisRecord& analysis);
+
 // ran: the run returned true (a report is shown); deviceType selects the presets row.
 std::vector<Finding> MakeFindings(const TestSettings& settings, int deviceType, bool ran,
                                   const TestResults& results, const AnalysisRecord& analysis);
