@@ -29,7 +29,7 @@ std::vector<EchoCase> EchoGrid()
 {
     std::vector<EchoCase> grid;
     for (const int d : {1, 7, 50, 81, 92, 100, 106, 150, 288, 700, 1203, 1263, 1300, 1800, 7990}) {
-        for (const int late : {0, 5, 51}) {
+        for (const int late : {0, 5, 51, 1100}) {  // 1100: the template on a far echo
             grid.push_back({d, d + late, -1, -1, false});
             for (const int length : {20, 60, 400}) {
                 const int first = std::max(d - 3, 0);
