@@ -85,9 +85,8 @@ bool Cover(const Need& need, const DeviceLimits& limits, int& bulkDelay, int& ta
 
 bool Covers(const Need& need, const DeviceLimits& limits, int bulkDelay, int tail)
 {
-    return (!limits.bulkDelayFixed || bulkDelay == limits.minBulkDelay) && bulkDelay >= limits.minBulkDelay &&
-           bulkDelay <= limits.maxBulkDelay && tail >= 0 && tail <= limits.maxTail &&
-           bulkDelay <= need.latest && bulkDelay + tail >= need.end;
+    return bulkDelay >= limits.minBulkDelay && bulkDelay <= limits.maxBulkDelay && tail >= 0 &&
+           tail <= limits.maxTail && bulkDelay <= need.latest && bulkDelay + tail >= need.end;
 }
 
 Move MoveFrom(int from, int to) { return to > from ? Move::Raise : to < from ? Move::Lower : Move::None; }
