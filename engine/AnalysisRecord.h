@@ -50,9 +50,18 @@ struct FrameRecord {
     bool nearEndAlone = false;   // the canceller saw the near end active with a quiet reference
 };
 
+// Where the two captures came from: what to change when they look swapped.
+enum class CaptureSource : std::int8_t {
+    kTwoFiles,    // one file each
+    kStereoFile,  // the two channels of one file
+    kCall,        // the two streams of a call in one pcap file
+};
+
 // The captures as read, before any filter.
 struct CaptureChecks {
     bool measured = false;
+    CaptureSource source = CaptureSource::kTwoFiles;
+    bool identical = false;  // Tx and Rx hold the same samples: one signal given as both
     double txClipShare = 0.0;  // share of samples at full scale (+32767 or -32768/-32767), 0..1
     double rxClipShare = 0.0;
     double txMean = 0.0;  // sample units

@@ -36,6 +36,11 @@ Outcome Prepare(const EchoTester& engine, const TestSettings& settings, TestResu
         analysis->sampleCount = count;
         CaptureChecks& checks = analysis->captures;
         checks.measured = true;
+        checks.source = !testrun::SameFile(run.tx, run.rx) ? CaptureSource::kTwoFiles
+                        : testrun::IsPcapFile(run.tx)      ? CaptureSource::kCall
+                                                           : CaptureSource::kStereoFile;
+        checks.identical = std::memcmp(run.txWork.data(), run.rxWork.data(),
+                                       static_cast<std::size_t>(count) * sizeof(std::int16_t)) == 0;
         testrun::CheckCapture(run.txWork.data(), count, checks.txClipShare, checks.txMean);
         testrun::CheckCapture(run.rxWork.data(), count, checks.rxClipShare, checks.rxMean);
         analysis->txCapture.assign(run.txWork.data(), run.txWork.data() + count);

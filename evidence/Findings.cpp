@@ -27,6 +27,11 @@ public:
     {
         list_.push_back({code, severity, std::move(text)});
     }
+    // A finding that advises a setting: its moves are the advice's.
+    void Add(const char* code, Severity severity, std::string text, const Advice& advice)
+    {
+        list_.push_back({code, severity, std::move(text), advice.bulkDelayMove, advice.tailMove});
+    }
     std::vector<Finding> Take() { return std::move(list_); }
     const std::vector<Finding>& List() const { return list_; }
 
@@ -34,9 +39,8 @@ private:
     std::vector<Finding> list_;
 };
 
-// The delay verdict's rule: bulk < delay < bulk + tail - 48.
-// noAdvice: why no setting would help (no echo, swapped files), or nullptr to advise one.
-void DelayReason(const TestSettings& s, const TestResults& r, const char* noAdvice, FindingList& out)
+// The delay verdict's rule: bulk < delay < bulk + tail - 48, and what the advice makes of it.
+void DelayReason(const TestSettings& s, const TestResults& r, const Advice& advice, FindingList& out)
 {
     using namespace testthresholds;
     const int first = FirstDelayInWindow(s.delay);
@@ -51,17 +55,7 @@ void DelayReason(const TestSettings& s, const TestResults& r, const char* noAdvi
                       "tail %d leaves no delay more than %d smp before its end",
                       r.delay, s.delay, s.tail, kTailMargin);
     }
-    const int tailNeeded = TailForDelay(r.delay, s.delay);
-    if (noAdvice != nullptr) {
-        text += noAdvice;
-    } else if (r.delay <= s.delay) {
-        text += Format("; lower the bulk delay below %d", r.delay);
-    } else if (tailNeeded <= kMaxTail) {
-        text += Format("; raise the tail to at least %d", tailNeeded);
-    } else {
-        text += Format("; raise the bulk delay to at least %d", BulkDelayForDelay(r.delay, kMaxTail));
-    }
-    out.Add("delay-window", Severity::Warning, text);
+    out.Add("delay-window", Severity::Warning, text + advice.clause, advice);
 }
 
 void ErlReasons(const TestResults& r, const AnalysisRecord& a, FindingList& out)
@@ -169,7 +163,8 @@ bool EchoFound(const AnalysisRecord& a)
 
 double StandsOut(const WhitenedDelayRecord& w) { return w.median > 0.0 ? w.peak / w.median : INFINITY; }
 
-void TemplateDelayEvidence(const TestResults& r, const DelaySearchRecord& d, FindingList& out)
+void TemplateDelayEvidence(const TestResults& r, const DelaySearchRecord& d, const Advice& advice,
+                           FindingList& out)
 {
     if (!d.measured) {
         return;
@@ -178,8 +173,8 @@ void TemplateDelayEvidence(const TestResults& r, const DelaySearchRecord& d, Fin
     if (d.bestNegative > d.peak && d.bestNegative >= kEchoCorrelation) {
         out.Add("swapped", Severity::Warning,
                 Format("Tx and Rx look swapped: Rx matches Tx %d smp ahead of it (|c| %.2f) better "
-                       "than at any delay after it (|c| %.2f); exchange the two files",
-                       d.bestNegativeLag, d.bestNegative, d.peak));
+                       "than at any delay after it (|c| %.2f); %s",
+                       d.bestNegativeLag, d.bestNegative, d.peak, advice.fix.c_str()));
     }
     if (NoTemplateEcho(d)) {
         out.Add("no-echo", Severity::Warning,
@@ -212,19 +207,19 @@ void DelayTrendEvidence(const std::vector<DelayTrackPoint>& track, FindingList& 
 }
 
 void DelayEvidence(const TestSettings& s, bool ran, const TestResults& r, const AnalysisRecord& a,
-                   FindingList& out)
+                   const Advice& advice, FindingList& out)
 {
     const WhitenedDelayRecord& w = a.whitenedDelay;
     const Echo echo = WhitenedEcho(w);
     if (echo == Echo::Unmeasured) {
-        TemplateDelayEvidence(r, a.delaySearch, out);
+        TemplateDelayEvidence(r, a.delaySearch, advice, out);
         return;
     }
     if (echo == Echo::Swapped) {
         out.Add("swapped", Severity::Warning,
                 Format("Tx and Rx look swapped: the echo arrives in Tx %d smp after Rx (the whitened "
-                       "peak stands %.0f times above its floor at lag %d); exchange the two files",
-                       -w.peakLag, StandsOut(w), w.peakLag));
+                       "peak stands %.0f times above its floor at lag %d); %s",
+                       -w.peakLag, StandsOut(w), w.peakLag, advice.fix.c_str()));
         return;
     }
     if (echo == Echo::None) {
@@ -278,7 +273,8 @@ void DelayEvidence(const TestSettings& s, bool ran, const TestResults& r, const 
     DelayTrendEvidence(a.delayTrack, out);
 }
 
-void EchoPathEvidence(const TestSettings& s, const TestResults& r, const AnalysisRecord& a, FindingList& out)
+void EchoPathEvidence(const TestSettings& s, const TestResults& r, const AnalysisRecord& a,
+                      const Advice& advice, FindingList& out)
 {
     const EchoPathRecord& path = a.echoPath;
     const int taps = static_cast<int>(path.weights.size());
@@ -287,13 +283,17 @@ void EchoPathEvidence(const TestSettings& s, const TestResults& r, const Analysi
     if (beyond) {
         out.Add("echo-past-tail", Severity::Warning,
                 Format("The echo runs past the tail: Real Delay %d smp lies beyond bulk delay %d + "
-                       "tail %d; raise the tail or the bulk delay",
-                       r.delay, s.delay, s.tail));
+                       "tail %d",
+                       r.delay, s.delay, s.tail) +
+                    advice.clause,
+                advice);
     } else if (cutOff) {
         out.Add("echo-past-tail", Severity::Warning,
                 Format("The echo runs past the tail: 99 %% of the echo path's energy lies in taps "
-                       "%d\u2013%d of %d; raise the tail or the bulk delay",
-                       path.spanFirst, path.spanLast, taps));
+                       "%d\u2013%d of %d",
+                       path.spanFirst, path.spanLast, taps) +
+                    advice.clause,
+                advice);
     }
 }
 
@@ -344,6 +344,63 @@ void ErlEvidence(const TestResults& r, const AnalysisRecord& a, FindingList& out
     out.Add("erl-disagrees", Severity::Warning, text);
 }
 
+// The echo as the advice reads it from the record.
+EchoEvidence ReadEchoEvidence(const TestSettings& s, bool ran, const TestResults& r, const AnalysisRecord& a)
+{
+    using State = EchoEvidence::State;
+    EchoEvidence e;
+    e.source = a.captures.source;
+    e.txChannel = s.txChannel;
+    e.sampleCount = a.sampleCount;
+    e.samePath = s.txPath == s.rxPath;
+    if (a.captures.measured && a.captures.identical) {
+        e.state = State::Identical;
+        return e;
+    }
+    const WhitenedDelayRecord& w = a.whitenedDelay;
+    const DelaySearchRecord& d = a.delaySearch;
+    switch (WhitenedEcho(w)) {
+    case Echo::None:
+        e.state = State::None;
+        break;
+    case Echo::Swapped:
+        e.state = State::Swapped;
+        break;
+    case Echo::Repeating:
+        e.state = State::Repeating;
+        break;
+    case Echo::Found:
+        e.state = State::Found;
+        e.whitenedPeak = w.peakLag;
+        break;
+    case Echo::Unmeasured:
+        e.state = !d.measured                                                     ? State::Unmeasured
+                  : d.bestNegative > d.peak && d.bestNegative >= kEchoCorrelation ? State::Swapped
+                  : NoTemplateEcho(d)                                             ? State::None
+                                                                                  : State::Found;
+        break;
+    }
+    if (e.state != State::Found) {
+        return e;
+    }
+    if (!ran || r.delay <= 0) {
+        e.state = State::Unmeasured;
+        return e;
+    }
+    e.realDelay = r.delay;
+    // The path tells only when its window held the echo.
+    const EchoPathRecord& path = a.echoPath;
+    const int taps = static_cast<int>(path.weights.size());
+    const int echo = e.whitenedPeak >= 0 ? e.whitenedPeak : e.realDelay;
+    if (path.measured && path.peakTap >= 0 && echo >= path.bulkDelay && echo < path.bulkDelay + taps) {
+        e.pathPeak = path.bulkDelay + path.peakTap;
+        e.spanFirst = path.bulkDelay + path.spanFirst;
+        e.spanLast = path.bulkDelay + path.spanLast;
+        e.cutOff = path.spanLast >= taps - kTailEdgeTaps;
+    }
+    return e;
+}
+
 // What reading the captures noticed (a call's lost or reordered packets, a guessed format):
 // first, since it qualifies everything measured after it.
 void CaptureNoteEvidence(const AnalysisRecord& a, FindingList& out)
@@ -373,24 +430,39 @@ void NotMeasuredEvidence(bool ran, const TestResults& r, const AnalysisRecord& a
 
 }  // namespace
 
+Advice RunAdvice(const TestSettings& s, int deviceType, bool ran, const TestResults& r,
+                 const AnalysisRecord& a)
+{
+    return Advise(ReadEchoEvidence(s, ran, r, a), s.delay, s.tail, deviceType);
+}
+
 const char* SeverityName(Severity severity) { return severity == Severity::Warning ? "warning" : "info"; }
 
 std::vector<Finding> MakeFindings(const TestSettings& s, int deviceType, bool ran, const TestResults& r,
                                   const AnalysisRecord& a)
 {
     FindingList out;
+    // What to set comes first: the findings after it say why.
+    const Advice advice = RunAdvice(s, deviceType, ran, r, a);
+    if (advice.kind != Advice::Kind::Unmeasured) {
+        out.Add("settings", advice.kind == Advice::Kind::Keep ? Severity::Info : Severity::Warning,
+                advice.text, advice);
+    }
     CaptureNoteEvidence(a, out);
-    DelayEvidence(s, ran, r, a, out);
+    if (a.captures.measured && a.captures.identical) {
+        out.Add(
+            "identical-captures", Severity::Warning,
+            Format("Tx and Rx hold the same %d samples%s: one signal given as both captures, so there is no "
+                   "echo to measure and no delay to find",
+                   a.sampleCount, s.txPath == s.rxPath ? " (one file named as both)" : ""));
+    } else {
+        DelayEvidence(s, ran, r, a, advice, out);
+    }
     // Without an echo, the delay and the weights say nothing about the echo path.
     const bool echoFound = EchoFound(a);
     if (ran) {
         if (r.delayOk == 0) {
-            const bool swapped = WhitenedEcho(a.whitenedDelay) == Echo::Swapped;
-            DelayReason(s, r,
-                        echoFound ? nullptr
-                        : swapped ? "; the files look swapped: exchange them before changing a setting"
-                                  : "; no echo was found, so no bulk delay or tail would change this",
-                        out);
+            DelayReason(s, r, advice, out);
         }
         if (echoFound) {
             ErlEvidence(r, a, out);
@@ -406,14 +478,15 @@ std::vector<Finding> MakeFindings(const TestSettings& s, int deviceType, bool ra
             }
         }
         if (echoFound) {
-            EchoPathEvidence(s, r, a, out);
+            EchoPathEvidence(s, r, a, advice, out);
         }
         const int minimalTail = MinimalTail(deviceType, r.delay);
         if (echoFound && minimalTail > kMaxTail) {
             out.Add("tail-above-max", Severity::Warning,
-                    Format("The recommended tail of %d smp is above the canceller's %d taps; raise the "
-                           "bulk delay to at least %d",
-                           minimalTail, kMaxTail, testthresholds::BulkDelayForDelay(r.delay, kMaxTail)));
+                    Format("The recommended tail of %d smp is above the canceller's %d taps", minimalTail,
+                           kMaxTail) +
+                        advice.clause,
+                    advice);
         }
         if (r.erlOk != 0 && std::none_of(a.frames.begin(), a.frames.end(),
                                          [](const FrameRecord& f) { return f.nearEndAlone; })) {

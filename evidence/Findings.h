@@ -9,6 +9,7 @@
 
 #include "engine/AnalysisRecord.h"
 #include "engine/TestSettings.h"
+#include "evidence/Advice.h"
 
 namespace tarnwell {
 
@@ -18,6 +19,10 @@ struct Finding {
     std::string code;  // stable, for scripts: "no-echo", "delay-window", ...
     Severity severity = Severity::Info;
     std::string text;  // one sentence with its figures
+    // Which way the finding's advice moves each setting; all of them follow the "settings"
+    // finding's advice.
+    Move bulkDelayMove = Move::None;
+    Move tailMove = Move::None;
 };
 
 const char* SeverityName(Severity severity);  // "info", "warning"
@@ -93,6 +98,10 @@ inline constexpr double kErlAgreement = 2.0;
 inline constexpr double kDelayMove = 2.0;
 inline constexpr double kTrendFit = 0.5;
 }  // namespace findingthresholds
+
+// The advice the "settings" finding gives, with its setting as numbers.
+Advice RunAdvice(const TestSettings& settings, int deviceType, bool ran, const TestResults& results,
+                 const AnalysisRecord& analysis);
 
 // ran: the run returned true (a report is shown); deviceType selects the presets row.
 std::vector<Finding> MakeFindings(const TestSettings& settings, int deviceType, bool ran,
