@@ -71,9 +71,10 @@ Verdicts ReadVerdicts(bool ran, const TestResults& r, const AnalysisRecord& a,
         return v;
     }
     // Swapped first: swapped files also leave no echo after Tx.
-    const char* noEcho = Has(findings, "swapped")   ? unmeasured::kSwapped
-                         : Has(findings, "no-echo") ? unmeasured::kNoEcho
-                                                    : nullptr;
+    const char* noEcho = Has(findings, "identical-captures") ? unmeasured::kIdentical
+                         : Has(findings, "swapped")            ? unmeasured::kSwapped
+                         : Has(findings, "no-echo")            ? unmeasured::kNoEcho
+                                                               : nullptr;
     const char* erlGap = ErlGap(r, a.erl);
     const bool cancelled = r.erlOk != 0;
     v.items[0] = noEcho != nullptr ? Unmeasured(noEcho) : Flag(r.delayOk);
@@ -92,7 +93,7 @@ Verdicts ReadVerdicts(bool ran, const TestResults& r, const AnalysisRecord& a,
 
 std::string CauseFirst(const std::vector<Finding>& findings, const std::string& seedMessage)
 {
-    static const char* const kCauses[] = {"swapped", "no-echo", "tx-level-for-erl"};
+    static const char* const kCauses[] = {"identical-captures", "swapped", "no-echo", "tx-level-for-erl"};
     for (const Finding& f : findings) {
         if (f.severity != Severity::Warning || std::none_of(std::begin(kCauses), std::end(kCauses),
                                                             [&f](const char* c) { return f.code == c; })) {

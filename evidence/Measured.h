@@ -36,9 +36,11 @@ inline constexpr const char* kNoErlBlock =
 inline constexpr const char* kGate = "the ERL gate stopped the cancellation before it ran";
 inline constexpr const char* kNoEcho = "no echo was found, so it rests on nothing: check that Rx carries the "
                                        "line's return and that the far end was connected";
+// What puts swapped captures right depends on where they came from: the settings finding says it.
 inline constexpr const char* kSwapped =
-    "the files look swapped, so it rests on no echo after Tx: exchange them, or choose the other "
-    "--tx-channel";
+    "the captures look swapped, so it rests on no echo after Tx: the settings finding says what to fix";
+inline constexpr const char* kIdentical =
+    "Tx and Rx hold the same samples, so there is no echo for it to rest on";
 inline constexpr const char* kNoRun = "the run ended before it could be measured";
 }  // namespace unmeasured
 
@@ -68,7 +70,7 @@ Verdicts ReadVerdicts(bool ran, const TestResults& results, const AnalysisRecord
                       const std::vector<Finding>& findings);
 
 // The message a user reads first: when a warning finding explains a refusal or a gate (no
-// echo, swapped files, a Tx too quiet or loud for the ERL), its first clause, then the seed's
+// echo, swapped or identical captures, a Tx too quiet or loud for the ERL), its first clause, then the seed's
 // message ("No echo found; Echo Return Loss (ERL) is less than 6 dB. Cancellation stopped").
 // Otherwise the seed's message as it is.
 std::string CauseFirst(const std::vector<Finding>& findings, const std::string& seedMessage);
