@@ -9,6 +9,7 @@
 #include "engine/TestThresholds.h"
 #include "engine/TextFormat.h"
 #include "evidence/DelayTrend.h"
+#include "evidence/SpectrumFindings.h"
 #include "ui/Report.h"
 
 namespace tarnwell {
@@ -26,6 +27,7 @@ public:
     {
         list_.push_back({code, severity, std::move(text)});
     }
+    void Add(std::vector<Finding> more) { list_.insert(list_.end(), more.begin(), more.end()); }
     std::vector<Finding> Take() { return std::move(list_); }
 
 private:
@@ -387,6 +389,7 @@ std::vector<Finding> MakeFindings(const TestSettings& s, int deviceType, bool ra
         }
         if (echoFound) {
             EchoPathEvidence(s, r, a, out);
+            out.Add(EchoSpectrumFindings(r, a));
         }
         const int minimalTail = MinimalTail(deviceType, r.delay);
         if (echoFound && minimalTail > kMaxTail) {
@@ -402,6 +405,7 @@ std::vector<Finding> MakeFindings(const TestSettings& s, int deviceType, bool ra
         }
     }
     CaptureEvidence(s, a, out);
+    out.Add(HumFindings(s, a));
     return out.Take();
 }
 
