@@ -32,6 +32,19 @@ bool TxActive(const std::vector<std::int16_t>& tx, int start, int count)
     return variance * kDbm0Scale > std::pow(10.0, kActiveTxDbm0 / 10.0);
 }
 
+// conj(x) r added to sum, bin by bin.
+void AddProduct(const Spectrum& x, const std::complex<float>* r, Spectrum& sum)
+{
+    // Written out: std::complex's product calls a library routine for its NaN cases.
+    for (std::size_t k = 0; k < sum.size(); ++k) {
+        const double a = x[k].real();
+        const double b = x[k].imag();
+        const double c = r[k].real();
+        const double d = r[k].imag();  // products and sums in double: averaging needs the range
+        sum[k] += std::complex<double>(a * c + b * d, a * d - b * c);
+    }
+}
+
 // One Tx segment and the Rx window around it, each into the transform; their cross-spectrum
 // conj(Tx) Rx added to sum. The Rx window starts at rxStart (zero outside the capture).
 void AddCrossSpectrum(const std::vector<std::int16_t>& tx, int txStart, int txCount,
@@ -51,15 +64,7 @@ void AddCrossSpectrum(const std::vector<std::int16_t>& tx, int txStart, int txCo
     for (int i = first; i < last; ++i)
         real[i] = static_cast<float>(rx[static_cast<std::size_t>(rxStart + i)]);
     fft.Forward();
-    // Written out: std::complex's product calls a library routine for its NaN cases.
-    const std::complex<float>* r = fft.Spectrum();
-    for (std::size_t k = 0; k < sum.size(); ++k) {
-        const double a = txSpectrum[k].real();
-        const double b = txSpectrum[k].imag();
-        const double c = r[k].real();
-        const double d = r[k].imag();  // products and sums in double: averaging needs the range
-        sum[k] += std::complex<double>(a * c + b * d, a * d - b * c);
-    }
+    AddProduct(txSpectrum, fft.Spectrum(), sum);
 }
 
 // |c| at the first lags of a cross-spectrum divided by its magnitude in the band (the phase
@@ -219,13 +224,11 @@ void AddAligned(const std::vector<std::int16_t>& rx, int rxStart, int count, Rea
     fft.Forward();
     const std::complex<float>* r = fft.Spectrum();
     for (std::size_t k = 0; k < sums.syyAligned.size(); ++k) {
-        const double a = txSpectrum[k].real();
-        const double b = txSpectrum[k].imag();
         const double c = r[k].real();
         const double d = r[k].imag();
         sums.syyAligned[k] += c * c + d * d;
-        sums.sxyAligned[k] += std::complex<double>(a * c + b * d, a * d - b * c);
     }
+    AddProduct(txSpectrum, r, sums.sxyAligned);
 }
 
 // One point per stretch with Tx active, within kTrackReach of the whole capture's peak; the
