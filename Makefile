@@ -68,11 +68,12 @@ demo: configure
 	@cmake --build --preset default --target tarnwell-cli
 	@$(CLI) --tx samples/tx.pcm --rx samples/rx.pcm --out $(BUILD)/demo-out.pcm
 
-# The README's three pictures of the shipped samples, drawn by the command line.
+# The README's four pictures of the shipped samples, drawn by the command line.
 pictures: build
 	@rm -rf $(BUILD)/pictures
 	@$(CLI) --tx samples/tx.pcm --rx samples/rx.pcm --out $(BUILD)/pictures-out.pcm --plots $(BUILD)/pictures >/dev/null
-	@cp $(BUILD)/pictures/echo-path.png $(BUILD)/pictures/delay-search.png $(BUILD)/pictures/levels.png docs/
+	@cp $(BUILD)/pictures/echo-path.png $(BUILD)/pictures/delay-search.png $(BUILD)/pictures/levels.png \
+	  $(BUILD)/pictures/echo-path-by-frequency.png docs/
 	@echo "docs/echo-path.png docs/delay-search.png docs/levels.png"
 
 bench: build

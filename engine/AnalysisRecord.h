@@ -117,6 +117,39 @@ struct DelayTrackPoint {
     double peakToMedian = 0.0;  // how far this stretch's peak stands above its floor
 };
 
+// The echo path by frequency, from the spectra the delay track averages over its Tx-active
+// stretches: |H| = |Sxy| / Sxx with Rx over the track's wide window (the whole echo of the Tx
+// segment inside it), the coherence |Sxy|^2 / (Sxx Syy) with Rx aligned at the whitened delay.
+struct EchoPathSpectrumRecord {
+    bool measured = false;  // false: no Tx-active stretch, or no echo after Tx to align on
+    int segments = 0;       // stretches averaged
+    // The curve, 200..3400 Hz in steps of about 16 Hz (8 bins summed).
+    std::vector<double> frequency;  // Hz, each step's middle
+    std::vector<double> gain;       // |H|, dB (the echo's level relative to Tx's)
+    std::vector<double> coherence;  // 0..1
+    // Third-octave bands, centres 200..3150 Hz, the last one cut at 3400 Hz.
+    std::vector<double> bandCentres;    // Hz
+    std::vector<double> bandErl;        // dB: the band's Tx power over the echo power |H|^2 Sxx
+    std::vector<double> bandCoherence;  // the share of the band's Rx power that is linear in Tx
+    double erl = 0.0;                   // dB, the same over 200..3400 Hz
+    // What a linear canceller can remove at best, dB: Rx power over the part of it the
+    // coherence leaves unexplained, Syy (1 - coherence), over 200..3400 Hz.
+    double coherentCancellation = 0.0;
+};
+
+// Mains hum: the highest of 50 and 60 Hz and their first harmonics over the spectrum around
+// each, for Tx and Rx (the captures as read, over the track's Tx-active stretches).
+struct HumRecord {
+    bool measured = false;
+    int txMains = 0;            // Hz, 50 or 60: the family that stands higher in Tx
+    double txRise = 0.0;        // dB that family's lines stand above their surroundings
+    double txFundamental = 0.0; // dB its fundamental's line alone does: voiced speech has
+                                // harmonics of its pitch, never a line below it
+    int rxMains = 0;
+    double rxRise = 0.0;
+    double rxFundamental = 0.0;
+};
+
 // What reading the captures noticed: damage in a call's packets, a guessed format.
 struct CaptureNote {
     bool warning = false;  // false: for information
@@ -133,6 +166,8 @@ struct AnalysisRecord {
     WhitenedDelayRecord whitenedDelay;
     std::vector<DelayTrackPoint> delayTrack;  // every stretch with Tx active, in time order
     AllBlocksErlRecord allBlocksErl;
+    EchoPathSpectrumRecord echoPathSpectrum;
+    HumRecord hum;
     CaptureChecks captures;
     std::vector<CaptureNote> captureNotes;
     DelaySearchRecord delaySearch;

@@ -163,7 +163,8 @@ ChartView LevelsView(const ChartInput& input)
 
 std::vector<ChartView> AllViews(const ChartInput& input)
 {
-    return {EchoPathView(input), DelaySearchView(input), LevelsView(input), DelayOverTimeView(input)};
+    return {EchoPathView(input), DelaySearchView(input), LevelsView(input), DelayOverTimeView(input),
+            EchoPathByFrequencyView(input)};
 }
 
 std::string ToCsv(const ChartView& view)

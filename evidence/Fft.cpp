@@ -3,6 +3,7 @@
 #include <fftw3.h>
 
 #include <cassert>
+#include <map>
 #include <mutex>
 #include <new>
 
@@ -26,11 +27,19 @@ struct PlanDestroyer {
 
 using Plan = std::unique_ptr<fftwf_plan_s, PlanDestroyer>;
 
-}  // namespace
-
-struct RealFft::Plans {
+struct SizePlans {
     Plan forward;
     Plan inverse;
+};
+
+}  // namespace
+
+// One pair of plans per size for the life of the program: planning costs several transforms'
+// worth of time, and a run makes the same two sizes each time. Each object runs them on its
+// own buffers (the new-array interface; fftwf_malloc gives every buffer the same alignment).
+struct RealFft::Plans {
+    fftwf_plan_s* forward = nullptr;
+    fftwf_plan_s* inverse = nullptr;
 };
 
 void RealFft::Freer::operator()(void* p) const { fftwf_free(p); }
@@ -44,25 +53,40 @@ RealFft::RealFft(int size) : size_(size)
     if (!real_ || !complexBuffer_) {
         throw std::bad_alloc();
     }
-    // fftwf_complex and std::complex<double> share their layout.
+    // fftwf_complex and std::complex<float> share their layout.
     spectrum_ = static_cast<std::complex<float>*>(complexBuffer_.get());
     auto* complexData = static_cast<fftwf_complex*>(complexBuffer_.get());
     plans_ = std::make_unique<Plans>();
     {
-        // FFTW_ESTIMATE: no timing runs, so plans are cheap and do not touch the buffers.
         const std::lock_guard<std::mutex> hold(PlannerLock());
-        plans_->forward.reset(fftwf_plan_dft_r2c_1d(size, real_.get(), complexData, FFTW_ESTIMATE));
-        plans_->inverse.reset(fftwf_plan_dft_c2r_1d(size, complexData, real_.get(), FFTW_ESTIMATE));
+        static std::map<int, SizePlans> cache;
+        SizePlans& plans = cache[size];
+        // FFTW_ESTIMATE: no timing runs, so plans do not touch the buffers. Only a missing plan is
+        // made: resetting a held one would call the destroyer, which takes this lock.
+        if (!plans.forward) {
+            plans.forward.reset(fftwf_plan_dft_r2c_1d(size, real_.get(), complexData, FFTW_ESTIMATE));
+        }
+        if (!plans.inverse) {
+            plans.inverse.reset(fftwf_plan_dft_c2r_1d(size, complexData, real_.get(), FFTW_ESTIMATE));
+        }
+        plans_->forward = plans.forward.get();
+        plans_->inverse = plans.inverse.get();
     }
-    if (!plans_->forward || !plans_->inverse) {
+    if (plans_->forward == nullptr || plans_->inverse == nullptr) {
         throw std::bad_alloc();
     }
 }
 
 RealFft::~RealFft() = default;
 
-void RealFft::Forward() { fftwf_execute(plans_->forward.get()); }
+void RealFft::Forward()
+{
+    fftwf_execute_dft_r2c(plans_->forward, real_.get(), static_cast<fftwf_complex*>(complexBuffer_.get()));
+}
 
-void RealFft::Inverse() { fftwf_execute(plans_->inverse.get()); }
+void RealFft::Inverse()
+{
+    fftwf_execute_dft_c2r(plans_->inverse, static_cast<fftwf_complex*>(complexBuffer_.get()), real_.get());
+}
 
 }  // namespace tarnwell

@@ -1,9 +1,9 @@
 // A real transform of one size in single precision, forward (real to half spectrum) and
-// inverse, over FFTW3 plans and buffers that this object owns and frees on every way out.
-// Single precision: the evidence needs 16-bit samples' dynamic range, not double's, and it
-// halves the cost. Planning is not thread-safe
-// in FFTW and the batch runs ports on threads, so plans are made and destroyed under one lock;
-// running a plan is thread-safe.
+// inverse, over buffers that this object owns and frees on every way out, and FFTW3 plans made
+// once per size for the program's life and shared. Single precision: the evidence needs 16-bit
+// samples' dynamic range, not double's, and it halves the cost. Planning is not thread-safe in
+// FFTW and the batch runs ports on threads, so plans are made and destroyed under one lock;
+// running a plan on an object's own buffers is thread-safe.
 #pragma once
 
 #include <complex>

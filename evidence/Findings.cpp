@@ -10,6 +10,7 @@
 #include "engine/TextFormat.h"
 #include "evidence/DelayTrend.h"
 #include "evidence/Measured.h"
+#include "evidence/SpectrumFindings.h"
 #include "ui/Report.h"
 
 namespace tarnwell {
@@ -32,6 +33,7 @@ public:
     {
         list_.push_back({code, severity, std::move(text), advice.bulkDelayMove, advice.tailMove});
     }
+    void Add(std::vector<Finding> more) { list_.insert(list_.end(), more.begin(), more.end()); }
     std::vector<Finding> Take() { return std::move(list_); }
     const std::vector<Finding>& List() const { return list_; }
 
@@ -479,6 +481,7 @@ std::vector<Finding> MakeFindings(const TestSettings& s, int deviceType, bool ra
         }
         if (echoFound) {
             EchoPathEvidence(s, r, a, advice, out);
+            out.Add(EchoSpectrumFindings(r, a));
         }
         const int minimalTail = MinimalTail(deviceType, r.delay);
         if (echoFound && minimalTail > kMaxTail) {
@@ -495,6 +498,7 @@ std::vector<Finding> MakeFindings(const TestSettings& s, int deviceType, bool ra
         }
     }
     CaptureEvidence(s, a, out);
+    out.Add(HumFindings(s, a));
     NotMeasuredEvidence(ran, r, a, out);
     return out.Take();
 }

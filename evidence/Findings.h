@@ -97,6 +97,39 @@ inline constexpr double kTrackEcho = kWhitenedEcho;
 inline constexpr double kErlAgreement = 2.0;
 inline constexpr double kDelayMove = 2.0;
 inline constexpr double kTrendFit = 0.5;
+
+// The echo path by frequency and mains hum, measured by scripts/make-evidence-table.py (the
+// same 96 G.168 captures and faults as above). "Worst band": the third-octave band with the
+// lowest ERL; "dip": the ERL over 200..3400 Hz minus it. Hum: how far the 50 or 60 Hz family
+// (4 lines) stands above the spectrum 8..25 Hz around each line, and its fundamental alone.
+//
+// | captures                                 | worst band ERL | dip          | hum lines / fundamental |
+// |------------------------------------------|----------------|--------------|-------------------------|
+// | 96 G.168 (D.8 3150 Hz, D.9 2500 Hz worst)| -4.2 and up    | 0.6 to 9.85  | Tx 7.2 / 0.5, Rx 6.5 / 2.2 |
+// | shipped samples                          | 11.1           | 0.57         | 1.9 / -0.2, 1.4 / 0.1   |
+// | D.2 ERL 12, +20 dB peak at 2.5 kHz       | -6.0           | 13.0         | -                       |
+// | D.2 ERL 12, +10 dB at 2 kHz, +12 at 500  | 3.4, 1.0       | 7.8, 6.2     | -                       |
+// | D.2 ERL 12, -20 dB notch at 1 kHz        | 11.5           | 1.1          | -                       |
+// | two echoes, drift, jump, double talk     | 7.4 to 12.4    | 0.4 to 1.7   | Rx 4.8 to 9.3 / <= 1.2  |
+// | 50 Hz -35 dBm0 in Rx (3 lines)           | -              | -            | Rx 21.7 / 26.0          |
+// | 50, 60 Hz -40 dBm0 in Tx and Rx          | -              | -            | Tx 10.2, 8.8 / 24, 23; Rx 18.3, 23.8 / 26, 29 |
+// | 150 Hz alone in Rx                       | -              | -            | Rx 18.3 / 0.3           |
+//
+// A band's ERL below this, while the ERL line passes, is a badly balanced band...
+inline constexpr double kBandErl = 6.0;
+// ...when it lies this far under the broadband figure too: the G.168 hybrids themselves dip
+// by up to 9.85 dB (D.8 at 3150 Hz, where speech carries little Tx); 1.65 dB above that, 1.5
+// dB under the +20 dB peak (13.0).
+inline constexpr double kBandDip = 11.5;
+// A band's figure counts only where Rx is mostly linear in Tx (all 96 G.168: above 0.97).
+inline constexpr double kBandCoherence = 0.5;
+// Mains hum: 2 times (dB: 4.7) above the highest non-hum (two echoes' 9.3), 4.3 dB under the
+// weakest hum in Rx (18.3); a hum 23 dB under loud Tx speech (Tx 10.2) is not named.
+inline constexpr double kHumRise = 14.0;
+// ...with its fundamental's own line standing out: voiced speech at a steady 100 or 120 Hz
+// pitch has lines at the harmonics of 50 or 60 Hz, never at 50 or 60 Hz. Non-hum at most 2.3,
+// hum at least 23.
+inline constexpr double kHumFundamental = 10.0;
 }  // namespace findingthresholds
 
 // The advice the "settings" finding gives, with its setting as numbers.

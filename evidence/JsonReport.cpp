@@ -126,6 +126,29 @@ json JsonAnalysis(const AnalysisRecord& a, const std::vector<Finding>& findings)
     allBlocks["doubleTalkBlocks"] = a.allBlocksErl.doubleTalkBlocks;
     allBlocks["erl"] = JsonDouble(a.allBlocksErl.erl);
 
+    const EchoPathSpectrumRecord& e = a.echoPathSpectrum;
+    const auto number = [](double v) { return JsonDouble(v); };
+    json spectrum = json::object();
+    spectrum["measured"] = e.measured;
+    spectrum["segments"] = e.segments;
+    spectrum["frequency"] = Column(e.frequency, number);
+    spectrum["gain"] = Column(e.gain, number);
+    spectrum["coherence"] = Column(e.coherence, number);
+    spectrum["bandCentres"] = Column(e.bandCentres, number);
+    spectrum["bandErl"] = Column(e.bandErl, number);
+    spectrum["bandCoherence"] = Column(e.bandCoherence, number);
+    spectrum["erl"] = JsonDouble(e.erl);
+    spectrum["coherentCancellation"] = JsonDouble(e.coherentCancellation);
+
+    json hum = json::object();
+    hum["measured"] = a.hum.measured;
+    hum["txMains"] = a.hum.txMains;
+    hum["txRise"] = JsonDouble(a.hum.txRise);
+    hum["txFundamental"] = JsonDouble(a.hum.txFundamental);
+    hum["rxMains"] = a.hum.rxMains;
+    hum["rxRise"] = JsonDouble(a.hum.rxRise);
+    hum["rxFundamental"] = JsonDouble(a.hum.rxFundamental);
+
     json list = json::array();
     for (const Finding& finding : findings) {
         json item = json::object();
@@ -145,6 +168,8 @@ json JsonAnalysis(const AnalysisRecord& a, const std::vector<Finding>& findings)
     object["whitenedDelay"] = whitened;
     object["delayTrack"] = track;
     object["allBlocksErl"] = allBlocks;
+    object["echoPathSpectrum"] = spectrum;
+    object["hum"] = hum;
     object["findings"] = list;
     return object;
 }

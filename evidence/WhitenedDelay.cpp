@@ -32,6 +32,19 @@ bool TxActive(const std::vector<std::int16_t>& tx, int start, int count)
     return variance * kDbm0Scale > std::pow(10.0, kActiveTxDbm0 / 10.0);
 }
 
+// conj(x) r added to sum, bin by bin.
+void AddProduct(const Spectrum& x, const std::complex<float>* r, Spectrum& sum)
+{
+    // Written out: std::complex's product calls a library routine for its NaN cases.
+    for (std::size_t k = 0; k < sum.size(); ++k) {
+        const double a = x[k].real();
+        const double b = x[k].imag();
+        const double c = r[k].real();
+        const double d = r[k].imag();  // products and sums in double: averaging needs the range
+        sum[k] += std::complex<double>(a * c + b * d, a * d - b * c);
+    }
+}
+
 // One Tx segment and the Rx window around it, each into the transform; their cross-spectrum
 // conj(Tx) Rx added to sum. The Rx window starts at rxStart (zero outside the capture).
 void AddCrossSpectrum(const std::vector<std::int16_t>& tx, int txStart, int txCount,
@@ -51,15 +64,7 @@ void AddCrossSpectrum(const std::vector<std::int16_t>& tx, int txStart, int txCo
     for (int i = first; i < last; ++i)
         real[i] = static_cast<float>(rx[static_cast<std::size_t>(rxStart + i)]);
     fft.Forward();
-    // Written out: std::complex's product calls a library routine for its NaN cases.
-    const std::complex<float>* r = fft.Spectrum();
-    for (std::size_t k = 0; k < sum.size(); ++k) {
-        const double a = txSpectrum[k].real();
-        const double b = txSpectrum[k].imag();
-        const double c = r[k].real();
-        const double d = r[k].imag();  // products and sums in double: averaging needs the range
-        sum[k] += std::complex<double>(a * c + b * d, a * d - b * c);
-    }
+    AddProduct(txSpectrum, fft.Spectrum(), sum);
 }
 
 // |c| at the first lags of a cross-spectrum divided by its magnitude in the band (the phase
@@ -190,14 +195,64 @@ WhitenedDelayRecord SearchAllLags(const std::vector<std::int16_t>& tx, const std
     return d;
 }
 
-// One point per stretch with Tx active, within kTrackReach of the whole capture's peak.
+// The stretch's powers and cross-spectrum into the sums: Tx from txSpectrum, Rx over the wide
+// window from wide (the window's transform, still in the buffer).
+void AddPowers(const Spectrum& txSpectrum, const std::complex<float>* wide, const Spectrum& cross,
+               TrackSpectra& sums)
+{
+    for (std::size_t k = 0; k < sums.sxx.size(); ++k) {
+        const double a = txSpectrum[k].real();
+        const double b = txSpectrum[k].imag();
+        const double c = wide[k].real();
+        const double d = wide[k].imag();
+        sums.sxx[k] += a * a + b * b;
+        sums.syy[k] += c * c + d * d;
+        sums.sxy[k] += cross[k];
+    }
+}
+
+// Rx over the Tx segment's own span, delayed by the whole capture's peak: the coherence needs
+// Rx without the echo of Tx outside the segment, which the wide window holds.
+void AddAligned(const std::vector<std::int16_t>& rx, int rxStart, int count, RealFft& fft,
+                const Spectrum& txSpectrum, TrackSpectra& sums)
+{
+    float* real = fft.Real();
+    std::fill(real, real + fft.Size(), 0.0F);
+    const int last = std::min(kTrackSegment, count - rxStart);
+    for (int i = 0; i < last; ++i)
+        real[i] = static_cast<float>(rx[static_cast<std::size_t>(rxStart + i)]);
+    fft.Forward();
+    const std::complex<float>* r = fft.Spectrum();
+    for (std::size_t k = 0; k < sums.syyAligned.size(); ++k) {
+        const double c = r[k].real();
+        const double d = r[k].imag();
+        sums.syyAligned[k] += c * c + d * d;
+    }
+    AddProduct(txSpectrum, r, sums.sxyAligned);
+}
+
+// One point per stretch with Tx active, within kTrackReach of the whole capture's peak; the
+// stretches' spectra summed into spectra on the way.
 std::vector<DelayTrackPoint> TrackDelay(const std::vector<std::int16_t>& tx,
-                                        const std::vector<std::int16_t>& rx, int count, int peakLag)
+                                        const std::vector<std::int16_t>& rx, int count, int peakLag,
+                                        TrackSpectra& spectra)
 {
     RealFft fft(kTrackFftSize);
     const auto bins = static_cast<std::size_t>(fft.Bins());
     Spectrum txSpectrum(bins);
     Spectrum cross(bins);
+    spectra.fftSize = kTrackFftSize;
+    spectra.aligned = peakLag > 0;  // an echo path to align on only after Tx
+    spectra.sxx.assign(bins, 0.0);
+    spectra.syy.assign(bins, 0.0);
+    spectra.sxy.assign(bins, {});
+    if (spectra.aligned) {
+        spectra.syyAligned.assign(bins, 0.0);
+        spectra.sxyAligned.assign(bins, {});
+    }
+    // The coherence from at most about kAlignedStretches stretches spread over the capture.
+    const int stretches = count / kTrackStretch;
+    const int alignedStride = std::max(1, (stretches + kAlignedStretches - 1) / kAlignedStretches);
     std::vector<DelayTrackPoint> track;
     for (int stretch = 0; (stretch + 1) * kTrackStretch <= count; ++stretch) {
         // The stretch's segment centred in it.
@@ -208,6 +263,11 @@ std::vector<DelayTrackPoint> TrackDelay(const std::vector<std::int16_t>& tx,
         std::fill(cross.begin(), cross.end(), std::complex<double>());
         AddCrossSpectrum(tx, start, kTrackSegment, rx, start + peakLag - kTrackReach,
                          kTrackSegment + 2 * kTrackReach, fft, txSpectrum, cross);
+        AddPowers(txSpectrum, fft.Spectrum(), cross, spectra);
+        if (spectra.aligned && stretch % alignedStride == 0) {
+            AddAligned(rx, start + peakLag, count, fft, txSpectrum, spectra);
+        }
+        ++spectra.segments;
         std::vector<double> c = WhitenedCorrelation(cross, fft, 2 * kTrackReach + 1);
         const int peak = ArgMax(c, 1, 0);
         const double lag = CentreIndex(c, peak) + peakLag - kTrackReach;
@@ -231,7 +291,7 @@ WhitenedSearch SearchWhitenedDelay(const std::vector<std::int16_t>& tx, const st
     const int count = static_cast<int>(std::min(tx.size(), rx.size()));
     out.delay = SearchAllLags(tx, rx, count);
     if (out.delay.measured) {
-        out.track = TrackDelay(tx, rx, count, out.delay.peakLag);
+        out.track = TrackDelay(tx, rx, count, out.delay.peakLag, out.spectra);
     }
     return out;
 }

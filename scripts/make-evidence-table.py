@@ -81,6 +81,22 @@ def echo_of(tx, h, bulk, erl_db):
     return e * gain
 
 
+def shaped_echo(e, centre, gain_db):
+    """e through a one-third-octave-wide bell of gain_db at centre Hz (applied on its spectrum)."""
+    f = np.fft.rfftfreq(len(e), 1.0 / RATE)
+    octaves = np.log2(np.maximum(f, 1.0) / centre)
+    g = 10 ** (gain_db / 20 * np.exp(-0.5 * (octaves / (1.0 / 6.0)) ** 2))
+    return np.fft.irfft(np.fft.rfft(e) * g, len(e))
+
+
+def mulaw(x):
+    """x coded to 8-bit G.711 mu-law and back (the continuous law, quantised to 8 bits)."""
+    mu = 255.0
+    y = np.sign(x) * np.log1p(mu * np.minimum(np.abs(x) / 32768.0, 1.0)) / np.log1p(mu)
+    q = np.round(y * 127.0) / 127.0
+    return np.sign(q) * np.expm1(np.abs(q) * np.log1p(mu)) / mu * 32768.0
+
+
 def noise(n, dbm0, seed):
     return np.random.default_rng(seed).normal(0.0, FULL_SCALE_RMS * 10 ** (dbm0 / 20), n)
 
@@ -119,7 +135,54 @@ def trend_fits(times, lags):
     return line, best[1]
 
 
+def cancellation_by_level(frames):
+    """Mean cancellation of the loudest and the quietest third of the counted frames in the pass's
+    second half (by Tx level), as the non-linear echo finding reads them."""
+    c = frames["cancellation"]
+    counted = frames["counted"]
+    level = frames["txLevel"]
+    half = len(c) // 2
+    pairs = sorted(((float(level[i]), float(c[i])) for i in range(half, len(c)) if counted[i]),
+                   key=lambda p: p[0])
+    third = len(pairs) // 3
+    if third == 0:
+        return float("nan"), float("nan"), len(pairs)
+    quiet = sum(p[1] for p in pairs[:third]) / third
+    loud = sum(p[1] for p in pairs[len(pairs) - third:]) / third
+    return loud, quiet, len(pairs)
+
+
+def spectrum_row(name, data):
+    """The echo path by frequency, hum and non-linearity figures of one capture."""
+    a = data["analysis"]
+    e = a["echoPathSpectrum"]
+    hum = a["hum"]
+    codes = ",".join(f["code"] + ("" if f["severity"] == "warning" else " (i)") for f in a["findings"]
+                     if f["code"] in ("erl-band", "hum", "nonlinear-echo"))
+    if e["measured"]:
+        worst = min(range(len(e["bandErl"])), key=lambda i: e["bandErl"][i] - 0.0)
+        below = e["bandErl"][worst]
+        dip = e["erl"] - below
+        coh = e["bandCoherence"][worst]
+        bound = e["coherentCancellation"]
+        band = f"{e['bandCentres'][worst]:.0f}"
+    else:
+        below = dip = coh = bound = float("nan")
+        band = "-"
+    loud, quiet, frames = cancellation_by_level(a["frames"])
+    print(f"| {name} | {data['results']['erl']:.2f} | {e['erl'] if e['measured'] else float('nan'):.2f} | "
+          f"{band} | {below:.2f} | {dip:.2f} | {coh:.3f} | {bound:.1f} | {loud:.1f} | {quiet:.1f} | "
+          f"{loud - quiet:.1f} ({frames}) | {hum['txMains']} {hum['txRise']:.1f} / {hum['txFundamental']:.1f} | "
+          f"{hum['rxMains']} {hum['rxRise']:.1f} / {hum['rxFundamental']:.1f} | "
+          f"{codes or '-'} |", file=SPECTRUM)
+    SPECTRUM.flush()
+
+
+SPECTRUM = sys.stderr
+
+
 def row(name, truth, data):
+    spectrum_row(name, data)
     a = data["analysis"]
     w = a["whitenedDelay"]
     track = a["delayTrack"]
@@ -157,6 +220,10 @@ def main():
     print("| capture | true delay | seed delay | whitened lag | peak | peak/next | peak/median | far/peak "
           "| track points | track range | line fit | step fit | seed ERL | all-blocks ERL | findings ((i): info) |")
     print("|---" * 15 + "|")
+    print("| capture | seed ERL | spectrum ERL | worst band | its ERL | broadband - it | its coherence "
+          "| coherent cancellation | loud third | quiet third | loud - quiet (frames) | Tx hum (Hz, lines / fundamental dB) | Rx hum "
+          "| findings |", file=SPECTRUM)
+    print("|---" * 14 + "|", file=SPECTRUM)
     for model in sorted(h):
         peak_tap = int(np.argmax(np.abs(h[model])))
         for erl in (6, 10, 20):
@@ -190,6 +257,26 @@ def main():
     row("soft-clipped echo (D.2)", "106", run(args.cli, work, "cap", tx, soft * 10 ** (-7 / 20) + line, 100))
     row("double talk (D.2 + near speech -20 dBm0)", "106",
         run(args.cli, work, "cap", tx, clean + other * 10 ** (10 / 20), 100))
+    for label, centre, gain_db in (("peak +12 dB at 500 Hz", 500, 12), ("notch -20 dB at 1 kHz", 1000, -20),
+                                   ("peak +10 dB at 2 kHz", 2000, 10), ("peak +20 dB at 2.5 kHz", 2500, 20)):
+        shaped = shaped_echo(echo_of(tx, d2, 100, 12), centre, gain_db)
+        row(f"D.2 ERL 12, {label}", "106", run(args.cli, work, "cap", tx, shaped + line, 100))
+    for mains in (50, 60):
+        hum_m = sum(FULL_SCALE_RMS * 10 ** (-40 / 20) * np.sqrt(2) / k * np.sin(2 * np.pi * mains * k * np.arange(n) / RATE)
+                    for k in (1, 2, 3))
+        row(f"hum {mains} Hz -40 dBm0 in Tx and Rx", "106", run(args.cli, work, "cap", tx + hum_m, clean + hum_m, 100))
+    hum3 = FULL_SCALE_RMS * 10 ** (-40 / 20) * np.sqrt(2) * np.sin(2 * np.pi * 150 * np.arange(n) / RATE)
+    row("hum 150 Hz alone -40 dBm0 in Rx", "106", run(args.cli, work, "cap", tx, clean + hum3, 100))
+    for scale, erl in ((6000.0, 3), (4000.0, 3), (8000.0, 6)):
+        soft_s = scale * np.tanh(echo_of(tx, d2, 100, erl) / scale)
+        row(f"soft-clipped echo tanh {scale:.0f} (D.2, ERL {erl} before)", "106",
+            run(args.cli, work, "cap", tx, soft_s * 10 ** (-7 / 20) + line, 100))
+    for model in ("d4", "d8"):
+        soft_m = 6000.0 * np.tanh(echo_of(tx, h[model], 100, 3) / 6000.0)
+        row(f"soft-clipped echo ({model.upper()})", "~110",
+            run(args.cli, work, "cap", tx, soft_m * 10 ** (-7 / 20) + line, 100))
+    row("G.711 mu-law in the echo path (D.2, ERL 10)", "106",
+        run(args.cli, work, "cap", tx, mulaw(echo_of(tx, d2, 100, 10)) + line, 100))
 
 
 if __name__ == "__main__":

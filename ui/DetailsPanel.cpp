@@ -39,7 +39,8 @@ DetailsPanel::DetailsPanel(QWidget& window)
 {
     findings_->setWordWrap(true);
     findings_->setToolTip(tr("Why the verdicts read as they do, and what the captures show"));
-    for (const char* title : {"Echo path", "Delay search", "Levels over time", "Delay over time"}) {
+    for (const char* title :
+         {"Echo path", "Delay search", "Levels over time", "Delay over time", "Echo path by frequency"}) {
         auto* view = new ChartPanel(views_);
         connect(view, &ChartPanel::readoutChanged, this, [this](const QString& text) {
             readout_->setText(text.isEmpty() ? QString::fromLatin1(kReadoutHint) : text);

@@ -184,7 +184,8 @@ TEST(Batch, PlotsAreDrawnOnTheCallingThreadPortByPortAndAFailedPictureCostsOnlyI
                                          std::string& error) {
             drawnOn.push_back(std::this_thread::get_id());
             error = "disk full";
-            return drawable && views.size() == 4;  // echo path, delay search, levels, delay over time
+            return drawable && views.size() == 5;  // echo path, delay search, levels, delay over
+                                                   // time, echo path by frequency
         };
         std::vector<const char*> argv{"batch",   site.c_str(), "--out-dir", outDir.c_str(),
                                       "--plots", "-j",         "2"};

@@ -401,7 +401,8 @@ TEST(CliBinary, PlotsWriteEachViewAsCsvWithUnitsAndAsPicturesWithoutADisplay)
         {"delay-search", "lag_samples,lag_ms,abs_correlation"},
         {"levels", "time_s,tx_dBm0,rx_dBm0,output_dBm0,cancellation_dB,mode,adapt_state,"
                    "nlp_acted,counted,level_frame,rx_level_frame"},
-        {"delay-over-time", "time_s,delay_samples,peak_to_median,counts"}};
+        {"delay-over-time", "time_s,delay_samples,peak_to_median,counts"},
+        {"echo-path-by-frequency", "frequency_hz,erl_db,coherence"}};
     for (const auto& [stem, header] : views) {
         const std::string base = (fs::path(dir.File("plots")) / stem).string();
         const std::string csv = Slurp(base + ".csv");

@@ -192,6 +192,40 @@ Samples Drifted(const Samples& s, double ppm)
     return out;
 }
 
+// s through a resonance of gainDb at hz, a third of an octave wide (a peaking biquad).
+Samples Resonant(const Samples& s, double hz, double gainDb)
+{
+    const double a = std::pow(10.0, gainDb / 40.0);
+    const double w = 2.0 * M_PI * hz / 8000.0;
+    const double alpha = std::sin(w) / (2.0 * 4.32);
+    const double b0 = 1.0 + alpha * a, b1 = -2.0 * std::cos(w), b2 = 1.0 - alpha * a;
+    const double a0 = 1.0 + alpha / a, a2 = 1.0 - alpha / a;
+    Samples out(s.size());
+    double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
+    for (std::size_t n = 0; n < s.size(); ++n) {
+        const double y = (b0 * s[n] + b1 * x1 + b2 * x2 - b1 * y1 - a2 * y2) / a0;
+        x2 = x1;
+        x1 = s[n];
+        y2 = y1;
+        y1 = y;
+        out[n] = ClampSample(y);
+    }
+    return out;
+}
+
+// Mains hum of the given frequencies, each at rms.
+Samples Hum(std::initializer_list<double> hz, double rms)
+{
+    Samples out(kCount);
+    for (int n = 0; n < kCount; ++n) {
+        double v = 0.0;
+        for (const double f : hz)
+            v += rms * std::sqrt(2.0) * std::sin(2.0 * M_PI * f * n / 8000.0);
+        out[static_cast<std::size_t>(n)] = ClampSample(v);
+    }
+    return out;
+}
+
 TEST(Findings, EachFamilyOnACaptureThatTriggersItAndOneThatMustNot)
 {
     const Samples tx = Speechlike();
@@ -257,6 +291,18 @@ TEST(Findings, EachFamilyOnACaptureThatTriggersItAndOneThatMustNot)
         {"erl-gate", RunPair(tx, Echo(tx, 110, 3.0, 20.0)), "Cancellation did not run: ERL 3.0[0-9] dB",
          clean},
         {"no-near-end", clean, "rests on the echo alone", nearEnd},
+        // 20 dB louder in the 200 Hz band than the rest, whose ERL is 20 dB: the ERL line passes.
+        {"erl-band", RunPair(tx, Resonant(Echo(tx, 110, 20.0, 20.0), 200.0, 20.0)),
+         "The echo returns too loud in part of the band: ERL -?[0-5]\\.[0-9]+ dB at 200 Hz \\(third-octave "
+         "bands\\), below 6 dB, while the broadband ERL reads 1[0-9]\\.[0-9]+ dB",
+         voiceEcho},
+        // -35 dBm0 of 50 Hz and two harmonics; the high-pass filter is on.
+        {"hum", RunPair(tx, Sum(echo, Hum({50.0, 100.0, 150.0}, 285.0))),
+         "Rx carries mains hum: 50 Hz and its harmonics stand [0-9.]+ dB above the rest of the low band; look for "
+         "an earthing fault \\(the high-pass filter keeps it out",
+         clean},
+        // Voiced speech at a steady 100 Hz pitch has lines at 50 Hz's harmonics, but none at 50 Hz.
+        {"hum", RunPair(tx, Sum(echo, Hum({60.0, 180.0}, 285.0))), "Rx carries mains hum: 60 Hz", voiceEcho},
     };
     for (const auto& c : cases) {
         const Finding* f = Find(c.raised, c.code);
