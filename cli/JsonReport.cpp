@@ -166,6 +166,9 @@ json JsonReport(const CliOptions& options, const CliRun& run, const std::string&
     settings["nlpShift"] = s.nlpShift;
     settings["highPass"] = s.highPass;
     settings["deviceType"] = options.deviceType;
+    if (options.networkDelayMs) {
+        settings["networkDelay"] = *options.networkDelayMs;
+    }
 
     json results = json::object();
     results["delay"] = r.delay;

@@ -9,6 +9,7 @@
 #include "engine/TestThresholds.h"
 #include "engine/TextFormat.h"
 #include "evidence/DelayTrend.h"
+#include "evidence/EchoAudibility.h"
 #include "ui/Report.h"
 
 namespace tarnwell {
@@ -342,6 +343,15 @@ void ErlEvidence(const TestResults& r, const AnalysisRecord& a, FindingList& out
     out.Add("erl-disagrees", Severity::Warning, text);
 }
 
+// Whether the far talker will hear what is left of the echo.
+void AudibilityEvidence(const TestResults& r, const AnalysisRecord& a, std::optional<int> networkDelayMs,
+                        FindingList& out)
+{
+    if (std::optional<Finding> finding = EchoAudibilityFinding(r, a, networkDelayMs)) {
+        out.Add(finding->code.c_str(), finding->severity, std::move(finding->text));
+    }
+}
+
 // What reading the captures noticed (a call's lost or reordered packets, a guessed format):
 // first, since it qualifies everything measured after it.
 void CaptureNoteEvidence(const AnalysisRecord& a, FindingList& out)
@@ -356,7 +366,7 @@ void CaptureNoteEvidence(const AnalysisRecord& a, FindingList& out)
 const char* SeverityName(Severity severity) { return severity == Severity::Warning ? "warning" : "info"; }
 
 std::vector<Finding> MakeFindings(const TestSettings& s, int deviceType, bool ran, const TestResults& r,
-                                  const AnalysisRecord& a)
+                                  const AnalysisRecord& a, std::optional<int> networkDelayMs)
 {
     FindingList out;
     CaptureNoteEvidence(a, out);
@@ -394,6 +404,9 @@ std::vector<Finding> MakeFindings(const TestSettings& s, int deviceType, bool ra
                     Format("The recommended tail of %d smp is above the canceller's %d taps; raise the "
                            "bulk delay to at least %d",
                            minimalTail, kMaxTail, testthresholds::BulkDelayForDelay(r.delay, kMaxTail)));
+        }
+        if (echoFound) {
+            AudibilityEvidence(r, a, networkDelayMs, out);
         }
         if (r.erlOk != 0 && std::none_of(a.frames.begin(), a.frames.end(),
                                          [](const FrameRecord& f) { return f.nearEndAlone; })) {

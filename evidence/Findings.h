@@ -4,6 +4,7 @@
 // Findings come after the report and never replace its lines or verdicts.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -94,8 +95,10 @@ inline constexpr double kDelayMove = 2.0;
 inline constexpr double kTrendFit = 0.5;
 }  // namespace findingthresholds
 
-// ran: the run returned true (a report is shown); deviceType selects the presets row.
+// ran: the run returned true (a report is shown); deviceType selects the presets row;
+// networkDelayMs: the one-way delay to the far talker, when the user gave it.
 std::vector<Finding> MakeFindings(const TestSettings& settings, int deviceType, bool ran,
-                                  const TestResults& results, const AnalysisRecord& analysis);
+                                  const TestResults& results, const AnalysisRecord& analysis,
+                                  std::optional<int> networkDelayMs = std::nullopt);
 
 }  // namespace tarnwell

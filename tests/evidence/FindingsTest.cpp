@@ -53,7 +53,8 @@ Outcome RunPair(const Samples& tx, const Samples& rx, const std::function<void(R
     o.ran = RunAndReport(request.settings, request.deviceType, ui, o.results, kVerdictWords, &o.analysis)
                 .has_value();
     AddWhitenedEvidence(o.analysis);
-    o.findings = MakeFindings(request.settings, request.deviceType, o.ran, o.results, o.analysis);
+    o.findings = MakeFindings(request.settings, request.deviceType, o.ran, o.results, o.analysis,
+                              request.networkDelayMs);
     return o;
 }
 
@@ -211,13 +212,14 @@ TEST(Findings, EachFamilyOnACaptureThatTriggersItAndOneThatMustNot)
     const Outcome repeating = RunPair(square, Echo(square, 100, 8.0));
     const Samples voice = Voiced(2848.0, 1);
     const Outcome voiceEcho = RunPair(voice, ThroughModel(voice, Model("d2"), 100, 10.0));
+    const Outcome noEcho = RunPair(voice, Voiced(505.0, 2));  // the same voice, unrelated, at -30 dBm0
     const struct {
         const char* code;
         Outcome raised;
         const char* textPattern;  // a regular expression the finding's text must contain
         const Outcome& mustNot;
     } cases[] = {
-        {"no-echo", RunPair(voice, Voiced(505.0, 2)),  // the same voice, unrelated, at -30 dBm0
+        {"no-echo", noEcho,
          "No echo found: .* stands at most [0-9.]+ times above its floor .*so the report's Real Delay [0-9]+ "
          "smp and ERL [0-9.]+ dB are not measurements",
          voiceEcho},
@@ -256,6 +258,12 @@ TEST(Findings, EachFamilyOnACaptureThatTriggersItAndOneThatMustNot)
         {"erl-gate", RunPair(tx, Echo(tx, 110, 3.0, 20.0)), "Cancellation did not run: ERL 3.0[0-9] dB",
          clean},
         {"no-near-end", clean, "rests on the echo alone", nearEnd},
+        {"echo-audibility", clean,
+         "an estimate: levels in dBm0, not loudness-weighted.*TELR [0-9.]+ dB \\(SLR 8 \\+ RLR 2 \\+ ERL "
+         "1[12]\\.[0-9] \\+ cancellation [0-9.]+ dB\\) stays acceptable up to a one-way network delay of [0-9]+ ms",
+         noEcho},
+        {"audible-echo", RunPair(tx, echo, [](RunRequest& r) { r.networkDelayMs = 400; }),
+         "hear the echo at a one-way network delay of 400 ms .* and 400 ms needs [0-9.]+ dB more echo loss", clean},
     };
     for (const auto& c : cases) {
         const Finding* f = Find(c.raised, c.code);
@@ -358,7 +366,8 @@ TEST(Findings, TheShippedSamplesReadAsTheirEchoPathWasMade)
     for (const Finding& f : o.findings) {
         codes.push_back(f.code);
     }
-    EXPECT_THAT(codes, ::testing::IsEmpty());          // no warning, and no ambiguity about the delay
+    // No warning and no ambiguity about the delay: only how long a delay the echo left bears.
+    EXPECT_THAT(codes, ::testing::ElementsAre("echo-audibility"));
     EXPECT_EQ(o.analysis.whitenedDelay.peakLag, 106);  // the largest tap of D.2 after bulk 100
     const DelaySearchRecord& d = o.analysis.delaySearch;
     EXPECT_NEAR(d.peakLag, 106, 1);
