@@ -125,6 +125,8 @@ json JsonAnalysis(const AnalysisRecord& a, const std::vector<Finding>& findings)
     allBlocks["blocks"] = a.allBlocksErl.blocks;
     allBlocks["doubleTalkBlocks"] = a.allBlocksErl.doubleTalkBlocks;
     allBlocks["erl"] = JsonDouble(a.allBlocksErl.erl);
+    allBlocks["txQuietBlocks"] = a.allBlocksErl.txQuietBlocks;
+    allBlocks["nearEndBlocks"] = a.allBlocksErl.nearEndBlocks;
 
     json list = json::array();
     for (const Finding& finding : findings) {
@@ -166,6 +168,8 @@ json JsonReport(const CliOptions& options, const CliRun& run, const std::string&
     settings["nlpShift"] = s.nlpShift;
     settings["highPass"] = s.highPass;
     settings["deviceType"] = options.deviceType;
+    // The channel a stereo file's Tx was read from, found when --tx-channel was not given.
+    settings["txChannelUsed"] = run.analysis.txChannel >= 0 ? json(run.analysis.txChannel) : json(nullptr);
     if (options.networkDelayMs) {
         settings["networkDelay"] = *options.networkDelayMs;
     }

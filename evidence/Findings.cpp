@@ -325,11 +325,18 @@ void CaptureEvidence(const TestSettings& s, const AnalysisRecord& a, FindingList
     }
 }
 
+// Near-end speech where Tx is quiet, in most such blocks, and the all-blocks figure below the
+// line's: it rests on double talk.
+bool NearEndTalksThroughout(const AllBlocksErlRecord& all, double lineErl)
+{
+    return all.txQuietBlocks > 0 && all.nearEndBlocks > kNearEndShare * all.txQuietBlocks && all.erl < lineErl;
+}
+
 void ErlEvidence(const TestResults& r, const AnalysisRecord& a, FindingList& out)
 {
     const AllBlocksErlRecord& all = a.allBlocksErl;
     if (!all.measured || !a.erl.measured || a.erl.qualifyingBlocks == 0 ||
-        !(std::fabs(r.erl - all.erl) > kErlAgreement)) {
+        !(std::fabs(r.erl - all.erl) > kErlAgreement) || NearEndTalksThroughout(all, r.erl)) {
         return;
     }
     std::string text = Format("The ERL line's %.2f dB rests on one 100 ms block; all %d qualifying blocks, "

@@ -213,6 +213,14 @@ TEST(Findings, EachFamilyOnACaptureThatTriggersItAndOneThatMustNot)
     const Samples voice = Voiced(2848.0, 1);
     const Outcome voiceEcho = RunPair(voice, ThroughModel(voice, Model("d2"), 100, 10.0));
     const Outcome noEcho = RunPair(voice, Voiced(505.0, 2));  // the same voice, unrelated, at -30 dBm0
+    // Another voice at -20 dBm0 over the whole capture, the far end pausing 0.5 s in every 2 s:
+    // the median block is double talk too.
+    Samples paused = voice;
+    for (std::size_t i = 0; i < paused.size(); ++i) {
+        paused[i] = i % 16000 < 12000 ? paused[i] : std::int16_t{0};
+    }
+    const Outcome talkingThroughout =
+        RunPair(paused, Sum(ThroughModel(paused, Model("d2"), 100, 10.0), Voiced(1597.0, 2)));
     const struct {
         const char* code;
         Outcome raised;
@@ -232,7 +240,7 @@ TEST(Findings, EachFamilyOnACaptureThatTriggersItAndOneThatMustNot)
          "The ERL line's (3\\.9|4\\.0)[0-9] dB rests on one 100 ms block; all [0-9]+ qualifying blocks, at "
          "the whitened "
          "delay 110 smp, give 1[12]\\.[0-9]+ dB: the gate stopped the canceller",
-         clean},
+         talkingThroughout},
         {"delay-ambiguous", RunPair(tx, Sum(echo, Echo(tx, 700, 14.0))),
          "peaks at 110 smp and again at 700 smp", clean},
         {"delay-disagrees", RunPair(voice, ThroughModel(voice, Model("d5"), 100, 10.0)),
@@ -416,6 +424,51 @@ TEST(Findings, TheRecordChangesNoResultAndNoOutputByte)
     EXPECT_EQ(ReadPcm(dir.File("plain.pcm")), ReadPcm(dir.File("recorded.pcm")));
     EXPECT_EQ(record.frames.size(), (tx.size() + 79) / 80);
     EXPECT_EQ(record.delaySearch.peakLag, plain.delay);
+}
+
+}  // namespace
+
+namespace {
+
+// The ERL line against the all-blocks figure, on records made by hand: near-end speech where
+// Tx is quiet explains an all-blocks figure below the line, and only that.
+TEST(Findings, ErlDisagreesUnlessTheNearEndTalksThroughout)
+{
+    const struct {
+        const char* name;
+        double allBlocks;  // dB, against the line's 12
+        int quiet;
+        int nearEnd;
+        bool raised;
+    } rows[] = {
+        {"dispersive path, line high", 8.0, 10, 0, true},
+        {"one near-end block in ten", 8.0, 10, 1, true},
+        {"near end in most quiet blocks", 8.0, 10, 8, false},
+        {"a third of them", 8.0, 9, 3, false},
+        {"near end, but the blocks read higher", 15.0, 10, 8, true},
+        {"Tx never quiet: nothing seen", 8.0, 0, 0, true},
+    };
+    for (const auto& row : rows) {
+        TestResults r;
+        r.delay = 106;
+        r.erl = 12.0;
+        r.delayOk = r.erlOk = r.levelsOk = r.residualOk = 1;
+        AnalysisRecord a;
+        a.whitenedDelay.measured = true;
+        a.whitenedDelay.peakLag = a.whitenedDelay.positiveLag = 106;
+        a.whitenedDelay.peak = a.whitenedDelay.positive = 0.5;
+        a.whitenedDelay.median = 0.001;
+        a.erl.measured = true;
+        a.erl.qualifyingBlocks = 40;
+        a.allBlocksErl = {true, 106, 40, 0, row.allBlocks, row.quiet, row.nearEnd};
+        RunRequest request = DefaultRunRequest(2);
+        request.settings.delay = 100;
+        request.settings.tail = 128;
+        const std::vector<Finding> findings = MakeFindings(request.settings, 2, true, r, a);
+        const bool raised = std::any_of(findings.begin(), findings.end(),
+                                        [](const Finding& f) { return f.code == "erl-disagrees"; });
+        EXPECT_EQ(raised, row.raised) << row.name;
+    }
 }
 
 }  // namespace
