@@ -157,11 +157,12 @@ std::string CaptureRow(const char* which, const std::string& path, const TestSet
            "</td><td>" + Escape(kind) + "</td></tr>";
 }
 
-std::string CapturesTable(const CliOptions& options, int sampleCount)
+// usedTxChannel: the channel the run read Tx from, -1 when it did not read a stereo file.
+std::string CapturesTable(const CliOptions& options, int sampleCount, int usedTxChannel)
 {
     const TestSettings& s = options.settings;
     const bool stereo = s.txPath == s.rxPath;
-    const int txChannel = stereo ? (s.txChannel != 0 ? 1 : 0) : -1;
+    const int txChannel = usedTxChannel >= 0 ? usedTxChannel : stereo ? (s.txChannel > 0 ? 1 : 0) : -1;
     const int rxChannel = stereo ? 1 - txChannel : -1;
     std::string used = sampleCount > 0
                            ? text::Format("%d samples of each capture used (%s s at 8000 samples/s)",
@@ -237,7 +238,8 @@ std::string Section(const std::string& id, const std::string& heading, const cha
         }
         text += "</ul>\n";
     }
-    text += CapturesTable(options, evidence != nullptr ? evidence->sampleCount : 0);
+    text += CapturesTable(options, evidence != nullptr ? evidence->sampleCount : 0,
+                          evidence != nullptr ? evidence->txChannel : -1);
     text += "<div class=\"tables\">" + KeyValueTable("Settings", data["settings"]) +
             KeyValueTable("Results", data["results"]) + "</div>\n";
     text += "<h3>Views</h3>\n";
@@ -440,6 +442,7 @@ PageEvidence TakeEvidence(const CliOptions& options, const CliRun& run, const st
 {
     PageEvidence evidence;
     evidence.sampleCount = run.analysis.sampleCount;
+    evidence.txChannel = run.analysis.txChannel;
     const int minimalTail = run.report ? run.report->minimalTail : 0;
     const std::vector<ChartView> views = AllViews({options.settings, minimalTail, run.analysis});
     for (const ChartView& view : views) {
