@@ -242,7 +242,8 @@ std::string Section(const std::string& id, const std::string& heading, const cha
                           evidence != nullptr ? evidence->txChannel : -1);
     text += "<div class=\"tables\">" + KeyValueTable("Settings", data["settings"]) +
             KeyValueTable("Results", data["results"]) + "</div>\n";
-    text += "<h3>Views</h3>\n";
+    // Its own sheet in print: the report, findings and tables on one, the views on the next.
+    text += "<div class=\"views\">\n<h3>Views</h3>\n";
     if (evidence == nullptr) {
         text += "<p class=\"note\">The views of this run were not kept.</p>\n";
     } else {
@@ -258,7 +259,7 @@ std::string Section(const std::string& id, const std::string& heading, const cha
             text += "</figure>\n";
         }
     }
-    return text + "</section>\n";
+    return text + "</div>\n</section>\n";
 }
 
 constexpr const char* kStyle = R"(
@@ -297,10 +298,16 @@ figure.view { margin: 1em 0; }
 figure.view svg { width: 100%; max-width: 720px; height: auto; display: block; }
 figcaption { color: #444; font-size: .9em; }
 @media print {
-  body { max-width: none; margin: 0; font-size: 10pt; }
-  section.port { break-before: page; content-visibility: visible; }
-  figure.view { break-inside: avoid; }
-  figure.view svg { max-width: 17cm; }
+  @page { size: A4; margin: 1.2cm; }
+  body { max-width: none; margin: 0; font-size: 9pt; }
+  /* Two sheets a port: its report, findings and tables; then its views, two abreast. */
+  section.port { break-before: page; page-break-before: always; content-visibility: visible; }
+  p.meta + section.port { break-before: auto; page-break-before: auto; }  /* a single run's page */
+  section.port > h2 { margin-top: 0; }
+  div.views { break-before: page; page-break-before: always; display: grid; grid-template-columns: 1fr 1fr; gap: .4cm; align-content: start; }
+  div.views > h3, div.views > p { grid-column: 1 / -1; margin: 0; }
+  figure.view { break-inside: avoid; page-break-inside: avoid; margin: 0; }
+  figure.view svg { max-width: 100%; max-height: 7.5cm; }
   #ports th button::after { content: none; }
   a { color: inherit; text-decoration: none; }
 }
