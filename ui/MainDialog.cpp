@@ -241,6 +241,7 @@ RunRequest MainDialog::Request() const
     settings.nlpDiff = m_nlpDiff;
     settings.nlpShift = m_nlpShift;
     settings.highPass = m_highPass;
+    request.networkDelayMs = details_->NetworkDelay();
     return request;
 }
 
