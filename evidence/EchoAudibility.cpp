@@ -53,7 +53,8 @@ double TalkerEchoImpairment(double telr, double t)
     // The echo's weighted loudness falls with the delay, and the impairment rises once the
     // echo's rating Re falls below Roe, the rating that the noise alone leaves.
     const double roe = -1.5 * (TotalNoise() - kRlr);
-    const double terv = telr - 40.0 * std::log10((1.0 + t / 10.0) / (1.0 + t / 150.0)) + 6.0 * std::exp(-0.3 * t * t);
+    const double terv = telr - 40.0 * std::log10((1.0 + t / 10.0) / (1.0 + t / 150.0)) +
+                        6.0 * std::exp(-0.3 * t * t);
     const double re = 80.0 + 2.5 * (terv - 14.0);
     const double d = roe - re;
     return (d / 2.0 + std::sqrt(d * d / 4.0 + 100.0) - 1.0) * (1.0 - std::exp(-t));
@@ -112,9 +113,8 @@ std::optional<Finding> EchoAudibilityFinding(const TestResults& r, const Analysi
     const double pathMs = echoDelay / 16.0;
     const std::optional<double> limit = emodel::DelayLimitMs(telr);
     const double networkLimit = limit ? *limit - pathMs : 0.0;
-    const std::string telrText =
-        Format("TELR %.1f dB (SLR %g + RLR %g + ERL %.1f + cancellation %.1f dB)", telr, emodel::kSlr,
-               emodel::kRlr, erl, cancellation);
+    const std::string telrText = Format("TELR %.1f dB (SLR %g + RLR %g + ERL %.1f + cancellation %.1f dB)",
+                                        telr, emodel::kSlr, emodel::kRlr, erl, cancellation);
     const char* const estimate = "an estimate: levels in dBm0, not loudness-weighted";
     const auto moreLoss = [&](int delayMs) { return emodel::TelrNeeded(delayMs + pathMs) - telr; };
 
@@ -134,7 +134,8 @@ std::optional<Finding> EchoAudibilityFinding(const TestResults& r, const Analysi
                               given, estimate, telrText.c_str(), std::max(networkLimit, 0.0), given,
                               moreLoss(given))};
     }
-    std::string text = Format("Talker echo (%s; G.131 through the G.107 E-model): %s ", estimate, telrText.c_str());
+    std::string text = Format("Talker echo (%s; G.131 through the G.107 E-model): %s ", estimate,
+                              telrText.c_str());
     if (!limit) {
         text += "stays acceptable at any one-way network delay";
     } else if (networkLimit <= 0.0) {

@@ -9,11 +9,11 @@ using namespace tarnwell;
 
 namespace {
 
-// Points read off the "acceptable" curve of G.131's talker echo tolerance (Figure 1), and
-// G.107's default TELR of 65 dB, which its examples hold acceptable through G.114's 400 ms.
+// Points read off the "acceptable" curve of G.131's talker echo tolerance (Figure 1); below,
+// G.107's default TELR of 65 dB, which must stay acceptable past G.114's 400 ms.
 struct Published {
-    double telr;      // dB
-    double delayMs;   // one-way
+    double telr;     // dB
+    double delayMs;  // one-way
     double toleranceMs;
 };
 
@@ -51,7 +51,7 @@ struct Row {
     double erl;
     double cancellation;
     std::optional<int> networkDelayMs;
-    const char* code;     // nullptr: no finding
+    const char* code;
     Severity severity;
     const char* pattern;  // regular expression the text must contain
 };
@@ -70,10 +70,12 @@ TEST(EchoAudibilityFinding, AudibleAndInaudibleEcho)
          "acceptable at a one-way network delay of 150 ms"},
         {"any delay", true, 20.0, 45.0, 2000, "echo-audibility", Severity::Info, "holds at any delay"},
         {"no delay given", true, 12.0, 28.0, std::nullopt, "echo-audibility", Severity::Info,
-         "stays acceptable up to a one-way network delay of (7[0-9]|8[0-9]) ms; 150 ms would need [4-7]\\.[0-9] "
+         "stays acceptable up to a one-way network delay of (7[0-9]|8[0-9]) ms; 150 ms would need "
+         "[4-7]\\.[0-9] "
          "dB more"},
         {"no cancellation at all", false, 6.0, 0.0, std::nullopt, "echo-audibility", Severity::Info,
-         "ERL 6.0 \\+ cancellation 0.0 dB\\) is not acceptable even without network delay; 150 ms would need"},
+         "ERL 6.0 \\+ cancellation 0.0 dB\\) is not acceptable even without network delay; 150 ms would "
+         "need"},
         // TELR 55 dB: 145 ms one-way, 138 ms of network delay beside the echo path's 6.6 ms.
         {"at the limit", true, 10.0, 35.0, 138, "echo-audibility", Severity::Info, "holds up to 138 ms"},
         {"just past it", true, 10.0, 35.0, 139, "audible-echo", Severity::Warning,
