@@ -121,7 +121,8 @@ CliRun RunCommandLine(const CliOptions& options, TestUi& ui)
                               &run.analysis);
     run.ok = run.report.has_value();
     AddWhitenedEvidence(run.analysis);
-    run.findings = MakeFindings(options.settings, options.deviceType, run.ok, run.results, run.analysis);
+    run.findings = MakeFindings(options.settings, options.deviceType, run.ok, run.results, run.analysis,
+                                options.networkDelayMs);
     run.verdicts = ReadVerdicts(run.ok, run.results, run.analysis, run.findings);
     return run;
 }

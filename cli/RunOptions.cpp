@@ -88,6 +88,13 @@ RunOptions::RunOptions(CLI::App& app, CliOptions& options, Settings settings, bo
                                                     : "not an IPv4 or IPv6 address: " + word;
                                      },
                                      "IPV6"));
+    networkDelayOption_ =
+        app.add_option("--network-delay", networkDelay_,
+                       text::Format("one-way delay between the far talker and the gateway, ms, 0..%d: whether "
+                                    "the echo left will be heard there (default: say up to which delay it is not)",
+                                    kMaxNetworkDelayMs))
+            ->check(kDecimal)
+            ->check(CLI::Range(0, kMaxNetworkDelayMs));
     if (settings == Settings::kSingle) {
         app.add_flag("--fail-on-check", options.failOnCheck,
                      "exit with 1 when any measured verdict reads CHECK (an ERL gate on a measured ERL "
@@ -136,6 +143,9 @@ void RunOptions::Apply()
     }
     if (!txSsrc_.empty()) {
         s.txSsrc = SsrcWord(txSsrc_);
+    }
+    if (networkDelayOption_->count() > 0) {
+        options_.networkDelayMs = networkDelay_;
     }
 }
 

@@ -43,6 +43,8 @@ private:
     bool noResample_ = false;
     bool findTxChannel_ = false;
     CLI::Option* txChannel_ = nullptr;
+    int networkDelay_ = 0;
+    CLI::Option* networkDelayOption_ = nullptr;
 };
 
 // A number setting's option, its manifest column and the values the engine accepts; a value

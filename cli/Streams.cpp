@@ -69,7 +69,8 @@ nlohmann::ordered_json Json(const std::vector<RtpStream>& streams, const PcapCon
                         {"marker_restarts", s.markerRestarts},
                         {"other_payloads", s.otherPayloads},
                         {"seconds", s.Seconds()},
-                        {"jitter_ms", s.jitterMs}});
+                        {"jitter_ms", s.jitterMs},
+                        {"clock_hz", s.clockRate}});
     }
     return {{"packets", contents.packets}, {"udp_datagrams", contents.datagrams.size()}, {"streams", list}};
 }

@@ -108,6 +108,12 @@ struct AllBlocksErlRecord {
     int doubleTalkBlocks = 0;  // qualifying blocks left out: their loss lies more than 5 dB
                                // below the median block's, near-end speech rather than echo
     double erl = 0.0;          // dB
+    // The near end heard alone: blocks whose Tx and the Tx block before are silent (at most
+    // -50 dBm0), so Rx after them by the delay holds no echo; and of those, the blocks where Rx
+    // carries speech (above -40 dBm0). Near-end speech through most of the capture makes the
+    // median block double talk too, and no block can be left out as such.
+    int txQuietBlocks = 0;
+    int nearEndBlocks = 0;
 };
 
 // The whitened peak of one stretch of about a second with Tx active.
@@ -159,6 +165,9 @@ struct CaptureNote {
 
 struct AnalysisRecord {
     int sampleCount = 0;  // N, samples of each capture the run used
+    // Of a stereo file: the channel read as Tx, as given or as found; -1: not a stereo file,
+    // or not read.
+    int txChannel = -1;
     // The captures as read (before any filter), kept for the spectral evidence that is
     // computed after the run; emptied once it is.
     std::vector<std::int16_t> txCapture;

@@ -174,6 +174,7 @@ Outcome ReadCaptures(const TestSettings& settings, RunResources& run, int& count
         return Failed(testmessages::kTooLarge);
     }
     count = static_cast<int>(samples);
+    run.txChannel = stereo ? txChannel : -1;
 
     // One buffer per capture: the high-pass filter works in place.
     run.rxWork = SampleBuffer::ForOverwrite(count);
@@ -191,6 +192,7 @@ Outcome ReadCaptures(const TestSettings& settings, RunResources& run, int& count
             std::swap(run.txWork, run.rxWork);
             taken = 1 - txChannel;
         }
+        run.txChannel = taken;
         run.notes.push_back(
             {false, "tx-channel",
              text::Format("Tx taken as channel %d of %s, whose signal leads; --tx-channel "

@@ -28,6 +28,7 @@ Outcome Prepare(const EchoTester& engine, const TestSettings& settings, TestResu
     const Outcome read = testrun::ReadCaptures(settings, run, count, withOutput);
     if (analysis != nullptr) {
         analysis->captureNotes = run.notes;  // kept when the captures are refused, too
+        analysis->txChannel = run.txChannel;
     }
     if (read.message != nullptr) {
         return read;

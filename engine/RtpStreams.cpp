@@ -32,6 +32,26 @@ struct RtpHeader {
     std::size_t payloadSize = 0;
 };
 
+// The RTP clocks of the static audio payload types (RFC 3551); 0 where none is fixed.
+int StaticClockRate(int payloadType)
+{
+    switch (payloadType) {
+    case 6:
+        return 16000;  // DVI4 at 16 kHz
+    case 10:
+    case 11:
+        return 44100;  // L16
+    case 14:
+        return 90000;  // MPEG audio
+    case 16:
+        return 11025;  // DVI4
+    case 17:
+        return 22050;  // DVI4
+    default:
+        return payloadType < 24 ? 8000 : 0;
+    }
+}
+
 std::uint32_t Be32(const std::uint8_t* p)
 {
     return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
@@ -87,6 +107,33 @@ std::int64_t CapturePosition(std::int64_t timeUs, std::int64_t t0)
     return (elapsed * (kClockRate / 1000) + 500) / 1000;
 }
 
+// A dynamic payload's clock: how far the timestamps move per second of capture time, between
+// the first and the last packet, taken to the nearest usual rate (8000 when too short to tell).
+int MeasuredClockRate(const PcapContents& contents, const RtpStream& s)
+{
+    if (s.datagrams.size() < 2) {
+        return kClockRate;
+    }
+    RtpHeader first;
+    RtpHeader last;
+    const UdpDatagram& a = contents.datagrams[s.datagrams.front()];
+    const UdpDatagram& b = contents.datagrams[s.datagrams.back()];
+    if (!ParseRtp(a.payload, first) || !ParseRtp(b.payload, last) || b.timeUs <= a.timeUs) {
+        return kClockRate;
+    }
+    const double rate =
+        static_cast<double>(static_cast<std::uint32_t>(last.timestamp - first.timestamp)) * 1e6 /
+        static_cast<double>(b.timeUs - a.timeUs);
+    constexpr int kRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000, 90000};
+    int nearest = kClockRate;
+    for (const int r : kRates) {
+        if (std::fabs(rate - r) < std::fabs(rate - nearest)) {
+            nearest = r;
+        }
+    }
+    return nearest;
+}
+
 // Puts the stream's packets in sequence order and on the timeline that starts at t0, no earlier
 // than floor; counts into stream what was lost, repeated, reordered, wrapped or jumped.
 // Returns the end of the last sample placed.
@@ -97,6 +144,8 @@ std::int64_t Place(const PcapContents& contents, RtpStream& s, std::int64_t t0, 
     s.sequenceWraps = s.timestampWraps = s.timestampJumps = s.markerRestarts = 0;
     s.otherPayloads = 0;
     s.jitterMs = 0.0;
+    const int staticClock = StaticClockRate(s.payloadType);
+    s.clockRate = staticClock > 0 ? staticClock : MeasuredClockRate(contents, s);
     placed.clear();
 
     struct Kept {
@@ -144,7 +193,7 @@ std::int64_t Place(const PcapContents& contents, RtpStream& s, std::int64_t t0, 
         const std::int64_t timeUs = contents.datagrams[index].timeUs;
         if (haveArrival) {
             // Interarrival jitter: the change in transit time, in clock units, smoothed by 1/16.
-            const double arrival = static_cast<double>(timeUs - lastArrivalUs) * kClockRate / 1e6;
+            const double arrival = static_cast<double>(timeUs - lastArrivalUs) * s.clockRate / 1e6;
             const double sent = static_cast<double>(static_cast<std::int32_t>(h.timestamp - lastArrivalTs));
             jitter += (std::fabs(arrival - sent) - jitter) / 16.0;
         }
@@ -154,7 +203,7 @@ std::int64_t Place(const PcapContents& contents, RtpStream& s, std::int64_t t0, 
         kept.push_back({ext, index, h});
     }
     s.lost = (newest - oldest + 1) - static_cast<std::int64_t>(seen.size());
-    s.jitterMs = jitter * 1000.0 / kClockRate;
+    s.jitterMs = jitter * 1000.0 / s.clockRate;
     std::stable_sort(kept.begin(), kept.end(), [](const Kept& a, const Kept& b) { return a.ext < b.ext; });
 
     std::int64_t end = floor;

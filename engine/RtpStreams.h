@@ -34,7 +34,10 @@ struct RtpStream {
     std::int64_t otherPayloads = 0;  // packets of another payload type (events, comfort noise)
     std::int64_t firstUs = 0;        // capture times of its first and last packets
     std::int64_t lastUs = 0;
-    double jitterMs = 0.0;               // interarrival jitter at the 8000/s clock
+    // Its RTP clock, Hz: the static payload type's, or for a dynamic one the rate its timestamps
+    // advance at against the capture clock, taken to the nearest of the usual audio rates.
+    int clockRate = 8000;
+    double jitterMs = 0.0;               // interarrival jitter, at that clock
     std::vector<std::size_t> datagrams;  // indexes into the capture's datagrams, arrival order
 
     double Seconds() const { return static_cast<double>(lastUs - firstUs) / 1e6; }

@@ -26,6 +26,7 @@ struct RunResources {
     std::string refusal;               // a capture's own refusal text, which the run's Outcome points at
     std::vector<std::string> details;  // each "file: reason" behind a failure's message
     std::vector<CaptureNote> notes;    // what reading the captures noticed, for the findings
+    int txChannel = -1;                // of a stereo file: the channel read as Tx; -1: two files
 
     RunResources() = default;
     RunResources(const RunResources&) = delete;

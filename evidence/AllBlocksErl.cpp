@@ -40,6 +40,19 @@ AllBlocksErlRecord MeasureAllBlocksErl(const std::vector<std::int16_t>& tx,
     if (delay <= 0) {
         return out;
     }
+    double previousLevel = INFINITY;
+    for (std::int64_t start = 0; start + delay + kBlock <= count; start += kBlock) {
+        const double p = BlockPower(tx.data() + start);
+        const double level = p > 0.0 ? 10.0 * std::log10(p * kDbm0Scale) : -INFINITY;
+        if (!testthresholds::IsVoiceBlock(level) && !testthresholds::IsVoiceBlock(previousLevel)) {
+            ++out.txQuietBlocks;
+            const double q = BlockPower(rx.data() + start + delay);
+            if (q > 0.0 && 10.0 * std::log10(q * kDbm0Scale) > testthresholds::kSpeechFloor) {
+                ++out.nearEndBlocks;
+            }
+        }
+        previousLevel = level;
+    }
     std::vector<double> txPowers;
     std::vector<double> rxPowers;
     std::vector<double> losses;

@@ -9,6 +9,7 @@
 #include "engine/TestThresholds.h"
 #include "engine/TextFormat.h"
 #include "evidence/DelayTrend.h"
+#include "evidence/EchoAudibility.h"
 #include "evidence/Measured.h"
 #include "evidence/SpectrumFindings.h"
 #include "ui/Report.h"
@@ -328,11 +329,18 @@ void CaptureEvidence(const TestSettings& s, const AnalysisRecord& a, FindingList
     }
 }
 
+// Near-end speech where Tx is quiet, in most such blocks, and the all-blocks figure below the
+// line's: it rests on double talk.
+bool NearEndTalksThroughout(const AllBlocksErlRecord& all, double lineErl)
+{
+    return all.txQuietBlocks > 0 && all.nearEndBlocks > kNearEndShare * all.txQuietBlocks && all.erl < lineErl;
+}
+
 void ErlEvidence(const TestResults& r, const AnalysisRecord& a, FindingList& out)
 {
     const AllBlocksErlRecord& all = a.allBlocksErl;
     if (!all.measured || !a.erl.measured || a.erl.qualifyingBlocks == 0 ||
-        !(std::fabs(r.erl - all.erl) > kErlAgreement)) {
+        !(std::fabs(r.erl - all.erl) > kErlAgreement) || NearEndTalksThroughout(all, r.erl)) {
         return;
     }
     std::string text = Format("The ERL line's %.2f dB rests on one 100 ms block; all %d qualifying blocks, "
@@ -403,6 +411,15 @@ EchoEvidence ReadEchoEvidence(const TestSettings& s, bool ran, const TestResults
     return e;
 }
 
+// Whether the far talker will hear what is left of the echo.
+void AudibilityEvidence(const TestResults& r, const AnalysisRecord& a, std::optional<int> networkDelayMs,
+                        FindingList& out)
+{
+    if (std::optional<Finding> finding = EchoAudibilityFinding(r, a, networkDelayMs)) {
+        out.Add(finding->code.c_str(), finding->severity, std::move(finding->text));
+    }
+}
+
 // What reading the captures noticed (a call's lost or reordered packets, a guessed format):
 // first, since it qualifies everything measured after it.
 void CaptureNoteEvidence(const AnalysisRecord& a, FindingList& out)
@@ -441,7 +458,7 @@ Advice RunAdvice(const TestSettings& s, int deviceType, bool ran, const TestResu
 const char* SeverityName(Severity severity) { return severity == Severity::Warning ? "warning" : "info"; }
 
 std::vector<Finding> MakeFindings(const TestSettings& s, int deviceType, bool ran, const TestResults& r,
-                                  const AnalysisRecord& a)
+                                  const AnalysisRecord& a, std::optional<int> networkDelayMs)
 {
     FindingList out;
     // What to set comes first: the findings after it say why.
@@ -490,6 +507,9 @@ std::vector<Finding> MakeFindings(const TestSettings& s, int deviceType, bool ra
                            kMaxTail) +
                         advice.clause,
                     advice);
+        }
+        if (echoFound) {
+            AudibilityEvidence(r, a, networkDelayMs, out);
         }
         if (r.erlOk != 0 && std::none_of(a.frames.begin(), a.frames.end(),
                                          [](const FrameRecord& f) { return f.nearEndAlone; })) {

@@ -156,11 +156,12 @@ std::string CaptureRow(const char* which, const std::string& path, const TestSet
            "</td><td>" + Escape(kind) + "</td></tr>";
 }
 
-std::string CapturesTable(const RunRequest& options, int sampleCount)
+// usedTxChannel: the channel the run read Tx from, -1 when it did not read a stereo file.
+std::string CapturesTable(const RunRequest& options, int sampleCount, int usedTxChannel)
 {
     const TestSettings& s = options.settings;
     const bool stereo = s.txPath == s.rxPath;
-    const int txChannel = stereo ? (s.txChannel != 0 ? 1 : 0) : -1;
+    const int txChannel = usedTxChannel >= 0 ? usedTxChannel : stereo ? (s.txChannel > 0 ? 1 : 0) : -1;
     const int rxChannel = stereo ? 1 - txChannel : -1;
     std::string used = sampleCount > 0
                            ? text::Format("%d samples of each capture used (%s s at 8000 samples/s)",
@@ -238,10 +239,12 @@ std::string html::Section(const std::string& id, const std::string& heading, con
         }
         text += "</ul>\n";
     }
-    text += CapturesTable(options, evidence != nullptr ? evidence->sampleCount : 0);
+    text += CapturesTable(options, evidence != nullptr ? evidence->sampleCount : 0,
+                          evidence != nullptr ? evidence->txChannel : -1);
     text += "<div class=\"tables\">" + KeyValueTable("Settings", data["settings"]) +
             KeyValueTable("Results", data["results"]) + "</div>\n";
-    text += "<h3>Views</h3>\n";
+    // Its own sheet in print: the report, findings and tables on one, the views on the next.
+    text += "<div class=\"views\">\n<h3>Views</h3>\n";
     if (evidence == nullptr) {
         text += "<p class=\"note\">The views of this run were not kept.</p>\n";
     } else {
@@ -257,7 +260,7 @@ std::string html::Section(const std::string& id, const std::string& heading, con
             text += "</figure>\n";
         }
     }
-    return text + "</section>\n";
+    return text + "</div>\n</section>\n";
 }
 
 namespace {
@@ -299,10 +302,16 @@ figure.view { margin: 1em 0; }
 figure.view svg { width: 100%; max-width: 720px; height: auto; display: block; }
 figcaption { color: #444; font-size: .9em; }
 @media print {
-  body { max-width: none; margin: 0; font-size: 10pt; }
-  section.port { break-before: page; content-visibility: visible; }
-  figure.view { break-inside: avoid; }
-  figure.view svg { max-width: 17cm; }
+  @page { size: A4; margin: 1.2cm; }
+  body { max-width: none; margin: 0; font-size: 9pt; }
+  /* Two sheets a port: its report, findings and tables; then its views, two abreast. */
+  section.port { break-before: page; page-break-before: always; content-visibility: visible; }
+  p.meta + section.port { break-before: auto; page-break-before: auto; }  /* a single run's page */
+  section.port > h2 { margin-top: 0; }
+  div.views { break-before: page; page-break-before: always; display: grid; grid-template-columns: 1fr 1fr; gap: .4cm; align-content: start; }
+  div.views > h3, div.views > p { grid-column: 1 / -1; margin: 0; }
+  figure.view { break-inside: avoid; page-break-inside: avoid; margin: 0; }
+  figure.view svg { max-width: 100%; max-height: 7.5cm; }
   #ports th button::after { content: none; }
   a { color: inherit; text-decoration: none; }
 }
@@ -367,6 +376,7 @@ PageEvidence TakeEvidence(const RunRequest& options, const RunRecord& run, const
 {
     PageEvidence evidence;
     evidence.sampleCount = run.analysis.sampleCount;
+    evidence.txChannel = run.analysis.txChannel;
     const int minimalTail = run.report ? run.report->minimalTail : 0;
     const std::vector<ChartView> views = AllViews({options.settings, minimalTail, run.analysis});
     for (const ChartView& view : views) {

@@ -34,6 +34,7 @@ inline constexpr const char* kPageWriter = "tarnwell-cli";
 // lets each port's record go as soon as it is done).
 struct PageEvidence {
     int sampleCount = 0;              // samples of each capture the run used
+    int txChannel = -1;               // of a stereo file: the channel read as Tx; -1: none
     std::vector<std::string> titles;  // each view's title
     std::vector<std::string> svgs;    // its SVG, or empty when note says why not
     std::string note;                 // why the views are not drawn; empty when they are

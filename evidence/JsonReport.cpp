@@ -125,6 +125,8 @@ json JsonAnalysis(const AnalysisRecord& a, const std::vector<Finding>& findings)
     allBlocks["blocks"] = a.allBlocksErl.blocks;
     allBlocks["doubleTalkBlocks"] = a.allBlocksErl.doubleTalkBlocks;
     allBlocks["erl"] = JsonDouble(a.allBlocksErl.erl);
+    allBlocks["txQuietBlocks"] = a.allBlocksErl.txQuietBlocks;
+    allBlocks["nearEndBlocks"] = a.allBlocksErl.nearEndBlocks;
 
     const EchoPathSpectrumRecord& e = a.echoPathSpectrum;
     const auto number = [](double v) { return JsonDouble(v); };
@@ -191,6 +193,11 @@ json JsonReport(const RunRequest& options, const RunRecord& run, const std::stri
     settings["nlpShift"] = s.nlpShift;
     settings["highPass"] = s.highPass;
     settings["deviceType"] = options.deviceType;
+    // The channel a stereo file's Tx was read from, found when --tx-channel was not given.
+    settings["txChannelUsed"] = run.analysis.txChannel >= 0 ? json(run.analysis.txChannel) : json(nullptr);
+    if (options.networkDelayMs) {
+        settings["networkDelay"] = *options.networkDelayMs;
+    }
 
     json results = json::object();
     results["delay"] = r.delay;

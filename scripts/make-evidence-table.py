@@ -48,7 +48,7 @@ def models():
     return out
 
 
-def speech(work, prompts, seconds, name):
+def speech(work, prompts, seconds, name, pause=RATE // 3):
     """espeak-ng prompts, resampled to 8 kHz, with short pauses, cut or looped to length."""
     parts = []
     for i, prompt in enumerate(prompts):
@@ -59,7 +59,7 @@ def speech(work, prompts, seconds, name):
             subprocess.run(["sox", str(wav), "-r", str(RATE), "-b", "16", "-e", "signed", "-c", "1",
                             "-t", "raw", str(raw)], check=True)
         parts.append(np.fromfile(raw, dtype="<i2").astype(float))
-        parts.append(np.zeros(RATE // 3))
+        parts.append(np.zeros(pause))
     x = np.concatenate(parts)
     n = int(seconds * RATE)
     while len(x) < n:
@@ -190,14 +190,17 @@ def row(name, truth, data):
     ratio_median = w["peak"] / w["median"] if w["median"] > 0 else float("inf")
     ratio_next = w["peak"] / w["next"] if w["next"] > 0 else float("inf")
     far = w["far"] / w["peak"] if w["peak"] > 0 else 0.0
-    erl = a.get("allBlocksErl", {}).get("erl", float("nan"))
+    all_blocks = a.get("allBlocksErl", {})
+    erl = all_blocks.get("erl", float("nan"))
+    quiet = all_blocks.get("txQuietBlocks", 0)
+    near = all_blocks.get("nearEndBlocks", 0) / quiet if quiet else float("nan")
     lags = [lag for lag, r in zip(track["lag"], track["peakToMedian"]) if r >= 16.0]
     moved = max(lags) - min(lags) if lags else float("nan")
     times = [t for t, r in zip(track["time"], track["peakToMedian"]) if r >= 16.0]
     line_fit, step_fit = trend_fits(times, lags)
     print(f"| {name} | {truth} | {data['results']['delay']} | {w['peakLag']} | {w['peak']:.3f} | "
           f"{ratio_next:.2f} | {ratio_median:.0f} | {far:.2f} | {len(lags)} | {moved:.1f} | {line_fit:.2f} | {step_fit:.2f} | "
-          f"{data['results']['erl']:.2f} | {erl:.2f} | {codes or '-'} |")
+          f"{data['results']['erl']:.2f} | {erl:.2f} | {near:.2f} | {codes or '-'} |")
     for f in a["findings"]:
         if f["code"].startswith("delay-") or f["code"] in ("no-echo", "swapped"):
             print(f"<!-- {f['code']}: {f['text']} -->", file=sys.stderr)
@@ -218,8 +221,9 @@ def main():
     line = noise(n, -62.0, 1)
     h = models()
     print("| capture | true delay | seed delay | whitened lag | peak | peak/next | peak/median | far/peak "
-          "| track points | track range | line fit | step fit | seed ERL | all-blocks ERL | findings ((i): info) |")
-    print("|---" * 15 + "|")
+          "| track points | track range | line fit | step fit | seed ERL | all-blocks ERL | near end alone "
+          "| findings ((i): info) |")
+    print("|---" * 16 + "|")
     print("| capture | seed ERL | spectrum ERL | worst band | its ERL | broadband - it | its coherence "
           "| coherent cancellation | loud third | quiet third | loud - quiet (frames) | Tx hum (Hz, lines / fundamental dB) | Rx hum "
           "| findings |", file=SPECTRUM)
@@ -277,6 +281,12 @@ def main():
             run(args.cli, work, "cap", tx, soft_m * 10 ** (-7 / 20) + line, 100))
     row("G.711 mu-law in the echo path (D.2, ERL 10)", "106",
         run(args.cli, work, "cap", tx, mulaw(echo_of(tx, d2, 100, 10)) + line, 100))
+    talking = at_level(speech(work, OTHER, args.seconds, "near", pause=0), -20.0)
+    row("near speech throughout, no pauses (D.2 + -20 dBm0)", "106 / 10",
+        run(args.cli, work, "cap", tx, clean + talking, 100))
+    for model in ("d3", "d5", "d9"):
+        echo = echo_of(tx, h[model], 100, 10) + line
+        row(f"{model} ERL 10 + near speech -20 dBm0", "- / 10", run(args.cli, work, "cap", tx, echo + other * 10 ** (10 / 20), 100))
 
 
 if __name__ == "__main__":

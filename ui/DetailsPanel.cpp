@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStyle>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -30,6 +31,7 @@ DetailsPanel::DetailsPanel(QWidget& window)
       below_(new QWidget(&window)),
       beside_(new QWidget(&window)),
       findings_(new QListWidget(below_)),
+      networkDelay_(new QSpinBox(below_)),
       views_(new QTabWidget(beside_)),
       readout_(new QLabel(QString::fromLatin1(kReadoutHint), beside_)),
       output_(new QLabel(below_)),
@@ -56,13 +58,33 @@ DetailsPanel::DetailsPanel(QWidget& window)
     saveReport_->setToolTip(tr("The report, findings and views of this run as one page to hand on"));
     connect(saveReport_, &QPushButton::clicked, this, &DetailsPanel::SaveReportRequested);
     auto* hint = new QLabel(tr("How to capture a port: press F1. About Tarnwell: right-click the window."), below_);
+    // Below its range's bottom the box says the delay is not given.
+    networkDelay_->setRange(-1, kMaxNetworkDelayMs);
+    networkDelay_->setValue(-1);
+    networkDelay_->setSpecialValueText(tr("not given"));
+    networkDelay_->setSuffix(tr(" ms"));
+    networkDelay_->setToolTip(tr("The one-way delay between the far talker and this gateway: whether the "
+                                 "echo left will be heard there"));
+    auto* delayLabel = new QLabel(tr("One-way network delay:"), below_);
+    delayLabel->setBuddy(networkDelay_);
+    connect(networkDelay_, &QSpinBox::valueChanged, this, [this] {
+        if (shownRequest_) {
+            shownRequest_->networkDelayMs = NetworkDelay();
+            ShowFindings();
+        }
+    });
 
     auto* outputRow = new QHBoxLayout;
     outputRow->addWidget(output_, 1);
     outputRow->addWidget(openFolder_, 0, Qt::AlignTop);
     outputRow->addWidget(saveReport_, 0, Qt::AlignTop);
+    auto* delayRow = new QHBoxLayout;
+    delayRow->addWidget(delayLabel);
+    delayRow->addWidget(networkDelay_);
+    delayRow->addStretch(1);
     auto* notes = new QVBoxLayout(below_);
     notes->setContentsMargins(10, 0, 10, 8);
+    notes->addLayout(delayRow);
     notes->addWidget(findings_, 1);
     notes->addLayout(outputRow);
     notes->addWidget(hint);
@@ -98,8 +120,27 @@ void DetailsPanel::SetMessageSink(const ChartPanel::MessageSink& sink)
 void DetailsPanel::ShowEvidence(const RunRequest& request, const TestResults& results, const Report& report,
                                 const AnalysisRecord& analysis)
 {
+    shownRequest_ = request;
+    shownResults_ = results;
+    shownAnalysis_ = analysis;
+    ShowFindings();
+    const std::vector<ChartView> views = AllViews({request.settings, report.minimalTail, analysis});
+    for (std::size_t i = 0; i < views.size(); ++i) {
+        View(static_cast<int>(i))->SetView(views[i]);
+    }
+}
+
+std::optional<int> DetailsPanel::NetworkDelay() const
+{
+    return networkDelay_->value() < 0 ? std::nullopt : std::optional<int>(networkDelay_->value());
+}
+
+void DetailsPanel::ShowFindings()
+{
+    const RunRequest& request = *shownRequest_;
     findings_->clear();
-    shownFindings_ = MakeFindings(request.settings, request.deviceType, true, results, analysis);
+    shownFindings_ = MakeFindings(request.settings, request.deviceType, true, shownResults_, shownAnalysis_,
+                                  request.networkDelayMs);
     saveReport_->setEnabled(true);
     for (const Finding& finding : shownFindings_) {
         const QStyle::StandardPixmap icon = finding.severity == Severity::Warning
@@ -110,10 +151,6 @@ void DetailsPanel::ShowEvidence(const RunRequest& request, const TestResults& re
     }
     if (findings_->count() == 0) {
         findings_->addItem(tr("Nothing to add to the report."));
-    }
-    const std::vector<ChartView> views = AllViews({request.settings, report.minimalTail, analysis});
-    for (std::size_t i = 0; i < views.size(); ++i) {
-        View(static_cast<int>(i))->SetView(views[i]);
     }
 }
 

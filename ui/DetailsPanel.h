@@ -7,6 +7,7 @@
 #include <QUrl>
 #include <QWidget>
 #include <functional>
+#include <optional>
 
 #include "engine/AnalysisRecord.h"
 #include "evidence/Findings.h"
@@ -17,6 +18,7 @@
 class QLabel;
 class QListWidget;
 class QPushButton;
+class QSpinBox;
 class QTabWidget;
 
 namespace tarnwell {
@@ -48,6 +50,11 @@ public:
     void SetSaveChooser(const ChartPanel::SaveChooser& chooser);
     void SetMessageSink(const ChartPanel::MessageSink& sink);
 
+    // The one-way network delay to the far talker that the findings judge the echo at; nullopt
+    // when the box says "not given". A change remakes the shown run's findings.
+    std::optional<int> NetworkDelay() const;
+    QSpinBox* NetworkDelayBox() const { return networkDelay_; }
+
     QListWidget* Findings() const { return findings_; }
     QTabWidget* Views() const { return views_; }
     ChartPanel* View(int index) const;
@@ -64,10 +71,12 @@ signals:
 
 private:
     void OnOpenFolder();
+    void ShowFindings();
 
     QWidget* below_;
     QWidget* beside_;
     QListWidget* findings_;
+    QSpinBox* networkDelay_;
     QTabWidget* views_;
     QLabel* readout_;
     QLabel* output_;
@@ -76,6 +85,10 @@ private:
     std::vector<Finding> shownFindings_;
     QString outputFolder_;
     UrlOpener openUrl_;
+    // What the shown findings were made from, to make them again at another network delay.
+    std::optional<RunRequest> shownRequest_;
+    TestResults shownResults_;
+    AnalysisRecord shownAnalysis_;
 };
 
 }  // namespace tarnwell

@@ -265,6 +265,7 @@ RunRequest MainDialog::Request() const
     settings.nlpShift = m_nlpShift;
     settings.highPass = m_highPass;
     ApplyStreamChoice(settings);
+    request.networkDelayMs = details_->NetworkDelay();
     return request;
 }
 

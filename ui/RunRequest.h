@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 
 #include "engine/TestSettings.h"
 #include "ui/Report.h"
@@ -15,9 +16,15 @@ inline constexpr int kDefaultNlpDiff = 6;                    // dB
 inline constexpr int kDefaultNlpShift = 3;                   // steps of 6 dB
 inline constexpr const char* kDefaultOutPath = "./out.pcm";  // in the working directory
 
+// One-way network delays the audibility estimate takes, ms: past 2 s no call is held.
+inline constexpr int kMaxNetworkDelayMs = 2000;
+
 struct RunRequest {
     TestSettings settings;
     int deviceType = 0;  // row of DevicePresetTable, 0..kDeviceCount - 1
+    // The one-way delay between the far talker and the gateway, ms, 0..kMaxNetworkDelayMs:
+    // whether the echo left is heard there; not given: up to which delay it is not.
+    std::optional<int> networkDelayMs;
 };
 
 // The request the window would make right after start with device row deviceType selected:

@@ -139,6 +139,8 @@ TEST(CliBinary, UsageErrorsExitWithTwoAndSayWhyAndHelpExitsWithZero)
         {{"--tx", "t", "--rx", "r", "--nlp-diff", "101"}, "--nlp-diff: Value 101 not in range 0 to 100"},
         {{"--tx", "t", "--rx", "r", "--nlp-shift", "11"}, "--nlp-shift: Value 11 not in range 0 to 10"},
         {{"batch", "site.csv", "--tail", "2000"}, "--tail: Value 2000 not in range 0 to 1024"},
+        {{"--tx", "t", "--rx", "r", "--network-delay", "2001"}, "--network-delay: Value 2001 not in range 0 to 2000"},
+        {{"batch", "site.csv", "--network-delay=-1"}, "--network-delay: Value -1 not in range 0 to 2000"},
     };
     for (const auto& [args, why] : cases) {
         const Outcome outcome = RunCli(dir, Quoted(args));
@@ -438,6 +440,12 @@ TEST(CliBinary, JsonCarriesTheCurvesAndTheFindings)
     const TempDir dir;
     const Outcome outcome = RunCli(dir, Captures(dir) + " --json");
     ASSERT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_FALSE(json::parse(outcome.out).at("settings").contains("networkDelay"));
+    // Given, the network delay is a setting, and the echo left is judged at it.
+    const Outcome judged = RunCli(dir, Captures(dir) + " --json --network-delay 2000");
+    ASSERT_EQ(judged.status, 0) << judged.err;
+    EXPECT_EQ(json::parse(judged.out).at("settings").at("networkDelay"), 2000);
+    EXPECT_THAT(json::parse(judged.out).at("analysis").at("findings").dump(), HasSubstr("\"audible-echo\""));
     const json analysis = json::parse(outcome.out).at("analysis");
     EXPECT_EQ(analysis.at("delaySearch").at("correlation").size(), 1800u);
     EXPECT_EQ(analysis.at("delaySearch").at("peakLag"), 110);

@@ -222,6 +222,51 @@ def check_site_page(cli, work):
     return path, summary
 
 
+def print_rules(text):
+    """The print style sheet's rules, selector -> declarations, from the page's one style."""
+    style = re.sub(r"/\*.*?\*/", "", text[text.find("<style>"):text.find("</style>")], flags=re.S)
+    start = style.find("@media print")
+    if start < 0:
+        return {}
+    body, depth = "", 0
+    for i in range(style.find("{", start), len(style)):
+        depth += {"{": 1, "}": -1}.get(style[i], 0)
+        if depth == 0:
+            body = style[style.find("{", start) + 1:i]
+            break
+    return {sel.strip(): decl for sel, decl in re.findall(r"([^{}]+)\{([^{}]*)\}", body)}
+
+
+def check_print(path, ports):
+    """Two sheets a port: the section starts a sheet, and its views start the next; every
+    view of a section is inside its views block."""
+    text = open(path, encoding="utf-8").read()
+    rules = print_rules(text)
+    for selector in ("section.port", "div.views"):
+        if not re.search(r"break-before:\s*page", rules.get(selector, "")):
+            fail(f"{path}: the print style does not start a sheet at {selector}")
+    if not re.search(r"break-inside:\s*avoid", rules.get("figure.view", "")):
+        fail(f"{path}: a view may be cut across two sheets in print")
+    sections = text.split('<section class="port"')[1:]
+    if len(sections) != ports:
+        fail(f"{path}: {len(sections)} port sections, not {ports}")
+    for section in sections:
+        section = section[:section.find("</section>")]
+        views = section.find('<div class="views">')
+        if section.count('<div class="views">') != 1 or section.find("<figure") < views:
+            fail(f"{path}: a section's views are not all in one views block")
+    browser = chromium()
+    if browser is None:
+        return
+    pdf = os.path.abspath(path + ".pdf")
+    subprocess.run([browser, *browser_args("."), "--no-pdf-header-footer", "--print-to-pdf=" + pdf,
+                    "file://" + os.path.abspath(path)], capture_output=True, timeout=120)
+    pages = len(re.findall(rb"/Type\s*/Page(?!s)", open(pdf, "rb").read())) if os.path.exists(pdf) else 0
+    # The table of ports on the first sheet (the site's few ports fit it), then two a port.
+    if pages != 2 * ports + (1 if ports > 1 else 0):
+        fail(f"{path}: printed on {pages} sheets for {ports} ports")
+
+
 def check_compare(cli, samples, work, summary):
     """The site against itself changes nothing; then good's Rx 6 dB louder, short gone and
     extra new."""
@@ -371,6 +416,8 @@ def main():
     VIEWS = view_count(cli, samples, work)
     check_run_page(cli, samples, work)
     page_path, summary = check_site_page(cli, work)
+    check_print(page_path, len(summary["rows"]))
+    check_print(os.path.join(work, "run.html"), 1)
     check_compare(cli, samples, work, summary)
     if "--browser" in args:
         check_in_browser(page_path, summary, work, screenshot)

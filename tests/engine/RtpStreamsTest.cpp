@@ -327,3 +327,35 @@ TEST(PcapReaderTest, TwoCallsNeedAChoice)
 }
 
 }  // namespace
+
+// Jitter is read at the stream's own clock: packets 20 ms apart arriving alternately on time
+// and 2 ms late settle at 2 ms whatever the clock, known by payload type or measured.
+TEST(RtpJitterTest, ReadAtTheStreamsClock)
+{
+    const struct {
+        int payloadType;
+        std::uint32_t step;  // timestamp units per 20 ms packet
+        int clock;
+    } cases[] = {{8, 160, 8000}, {6, 320, 16000}, {96, 320, 16000}, {97, 960, 48000}};
+    for (const auto& c : cases) {
+        std::vector<RtpPacket> packets;
+        for (int k = 0; k < kPackets; ++k) {
+            RtpPacket p;
+            p.ssrc = kTxSsrc;
+            p.payloadType = c.payloadType;
+            p.sequence = static_cast<std::uint16_t>(k);
+            p.timestamp = static_cast<std::uint32_t>(k) * c.step;
+            p.timeUs = 20000 * k + (k % 2 == 1 ? 2000 : 0);
+            p.payload.assign(160, 0xd5);
+            packets.push_back(p);
+        }
+        const std::vector<std::uint8_t> bytes = testpcap::CallWriter{}.File(packets);
+        PcapContents contents;
+        std::string refusal;
+        ASSERT_TRUE(ReadPcapBytes(bytes.data(), bytes.size(), "call.pcap", contents, refusal)) << refusal;
+        const std::vector<RtpStream> streams = FindRtpStreams(contents);
+        ASSERT_EQ(streams.size(), 1U);
+        EXPECT_EQ(streams[0].clockRate, c.clock) << "PT " << c.payloadType;
+        EXPECT_NEAR(streams[0].jitterMs, 2.0, 0.01) << "PT " << c.payloadType;
+    }
+}

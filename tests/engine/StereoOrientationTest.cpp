@@ -20,13 +20,14 @@ struct OrientCase {
     int txChannel;            // as the settings give it; -1: to be found
     std::optional<int> note;  // the channel the finding names, or none
     bool swapped;             // the run sees the captures the wrong way round
+    int used;                 // the channel the record says Tx was read from
 };
 
 const OrientCase kCases[] = {
-    {"found_in_channel_0", 0, -1, 0, false},
-    {"found_in_channel_1", 1, -1, 1, false},
-    {"named_and_right", 1, 1, std::nullopt, false},
-    {"named_and_wrong_is_obeyed", 1, 0, std::nullopt, true},
+    {"found_in_channel_0", 0, -1, 0, false, 0},
+    {"found_in_channel_1", 1, -1, 1, false, 1},
+    {"named_and_right", 1, 1, std::nullopt, false, 1},
+    {"named_and_wrong_is_obeyed", 1, 0, std::nullopt, true, 0},
 };
 
 class StereoOrientationTest : public ::testing::TestWithParam<OrientCase> {};
@@ -61,6 +62,7 @@ TEST_P(StereoOrientationTest, TxIsTheChannelThatLeadsUnlessNamed)
     TestResults results{};
     AnalysisRecord analysis;
     EchoTester().RunTest(settings, results, ui, &analysis);
+    EXPECT_EQ(analysis.txChannel, c.used);
     if (c.swapped) {
         EXPECT_NE(results.delay, 110);
     } else {

@@ -54,7 +54,8 @@ Outcome RunPair(const Samples& tx, const Samples& rx, const std::function<void(R
     o.ran = RunAndReport(request.settings, request.deviceType, ui, o.results, kVerdictWords, &o.analysis)
                 .has_value();
     AddWhitenedEvidence(o.analysis);
-    o.findings = MakeFindings(request.settings, request.deviceType, o.ran, o.results, o.analysis);
+    o.findings = MakeFindings(request.settings, request.deviceType, o.ran, o.results, o.analysis,
+                              request.networkDelayMs);
     return o;
 }
 
@@ -246,13 +247,22 @@ TEST(Findings, EachFamilyOnACaptureThatTriggersItAndOneThatMustNot)
     const Outcome repeating = RunPair(square, Echo(square, 100, 8.0));
     const Samples voice = Voiced(2848.0, 1);
     const Outcome voiceEcho = RunPair(voice, ThroughModel(voice, Model("d2"), 100, 10.0));
+    const Outcome noEcho = RunPair(voice, Voiced(505.0, 2));  // the same voice, unrelated, at -30 dBm0
+    // Another voice at -20 dBm0 over the whole capture, the far end pausing 0.5 s in every 2 s:
+    // the median block is double talk too.
+    Samples paused = voice;
+    for (std::size_t i = 0; i < paused.size(); ++i) {
+        paused[i] = i % 16000 < 12000 ? paused[i] : std::int16_t{0};
+    }
+    const Outcome talkingThroughout =
+        RunPair(paused, Sum(ThroughModel(paused, Model("d2"), 100, 10.0), Voiced(1597.0, 2)));
     const struct {
         const char* code;
         Outcome raised;
         const char* textPattern;  // a regular expression the finding's text must contain
         const Outcome& mustNot;
     } cases[] = {
-        {"no-echo", RunPair(voice, Voiced(505.0, 2)),  // the same voice, unrelated, at -30 dBm0
+        {"no-echo", noEcho,
          "No echo found: .* stands at most [0-9.]+ times above its floor .*so the report's Real Delay [0-9]+ "
          "smp and ERL [0-9.]+ dB are not measurements",
          voiceEcho},
@@ -265,7 +275,7 @@ TEST(Findings, EachFamilyOnACaptureThatTriggersItAndOneThatMustNot)
          "The ERL line's (3\\.9|4\\.0)[0-9] dB rests on one 100 ms block; all [0-9]+ qualifying blocks, at "
          "the whitened "
          "delay 110 smp, give 1[12]\\.[0-9]+ dB: the gate stopped the canceller",
-         clean},
+         talkingThroughout},
         {"delay-ambiguous", RunPair(tx, Sum(echo, Echo(tx, 700, 14.0))),
          "peaks at 110 smp and again at 700 smp", clean},
         {"delay-disagrees", RunPair(voice, ThroughModel(voice, Model("d5"), 100, 10.0)),
@@ -303,6 +313,12 @@ TEST(Findings, EachFamilyOnACaptureThatTriggersItAndOneThatMustNot)
          clean},
         // Voiced speech at a steady 100 Hz pitch has lines at 50 Hz's harmonics, but none at 50 Hz.
         {"hum", RunPair(tx, Sum(echo, Hum({60.0, 180.0}, 285.0))), "Rx carries mains hum: 60 Hz", voiceEcho},
+        {"echo-audibility", clean,
+         "an estimate: levels in dBm0, not loudness-weighted.*TELR [0-9.]+ dB \\(SLR 8 \\+ RLR 2 \\+ ERL "
+         "1[12]\\.[0-9] \\+ cancellation [0-9.]+ dB\\) stays acceptable up to a one-way network delay of [0-9]+ ms",
+         noEcho},
+        {"audible-echo", RunPair(tx, echo, [](RunRequest& r) { r.networkDelayMs = 400; }),
+         "hear the echo at a one-way network delay of 400 ms .* and 400 ms needs [0-9.]+ dB more echo loss", clean},
     };
     for (const auto& c : cases) {
         const Finding* f = Find(c.raised, c.code);
@@ -447,8 +463,9 @@ TEST(Findings, TheShippedSamplesReadAsTheirEchoPathWasMade)
     for (const Finding& f : o.findings) {
         codes.push_back(f.code);
     }
-    // no warning, and no ambiguity about the delay: only the settings to keep
-    EXPECT_THAT(codes, ::testing::ElementsAre("settings"));
+    // No warning and no ambiguity about the delay: only the settings to keep and how long a
+    // delay the echo left bears.
+    EXPECT_THAT(codes, ::testing::ElementsAre("settings", "echo-audibility"));
     EXPECT_THAT(o.findings.front().text, ::testing::StartsWith("Keep bulk delay 100 and tail 64"));
     EXPECT_EQ(o.analysis.whitenedDelay.peakLag, 106);  // the largest tap of D.2 after bulk 100
     const DelaySearchRecord& d = o.analysis.delaySearch;
@@ -527,6 +544,47 @@ TEST(CauseFirst, NamesTheFirstWarningThatExplainsARefusalThenTheMessage)
     };
     for (const auto& c : cases) {
         EXPECT_EQ(CauseFirst(c.findings, c.seed), c.expected);
+    }
+}
+
+// The ERL line against the all-blocks figure, on records made by hand: near-end speech where
+// Tx is quiet explains an all-blocks figure below the line, and only that.
+TEST(Findings, ErlDisagreesUnlessTheNearEndTalksThroughout)
+{
+    const struct {
+        const char* name;
+        double allBlocks;  // dB, against the line's 12
+        int quiet;
+        int nearEnd;
+        bool raised;
+    } rows[] = {
+        {"dispersive path, line high", 8.0, 10, 0, true},
+        {"one near-end block in ten", 8.0, 10, 1, true},
+        {"near end in most quiet blocks", 8.0, 10, 8, false},
+        {"a third of them", 8.0, 9, 3, false},
+        {"near end, but the blocks read higher", 15.0, 10, 8, true},
+        {"Tx never quiet: nothing seen", 8.0, 0, 0, true},
+    };
+    for (const auto& row : rows) {
+        TestResults r;
+        r.delay = 106;
+        r.erl = 12.0;
+        r.delayOk = r.erlOk = r.levelsOk = r.residualOk = 1;
+        AnalysisRecord a;
+        a.whitenedDelay.measured = true;
+        a.whitenedDelay.peakLag = a.whitenedDelay.positiveLag = 106;
+        a.whitenedDelay.peak = a.whitenedDelay.positive = 0.5;
+        a.whitenedDelay.median = 0.001;
+        a.erl.measured = true;
+        a.erl.qualifyingBlocks = 40;
+        a.allBlocksErl = {true, 106, 40, 0, row.allBlocks, row.quiet, row.nearEnd};
+        RunRequest request = DefaultRunRequest(2);
+        request.settings.delay = 100;
+        request.settings.tail = 128;
+        const std::vector<Finding> findings = MakeFindings(request.settings, 2, true, r, a);
+        const bool raised = std::any_of(findings.begin(), findings.end(),
+                                        [](const Finding& f) { return f.code == "erl-disagrees"; });
+        EXPECT_EQ(raised, row.raised) << row.name;
     }
 }
 

@@ -6,6 +6,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QRegularExpression>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -51,6 +52,32 @@ class DetailsTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // The network delay box judges the shown run's echo at once, and the next run takes it.
+    void networkDelayJudgesTheEchoLeft()
+    {
+        ScratchDir scratch;
+        WindowProbe probe;
+        DetailsPanel& details = probe.dialog->Details();
+        QTest::mouseClick(probe.dialog->DetailsButton(), Qt::LeftButton);
+        const auto findings = [&](const char* start) {
+            return details.Findings()->findItems(QString::fromLatin1(start), Qt::MatchStartsWith).size();
+        };
+        QCOMPARE(details.NetworkDelayBox()->text(), QStringLiteral("not given"));
+        RunOnSamples(probe);
+        QCOMPARE(findings("Talker echo (an estimate"), 1);
+        details.NetworkDelayBox()->setValue(300);
+        QCOMPARE(findings("The far talker will likely hear the echo at a one-way network delay of 300 ms"), 1);
+        QCOMPARE(findings("Talker echo"), 0);
+        details.NetworkDelayBox()->setValue(20);
+        QCOMPARE(findings("The echo is acceptable at a one-way network delay of 20 ms"), 1);
+        details.NetworkDelayBox()->setValue(300);
+        RunOnSamples(probe);  // the run's own request carries the delay
+        QCOMPARE(findings("The far talker will likely hear"), 1);
+        details.NetworkDelayBox()->setValue(-1);
+        QCOMPARE(details.NetworkDelay(), std::nullopt);
+        QCOMPARE(findings("Talker echo (an estimate"), 1);
+    }
+
     void viewsAndOutputFillAfterARunAndExport()
     {
         ScratchDir scratch;
