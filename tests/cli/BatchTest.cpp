@@ -606,33 +606,38 @@ struct Port {
     const char* result;
     std::string message;     // a regular expression the whole Message must match
     const char* emptyCells;  // summary.csv columns left empty, as figures resting on nothing
+    std::string settings;    // a regular expression the settings finding must match; empty: none
 };
 
 }  // namespace answers
 
-TEST(BatchAnswers, EachPortReadsItsResultAndItsCauseFirst)
+TEST(BatchAnswers, EachPortReadsItsResultItsSettingsAndItsCauseFirst)
 {
     using namespace answers;
     const Samples tx = FarEnd();
     const Samples echo = testcaptures::Echo(tx, 110, 12.0, 8.0);  // inside row 0's window 101-115
     const Samples quiet = FarEnd(800.0, 13);                      // about -26 dBm0
     const std::string kGate = "Echo Return Loss \\(ERL\\) is less than 6 dB\\. Cancellation stopped";
+    const std::string kKeep = "Keep bulk delay 100 and tail 64: they cover .*";
     const Port ports[] = {
-        {"farend", tx, echo, "NOT MEASURED", "", "rx_level tx_level levels_ok tx_gain_decrease"},
-        {"nearend", tx, WithNearEnd(echo), "OK", "", ""},
+        {"farend", tx, echo, "NOT MEASURED", "", "rx_level tx_level levels_ok tx_gain_decrease", kKeep},
+        {"nearend", tx, WithNearEnd(echo), "OK", "", "", kKeep},
         {"noecho", tx, testcaptures::Noise(kCount, 2000.0, 99), "NOT MEASURED", "No echo found; " + kGate,
-         "real_delay erl cancellation minimal_tail"},
+         "real_delay erl cancellation minimal_tail", "No setting to advise: Rx holds no echo of Tx.*"},
         {"swapped", echo, tx, "NOT MEASURED", "Tx and Rx look swapped; " + kGate,
-         "real_delay erl rx_level minimal_tail"},
+         "real_delay erl rx_level minimal_tail",
+         "No setting until the captures are the right way round: .*exchange the two files"},
         {"quiettx", quiet, testcaptures::Echo(quiet, 110, 12.0, 5.0), "NOT MEASURED",
          "No 100 ms Tx block lies between -20 and -10 dBm0 \\(the loudest is -2[0-9]\\.[0-9] dBm0\\); " +
              kGate,
-         "erl erl_ok cancellation residual_ok"},
-        {"lowerl", tx, testcaptures::Echo(tx, 110, 3.0, 8.0), "CHECK", kGate, "cancellation rx_level"},
-        {"late", tx, WithNearEnd(testcaptures::Echo(tx, 300, 12.0, 8.0)), "CHECK", "", ""},
+         "erl erl_ok cancellation residual_ok", kKeep},
+        {"lowerl", tx, testcaptures::Echo(tx, 110, 3.0, 8.0), "CHECK", kGate, "cancellation rx_level", kKeep},
+        // Row 0 fixes the bulk delay at 100: the tail reaches the echo at 300.
+        {"late", tx, WithNearEnd(testcaptures::Echo(tx, 300, 12.0, 8.0)), "CHECK", "", "",
+         "Set tail 2[0-9][0-9] with the bulk delay of 100 that .* fixes: .*"},
         {"short", Samples(tx.begin(), tx.begin() + 16000), Samples(echo.begin(), echo.begin() + 16000),
          "FAILED", "Check the size of input files \\(must be more than 5 sec\\.\\); .*",
-         "real_delay levels_ok"},
+         "real_delay levels_ok", ""},
     };
     const testcaptures::TempDir dir;
     fs::create_directories(dir.path() / "site");
@@ -679,6 +684,14 @@ TEST(BatchAnswers, EachPortReadsItsResultAndItsCauseFirst)
         const json& row = rows[p.name];
         EXPECT_EQ(row["result"], p.result) << p.name;
         EXPECT_THAT(row["message"].get<std::string>(), ::testing::MatchesRegex(p.message)) << p.name;
+        // The settings finding comes first, whatever else the port shows.
+        const json& first = row["findings"].empty() ? json() : row["findings"][0];
+        if (p.settings.empty()) {
+            EXPECT_TRUE(first.is_null() || first["code"] != "settings") << p.name;
+        } else {
+            ASSERT_EQ(first.value("code", ""), "settings") << p.name;
+            EXPECT_THAT(first["text"].get<std::string>(), ::testing::MatchesRegex(p.settings)) << p.name;
+        }
         // The report's lines keep their text; unmeasured verdicts are null with a reason.
         EXPECT_EQ(row["notMeasured"].empty(), std::string(p.result) == "OK" || std::string(p.name) == "late")
             << p.name;
