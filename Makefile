@@ -69,12 +69,12 @@ demo: configure
 	@$(CLI) --tx samples/tx.pcm --rx samples/rx.pcm --out $(BUILD)/demo-out.pcm
 
 # The README's four pictures of the shipped samples, drawn by the command line.
+# The views of the shipped samples that the README shows.
+VIEWS := echo-path delay-search levels delay-over-time echo-path-by-frequency
 pictures: build
 	@rm -rf $(BUILD)/pictures
 	@$(CLI) --tx samples/tx.pcm --rx samples/rx.pcm --out $(BUILD)/pictures-out.pcm --plots $(BUILD)/pictures >/dev/null
-	@cp $(BUILD)/pictures/echo-path.png $(BUILD)/pictures/delay-search.png $(BUILD)/pictures/levels.png \
-	  $(BUILD)/pictures/echo-path-by-frequency.png docs/
-	@echo "docs/echo-path.png docs/delay-search.png docs/levels.png"
+	@for v in $(VIEWS); do cp $(BUILD)/pictures/$$v.png docs/; echo "docs/$$v.png"; done
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do $$b; done

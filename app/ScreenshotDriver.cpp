@@ -2,9 +2,7 @@
 // report and the details area are on screen, prints the window's id; it then stays open until
 // it is killed. scripts/screenshot.sh drives it under Xvfb.
 // Usage: window_screenshot_driver RX.pcm TX.pcm [device-row]
-// TARNWELL_SCREENSHOT_COLLAPSED=1 leaves the details area closed; TARNWELL_SCREENSHOT_ADVICE=TEXT
-// shows TEXT as the run's settings advice, with the run's own findings behind it, for a
-// picture of the line while the runs' findings give none.
+// TARNWELL_SCREENSHOT_COLLAPSED=1 leaves the details area closed.
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
@@ -12,11 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <vector>
 
-#include "ui/DetailsPanel.h"
 #include "ui/MainDialog.h"
-#include "ui/SettingsLine.h"
 
 using namespace tarnwell;
 
@@ -41,11 +36,6 @@ int main(int argc, char** argv)
     dialog.ControlAs<QLineEdit>(controlid::kTxPath)->setText(QString::fromLocal8Bit(argv[2]));
 
     QObject::connect(&dialog, &MainDialog::RunFinished, &dialog, [&dialog] {
-        if (const char* advice = std::getenv("TARNWELL_SCREENSHOT_ADVICE"); advice != nullptr && *advice != 0) {
-            std::vector<Finding> findings = dialog.Details().ShownFindings();
-            findings.push_back({kSettingsFindingCode, Severity::Info, advice});
-            dialog.Settings()->Show(findings);
-        }
         const char* collapsed = std::getenv("TARNWELL_SCREENSHOT_COLLAPSED");
         dialog.ShowDetails(collapsed == nullptr || std::string(collapsed) != "1");
         // Give the window a moment to paint the report and the views before anyone looks.
