@@ -158,19 +158,25 @@ bool PrepareCaptures(const EchoTester& engine, const TestSettings& settings, Pre
 
 namespace {
 
-// A pass's user side: a pass over prepared captures cannot fail and shows nothing.
+// A pass's user side: a pass over prepared captures cannot fail and shows nothing; it stops at
+// the next frame once the stop flag is up.
 class QuietUi : public TestUi {
 public:
+    explicit QuietUi(const std::atomic<bool>* stop) : stop_(stop) {}
+    bool KeepGoing() override { return stop_ == nullptr || !stop_->load(std::memory_order_relaxed); }
     void SetStatus(const std::string&) override {}
     void ShowMessage(const std::string&) override {}
     void SetProgressRange(int) override {}
     void SetProgressPos(int) override {}
+
+private:
+    const std::atomic<bool>* stop_;
 };
 
 }  // namespace
 
-void RunPreparedPass(const EchoTester& engine, const PreparedCaptures& prepared, const TestSettings& settings,
-                     TestResults& results, AnalysisRecord* analysis)
+bool RunPreparedPass(const EchoTester& engine, const PreparedCaptures& prepared, const TestSettings& settings,
+                     TestResults& results, AnalysisRecord* analysis, const std::atomic<bool>* stop)
 {
     assert(SettingsInRange(settings));
     results.delay = prepared.delay;
@@ -178,9 +184,9 @@ void RunPreparedPass(const EchoTester& engine, const PreparedCaptures& prepared,
     results.erl = prepared.erl;
     results.erlOk = 1;
     RunResources run;
-    QuietUi ui;
+    QuietUi ui(stop);
     const testrun::PassInput input{prepared.rx.data(), prepared.tx.data(), prepared.count, nullptr};
-    testrun::RunCancellationPass(engine, settings, input, results, ui, run, analysis);
+    return testrun::RunCancellationPass(engine, settings, input, results, ui, run, analysis).result;
 }
 
 }  // namespace tarnwell

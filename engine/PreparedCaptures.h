@@ -4,6 +4,8 @@
 // whole run with its settings gives, bit for bit, and writes no output.
 #pragma once
 
+#include <atomic>
+
 #include "engine/AnalysisRecord.h"
 #include "engine/EchoTester.h"
 #include "engine/SampleBuffer.h"
@@ -29,7 +31,9 @@ bool PrepareCaptures(const EchoTester& engine, const TestSettings& settings, Pre
 
 // One pass with settings' tail, bulk delay and NLP (in range) over prepared captures, which it
 // only reads, so passes may run on several threads at once. results must be zeroed first.
-void RunPreparedPass(const EchoTester& engine, const PreparedCaptures& prepared, const TestSettings& settings,
-                     TestResults& results, AnalysisRecord* analysis = nullptr);
+// False when stop went up during the pass: it ended at that frame and its figures are partial.
+bool RunPreparedPass(const EchoTester& engine, const PreparedCaptures& prepared, const TestSettings& settings,
+                     TestResults& results, AnalysisRecord* analysis = nullptr,
+                     const std::atomic<bool>* stop = nullptr);
 
 }  // namespace tarnwell

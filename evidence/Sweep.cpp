@@ -30,12 +30,17 @@ double SecondHalfErle(const std::vector<FrameRecord>& frames)
 }
 
 SweepPoint MeasurePoint(const EchoTester& engine, const PreparedCaptures& prepared,
-                        const TestSettings& settings)
+                        const TestSettings& settings, const std::atomic<bool>* stop)
 {
     SweepPoint point;
     point.settings = settings;
     AnalysisRecord record;
-    RunPreparedPass(engine, prepared, settings, point.results, &record);
+    if (!RunPreparedPass(engine, prepared, settings, point.results, &record, stop)) {
+        // Stopped mid-pass: partial figures are no measurement.
+        SweepPoint stopped;
+        stopped.settings = settings;
+        return stopped;
+    }
     point.ran = true;
     point.erleDb = SecondHalfErle(record.frames);
     std::vector<float> figures;
@@ -206,14 +211,16 @@ SweepOutcome RunSweep(const EchoTester& engine, const TestSettings& base, int de
     for (std::size_t i = 0; i < settings.size(); ++i) {
         outcome.points[i].settings = settings[i];
     }
-    const int ran = RunJobs(
+    RunJobs(
         static_cast<int>(settings.size()),
         [&](int i) {
             const auto k = static_cast<std::size_t>(i);
-            outcome.points[k] = MeasurePoint(engine, prepared, settings[k]);
+            outcome.points[k] = MeasurePoint(engine, prepared, settings[k], control.stop);
         },
         control);
-    outcome.stopped = ran < static_cast<int>(settings.size());
+    // A pass never started, or stopped at a frame, has no figures.
+    outcome.stopped = std::any_of(outcome.points.begin(), outcome.points.end(),
+                                  [](const SweepPoint& p) { return !p.ran; });
     outcome.recommendation = Recommend(outcome.points, minimalTail);
     return outcome;
 }

@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "engine/EchoTester.h"
+#include "engine/PreparedCaptures.h"
 #include "engine/TestThresholds.h"
 #include "evidence/G168Models.h"
 #include "evidence/PassRunner.h"
@@ -114,6 +115,24 @@ TEST(Sweep, EveryPassGivesTheSingleRunsBits)
             std::make_tuple(s.delay, s.delayOk, s.erlOk, s.levelsOk, s.residualOk),
             std::make_tuple(single.delay, single.delayOk, single.erlOk, single.levelsOk, single.residualOk))
             << where;
+    }
+}
+
+// The stop flag ends a pass at its next frame (the window's Cancel does not wait for whole
+// passes), and the pass says so, so that its partial figures are not taken for a measurement.
+TEST(Sweep, AStopFlagEndsAPassAtItsNextFrame)
+{
+    ModelCaptures c;
+    MakeCaptures(c, 0);
+    PreparedCaptures prepared;
+    SilentUi ui;
+    ASSERT_TRUE(PrepareCaptures(EchoTester{}, c.settings, prepared, ui));
+    for (const bool up : {false, true}) {
+        const std::atomic<bool> stop{up};
+        TestResults results{};
+        AnalysisRecord record;
+        EXPECT_EQ(RunPreparedPass(EchoTester{}, prepared, c.settings, results, &record, &stop), !up);
+        EXPECT_EQ(record.frames.size() == 1u, up) << record.frames.size();
     }
 }
 
