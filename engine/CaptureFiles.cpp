@@ -137,6 +137,14 @@ Outcome ReadCaptures(const TestSettings& settings, RunResources& run, int& count
     if (stereo && IsPcapFile(run.tx)) {
         return ReadPcapCaptures(settings, run, count);
     }
+    // Read as raw samples, a packet capture's headers and both directions would pass for a port.
+    for (const auto& [file, path] : {std::pair{&run.tx, &settings.txPath}, std::pair{&run.rx, &settings.rxPath}}) {
+        if (IsPcapFile(*file)) {
+            run.Detail(*path, "a packet capture holds both directions: give this one file as both Tx and Rx "
+                              "(--pcap FILE)");
+            return Failed(testmessages::kCheckFiles);
+        }
+    }
     const int txChannel = settings.txChannel > 0 ? 1 : 0;
     CaptureReader tx;
     CaptureReader rx;

@@ -162,6 +162,12 @@ TEST(PcapRunTest, SaysWhatTheCallLostAndRefusesATruncatedFile)
     const CliResult cut = RunCli({"--pcap", dir.File("cut.pcap")}, dir.File("b.pcm"));
     EXPECT_EQ(cut.status, 1);
     EXPECT_THAT(cut.err, HasSubstr("cut.pcap: packet 959: truncated"));
+
+    // Given as one side only, a call is refused, never read as raw samples.
+    const std::string samples = (fs::path(TARNWELL_SAMPLES_DIR) / "rx.pcm").string();
+    const CliResult oneSide = RunCli({"--tx", dir.File("lossy.pcap"), "--rx", samples}, dir.File("c.pcm"));
+    EXPECT_EQ(oneSide.status, 1);
+    EXPECT_THAT(oneSide.err, HasSubstr("lossy.pcap: a packet capture holds both directions"));
 }
 
 }  // namespace
