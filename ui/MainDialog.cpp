@@ -333,9 +333,12 @@ void MainDialog::OnRunDone(const RunOutcome& outcome)
         ShowVerdictRules(outcome.request.settings);
         details_->ShowEvidence(outcome.request, outcome.results, *report, outcome.analysis);
         settingsLine_->Show(details_->ShownFindings());
-        // A refusal or gate explained by a warning names its cause before the run's own words.
-        const std::string status = m_status.toStdString();
-        if (const std::string led = CauseFirst(details_->ShownFindings(), status); led != status) {
+        // A gate explained by a warning: the status names the cause, then the run's message.
+        std::string said;
+        for (const std::string& m : runMessages_) {
+            said += (said.empty() ? "" : "; ") + m;
+        }
+        if (const std::string led = CauseFirst(details_->ShownFindings(), said); !said.empty() && led != said) {
             SetStatus(led);
         }
         KeepShownRun(outcome);

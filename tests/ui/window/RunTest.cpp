@@ -62,6 +62,21 @@ private slots:
         QVERIFY(probe.Button(controlid::kRun)->isEnabled());
     }
 
+    void aStatusNamesTheCauseOfAGateFirst()
+    {
+        // Rx with no echo of Tx in it: the ERL gate stops the canceller, for a reason the
+        // findings know.
+        constexpr int kSamples = 80000;
+        ScratchDir dir;
+        const testcaptures::Samples bursts = testcaptures::Bursts(kSamples, 2848, 400, 30, 7);
+        testcaptures::WritePcm(dir.File("tx.pcm").toStdString(), bursts);
+        testcaptures::WritePcm(dir.File("rx.pcm").toStdString(), testcaptures::Noise(kSamples, 2000.0, 99));
+        WindowProbe probe;
+        probe.RunOn(dir.File("rx.pcm"), dir.File("tx.pcm"), 2);
+        QCOMPARE(probe.Text(controlid::kStatus),
+                 QStringLiteral("No echo found; Echo Return Loss (ERL) is less than 6 dB. Cancellation stopped"));
+    }
+
     void refusedBoxHasTheFocusWhileThePromptShowsAndNothingRuns()
     {
         using namespace controlid;
