@@ -97,8 +97,12 @@ const RunCase kCases[] = {
      "delay-window"},
     {"reversed_stereo", 110, 0, -1, -1, Layout::kStereoRxFirst,
      "No setting until the captures are the right way round: .*; give --tx-channel 1", "swapped"},
+    // An echo at 1263 on E1/T1: older findings sent 80/128 to bulk delay 288, then to tail 1024,
+    // then back to "raise the bulk delay". One step now, and 288/1024 is kept.
     {"the_circle_at_its_start", 1263, 9, -1, -1, Layout::kTwoFiles,
-     "Set bulk delay 1250 and tail 64: they cover the echo at 1263 smp .*", "delay-window"},
+     "Set bulk delay 1250 and tail 64: they cover the echo at 1263 smp and the 48 smp after it that the tail "
+     "needs",
+     "delay-window"},
     {"the_circle_at_288_1024", 1263, 9, 288, 1024, Layout::kTwoFiles,
      "Keep bulk delay 288 and tail 1024: they cover 99 % of the echo path .*", "tail-above-max"},
     {"same_file_as_both", 0, 0, -1, -1, Layout::kOneFile,

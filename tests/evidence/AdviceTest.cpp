@@ -148,21 +148,6 @@ TEST(Advice, WithinTheRowsLimitsCoversTheEchoAndIsAFixedPointAfterOneStep)
     EXPECT_GT(outOfReach, 100);
 }
 
-TEST(Advice, TheIssuesCircleEndsAtTheFirstStep)
-{
-    // An echo at 1263 on E1/T1: the old findings sent 80/128 to bulk delay 288, then to tail
-    // 1024, then back to "raise the bulk delay".
-    const EchoEvidence e = Evidence({1263, 1263, -1, -1, false});
-    const Advice first = Advise(e, 80, 128, 9);
-    ASSERT_EQ(first.kind, Advice::Kind::Set);
-    EXPECT_EQ(first.text,
-              "Set bulk delay 1250 and tail 64: they cover the echo at 1263 smp and the 48 smp after "
-              "it that the tail needs");
-    EXPECT_EQ(Advise(e, 288, 1024, 9).kind, Advice::Kind::Keep);
-    const Advice between = Advise(e, 288, 128, 9);
-    EXPECT_TRUE(between.bulkDelayMove == Move::Raise && between.tailMove == Move::Lower);
-}
-
 TEST(Advice, NamesWhatToFixInTheCaptureWhenThereIsNoSetting)
 {
     using State = EchoEvidence::State;
