@@ -1,4 +1,4 @@
-// The sum and the sum of squares of 16-bit samples, exact in 64-bit integers (so in any order),
+// The sum and the sum of squares of 16-bit samples, exact (the sums of plain 64-bit integers),
 // for the evidence's Tx activity and block powers.
 #pragma once
 

@@ -85,13 +85,34 @@ int EarliestLobe(const std::vector<double>& c, int peak)
     return peak;
 }
 
-// The first index of the highest |c| in first..last-1 when above c[best] (or best < 0).
+// The first index of the highest |c| in first..last-1 when above c[best] (or best < 0). The
+// highest value first, in four running maxima the compiler turns into vector ones (the order
+// does not matter to a maximum of numbers), then the first index that holds it.
 int ArgMaxIn(const std::vector<double>& c, int first, int last, int best)
 {
-    for (int j = first; j < last; ++j) {
-        if (best < 0 || c[static_cast<std::size_t>(j)] > c[static_cast<std::size_t>(best)]) best = j;
+    if (first >= last) {
+        return best;
     }
-    return best;
+    const double* v = c.data();
+    double lanes[4] = {v[first], v[first], v[first], v[first]};
+    int j = first;
+    for (; j + 4 <= last; j += 4) {
+        for (int lane = 0; lane < 4; ++lane) {
+            lanes[lane] = v[j + lane] > lanes[lane] ? v[j + lane] : lanes[lane];
+        }
+    }
+    double top = std::max(std::max(lanes[0], lanes[1]), std::max(lanes[2], lanes[3]));
+    for (; j < last; ++j) {
+        top = v[j] > top ? v[j] : top;
+    }
+    if (best >= 0 && !(top > v[best])) {
+        return best;
+    }
+    j = first;
+    while (v[j] != top) {
+        ++j;
+    }
+    return j;
 }
 
 // The highest |c| outside excludeFrom..excludeTo: the two sides scanned in order, without a
