@@ -28,6 +28,18 @@ bool TxActive(const std::vector<std::int16_t>& tx, int start, int count)
     return variance * kDbm0Scale > std::pow(10.0, kActiveTxDbm0 / 10.0);
 }
 
+// samples[from..to) as floats into the transform's input from offset on, the rest of it
+// zero (each region written once).
+void LoadSamples(const std::vector<std::int16_t>& samples, int from, int to, int offset, RealFft& fft)
+{
+    float* real = fft.Real();
+    const int end = std::max(offset, offset + to - from);
+    std::fill(real, real + offset, 0.0F);
+    for (int i = offset; i < end; ++i)
+        real[i] = static_cast<float>(samples[static_cast<std::size_t>(from + i - offset)]);
+    std::fill(real + end, real + fft.Size(), 0.0F);
+}
+
 // One Tx segment and the Rx window around it, each into the transform; their cross-spectrum
 // conj(Tx) Rx added to sum. The Rx window starts at rxStart (zero outside the capture).
 void AddCrossSpectrum(const std::vector<std::int16_t>& tx, int txStart, int txCount,
@@ -35,17 +47,12 @@ void AddCrossSpectrum(const std::vector<std::int16_t>& tx, int txStart, int txCo
                       SingleSpectrum& txSpectrum, Spectrum& sum)
 {
     const int count = static_cast<int>(std::min(tx.size(), rx.size()));
-    float* real = fft.Real();
-    std::fill(real, real + fft.Size(), 0.0F);
-    for (int i = 0; i < txCount; ++i)
-        real[i] = static_cast<float>(tx[static_cast<std::size_t>(txStart + i)]);
+    LoadSamples(tx, txStart, txStart + txCount, 0, fft);
     fft.Forward();
     std::copy(fft.Spectrum(), fft.Spectrum() + fft.Bins(), txSpectrum.begin());
-    std::fill(real, real + fft.Size(), 0.0F);
     const int first = std::max(0, -rxStart);  // the window's part inside the capture
     const int last = std::min(rxCount, count - rxStart);
-    for (int i = first; i < last; ++i)
-        real[i] = static_cast<float>(rx[static_cast<std::size_t>(rxStart + i)]);
+    LoadSamples(rx, rxStart + first, rxStart + last, first, fft);
     fft.Forward();
     // Products and sums in double: averaging needs the range.
     AddConjProduct(txSpectrum.data(), fft.Spectrum(), sum.data(), fft.Bins());
@@ -217,11 +224,8 @@ void AddPowers(const SingleSpectrum& txSpectrum, const std::complex<float>* wide
 void AddAligned(const std::vector<std::int16_t>& rx, int rxStart, int count, RealFft& fft,
                 const SingleSpectrum& txSpectrum, TrackSpectra& sums)
 {
-    float* real = fft.Real();
-    std::fill(real, real + fft.Size(), 0.0F);
     const int last = std::min(kTrackSegment, count - rxStart);
-    for (int i = 0; i < last; ++i)
-        real[i] = static_cast<float>(rx[static_cast<std::size_t>(rxStart + i)]);
+    LoadSamples(rx, rxStart, rxStart + last, 0, fft);
     fft.Forward();
     AddPower(fft.Spectrum(), sums.syyAligned.data(), fft.Bins());
     AddConjProduct(txSpectrum.data(), fft.Spectrum(), sums.sxyAligned.data(), fft.Bins());
