@@ -115,11 +115,14 @@ int ArgMaxIn(const std::vector<double>& c, int first, int last, int best)
     if (best >= 0 && !(top > v[best])) {
         return best;
     }
-    j = first;
-    while (v[j] != top) {
-        ++j;
+    for (j = first; j < last; ++j) {
+        if (v[j] == top) return j;
     }
-    return j;
+    // Not found only when the maximum is NaN: the comparison chain's answer.
+    for (j = first; j < last; ++j) {
+        if (best < 0 || v[j] > v[best]) best = j;
+    }
+    return best;
 }
 
 // The highest |c| outside excludeFrom..excludeTo: the two sides scanned in order, without a
