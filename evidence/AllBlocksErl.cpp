@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "engine/TestThresholds.h"
+#include "evidence/SampleSums.h"
 
 namespace tarnwell {
 
@@ -19,14 +20,9 @@ constexpr double kDoubleTalkDb = 5.0;
 // Variance of a block (its mean removed, as the run's levels do), sample units squared.
 double BlockPower(const std::int16_t* x)
 {
-    std::int64_t sum = 0;
-    std::int64_t square = 0;
-    for (int i = 0; i < kBlock; ++i) {
-        sum += x[i];
-        square += static_cast<std::int64_t>(x[i]) * x[i];
-    }
-    const double mean = static_cast<double>(sum) / kBlock;
-    return static_cast<double>(square) / kBlock - mean * mean;
+    const SampleSums s = SumSamples(x, kBlock);
+    const double mean = static_cast<double>(s.sum) / kBlock;
+    return static_cast<double>(s.square) / kBlock - mean * mean;
 }
 
 }  // namespace
@@ -40,10 +36,18 @@ AllBlocksErlRecord MeasureAllBlocksErl(const std::vector<std::int16_t>& tx,
     if (delay <= 0) {
         return out;
     }
-    double previousLevel = INFINITY;
+    // Each Tx block's power and level, once for both passes.
+    std::vector<double> txBlockPowers;
+    std::vector<double> txLevels;
     for (std::int64_t start = 0; start + delay + kBlock <= count; start += kBlock) {
         const double p = BlockPower(tx.data() + start);
-        const double level = p > 0.0 ? 10.0 * std::log10(p * kDbm0Scale) : -INFINITY;
+        txBlockPowers.push_back(p);
+        txLevels.push_back(p > 0.0 ? 10.0 * std::log10(p * kDbm0Scale) : -INFINITY);
+    }
+    double previousLevel = INFINITY;
+    for (std::size_t block = 0; block < txLevels.size(); ++block) {
+        const auto start = static_cast<std::int64_t>(block) * kBlock;
+        const double level = txLevels[block];
         if (!testthresholds::IsVoiceBlock(level) && !testthresholds::IsVoiceBlock(previousLevel)) {
             ++out.txQuietBlocks;
             const double q = BlockPower(rx.data() + start + delay);
@@ -56,10 +60,10 @@ AllBlocksErlRecord MeasureAllBlocksErl(const std::vector<std::int16_t>& tx,
     std::vector<double> txPowers;
     std::vector<double> rxPowers;
     std::vector<double> losses;
-    for (std::int64_t start = 0; start + delay + kBlock <= count; start += kBlock) {
-        const double p = BlockPower(tx.data() + start);
-        const double level = p > 0.0 ? 10.0 * std::log10(p * kDbm0Scale) : -INFINITY;
-        if (!testthresholds::QualifiesForErl(level)) {
+    for (std::size_t block = 0; block < txLevels.size(); ++block) {
+        const auto start = static_cast<std::int64_t>(block) * kBlock;
+        const double p = txBlockPowers[block];
+        if (!testthresholds::QualifiesForErl(txLevels[block])) {
             continue;
         }
         const double q = BlockPower(rx.data() + start + delay);

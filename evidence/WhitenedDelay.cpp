@@ -5,6 +5,8 @@
 #include <complex>
 
 #include "evidence/Fft.h"
+#include "evidence/SampleSums.h"
+#include "evidence/SpectrumKernels.h"
 
 namespace tarnwell {
 
@@ -12,59 +14,48 @@ namespace {
 
 using namespace whitening;
 using Spectrum = std::vector<std::complex<double>>;
+using SingleSpectrum = std::vector<std::complex<float>>;  // a transform's bins, kept
 
 constexpr int kLagCount = kLastLag - kFirstLag + 1;
 constexpr double kSampleRate = 8000.0;
 
 bool TxActive(const std::vector<std::int16_t>& tx, int start, int count)
 {
-    // Integer sums: exact, and free of the wait on each floating-point addition.
-    std::int64_t sum = 0;
-    std::int64_t square = 0;
-    for (int i = start; i < start + count; ++i) {
-        const std::int32_t x = tx[static_cast<std::size_t>(i)];
-        sum += x;
-        square += x * x;
-    }
-    const double mean = static_cast<double>(sum) / count;
-    const double variance = static_cast<double>(square) / count - mean * mean;
+    const SampleSums s = SumSamples(tx.data() + start, count);
+    const double mean = static_cast<double>(s.sum) / count;
+    const double variance = static_cast<double>(s.square) / count - mean * mean;
     constexpr double kDbm0Scale = 3.89807986822619e-9;  // the level scale of the run's dBm0
     return variance * kDbm0Scale > std::pow(10.0, kActiveTxDbm0 / 10.0);
 }
 
-// conj(x) r added to sum, bin by bin.
-void AddProduct(const Spectrum& x, const std::complex<float>* r, Spectrum& sum)
+// samples[from..to) as floats into the transform's input from offset on, the rest of it
+// zero (each region written once).
+void LoadSamples(const std::vector<std::int16_t>& samples, int from, int to, int offset, RealFft& fft)
 {
-    // Written out: std::complex's product calls a library routine for its NaN cases.
-    for (std::size_t k = 0; k < sum.size(); ++k) {
-        const double a = x[k].real();
-        const double b = x[k].imag();
-        const double c = r[k].real();
-        const double d = r[k].imag();  // products and sums in double: averaging needs the range
-        sum[k] += std::complex<double>(a * c + b * d, a * d - b * c);
-    }
+    float* real = fft.Real();
+    const int end = std::max(offset, offset + to - from);
+    std::fill(real, real + offset, 0.0F);
+    for (int i = offset; i < end; ++i)
+        real[i] = static_cast<float>(samples[static_cast<std::size_t>(from + i - offset)]);
+    std::fill(real + end, real + fft.Size(), 0.0F);
 }
 
 // One Tx segment and the Rx window around it, each into the transform; their cross-spectrum
 // conj(Tx) Rx added to sum. The Rx window starts at rxStart (zero outside the capture).
 void AddCrossSpectrum(const std::vector<std::int16_t>& tx, int txStart, int txCount,
                       const std::vector<std::int16_t>& rx, int rxStart, int rxCount, RealFft& fft,
-                      Spectrum& txSpectrum, Spectrum& sum)
+                      SingleSpectrum& txSpectrum, Spectrum& sum)
 {
     const int count = static_cast<int>(std::min(tx.size(), rx.size()));
-    float* real = fft.Real();
-    std::fill(real, real + fft.Size(), 0.0F);
-    for (int i = 0; i < txCount; ++i)
-        real[i] = static_cast<float>(tx[static_cast<std::size_t>(txStart + i)]);
+    LoadSamples(tx, txStart, txStart + txCount, 0, fft);
     fft.Forward();
-    std::copy(fft.Spectrum(), fft.Spectrum() + fft.Bins(), txSpectrum.begin());  // to double
-    std::fill(real, real + fft.Size(), 0.0F);
+    std::copy(fft.Spectrum(), fft.Spectrum() + fft.Bins(), txSpectrum.begin());
     const int first = std::max(0, -rxStart);  // the window's part inside the capture
     const int last = std::min(rxCount, count - rxStart);
-    for (int i = first; i < last; ++i)
-        real[i] = static_cast<float>(rx[static_cast<std::size_t>(rxStart + i)]);
+    LoadSamples(rx, rxStart + first, rxStart + last, first, fft);
     fft.Forward();
-    AddProduct(txSpectrum, fft.Spectrum(), sum);
+    // Products and sums in double: averaging needs the range.
+    AddConjProduct(txSpectrum.data(), fft.Spectrum(), sum.data(), fft.Bins());
 }
 
 // |c| at the first lags of a cross-spectrum divided by its magnitude in the band (the phase
@@ -76,16 +67,7 @@ std::vector<double> WhitenedCorrelation(const Spectrum& cross, RealFft& fft, int
     const int high = static_cast<int>(std::floor(kBandHighHz * size / kSampleRate));
     std::complex<float>* bins = fft.Spectrum();
     std::fill(bins, bins + fft.Bins(), std::complex<float>());
-    int used = 0;
-    for (int k = low; k <= high; ++k) {
-        const auto re = static_cast<float>(cross[static_cast<std::size_t>(k)].real());
-        const auto im = static_cast<float>(cross[static_cast<std::size_t>(k)].imag());
-        const float norm = re * re + im * im;
-        // A plain select the compiler can turn into vector square roots.
-        const float inverse = norm > 0.0F ? 1.0F / std::sqrt(norm) : 0.0F;
-        bins[k] = std::complex<float>(re * inverse, im * inverse);
-        used += norm > 0.0F ? 1 : 0;
-    }
+    const int used = Whiten(cross.data(), low, high, bins);
     fft.Inverse();
     // A pure delay gives 2 * used at its lag: scale that to 1.
     const double scale = used > 0 ? 1.0 / (2.0 * used) : 0.0;
@@ -110,15 +92,49 @@ int EarliestLobe(const std::vector<double>& c, int peak)
     return peak;
 }
 
-// The highest |c| outside excludeFrom..excludeTo.
-int ArgMax(const std::vector<double>& c, int excludeFrom, int excludeTo)
+// The first index of the highest |c| in first..last-1 when above c[best] (or best < 0). The
+// highest value first, in four running maxima the compiler turns into vector ones (the order
+// does not matter to a maximum of numbers), then the first index that holds it.
+int ArgMaxIn(const std::vector<double>& c, int first, int last, int best)
 {
-    int best = -1;
-    for (int j = 0; j < static_cast<int>(c.size()); ++j) {
-        if (j >= excludeFrom && j <= excludeTo) continue;
-        if (best < 0 || c[static_cast<std::size_t>(j)] > c[static_cast<std::size_t>(best)]) best = j;
+    if (first >= last) {
+        return best;
+    }
+    const double* v = c.data();
+    double lanes[4] = {v[first], v[first], v[first], v[first]};
+    int j = first;
+    for (; j + 4 <= last; j += 4) {
+        for (int lane = 0; lane < 4; ++lane) {
+            lanes[lane] = v[j + lane] > lanes[lane] ? v[j + lane] : lanes[lane];
+        }
+    }
+    double top = std::max(std::max(lanes[0], lanes[1]), std::max(lanes[2], lanes[3]));
+    for (; j < last; ++j) {
+        top = v[j] > top ? v[j] : top;
+    }
+    if (best >= 0 && !(top > v[best])) {
+        return best;
+    }
+    for (j = first; j < last; ++j) {
+        if (v[j] == top) return j;
+    }
+    // Not found only when the maximum is NaN: the comparison chain's answer.
+    for (j = first; j < last; ++j) {
+        if (best < 0 || v[j] > v[best]) best = j;
     }
     return best;
+}
+
+// The highest |c| outside excludeFrom..excludeTo: the two sides scanned in order, without a
+// test of the excluded span on every lag.
+int ArgMax(const std::vector<double>& c, int excludeFrom, int excludeTo)
+{
+    const int size = static_cast<int>(c.size());
+    if (excludeFrom > excludeTo) {
+        return ArgMaxIn(c, 0, size, -1);
+    }
+    const int best = ArgMaxIn(c, 0, std::clamp(excludeFrom, 0, size), -1);
+    return ArgMaxIn(c, std::clamp(excludeTo + 1, 0, size), size, best);
 }
 
 // Reorders c.
@@ -161,7 +177,7 @@ WhitenedDelayRecord SearchAllLags(const std::vector<std::int16_t>& tx, const std
     }
     const int used = std::min(static_cast<int>(active.size()), kSearchSegments);
     RealFft fft(kFftSize);
-    Spectrum txSpectrum(static_cast<std::size_t>(fft.Bins()));
+    SingleSpectrum txSpectrum(static_cast<std::size_t>(fft.Bins()));
     Spectrum total(txSpectrum.size());
     for (int i = 0; i < used; ++i) {
         // Evenly spread: the i-th of used picks from the i-th share of the active segments.
@@ -197,38 +213,25 @@ WhitenedDelayRecord SearchAllLags(const std::vector<std::int16_t>& tx, const std
 
 // The stretch's powers and cross-spectrum into the sums: Tx from txSpectrum, Rx over the wide
 // window from wide (the window's transform, still in the buffer).
-void AddPowers(const Spectrum& txSpectrum, const std::complex<float>* wide, const Spectrum& cross,
+void AddPowers(const SingleSpectrum& txSpectrum, const std::complex<float>* wide, const Spectrum& cross,
                TrackSpectra& sums)
 {
-    for (std::size_t k = 0; k < sums.sxx.size(); ++k) {
-        const double a = txSpectrum[k].real();
-        const double b = txSpectrum[k].imag();
-        const double c = wide[k].real();
-        const double d = wide[k].imag();
-        sums.sxx[k] += a * a + b * b;
-        sums.syy[k] += c * c + d * d;
-        sums.sxy[k] += cross[k];
-    }
+    const int bins = static_cast<int>(sums.sxx.size());
+    AddPower(txSpectrum.data(), sums.sxx.data(), bins);
+    AddPower(wide, sums.syy.data(), bins);
+    AddSpectrum(cross.data(), sums.sxy.data(), bins);
 }
 
 // Rx over the Tx segment's own span, delayed by the whole capture's peak: the coherence needs
 // Rx without the echo of Tx outside the segment, which the wide window holds.
 void AddAligned(const std::vector<std::int16_t>& rx, int rxStart, int count, RealFft& fft,
-                const Spectrum& txSpectrum, TrackSpectra& sums)
+                const SingleSpectrum& txSpectrum, TrackSpectra& sums)
 {
-    float* real = fft.Real();
-    std::fill(real, real + fft.Size(), 0.0F);
     const int last = std::min(kTrackSegment, count - rxStart);
-    for (int i = 0; i < last; ++i)
-        real[i] = static_cast<float>(rx[static_cast<std::size_t>(rxStart + i)]);
+    LoadSamples(rx, rxStart, rxStart + last, 0, fft);
     fft.Forward();
-    const std::complex<float>* r = fft.Spectrum();
-    for (std::size_t k = 0; k < sums.syyAligned.size(); ++k) {
-        const double c = r[k].real();
-        const double d = r[k].imag();
-        sums.syyAligned[k] += c * c + d * d;
-    }
-    AddProduct(txSpectrum, r, sums.sxyAligned);
+    AddPower(fft.Spectrum(), sums.syyAligned.data(), fft.Bins());
+    AddConjProduct(txSpectrum.data(), fft.Spectrum(), sums.sxyAligned.data(), fft.Bins());
 }
 
 // One point per stretch with Tx active, within kTrackReach of the whole capture's peak; the
@@ -239,7 +242,7 @@ std::vector<DelayTrackPoint> TrackDelay(const std::vector<std::int16_t>& tx,
 {
     RealFft fft(kTrackFftSize);
     const auto bins = static_cast<std::size_t>(fft.Bins());
-    Spectrum txSpectrum(bins);
+    SingleSpectrum txSpectrum(bins);
     Spectrum cross(bins);
     spectra.fftSize = kTrackFftSize;
     spectra.aligned = peakLag > 0;  // an echo path to align on only after Tx
@@ -254,6 +257,8 @@ std::vector<DelayTrackPoint> TrackDelay(const std::vector<std::int16_t>& tx,
     const int stretches = count / kTrackStretch;
     const int alignedStride = std::max(1, (stretches + kAlignedStretches - 1) / kAlignedStretches);
     std::vector<DelayTrackPoint> track;
+    std::vector<double> sparse;  // one buffer for every stretch's floor
+    sparse.reserve(2 * kTrackReach / 4 + 1);
     for (int stretch = 0; (stretch + 1) * kTrackStretch <= count; ++stretch) {
         // The stretch's segment centred in it.
         const int start = stretch * kTrackStretch + (kTrackStretch - kTrackSegment) / 2;
@@ -273,7 +278,7 @@ std::vector<DelayTrackPoint> TrackDelay(const std::vector<std::int16_t>& tx,
         const double lag = CentreIndex(c, peak) + peakLag - kTrackReach;
         const double height = c[static_cast<std::size_t>(peak)];
         // The floor from every fourth lag: a quarter of the work, the same median within its spread.
-        std::vector<double> sparse;
+        sparse.clear();
         for (std::size_t j = 0; j < c.size(); j += 4)
             sparse.push_back(c[j]);
         const double median = Median(sparse);
