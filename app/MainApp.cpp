@@ -32,7 +32,8 @@ int MainApp::Run(int argc, char** argv)
     }
     // The toolkit has taken its own options (-platform, -style ...) out of the arguments.
     QString usage;
-    const std::optional<StartCaptures> captures = ParseStartArguments(QApplication::arguments().mid(1), usage);
+    const std::optional<StartCaptures> captures = ParseStartArguments(QApplication::arguments().mid(1),
+                                                                      usage);
     if (!usage.isEmpty()) {
         std::fprintf(stderr, "tarnwell: %s\n", qPrintable(usage));
         return 2;

@@ -29,11 +29,11 @@ inline constexpr int kExitUsage = 2;
 // command line's own choices.
 struct CliOptions : RunRequest {
     bool json = false;
-    std::string plotsDir;          // --plots: where the pictures go; empty for none
-    std::string htmlPath;          // --html: the page to write; empty for none
-    bool failOnCheck = false;      // --fail-on-check: any measured CHECK exits 1
+    std::string plotsDir;           // --plots: where the pictures go; empty for none
+    std::string htmlPath;           // --html: the page to write; empty for none
+    bool failOnCheck = false;       // --fail-on-check: any measured CHECK exits 1
     bool failOnUnmeasured = false;  // --fail-on-unmeasured: any CHECK or unmeasured verdict exits 1
-    bool samplesToStdout = false;  // --out -: the report goes to the error stream instead
+    bool samplesToStdout = false;   // --out -: the report goes to the error stream instead
 };
 
 // Either the options of a run, or the exit status when there is nothing to run: a usage

@@ -168,8 +168,9 @@ std::string BatchPage(const std::vector<BatchRow>& rows, const BatchPageSource& 
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const BatchRow& row = rows[i];
         const auto found = evidence.find(row.port);
-        page += html::Section("port-" + std::to_string(i), row.port, VerdictName(row.verdict), row.options, row.run,
-                        row.status, row.messages, found != evidence.end() ? &found->second : nullptr);
+        page += html::Section("port-" + std::to_string(i), row.port, VerdictName(row.verdict), row.options,
+                              row.run, row.status, row.messages,
+                              found != evidence.end() ? &found->second : nullptr);
     }
     page += std::string("<script>") + kSortScript + "</script>\n";
     return page + "</body>\n</html>\n";

@@ -89,10 +89,11 @@ RunOptions::RunOptions(CLI::App& app, CliOptions& options, Settings settings, bo
                                      },
                                      "IPV6"));
     networkDelayOption_ =
-        app.add_option("--network-delay", networkDelay_,
-                       text::Format("one-way delay between the far talker and the gateway, ms, 0..%d: whether "
-                                    "the echo left will be heard there (default: say up to which delay it is not)",
-                                    kMaxNetworkDelayMs))
+        app.add_option(
+               "--network-delay", networkDelay_,
+               text::Format("one-way delay between the far talker and the gateway, ms, 0..%d: whether "
+                            "the echo left will be heard there (default: say up to which delay it is not)",
+                            kMaxNetworkDelayMs))
             ->check(kDecimal)
             ->check(CLI::Range(0, kMaxNetworkDelayMs));
     if (settings == Settings::kSingle) {

@@ -61,7 +61,7 @@ enum class CaptureSource : std::int8_t {
 struct CaptureChecks {
     bool measured = false;
     CaptureSource source = CaptureSource::kTwoFiles;
-    bool identical = false;  // Tx and Rx hold the same samples: one signal given as both
+    bool identical = false;    // Tx and Rx hold the same samples: one signal given as both
     double txClipShare = 0.0;  // share of samples at full scale (+32767 or -32768/-32767), 0..1
     double rxClipShare = 0.0;
     double txMean = 0.0;  // sample units
@@ -147,10 +147,10 @@ struct EchoPathSpectrumRecord {
 // each, for Tx and Rx (the captures as read, over the track's Tx-active stretches).
 struct HumRecord {
     bool measured = false;
-    int txMains = 0;            // Hz, 50 or 60: the family that stands higher in Tx
-    double txRise = 0.0;        // dB that family's lines stand above their surroundings
-    double txFundamental = 0.0; // dB its fundamental's line alone does: voiced speech has
-                                // harmonics of its pitch, never a line below it
+    int txMains = 0;             // Hz, 50 or 60: the family that stands higher in Tx
+    double txRise = 0.0;         // dB that family's lines stand above their surroundings
+    double txFundamental = 0.0;  // dB its fundamental's line alone does: voiced speech has
+                                 // harmonics of its pitch, never a line below it
     int rxMains = 0;
     double rxRise = 0.0;
     double rxFundamental = 0.0;

@@ -138,7 +138,8 @@ Outcome ReadCaptures(const TestSettings& settings, RunResources& run, int& count
         return ReadPcapCaptures(settings, run, count);
     }
     // Read as raw samples, a packet capture's headers and both directions would pass for a port.
-    for (const auto& [file, path] : {std::pair{&run.tx, &settings.txPath}, std::pair{&run.rx, &settings.rxPath}}) {
+    for (const auto& [file, path] :
+         {std::pair{&run.tx, &settings.txPath}, std::pair{&run.rx, &settings.rxPath}}) {
         if (IsPcapFile(*file)) {
             run.Detail(*path, "a packet capture holds both directions: give this one file as both Tx and Rx "
                               "(--pcap FILE)");

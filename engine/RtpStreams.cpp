@@ -121,9 +121,8 @@ int MeasuredClockRate(const PcapContents& contents, const RtpStream& s)
     if (!ParseRtp(a.payload, first) || !ParseRtp(b.payload, last) || b.timeUs <= a.timeUs) {
         return kClockRate;
     }
-    const double rate =
-        static_cast<double>(static_cast<std::uint32_t>(last.timestamp - first.timestamp)) * 1e6 /
-        static_cast<double>(b.timeUs - a.timeUs);
+    const double rate = static_cast<double>(static_cast<std::uint32_t>(last.timestamp - first.timestamp)) *
+                        1e6 / static_cast<double>(b.timeUs - a.timeUs);
     constexpr int kRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000, 90000};
     int nearest = kClockRate;
     for (const int r : kRates) {

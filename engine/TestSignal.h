@@ -33,6 +33,7 @@ Coding CodingFor(const std::string& path, const std::string& format);
 
 // Writes samples to path in coding, creating or truncating it; false with the reason alone
 // in why (the caller names the file). A file that could not be written whole is emptied.
-bool Write(const std::string& path, const std::vector<std::int16_t>& samples, Coding coding, std::string& why);
+bool Write(const std::string& path, const std::vector<std::int16_t>& samples, Coding coding,
+           std::string& why);
 
 }  // namespace tarnwell::testsignal

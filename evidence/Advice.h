@@ -79,10 +79,11 @@ struct Advice {
 // Followed from a row's presets by scripts/measure-advice.py over the 96 G.168 captures of
 // make-evidence-table.py (speech through D.2..D.9, ERL 6/10/20 dB, bulk delay 0/100/300/1200):
 //
-// | row                    | Keep at once | after 1 run | after 2 runs | out of reach | delay verdict at the end |
+// | row                    | Keep at once | after 1 run | after 2 runs | out of reach | delay verdict at the
+// end |
 // |------------------------|--------------|-------------|--------------|--------------|--------------------------|
-// | 9, editable (80 / 128) | 21           | 69          | 6            | 0            | OK on all 96             |
-// | 0, fixed (100 / 64)    | 3            | 45          | 0            | 48           | OK on the 48 reached     |
+// | 9, editable (80 / 128) | 21           | 69          | 6            | 0            | OK on all 96 | | 0,
+// fixed (100 / 64)    | 3            | 45          | 0            | 48           | OK on the 48 reached     |
 //
 // The second run: D.7 at ERL 10 and 20, whose path, first seen through the advised window,
 // runs on past it. Out of reach: the echo before the fixed 100 (bulk delay 0) or past 100 +

@@ -60,7 +60,7 @@ struct ChartInput {
 ChartView EchoPathView(const ChartInput& input);
 ChartView DelaySearchView(const ChartInput& input);
 ChartView LevelsView(const ChartInput& input);
-ChartView DelayOverTimeView(const ChartInput& input);  // in DelayTrackView.cpp
+ChartView DelayOverTimeView(const ChartInput& input);        // in DelayTrackView.cpp
 ChartView EchoPathByFrequencyView(const ChartInput& input);  // in EchoSpectrumView.cpp
 std::vector<ChartView> AllViews(const ChartInput& input);
 

@@ -333,7 +333,8 @@ void CaptureEvidence(const TestSettings& s, const AnalysisRecord& a, FindingList
 // line's: it rests on double talk.
 bool NearEndTalksThroughout(const AllBlocksErlRecord& all, double lineErl)
 {
-    return all.txQuietBlocks > 0 && all.nearEndBlocks > kNearEndShare * all.txQuietBlocks && all.erl < lineErl;
+    return all.txQuietBlocks > 0 && all.nearEndBlocks > kNearEndShare * all.txQuietBlocks &&
+           all.erl < lineErl;
 }
 
 void ErlEvidence(const TestResults& r, const AnalysisRecord& a, FindingList& out)

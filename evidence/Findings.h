@@ -132,8 +132,9 @@ inline constexpr double kTrendFit = 0.5;
 // | D.2 ERL 12, -20 dB notch at 1 kHz        | 11.5           | 1.1          | -                       |
 // | two echoes, drift, jump, double talk     | 7.4 to 12.4    | 0.4 to 1.7   | Rx 4.8 to 9.3 / <= 1.2  |
 // | 50 Hz -35 dBm0 in Rx (3 lines)           | -              | -            | Rx 21.7 / 26.0          |
-// | 50, 60 Hz -40 dBm0 in Tx and Rx          | -              | -            | Tx 10.2, 8.8 / 24, 23; Rx 18.3, 23.8 / 26, 29 |
-// | 150 Hz alone in Rx                       | -              | -            | Rx 18.3 / 0.3           |
+// | 50, 60 Hz -40 dBm0 in Tx and Rx          | -              | -            | Tx 10.2, 8.8 / 24, 23;
+// Rx 18.3, 23.8 / 26, 29 | | 150 Hz alone in Rx                       | -              | -            |
+// Rx 18.3 / 0.3           |
 //
 // A band's ERL below this, while the ERL line passes, is a badly balanced band...
 inline constexpr double kBandErl = 6.0;

@@ -198,7 +198,7 @@ std::string html::FindingLabels(const std::vector<Finding>& findings)
 // results, the views.
 std::string html::Section(const std::string& id, const std::string& heading, const char* verdict,
                           const RunRequest& options, const RunRecord& run, const std::string& status,
-                    const std::vector<std::string>& messages, const PageEvidence* evidence)
+                          const std::vector<std::string>& messages, const PageEvidence* evidence)
 {
     const json data = JsonReport(options, run, status, messages);
     std::string text = "<section class=\"port\" id=\"" + id + "\">\n<h2>" + Escape(heading) + " " +
@@ -330,7 +330,8 @@ std::string html::PageStart(const std::string& title, const char* program)
 
 std::string html::Generated(const char* program)
 {
-    return "<p class=\"meta\">Written by " + std::string(program) + " " + Escape(kVersion) + " on " + Now() + ".</p>\n";
+    return "<p class=\"meta\">Written by " + std::string(program) + " " + Escape(kVersion) + " on " + Now() +
+           ".</p>\n";
 }
 
 void SetSvgDrawer(SvgDrawer drawer) { Drawer() = std::move(drawer); }
@@ -391,12 +392,13 @@ PageEvidence TakeEvidence(const RunRequest& options, const RunRecord& run, const
 }
 
 std::string RunPage(const RunRequest& options, const RunRecord& run, const std::string& status,
-                    const std::vector<std::string>& messages, const PageEvidence& evidence, const char* program)
+                    const std::vector<std::string>& messages, const PageEvidence& evidence,
+                    const char* program)
 {
-    const char* verdict = !run.ok                                        ? "FAILED"
+    const char* verdict = !run.ok                                         ? "FAILED"
                           : run.verdicts.Count(Reading::kCheck) > 0       ? "CHECK"
                           : run.verdicts.Count(Reading::kNotMeasured) > 0 ? "NOT MEASURED"
-                                                                           : "OK";
+                                                                          : "OK";
     const std::string name = std::filesystem::path(options.settings.rxPath).filename().string();
     std::string page = html::PageStart("Tarnwell echo test: " + name, program);
     page += "<h1>Echo test of " + Escape(name) + "</h1>\n" + html::Generated(program);

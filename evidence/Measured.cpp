@@ -72,9 +72,9 @@ Verdicts ReadVerdicts(bool ran, const TestResults& r, const AnalysisRecord& a,
     }
     // Swapped first: swapped files also leave no echo after Tx.
     const char* noEcho = Has(findings, "identical-captures") ? unmeasured::kIdentical
-                         : Has(findings, "swapped")            ? unmeasured::kSwapped
-                         : Has(findings, "no-echo")            ? unmeasured::kNoEcho
-                                                               : nullptr;
+                         : Has(findings, "swapped")          ? unmeasured::kSwapped
+                         : Has(findings, "no-echo")          ? unmeasured::kNoEcho
+                                                             : nullptr;
     const char* erlGap = ErlGap(r, a.erl);
     const bool cancelled = r.erlOk != 0;
     v.items[0] = noEcho != nullptr ? Unmeasured(noEcho) : Flag(r.delayOk);

@@ -39,7 +39,7 @@ inline constexpr int kTrackStretch = 8000;      // samples per point of the dela
 inline constexpr int kTrackCentre = 32;         // a point's delay: the centre of |c|^2 this far
                                                 // either side of its peak, so that the lobes of
                                                 // one dispersive path trading places do not move it
-inline constexpr int kAlignedStretches = 16;     // the coherence's stretches at most (one transform each)
+inline constexpr int kAlignedStretches = 16;    // the coherence's stretches at most (one transform each)
 static_assert(kTrackSegment <= kTrackStretch);
 }  // namespace whitening
 
@@ -47,7 +47,7 @@ struct WhitenedSearch {
     WhitenedDelayRecord delay;
     std::vector<DelayTrackPoint> track;  // every stretch with Tx active, whatever its peak;
                                          // none when the whole capture's search found none
-    TrackSpectra spectra;  // the track's stretches' spectra, summed
+    TrackSpectra spectra;                // the track's stretches' spectra, summed
 };
 
 WhitenedSearch SearchWhitenedDelay(const std::vector<std::int16_t>& tx, const std::vector<std::int16_t>& rx);

@@ -57,7 +57,8 @@ DetailsPanel::DetailsPanel(QWidget& window)
     saveReport_->setEnabled(false);
     saveReport_->setToolTip(tr("The report, findings and views of this run as one page to hand on"));
     connect(saveReport_, &QPushButton::clicked, this, &DetailsPanel::SaveReportRequested);
-    auto* hint = new QLabel(tr("How to capture a port: press F1. About Tarnwell: right-click the window."), below_);
+    auto* hint = new QLabel(tr("How to capture a port: press F1. About Tarnwell: right-click the window."),
+                            below_);
     // Below its range's bottom the box says the delay is not given.
     networkDelay_->setRange(-1, kMaxNetworkDelayMs);
     networkDelay_->setValue(-1);

@@ -338,7 +338,8 @@ void MainDialog::OnRunDone(const RunOutcome& outcome)
         for (const std::string& m : runMessages_) {
             said += (said.empty() ? "" : "; ") + m;
         }
-        if (const std::string led = CauseFirst(details_->ShownFindings(), said); !said.empty() && led != said) {
+        if (const std::string led = CauseFirst(details_->ShownFindings(), said);
+            !said.empty() && led != said) {
             SetStatus(led);
         }
         KeepShownRun(outcome);
@@ -467,8 +468,8 @@ void MainDialog::OnTrySettings()
         return;
     }
     if (trySettings_ == nullptr) {
-        trySettings_ =
-            new TrySettingsDialog(this, [this](const TestSettings& s) { FillSettingsBoxes(*this, s); });
+        trySettings_ = new TrySettingsDialog(this,
+                                             [this](const TestSettings& s) { FillSettingsBoxes(*this, s); });
     }
     trySettings_->Start(Request(), static_cast<int>(std::max(1U, std::thread::hardware_concurrency())));
 }

@@ -123,7 +123,8 @@ public:
     bool ReportStale() const { return stale_; }
 
     // Shows a save-file dialog with a caption and a filter; the chosen path, or empty on cancel.
-    using SaveChooser = std::function<QString(QWidget* parent, const QString& caption, const QString& filter)>;
+    using SaveChooser =
+        std::function<QString(QWidget* parent, const QString& caption, const QString& filter)>;
     // Picks one of the lines (a pcap file's streams); its index, or -1 on cancel.
     using StreamChooser = std::function<int(QWidget* parent, const QStringList& streams)>;
     void SetSaveChooser(SaveChooser chooser) { chooseSaveFile_ = std::move(chooser); }
@@ -198,7 +199,7 @@ private:
     DetailsPanel* details_ = nullptr;
     QPushButton* trySettingsButton_ = nullptr;
     TrySettingsDialog* trySettings_ = nullptr;  // a child: it stops its sweep as it goes
-    int collapsedHeight_ = 0;  // pixels: the template and the button row below it
+    int collapsedHeight_ = 0;                   // pixels: the template and the button row below it
     bool running_ = false;
     bool hasReport_ = false;
     bool stale_ = false;
@@ -213,7 +214,7 @@ private:
     SettingsLine* settingsLine_ = nullptr;
     SaveChooser chooseSaveFile_;
     StreamChooser chooseStream_;
-    QString pickedPcap_;                 // the pcap file whose Tx stream the user picked
+    QString pickedPcap_;  // the pcap file whose Tx stream the user picked
     std::uint32_t pickedSsrc_ = 0;
     std::vector<std::string> runMessages_;  // every message box of the current run
     std::vector<std::string> runDetails_;   // and the lines behind them

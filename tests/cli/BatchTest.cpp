@@ -229,9 +229,9 @@ TEST(Batch, EveryPortComesBackOnceInItsPlaceAndTheProgressCountsTheFailed)
             std::vector<std::pair<int, int>> progress;
             std::vector<std::string> handed;
             const auto finished = [&](BatchRow& row) { handed.push_back(row.port); };
-            const std::vector<BatchRow> rows =
-                RunBatch(ports, jobs, [&](int done, int failed) { progress.emplace_back(done, failed); },
-                         false, handOver ? std::function<void(BatchRow&)>(finished) : nullptr);
+            const std::vector<BatchRow> rows = RunBatch(
+                ports, jobs, [&](int done, int failed) { progress.emplace_back(done, failed); }, false,
+                handOver ? std::function<void(BatchRow&)>(finished) : nullptr);
             std::vector<std::string> names;
             std::vector<PortVerdict> verdicts;
             for (const BatchRow& row : rows) {
@@ -568,7 +568,8 @@ TEST(BatchSignal, SigtermStopsTheRunningPortSkipsTheRestAndWritesTheSummaries)
     EXPECT_EQ(messages["b"], json::array({"interrupted at its next frame; its output is empty"}));
     EXPECT_EQ(messages["c"], json::array({"interrupted before it started"}));
     EXPECT_EQ(messages["d"], json::array({"interrupted before it started"}));
-    EXPECT_THAT(results["a"], ::testing::AnyOf("OK", "CHECK", "NOT MEASURED"));  // a result, whatever its verdicts
+    EXPECT_THAT(results["a"],
+                ::testing::AnyOf("OK", "CHECK", "NOT MEASURED"));  // a result, whatever its verdicts
     results.erase("a");
     EXPECT_EQ(results, (std::map<std::string, std::string>{
                            {"b", "INTERRUPTED"}, {"c", "INTERRUPTED"}, {"d", "INTERRUPTED"}}));

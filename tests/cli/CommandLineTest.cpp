@@ -139,7 +139,8 @@ TEST(CliBinary, UsageErrorsExitWithTwoAndSayWhyAndHelpExitsWithZero)
         {{"--tx", "t", "--rx", "r", "--nlp-diff", "101"}, "--nlp-diff: Value 101 not in range 0 to 100"},
         {{"--tx", "t", "--rx", "r", "--nlp-shift", "11"}, "--nlp-shift: Value 11 not in range 0 to 10"},
         {{"batch", "site.csv", "--tail", "2000"}, "--tail: Value 2000 not in range 0 to 1024"},
-        {{"--tx", "t", "--rx", "r", "--network-delay", "2001"}, "--network-delay: Value 2001 not in range 0 to 2000"},
+        {{"--tx", "t", "--rx", "r", "--network-delay", "2001"},
+         "--network-delay: Value 2001 not in range 0 to 2000"},
         {{"batch", "site.csv", "--network-delay=-1"}, "--network-delay: Value -1 not in range 0 to 2000"},
     };
     for (const auto& [args, why] : cases) {

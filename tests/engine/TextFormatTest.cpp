@@ -59,7 +59,8 @@ TEST(TextFormat, CsvQuotesOnlyTheCellsThatNeedIt)
 
 TEST(TextFormat, ColumnsLineUpTwoSpacesApartWithNoTrailingSpace)
 {
-    EXPECT_EQ(text::Columns({{"Port", "Result", "Message"}, {"p10", "OK", ""}, {"p2", "FAILED", "Check the files"}}),
+    EXPECT_EQ(text::Columns(
+                  {{"Port", "Result", "Message"}, {"p10", "OK", ""}, {"p2", "FAILED", "Check the files"}}),
               "Port  Result  Message\n"
               "p10   OK\n"
               "p2    FAILED  Check the files\n");

@@ -254,8 +254,8 @@ TEST(Findings, EachFamilyOnACaptureThatTriggersItAndOneThatMustNot)
     for (std::size_t i = 0; i < paused.size(); ++i) {
         paused[i] = i % 16000 < 12000 ? paused[i] : std::int16_t{0};
     }
-    const Outcome talkingThroughout =
-        RunPair(paused, Sum(ThroughModel(paused, Model("d2"), 100, 10.0), Voiced(1597.0, 2)));
+    const Outcome talkingThroughout = RunPair(
+        paused, Sum(ThroughModel(paused, Model("d2"), 100, 10.0), Voiced(1597.0, 2)));
     const struct {
         const char* code;
         Outcome raised;
@@ -308,17 +308,20 @@ TEST(Findings, EachFamilyOnACaptureThatTriggersItAndOneThatMustNot)
          voiceEcho},
         // -35 dBm0 of 50 Hz and two harmonics; the high-pass filter is on.
         {"hum", RunPair(tx, Sum(echo, Hum({50.0, 100.0, 150.0}, 285.0))),
-         "Rx carries mains hum: 50 Hz and its harmonics stand [0-9.]+ dB above the rest of the low band; look for "
+         "Rx carries mains hum: 50 Hz and its harmonics stand [0-9.]+ dB above the rest of the low band; "
+         "look for "
          "an earthing fault \\(the high-pass filter keeps it out",
          clean},
         // Voiced speech at a steady 100 Hz pitch has lines at 50 Hz's harmonics, but none at 50 Hz.
         {"hum", RunPair(tx, Sum(echo, Hum({60.0, 180.0}, 285.0))), "Rx carries mains hum: 60 Hz", voiceEcho},
         {"echo-audibility", clean,
          "an estimate: levels in dBm0, not loudness-weighted.*TELR [0-9.]+ dB \\(SLR 8 \\+ RLR 2 \\+ ERL "
-         "1[12]\\.[0-9] \\+ cancellation [0-9.]+ dB\\) stays acceptable up to a one-way network delay of [0-9]+ ms",
+         "1[12]\\.[0-9] \\+ cancellation [0-9.]+ dB\\) stays acceptable up to a one-way network delay of "
+         "[0-9]+ ms",
          noEcho},
         {"audible-echo", RunPair(tx, echo, [](RunRequest& r) { r.networkDelayMs = 400; }),
-         "hear the echo at a one-way network delay of 400 ms .* and 400 ms needs [0-9.]+ dB more echo loss", clean},
+         "hear the echo at a one-way network delay of 400 ms .* and 400 ms needs [0-9.]+ dB more echo loss",
+         clean},
     };
     for (const auto& c : cases) {
         const Finding* f = Find(c.raised, c.code);

@@ -66,7 +66,8 @@ private slots:
         RunOnSamples(probe);
         QCOMPARE(findings("Talker echo (an estimate"), 1);
         details.NetworkDelayBox()->setValue(300);
-        QCOMPARE(findings("The far talker will likely hear the echo at a one-way network delay of 300 ms"), 1);
+        QCOMPARE(findings("The far talker will likely hear the echo at a one-way network delay of 300 ms"),
+                 1);
         QCOMPARE(findings("Talker echo"), 0);
         details.NetworkDelayBox()->setValue(20);
         QCOMPARE(findings("The echo is acceptable at a one-way network delay of 20 ms"), 1);
@@ -271,7 +272,8 @@ private slots:
             });
             closer.start(10);
             // F1 is the help's; About is the menu's first entry.
-            QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), probe.dialog->mapToGlobal(QPoint(5, 5)));
+            QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                    probe.dialog->mapToGlobal(QPoint(5, 5)));
             QApplication::sendEvent(probe.dialog.get(), &event);
             QCOMPARE(shown, QStringLiteral("About Tarnwell"));
             // The version the build was configured with, not one written into the template.

@@ -73,8 +73,9 @@ private slots:
         testcaptures::WritePcm(dir.File("rx.pcm").toStdString(), testcaptures::Noise(kSamples, 2000.0, 99));
         WindowProbe probe;
         probe.RunOn(dir.File("rx.pcm"), dir.File("tx.pcm"), 2);
-        QCOMPARE(probe.Text(controlid::kStatus),
-                 QStringLiteral("No echo found; Echo Return Loss (ERL) is less than 6 dB. Cancellation stopped"));
+        QCOMPARE(
+            probe.Text(controlid::kStatus),
+            QStringLiteral("No echo found; Echo Return Loss (ERL) is less than 6 dB. Cancellation stopped"));
     }
 
     void refusedBoxHasTheFocusWhileThePromptShowsAndNothingRuns()
