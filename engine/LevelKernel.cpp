@@ -1,13 +1,12 @@
 #include "engine/LevelKernel.h"
 
+#include "engine/CpuClones.h"
+
 namespace tarnwell {
 
-// One clone per instruction set, chosen once by the loader from the CPU; "default" is the
-// plain loop, and the file is built to vectorise the others.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void DivideByCount(const std::int16_t* samples,
-                                                                                int count, double n,
-                                                                                double* quotients,
-                                                                                double* squareQuotients)
+// The file is built to vectorise the clones.
+TARNWELL_CPU_CLONES void DivideByCount(const std::int16_t* samples, int count, double n, double* quotients,
+                                       double* squareQuotients)
 {
     for (int i = 0; i < count; ++i) {
         const std::int32_t x = samples[i];
@@ -16,8 +15,7 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) void DivideByCount(
     }
 }
 
-__attribute__((target_clones("avx512f", "avx2", "default"))) ProductSums SumProducts(
-    const std::int16_t* first, const std::int16_t* second, int count)
+TARNWELL_CPU_CLONES ProductSums SumProducts(const std::int16_t* first, const std::int16_t* second, int count)
 {
     std::int64_t ff = 0;
     std::int64_t ss = 0;

@@ -1,18 +1,18 @@
 #include "evidence/SampleSums.h"
 
+#include "engine/CpuClones.h"
+
 namespace tarnwell {
 
 namespace {
 constexpr int kChunk = 32768;  // samples whose partial sums below fit in 32 bits
 }  // namespace
 
-// One clone per instruction set, chosen once by the loader from the CPU; "default" is the plain
-// loop. Widening every sample to 64 bits is slow; instead each sample splits into a high byte
+// Widening every sample to 64 bits is slow; instead each sample splits into a high byte
 // h (-128..127) and a low one l (0..255), x = 256 h + l, so x^2 = 65536 h^2 + 512 h l + l^2, and
 // the three sums of 16-bit products stay within 32 bits over a chunk (at most 2^14, 32640 and
 // 65025 a sample), which the vector units multiply and add pairwise. Exact, as integers are.
-__attribute__((target_clones("avx512f", "avx2", "default"))) SampleSums SumSamples(
-    const std::int16_t* samples, int count)
+TARNWELL_CPU_CLONES SampleSums SumSamples(const std::int16_t* samples, int count)
 {
     SampleSums out;
     for (int from = 0; from < count; from += kChunk) {

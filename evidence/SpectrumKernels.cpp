@@ -2,15 +2,14 @@
 
 #include <cmath>
 
+#include "engine/CpuClones.h"
+
 namespace tarnwell {
 
-// One clone per instruction set, chosen once by the loader from the CPU; "default" is the plain
-// loop. The arrays are read as interleaved real and imaginary parts, as std::complex lays them
-// out, so that the compiler sees plain loads.
-#define TARNWELL_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
-
-TARNWELL_CLONES void AddConjProduct(const std::complex<float>* x, const std::complex<float>* r,
-                                    std::complex<double>* sum, int bins)
+// The arrays are read as interleaved real and imaginary parts, as std::complex lays them out,
+// so that the compiler sees plain loads.
+TARNWELL_CPU_CLONES void AddConjProduct(const std::complex<float>* x, const std::complex<float>* r,
+                                        std::complex<double>* sum, int bins)
 {
     const auto* xs = reinterpret_cast<const float*>(x);
     const auto* rs = reinterpret_cast<const float*>(r);
@@ -25,7 +24,7 @@ TARNWELL_CLONES void AddConjProduct(const std::complex<float>* x, const std::com
     }
 }
 
-TARNWELL_CLONES void AddPower(const std::complex<float>* x, double* power, int bins)
+TARNWELL_CPU_CLONES void AddPower(const std::complex<float>* x, double* power, int bins)
 {
     const auto* xs = reinterpret_cast<const float*>(x);
     for (int k = 0; k < bins; ++k) {
@@ -35,7 +34,7 @@ TARNWELL_CLONES void AddPower(const std::complex<float>* x, double* power, int b
     }
 }
 
-TARNWELL_CLONES void AddSpectrum(const std::complex<double>* add, std::complex<double>* sum, int bins)
+TARNWELL_CPU_CLONES void AddSpectrum(const std::complex<double>* add, std::complex<double>* sum, int bins)
 {
     const auto* a = reinterpret_cast<const double*>(add);
     auto* s = reinterpret_cast<double*>(sum);
@@ -44,7 +43,7 @@ TARNWELL_CLONES void AddSpectrum(const std::complex<double>* add, std::complex<d
     }
 }
 
-TARNWELL_CLONES int Whiten(const std::complex<double>* cross, int low, int high, std::complex<float>* out)
+TARNWELL_CPU_CLONES int Whiten(const std::complex<double>* cross, int low, int high, std::complex<float>* out)
 {
     const auto* c = reinterpret_cast<const double*>(cross);
     auto* o = reinterpret_cast<float*>(out);
