@@ -1,6 +1,6 @@
 #include "engine/LevelKernel.h"
 
-#include "engine/CpuClones.h"
+#include "canceller/CpuClones.h"
 
 namespace tarnwell {
 

@@ -1,6 +1,6 @@
 #include "evidence/SampleSums.h"
 
-#include "engine/CpuClones.h"
+#include "canceller/CpuClones.h"
 
 namespace tarnwell {
 

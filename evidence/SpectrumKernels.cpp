@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "engine/CpuClones.h"
+#include "canceller/CpuClones.h"
 
 namespace tarnwell {
 
