@@ -16,10 +16,10 @@ import re
 import subprocess
 
 
-spec = importlib.util.spec_from_file_location(
+loader_info = importlib.util.spec_from_file_location(
     "evidence_table", pathlib.Path(__file__).resolve().parent / "make-evidence-table.py")
-table = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(table)
+table = importlib.util.module_from_spec(loader_info)
+loader_info.loader.exec_module(table)
 
 SET = re.compile(r"^Set (?:bulk delay (\d+) and tail (\d+)|tail (\d+) with the bulk delay of (\d+))")
 
