@@ -61,7 +61,7 @@ ChartView EchoPathView(const ChartInput& input);
 ChartView DelaySearchView(const ChartInput& input);
 ChartView LevelsView(const ChartInput& input);
 ChartView DelayOverTimeView(const ChartInput& input);        // in DelayTrackView.cpp
-ChartView EchoPathByFrequencyView(const ChartInput& input);  // in EchoSpectrumView.cpp
+ChartView EchoPathByFrequencyView(const ChartInput& input);  // in EchoPathBandsView.cpp
 std::vector<ChartView> AllViews(const ChartInput& input);
 
 // The view's table as CSV text: numbers that read back exactly, non-finite ones by name.

@@ -11,7 +11,7 @@
 #include "evidence/DelayTrend.h"
 #include "evidence/EchoAudibility.h"
 #include "evidence/Measured.h"
-#include "evidence/SpectrumFindings.h"
+#include "evidence/BandFindings.h"
 #include "ui/Report.h"
 
 namespace tarnwell {

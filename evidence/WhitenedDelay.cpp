@@ -6,7 +6,7 @@
 
 #include "evidence/Fft.h"
 #include "evidence/SampleSums.h"
-#include "evidence/SpectrumKernels.h"
+#include "evidence/BinKernels.h"
 
 namespace tarnwell {
 

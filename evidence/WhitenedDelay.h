@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "engine/AnalysisRecord.h"
-#include "evidence/EchoSpectrum.h"
+#include "evidence/EchoPathBands.h"
 
 namespace tarnwell {
 

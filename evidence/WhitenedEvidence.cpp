@@ -1,7 +1,7 @@
 #include "evidence/WhitenedEvidence.h"
 
 #include "evidence/AllBlocksErl.h"
-#include "evidence/EchoSpectrum.h"
+#include "evidence/EchoPathBands.h"
 #include "evidence/WhitenedDelay.h"
 
 namespace tarnwell {

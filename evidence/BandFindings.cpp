@@ -1,4 +1,4 @@
-#include "evidence/SpectrumFindings.h"
+#include "evidence/BandFindings.h"
 
 #include <cmath>
 #include <string>

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "evidence/EchoSpectrum.h"
+#include "evidence/EchoPathBands.h"
 #include "evidence/WhitenedDelay.h"
 #include "support/SyntheticCaptures.h"
 

@@ -1,4 +1,4 @@
-#include "evidence/EchoSpectrum.h"
+#include "evidence/EchoPathBands.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "evidence/SpectrumKernels.h"
+#include "evidence/BinKernels.h"
 
 #include <gtest/gtest.h>
 
