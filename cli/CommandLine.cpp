@@ -51,14 +51,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     std::string stereo;
     std::string pcap;
 
-    CLI::Option* tx =
-        app.add_option("--tx", s.txPath, "Tx capture: sent towards the line")->check(kNonEmptyPath);
-    CLI::Option* rx = app.add_option("--rx", s.rxPath, "Rx capture: back from the line, with the echo")
-                          ->check(kNonEmptyPath);
-    app.add_option("--stereo", stereo, "one stereo file holding both captures (see --tx-channel)")
-        ->check(kNonEmptyPath)
-        ->excludes(tx)
-        ->excludes(rx);
+    const auto [tx, rx] = AddCaptureOptions(app, s, stereo);
     app.add_option("--pcap", pcap,
                    "a pcap or pcapng file of the call: its G.711 RTP streams are both captures "
                    "(see --tx-ssrc, --gateway, and the streams verb)")

@@ -124,17 +124,7 @@ int G168Main(int argc, const char* const* argv, std::ostream& out, std::ostream&
     }
 
     std::atomic<bool> stop{false};
-    RunnerControl control;
-    control.threads = jobs;
-    control.stop = &stop;
-    control.progress = [&](int done, int total) {
-        if (CaughtSignal() != 0) {
-            stop = true;
-        }
-        if (showProgress) {
-            err << "\r\x1b[K" << done << '/' << total << " cells" << std::flush;
-        }
-    };
+    const RunnerControl control = InterruptibleControl(jobs, stop, showProgress, err, "cells");
     const std::vector<g168::CellResult> cells = g168::RunTable(tests, setup, erls, control);
     if (showProgress) {
         err << "\r\x1b[K" << std::flush;

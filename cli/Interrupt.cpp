@@ -29,4 +29,21 @@ void CatchInterrupts()
 
 int CaughtSignal() { return caught; }
 
+RunnerControl InterruptibleControl(int jobs, std::atomic<bool>& stop, bool showProgress, std::ostream& err,
+                                   const char* unit)
+{
+    RunnerControl control;
+    control.threads = jobs;
+    control.stop = &stop;
+    control.progress = [&stop, &err, showProgress, unit](int done, int total) {
+        if (CaughtSignal() != 0) {
+            stop = true;
+        }
+        if (showProgress) {
+            err << "\r\x1b[K" << done << '/' << total << ' ' << unit << std::flush;
+        }
+    };
+    return control;
+}
+
 }  // namespace tarnwell

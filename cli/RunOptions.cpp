@@ -190,4 +190,17 @@ std::optional<int> HighPassWord(const std::string& word)
     return std::nullopt;
 }
 
+CaptureOptions AddCaptureOptions(CLI::App& app, TestSettings& s, std::string& stereo)
+{
+    CLI::Option* tx =
+        app.add_option("--tx", s.txPath, "Tx capture: sent towards the line")->check(kNonEmptyPath);
+    CLI::Option* rx = app.add_option("--rx", s.rxPath, "Rx capture: back from the line, with the echo")
+                          ->check(kNonEmptyPath);
+    app.add_option("--stereo", stereo, "one stereo file holding both captures (see --tx-channel)")
+        ->check(kNonEmptyPath)
+        ->excludes(tx)
+        ->excludes(rx);
+    return {tx, rx};
+}
+
 }  // namespace tarnwell

@@ -65,6 +65,13 @@ std::optional<std::uint32_t> SsrcWord(const std::string& word);
 // Refuses an empty path: "--rx ''" is a slip in a script, not a file to open.
 extern const CLI::Validator kNonEmptyPath;
 
+// --tx, --rx and --stereo, which excludes the other two; the options, to ask what was given.
+struct CaptureOptions {
+    CLI::Option* tx;
+    CLI::Option* rx;
+};
+CaptureOptions AddCaptureOptions(CLI::App& app, TestSettings& settings, std::string& stereo);
+
 // The device rows with their presets, for the help's footer.
 std::string DeviceList();
 

@@ -163,14 +163,7 @@ int SweepMain(int argc, const char* const* argv, std::ostream& out, std::ostream
     std::string shifts = std::to_string(s.nlpShift);
     std::string csvPath;
     int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    CLI::Option* tx =
-        app.add_option("--tx", s.txPath, "Tx capture: sent towards the line")->check(kNonEmptyPath);
-    CLI::Option* rx = app.add_option("--rx", s.rxPath, "Rx capture: back from the line, with the echo")
-                          ->check(kNonEmptyPath);
-    app.add_option("--stereo", stereo, "one stereo file holding both captures (see --tx-channel)")
-        ->check(kNonEmptyPath)
-        ->excludes(tx)
-        ->excludes(rx);
+    const auto [tx, rx] = AddCaptureOptions(app, s, stereo);
     RunOptions runOptions(app, options, RunOptions::Settings::kLists);
     app.add_option(
         "--tails", tails,
@@ -230,17 +223,7 @@ int SweepMain(int argc, const char* const* argv, std::ostream& out, std::ostream
 
     CliUi ui(err, false);
     std::atomic<bool> stop{false};
-    RunnerControl control;
-    control.threads = jobs;
-    control.stop = &stop;
-    control.progress = [&](int done, int total) {
-        if (CaughtSignal() != 0) {
-            stop = true;
-        }
-        if (showProgress) {
-            err << "\r\x1b[K" << done << '/' << total << " passes" << std::flush;
-        }
-    };
+    const RunnerControl control = InterruptibleControl(jobs, stop, showProgress, err, "passes");
     const EchoTester engine;
     const SweepOutcome outcome = RunSweep(engine, s, options.deviceType, grid, ui, control);
     if (showProgress) {
