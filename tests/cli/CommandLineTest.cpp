@@ -19,6 +19,7 @@
 #include <thread>
 #include <tuple>
 
+#include "CliCall.h"
 #include "cli/JsonReport.h"
 #include "cli/Verbs.h"
 #include "engine/TestMessages.h"
@@ -29,23 +30,10 @@ using namespace std::string_literals;
 using nlohmann::json;
 using testcaptures::TempDir;
 using ::testing::HasSubstr;
-using Args = std::vector<std::string>;
+using namespace clicall;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Slurp(const std::string& path)
-{
-    std::ostringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
 
 std::string Quoted(const Args& args)
 {
@@ -120,42 +108,6 @@ TEST(CommandLineParse, DefaultsAreTheWindowAfterStartAndOptionsOverrideThem)
     }
 }
 
-TEST(CliBinary, UsageErrorsExitWithTwoAndSayWhyAndHelpExitsWithZero)
-{
-    const TempDir dir;
-    // Out of range: the option and the value, before any file is read (t and r do not exist).
-    const std::pair<Args, std::string> cases[] = {
-        {{"--rx", "r"}, ""},
-        {{"--tx", "t"}, ""},
-        {{"--tx", "t", "--rx", "r", "--device", "10"}, "--device"},
-        {{"--tx", "t", "--rx", "r", "--device=-1"}, ""},
-        {{"--tx", "t", "--rx", "r", "--high-pass", "yes"}, ""},
-        {{"--tx", "t", "--rx", "r", "--tail", "2147483648"}, ""},  // not a 32-bit value
-        {{"--tx", "t", "--rx", ""}, ""},
-        {{"--tx", "t", "--rx", "r", "--out", ""}, ""},
-        {{"--tx", "t", "--rx", "r", "--delay", "9000"}, "--delay: Value 9000 not in range 0 to 8000"},
-        {{"--tx", "t", "--rx", "r", "--delay=-1"}, "--delay: Value -1 not in range 0 to 8000"},
-        {{"--tx", "t", "--rx", "r", "--tail", "1025"}, "--tail: Value 1025 not in range 0 to 1024"},
-        {{"--tx", "t", "--rx", "r", "--nlp-diff", "101"}, "--nlp-diff: Value 101 not in range 0 to 100"},
-        {{"--tx", "t", "--rx", "r", "--nlp-shift", "11"}, "--nlp-shift: Value 11 not in range 0 to 10"},
-        {{"batch", "site.csv", "--tail", "2000"}, "--tail: Value 2000 not in range 0 to 1024"},
-        {{"--tx", "t", "--rx", "r", "--network-delay", "2001"},
-         "--network-delay: Value 2001 not in range 0 to 2000"},
-        {{"batch", "site.csv", "--network-delay=-1"}, "--network-delay: Value -1 not in range 0 to 2000"},
-    };
-    for (const auto& [args, why] : cases) {
-        const Outcome outcome = RunCli(dir, Quoted(args));
-        EXPECT_EQ(std::tie(outcome.status, outcome.out), std::make_tuple(2, ""s)) << outcome.err;
-        EXPECT_THAT(outcome.err, HasSubstr("--help")) << ::testing::PrintToString(args);
-        EXPECT_THAT(outcome.err, HasSubstr(why)) << ::testing::PrintToString(args);
-    }
-    const Outcome help = RunCli(dir,
-                                Quoted({"--help", "--tx", "t", "--rx", "r", "--out", dir.File("out.pcm")}));
-    EXPECT_EQ(help.status, 0);
-    EXPECT_THAT(help.out, HasSubstr("Vestra D - E1/T1"));  // the device rows
-    EXPECT_FALSE(fs::exists(dir.File("out.pcm")));
-}
-
 // Every verb of the table is listed by the top-level help and answers its own --help; the run
 // verb is the same run as no verb at all.
 TEST(CliBinary, HelpListsEveryVerbAndEachVerbHasItsOwnHelp)
@@ -174,109 +126,106 @@ TEST(CliBinary, HelpListsEveryVerbAndEachVerbHasItsOwnHelp)
     const Outcome plain = RunCli(dir, captures + " --json");
     const Outcome named = RunCli(dir, "run " + captures + " --json");
     EXPECT_EQ(std::tie(named.status, named.out), std::tie(plain.status, plain.out));
-    EXPECT_EQ(RunCli(dir, "bacth " + captures).status, 2);  // a misspelt verb is a usage error
 }
 
+// Every way a single run ends, as a script sees it: the exit status and a part of what the
+// run said, on stderr (or stdout, which a usage error leaves empty); `out` is whether the run
+// leaves out.pcm (-1: not asked).
 TEST(CliBinary, ExitStatusesSayWhatHappened)
 {
-    // The shipped samples read OK on every row of the report with device row 0.
     const TempDir dir;
-    const std::string captures = Captures(dir, 0);
-    const struct {
-        const char* options;
-        const char* to;
-        int status;
-        const char* err;  // a part of stderr
-    } cases[] = {
-        {"--json", "/dev/full", 1, "cannot write the report: No space left on device"},
-        {"", "/dev/full", 1, "cannot write the report"},
-        {"--help", "/dev/full", 1, "cannot write the help"},
-        {"--tail 0x10", "/dev/null", 2, "not a decimal integer: 0x10"},
-        {"--delay 1e2", "/dev/null", 2, "not a decimal integer: 1e2"},
-        {"--nlp-diff 6.0", "/dev/null", 2, "not a decimal integer"},
-        {"--device ' 1'", "/dev/null", 2, "not a decimal integer"},
-        {"--tail +64", "/dev/null", 0, ""},
-        {"--fail-on-check", "/dev/null", 0, ""},                 // every verdict OK here
-        {"--fail-on-check --device 1", "/dev/null", 1, ""},      // 107 is outside row 1's window
-        {"--device 1", "/dev/null", 0, ""},                      // a CHECK alone is still a report
-        {"--fail-on-check --nlp-diff 100", "/dev/null", 1, ""},  // the residual verdict
-        // Every verdict here measured and OK; a measured CHECK fails it as well.
-        {"--fail-on-unmeasured", "/dev/null", 0, ""},
-        {"--fail-on-unmeasured --device 1", "/dev/null", 1, ""},
+    const std::string run = Captures(dir, 0);  // the samples read OK on every row with device row 0
+    const std::string tx = dir.File("tx.pcm"), rx = dir.File("rx.pcm"), out = dir.File("out.pcm");
+    const std::string folder = dir.File("folder"), none = dir.File("none.pcm"),
+                      shortRx = dir.File("short.pcm");
+    fs::create_directory(folder);
+    testcaptures::WritePcm(shortRx, testcaptures::Samples(30000, 100));
+    const auto files = [&](const std::string& r, const std::string& o) {
+        return Quoted({"--tx", tx, "--rx", r, "--out", o});
     };
-    for (const auto& c : cases) {
-        const Outcome o = RunCli(dir, captures + " " + c.options, c.to);
-        EXPECT_EQ(o.status, c.status) << c.options << " > " << c.to << ": " << o.err;
-        EXPECT_THAT(o.err, HasSubstr(c.err)) << c.options;
-    }
-}
-
-TEST(CliBinary, AnUnknownTapLoopIsRefusedBeforeAnythingRuns)
-{
-    const TempDir dir;
-    const std::string captures = Captures(dir);
     const struct {
-        const char* value;
-        const char* verb;
+        std::string args;
+        const char* to;  // stdout, kept when empty
         int status;
-        const char* err;
+        std::string said;
+        int out;
+        const char* env = "";
     } cases[] = {
-        {"x", "", 2, "tarnwell-cli: TARNWELL_TAP_LOOP: unknown loop 'x' (plain, avx2, avx512)\n"},
-        {"AVX2", "", 2, "unknown loop 'AVX2'"},
-        {"x", "batch ", 2, "unknown loop 'x'"},
-        {"plain", "", 0, ""},
-        {"avx512", "", 0, ""},  // falls back on a CPU without it
-        {"", "", 0, ""},
-    };
-    for (const auto& c : cases) {
-        fs::remove(dir.File("out.pcm"));
-        const Outcome o = RunCli(dir, c.verb + captures, "/dev/null",
-                                 std::string("TARNWELL_TAP_LOOP='") + c.value + "' ");
-        EXPECT_EQ(o.status, c.status) << c.value << ": " << o.err;
-        EXPECT_THAT(o.err, HasSubstr(c.err)) << c.value;
-        EXPECT_EQ(fs::exists(dir.File("out.pcm")), c.status == 0) << c.value;
-    }
-}
-
-TEST(CliBinary, FileErrorsNameTheFileAndTheReasonAndOutputsGoWhereTheyAreSent)
-{
-    const TempDir dir;
-    Captures(dir, 0);
-    fs::create_directory(dir.File("folder"));
-    const std::string rx = dir.File("rx.pcm");
-    const std::string out = dir.File("out.pcm");
-    const struct {
-        std::string rx;
-        std::string out;
-        std::string extra;
-        int status;
-        std::string err;  // the message and its detail lines, in order
-    } cases[] = {
-        {dir.File("none.pcm"), out, "", 1,
-         "Check the files\n" + dir.File("none.pcm") + ": No such file or directory\n"},
-        {dir.File("folder"), out, "", 1, "Check the files\n" + dir.File("folder") + ": is a directory\n"},
-        {rx, rx, "", 1, "Check the files\n" + rx + ": is the Rx capture\n"},
-        {rx, dir.File("folder"), "", 1, "Check the files\n" + dir.File("folder") + ": is a directory\n"},
-        {rx, "/dev/full", "", 1, "Cannot write the output file\n/dev/full: No space left on device\n"},
-        {rx, "/dev/null", "", 0, ""},
-        {rx, "-", "--json", 2, "--out -: the samples and the JSON cannot both go to stdout\n"},
+        // Usage errors, before any file is read (t and r do not exist): the option and the value.
+        {"--rx r", "", 2, "--help", 0},
+        {"--tx t", "", 2, "--help", 0},
+        {"--tx t --rx r --device 10", "", 2, "--device", 0},
+        {"--tx t --rx r --device=-1", "", 2, "--help", 0},
+        {"--tx t --rx r --high-pass yes", "", 2, "--help", 0},
+        {"--tx t --rx r --tail 2147483648", "", 2, "--help", 0},  // not a 32-bit value
+        {"--tx t --rx ''", "", 2, "--help", 0},
+        {"--tx t --rx r --out ''", "", 2, "--help", 0},
+        {"--tx t --rx r --delay 9000", "", 2, "--delay: Value 9000 not in range 0 to 8000", 0},
+        {"--tx t --rx r --delay=-1", "", 2, "--delay: Value -1 not in range 0 to 8000", 0},
+        {"--tx t --rx r --tail 1025", "", 2, "--tail: Value 1025 not in range 0 to 1024", 0},
+        {"--tx t --rx r --nlp-diff 101", "", 2, "--nlp-diff: Value 101 not in range 0 to 100", 0},
+        {"--tx t --rx r --nlp-shift 11", "", 2, "--nlp-shift: Value 11 not in range 0 to 10", 0},
+        {"batch site.csv --tail 2000", "", 2, "--tail: Value 2000 not in range 0 to 1024", 0},
+        {"--tx t --rx r --network-delay 2001", "", 2, "--network-delay: Value 2001 not in range 0 to 2000",
+         0},
+        {"batch site.csv --network-delay=-1", "", 2, "--network-delay: Value -1 not in range 0 to 2000", 0},
+        {run + " --tail 0x10", "", 2, "not a decimal integer: 0x10", 0},
+        {run + " --delay 1e2", "", 2, "not a decimal integer: 1e2", 0},
+        {run + " --nlp-diff 6.0", "", 2, "not a decimal integer", 0},
+        {run + " --device ' 1'", "", 2, "not a decimal integer", 0},
+        {files(rx, "-") + " --json", "", 2, "--out -: the samples and the JSON cannot both go to stdout\n",
+         0},
+        {"bacth " + run, "", 2, "--help", 0},             // a misspelt verb
+        {run + " --help", "", 0, "Vestra D - E1/T1", 0},  // the device rows, and no run
+        // Reports that cannot be written.
+        {run + " --json", "/dev/full", 1, "cannot write the report: No space left on device", -1},
+        {run, "/dev/full", 1, "cannot write the report", -1},
+        {"--help", "/dev/full", 1, "cannot write the help", 0},
+        // Verdicts: a CHECK alone is still a report; --fail-on-unmeasured fails a measured CHECK too.
+        {run + " --tail +64", "/dev/null", 0, "", 1},
+        {run + " --fail-on-check", "/dev/null", 0, "", 1},
+        {run + " --fail-on-check --device 1", "/dev/null", 1, "", 1},  // 107 is outside row 1's window
+        {run + " --device 1", "/dev/null", 0, "", 1},
+        {run + " --fail-on-check --nlp-diff 100", "/dev/null", 1, "", 1},  // the residual verdict
+        {run + " --fail-on-unmeasured", "/dev/null", 0, "", 1},
+        {run + " --fail-on-unmeasured --device 1", "/dev/null", 1, "", 1},
+        // The tap loop is checked before anything runs.
+        {run, "/dev/null", 2, "tarnwell-cli: TARNWELL_TAP_LOOP: unknown loop 'x' (plain, avx2, avx512)\n", 0,
+         "TARNWELL_TAP_LOOP=x "},
+        {run, "/dev/null", 2, "unknown loop 'AVX2'", 0, "TARNWELL_TAP_LOOP=AVX2 "},
+        {"batch " + run, "/dev/null", 2, "unknown loop 'x'", 0, "TARNWELL_TAP_LOOP=x "},
+        {run, "/dev/null", 0, "", 1, "TARNWELL_TAP_LOOP=plain "},
+        {run, "/dev/null", 0, "", 1, "TARNWELL_TAP_LOOP=avx512 "},  // falls back on a CPU without it
+        {run, "/dev/null", 0, "", 1, "TARNWELL_TAP_LOOP= "},
+        // File errors name the file and the reason, the message first.
+        {files(none, out), "/dev/null", 1, "Check the files\n" + none + ": No such file or directory\n", -1},
+        {files(folder, out), "/dev/null", 1, "Check the files\n" + folder + ": is a directory\n", -1},
+        {files(rx, rx), "/dev/null", 1, "Check the files\n" + rx + ": is the Rx capture\n", -1},
+        {files(rx, folder), "/dev/null", 1, "Check the files\n" + folder + ": is a directory\n", -1},
+        {files(rx, "/dev/full"), "/dev/null", 1,
+         "Cannot write the output file\n/dev/full: No space left on device\n", -1},
+        {files(rx, "/dev/null"), "/dev/null", 0, "", 0},
         // The seed's text, then each capture's length as read.
-        {dir.File("short.pcm"), out, "", 1,
-         "Check the size of input files (must be more than 5 sec.)\n" + dir.File("tx.pcm") +
-             ": 9.600 s as read\n" + dir.File("short.pcm") + ": 3.750 s as read\n"},
+        {files(shortRx, out), "/dev/null", 1,
+         "Check the size of input files (must be more than 5 sec.)\n" + tx + ": 9.600 s as read\n" + shortRx +
+             ": 3.750 s as read\n",
+         -1},
+        // 64 blocks of 512 bytes: the output stops partway, and is left empty.
+        {run, "/dev/null", 1, "Cannot write the output file", -1, "ulimit -f 64; "},
     };
-    testcaptures::WritePcm(dir.File("short.pcm"), testcaptures::Samples(30000, 100));
     for (const auto& c : cases) {
-        const Outcome o = RunCli(
-            dir, Quoted({"--tx", dir.File("tx.pcm"), "--rx", c.rx, "--out", c.out}) + " " + c.extra,
-            "/dev/null");
-        EXPECT_EQ(o.status, c.status) << c.rx << " " << c.out << ": " << o.err;
-        EXPECT_EQ(o.err.substr(0, c.err.size()), c.err) << c.rx << " " << c.out;
+        fs::remove(out);
+        const Outcome o = RunCli(dir, c.args, c.to, c.env);
+        EXPECT_EQ(o.status, c.status) << c.env << c.args << " > " << c.to << ": " << o.err;
+        EXPECT_THAT(o.err + o.out, HasSubstr(c.said)) << c.env << c.args;
+        EXPECT_TRUE(c.status != 2 || o.out.empty()) << c.args;
+        if (c.out >= 0) {
+            EXPECT_EQ(fs::exists(out), c.out == 1) << c.env << c.args;
+        }
     }
-    EXPECT_EQ(fs::file_size(rx), fs::file_size(dir.File("tx.pcm")))
-        << "an output naming a capture emptied it";
-    RunCli(dir, Quoted({"--tx", dir.File("tx.pcm"), "--rx", rx, "--out", "-"}),
-           "/dev/stdout | cat >" + dir.File("piped"));
+    EXPECT_EQ(fs::file_size(rx), fs::file_size(tx)) << "an output naming a capture emptied it";
+    EXPECT_EQ(fs::file_size(out), 0u) << "a failed write left part of the output";
+    RunCli(dir, files(rx, "-"), "/dev/stdout | cat >" + dir.File("piped"));
     EXPECT_EQ(fs::file_size(dir.File("piped")), fs::file_size(rx));
 }
 
@@ -339,27 +288,6 @@ TEST(CliBinary, SamplesToStdoutGoWhereStdoutIsWithoutReopeningIt)
     }
 }
 
-TEST(CliBinary, PicturesThatCannotBeDrawnStillLeaveTheReportAndExitWithOne)
-{
-    const TempDir dir;
-    std::ofstream(dir.File("pfile")) << "a file, not a folder";
-    const Outcome o = RunCli(dir, Captures(dir) + Quoted({"--plots", dir.File("pfile") + "/x"}));
-    EXPECT_EQ(o.status, 1) << o.err;
-    EXPECT_THAT(o.out, HasSubstr("Status                  Finished"));
-    EXPECT_THAT(o.err, HasSubstr("--plots: " + dir.File("pfile") + "/x: Not a directory"));
-    EXPECT_GT(fs::file_size(dir.File("out.pcm")), 0u);
-}
-
-TEST(CliBinary, AFailedWriteLeavesTheOutputEmpty)
-{
-    const TempDir dir;
-    // 64 blocks of 512 bytes: the output stops partway, the rest of the run goes on.
-    const Outcome o = RunCli(dir, Captures(dir), "/dev/null", "ulimit -f 64; ");
-    EXPECT_EQ(o.status, 1);
-    EXPECT_THAT(o.err, HasSubstr("Cannot write the output file"));
-    EXPECT_EQ(fs::file_size(dir.File("out.pcm")), 0u);
-}
-
 TEST(CliBinary, AnInterruptStopsAtTheNextFrameAndEmptiesTheOutput)
 {
     const TempDir dir;
@@ -393,12 +321,31 @@ TEST(CliBinary, AnInterruptStopsAtTheNextFrameAndEmptiesTheOutput)
     }
 }
 
-TEST(CliBinary, PlotsWriteEachViewAsCsvWithUnitsAndAsPicturesWithoutADisplay)
+// --plots writes each view as CSV with units, and as pictures without a display; without the
+// picture module it writes the CSV and says where it looked; a folder it cannot make costs the
+// pictures only, never the report or the output.
+TEST(CliBinary, PlotsWriteEachViewAsCsvAndAsPicturesOrSayWhyNot)
 {
     const TempDir dir;
-    const Outcome outcome = RunCli(dir, Captures(dir) + Quoted({"--plots", dir.File("plots")}), "",
-                                   "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ");
-    EXPECT_EQ(outcome.status, TARNWELL_CLI_DRAWS ? 0 : 1);
+    std::ofstream(dir.File("pfile")) << "a file, not a folder";
+    const std::string module = dir.File("no-such-module.so");
+    const struct {
+        std::string env;
+        std::string plots;
+        int status;
+        Args said;
+    } cases[] = {
+        {"env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ",
+         dir.File("drawn"),
+         TARNWELL_CLI_DRAWS ? 0 : 1,
+         {}},
+        {"TARNWELL_CHARTS_MODULE='" + module + "' ",
+         dir.File("bare"),
+         1,
+         {"--plots: this build draws no pictures", module + ": ",
+          "No such file"}},  // the loader's own reason
+        {"", dir.File("pfile") + "/x", 1, {"--plots: " + dir.File("pfile") + "/x: Not a directory"}},
+    };
     const std::pair<const char*, const char*> views[] = {
         {"echo-path", "delay_samples,delay_ms,weight_q15"},
         {"delay-search", "lag_samples,lag_ms,abs_correlation"},
@@ -406,33 +353,29 @@ TEST(CliBinary, PlotsWriteEachViewAsCsvWithUnitsAndAsPicturesWithoutADisplay)
                    "nlp_acted,counted,level_frame,rx_level_frame"},
         {"delay-over-time", "time_s,delay_samples,peak_to_median,counts"},
         {"echo-path-by-frequency", "frequency_hz,erl_db,coherence"}};
-    for (const auto& [stem, header] : views) {
-        const std::string base = (fs::path(dir.File("plots")) / stem).string();
-        const std::string csv = Slurp(base + ".csv");
-        EXPECT_EQ(csv.substr(0, csv.find('\n')), header);
-        if (stem == "echo-path"s) {
-            EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 64);  // one row per tap of tail 64
+    const std::string captures = Captures(dir);
+    for (const auto& c : cases) {
+        const Outcome o = RunCli(dir, captures + Quoted({"--plots", c.plots}), "", c.env);
+        EXPECT_EQ(o.status, c.status) << c.plots << ": " << o.err;
+        EXPECT_THAT(o.out, HasSubstr("Status                  Finished")) << c.plots;
+        EXPECT_GT(fs::file_size(dir.File("out.pcm")), 0u) << c.plots;
+        for (const std::string& part : c.said) {
+            EXPECT_THAT(o.err, HasSubstr(part)) << c.plots;
         }
-        for (const char* picture : {".svg", ".png"}) {
-            std::error_code missing;
-            EXPECT_EQ(fs::file_size(base + picture, missing) > 1000 && !missing, TARNWELL_CLI_DRAWS != 0)
-                << base + picture;
+        for (const auto& [stem, header] : views) {
+            const std::string base = (fs::path(c.plots) / stem).string();
+            const std::string csv = Slurp(base + ".csv");
+            EXPECT_EQ(csv.substr(0, csv.find('\n')), c.plots.ends_with("/x") ? "" : header) << base;
+            if (stem == "echo-path"s && !csv.empty()) {
+                EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 64);  // one row per tap of tail 64
+            }
+            for (const char* picture : {".svg", ".png"}) {
+                std::error_code missing;
+                EXPECT_EQ(fs::file_size(base + picture, missing) > 1000 && !missing,
+                          TARNWELL_CLI_DRAWS != 0 && c.status == 0)
+                    << base + picture;
+            }
         }
-    }
-}
-
-TEST(CliBinary, PlotsWithoutThePictureModuleWriteTheCsvAndSayWhereTheyLooked)
-{
-    const TempDir dir;
-    const std::string module = dir.File("no-such-module.so");
-    const Outcome outcome = RunCli(dir, Captures(dir) + Quoted({"--plots", dir.File("plots")}), "",
-                                   "TARNWELL_CHARTS_MODULE='" + module + "' ");
-    EXPECT_EQ(outcome.status, 1);
-    EXPECT_THAT(outcome.err, HasSubstr("--plots: this build draws no pictures"));
-    EXPECT_THAT(outcome.err, HasSubstr(module + ": "));
-    EXPECT_THAT(outcome.err, HasSubstr("No such file"));  // the loader's own reason
-    for (const char* stem : {"echo-path", "delay-search", "levels"}) {
-        EXPECT_TRUE(fs::exists(fs::path(dir.File("plots")) / (stem + ".csv"s))) << stem;
     }
 }
 
@@ -462,11 +405,6 @@ TEST(CliBinary, JsonCarriesTheCurvesAndTheFindings)
     ASSERT_FALSE(track.at("lag").empty());
     for (const auto& lag : track.at("lag")) {
         EXPECT_NEAR(lag.get<double>(), 110.0, 1.0);
-    }
-    ASSERT_FALSE(analysis.at("findings").empty());
-    for (const auto& finding : analysis.at("findings")) {
-        EXPECT_TRUE(finding.at("code").is_string() && finding.at("text").is_string());
-        EXPECT_TRUE(finding.at("severity") == "info" || finding.at("severity") == "warning");
     }
 }
 
