@@ -4,39 +4,31 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include <sndfile.h>
 
+#include "CliCall.h"
 #include "cli/Batch.h"
-#include "cli/Verbs.h"
 #include "engine/G711.h"
 #include "support/PcapWriter.h"
 #include "support/SyntheticCaptures.h"
 
 using namespace tarnwell;
+using namespace clicall;
 using testcaptures::TempDir;
 using ::testing::HasSubstr;
 namespace fs = std::filesystem;
 
 namespace {
 
-// The A-law code nearest each sample (the first of equals), as an encoder would give it.
-std::vector<std::uint8_t> ALaw(const testcaptures::Samples& samples)
+// The shipped capture `name` as A-law codes.
+std::vector<std::uint8_t> ALaw(const char* name)
 {
     std::vector<std::uint8_t> codes;
-    for (const std::int16_t s : samples) {
-        int best = 0;
-        for (int c = 1; c < 256; ++c) {
-            if (std::abs(g711::kALaw[static_cast<std::size_t>(c)] - s) <
-                std::abs(g711::kALaw[static_cast<std::size_t>(best)] - s)) {
-                best = c;
-            }
-        }
-        codes.push_back(static_cast<std::uint8_t>(best));
+    for (const std::int16_t s : testcaptures::ReadPcm(fs::path(TARNWELL_SAMPLES_DIR) / name)) {
+        codes.push_back(g711::LinearToALaw(s));
     }
     return codes;
 }
@@ -47,42 +39,18 @@ void Write(const std::string& path, const std::vector<std::uint8_t>& bytes)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-std::string Slurp(const std::string& path)
+// A single run writing its output to `out`; the outcome and the output's bytes.
+std::pair<Outcome, std::string> RunTo(Args args, const std::string& out)
 {
-    std::ostringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
-
-struct CliResult {
-    int status = -1;
-    std::string report;
-    std::string output;
-    std::string err;
-};
-
-CliResult RunCli(std::vector<std::string> args, const std::string& out)
-{
-    args.insert(args.begin(), "tarnwell-cli");
     args.insert(args.end(), {"--out", out});
-    std::vector<const char*> argv;
-    for (const std::string& a : args) {
-        argv.push_back(a.c_str());
-    }
-    std::ostringstream report;
-    std::ostringstream err;
-    CliResult run;
-    run.status = CommandLineMain(static_cast<int>(argv.size()), argv.data(), report, err, false);
-    run.report = report.str();
-    run.err = err.str();
-    run.output = Slurp(out);
-    return run;
+    Outcome outcome = Call("run", args);
+    return {outcome, Slurp(out)};
 }
 
 struct Case {
     const char* name;
     bool reversed;  // the Tx stream captured as coming from the gateway's side, and second
-    std::vector<std::string> choice;
+    Args choice;
     const char* finding;  // the one finding the pcap adds, or nullptr for none
 };
 
@@ -100,10 +68,7 @@ TEST_P(PcapRunTest, GivesTheReportOfTheSameSamplesInALawFiles)
 {
     const Case& c = GetParam();
     const TempDir dir;
-    const std::vector<std::uint8_t> tx = ALaw(
-        testcaptures::ReadPcm(fs::path(TARNWELL_SAMPLES_DIR) / "tx.pcm"));
-    const std::vector<std::uint8_t> rx = ALaw(
-        testcaptures::ReadPcm(fs::path(TARNWELL_SAMPLES_DIR) / "rx.pcm"));
+    const std::vector<std::uint8_t> tx = ALaw("tx.pcm"), rx = ALaw("rx.pcm");
     Write(dir.File("tx.al"), tx);
     Write(dir.File("rx.al"), rx);
     std::vector<testpcap::RtpPacket> packets = testpcap::Call(tx, rx);
@@ -118,23 +83,21 @@ TEST_P(PcapRunTest, GivesTheReportOfTheSameSamplesInALawFiles)
     }
     Write(dir.File("call.pcap"), testpcap::CallWriter{}.File(packets));
 
-    const CliResult files = RunCli({"--tx", dir.File("tx.al"), "--rx", dir.File("rx.al")},
-                                   dir.File("files.pcm"));
-    std::vector<std::string> args = {"--pcap", dir.File("call.pcap")};
+    const auto [files, filesOut] = RunTo({"--tx", dir.File("tx.al"), "--rx", dir.File("rx.al")},
+                                       dir.File("files.pcm"));
+    Args args = {"--pcap", dir.File("call.pcap")};
     args.insert(args.end(), c.choice.begin(), c.choice.end());
-    const CliResult call = RunCli(args, dir.File("call.pcm"));
+    const auto [call, callOut] = RunTo(args, dir.File("call.pcm"));
 
-    ASSERT_EQ(files.status, 0) << files.report;
+    ASSERT_EQ(files.status, 0) << files.out;
     EXPECT_EQ(call.status, files.status);
-    ASSERT_GT(files.output.size(), 100000U);
-    EXPECT_TRUE(call.output == files.output) << "the cancelled Rx differs";
-    if (c.finding == nullptr) {
-        EXPECT_EQ(call.report, files.report);
-    } else {
-        EXPECT_THAT(call.report, HasSubstr(c.finding));
-        const auto rows = [](const std::string& report) { return report.substr(0, report.find("Findings")); };
-        EXPECT_EQ(rows(call.report), rows(files.report));
-    }
+    ASSERT_GT(filesOut.size(), 100000U);
+    EXPECT_TRUE(callOut == filesOut) << "the cancelled Rx differs";
+    // The report's rows alike; the findings too, but for the one the pcap adds.
+    const auto rows = [](const std::string& report) { return report.substr(0, report.find("Findings")); };
+    EXPECT_EQ(rows(call.out), rows(files.out));
+    EXPECT_EQ(c.finding == nullptr, call.out == files.out);
+    EXPECT_THAT(call.out, HasSubstr(c.finding == nullptr ? "" : c.finding));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, PcapRunTest, ::testing::ValuesIn(kCases),
@@ -144,43 +107,41 @@ INSTANTIATE_TEST_SUITE_P(Cases, PcapRunTest, ::testing::ValuesIn(kCases),
 TEST(PcapRunTest, SaysWhatTheCallLostAndRefusesATruncatedFile)
 {
     const TempDir dir;
-    const std::vector<std::uint8_t> tx = ALaw(
-        testcaptures::ReadPcm(fs::path(TARNWELL_SAMPLES_DIR) / "tx.pcm"));
-    const std::vector<std::uint8_t> rx = ALaw(
-        testcaptures::ReadPcm(fs::path(TARNWELL_SAMPLES_DIR) / "rx.pcm"));
+    const std::vector<std::uint8_t> tx = ALaw("tx.pcm"), rx = ALaw("rx.pcm");
     std::vector<testpcap::RtpPacket> packets = testpcap::Call(tx, rx);
     packets.erase(packets.begin() + 200);
     std::vector<std::uint8_t> bytes = testpcap::CallWriter{}.File(packets);
     Write(dir.File("lossy.pcap"), bytes);
-    const CliResult lossy = RunCli({"--pcap", dir.File("lossy.pcap"), "--tx-ssrc", "0x1111"},
-                                   dir.File("a.pcm"));
-    EXPECT_THAT(lossy.report, HasSubstr("warning rtp-lost: Tx stream 0x00001111 192.0.2.1:4000 -> "
-                                        "192.0.2.2:5000 lost 1 of 480 packets"));
-
     bytes.resize(bytes.size() - 7);
     Write(dir.File("cut.pcap"), bytes);
-    const CliResult cut = RunCli({"--pcap", dir.File("cut.pcap")}, dir.File("b.pcm"));
-    EXPECT_EQ(cut.status, 1);
-    EXPECT_THAT(cut.err, HasSubstr("cut.pcap: packet 959: truncated"));
-
-    // Given as one side only, a call is refused, never read as raw samples.
-    const std::string samples = (fs::path(TARNWELL_SAMPLES_DIR) / "rx.pcm").string();
-    const CliResult oneSide = RunCli({"--tx", dir.File("lossy.pcap"), "--rx", samples}, dir.File("c.pcm"));
-    EXPECT_EQ(oneSide.status, 1);
-    EXPECT_THAT(oneSide.err, HasSubstr("lossy.pcap: a packet capture holds both directions"));
+    const struct {
+        Args args;
+        int status;
+        const char* said;
+    } cases[] = {
+        {{"--pcap", dir.File("lossy.pcap"), "--tx-ssrc", "0x1111"},
+         0,
+         "warning rtp-lost: Tx stream 0x00001111 192.0.2.1:4000 -> 192.0.2.2:5000 lost 1 of 480 packets"},
+        {{"--pcap", dir.File("cut.pcap")}, 1, "cut.pcap: packet 959: truncated"},
+        // Given as one side only, a call is refused, never read as raw samples.
+        {{"--tx", dir.File("lossy.pcap"), "--rx", TARNWELL_SAMPLES_DIR "/rx.pcm"},
+         1,
+         "lossy.pcap: a packet capture holds both directions"},
+    };
+    for (const auto& c : cases) {
+        const Outcome o = RunTo(c.args, dir.File("o.pcm")).first;
+        EXPECT_EQ(o.status, c.status) << c.said;
+        EXPECT_THAT(o.out + o.err, HasSubstr(c.said));
+    }
 }
-
-}  // namespace
-
-namespace {
 
 // A batch takes a call in a folder as a port named after the file, and a manifest's pcap cell
 // as both captures of its row.
 struct BatchCase {
     const char* name;
-    std::vector<std::string> files;  // created empty in the folder
-    const char* manifest;            // nullptr: the folder itself is the input
-    const char* problem;             // the first port's problem, "" for none
+    Args files;            // created empty in the folder
+    const char* manifest;  // nullptr: the folder itself is the input
+    const char* problem;   // the first port's problem, "" for none
 };
 
 const BatchCase kBatchCases[] = {
@@ -225,25 +186,6 @@ TEST_P(PcapBatchTest, ACallIsAPort)
 INSTANTIATE_TEST_SUITE_P(Cases, PcapBatchTest, ::testing::ValuesIn(kBatchCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-}  // namespace
-
-namespace {
-
-int Verb(const char* verb, std::vector<std::string> args, std::string& out, std::string& err)
-{
-    args.insert(args.begin(), verb);
-    std::vector<const char*> argv;
-    for (const std::string& a : args) {
-        argv.push_back(a.c_str());
-    }
-    std::ostringstream o;
-    std::ostringstream e;
-    const int status = FindVerb(verb)->main(static_cast<int>(argv.size()), argv.data(), o, e, false, {});
-    out = o.str();
-    err = e.str();
-    return status;
-}
-
 // The streams verb lists what it finds, and a file it cannot read ends in status 1 with the
 // packet that stopped it.
 TEST(StreamsVerbTest, ListsTheStreamsOrSaysWhyNot)
@@ -252,43 +194,37 @@ TEST(StreamsVerbTest, ListsTheStreamsOrSaysWhyNot)
     std::vector<std::uint8_t> bytes = testpcap::CallWriter{}.File(
         testpcap::Call(std::vector<std::uint8_t>(1600, 0xD5), std::vector<std::uint8_t>(800, 0x55)));
     Write(dir.File("call.pcap"), bytes);
-    std::string out;
-    std::string err;
-    EXPECT_EQ(Verb("streams", {dir.File("call.pcap")}, out, err), 0);
-    EXPECT_THAT(out, HasSubstr("15 packets, 15 UDP datagrams, 2 RTP streams"));
+    const Outcome listed = Call("streams", {dir.File("call.pcap")});
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_THAT(listed.out, HasSubstr("15 packets, 15 UDP datagrams, 2 RTP streams"));
     EXPECT_THAT(
-        out,
+        listed.out,
         HasSubstr("0x00002222  192.0.2.2:5000            192.0.2.1:4000            PCMA/8              5"));
     bytes.resize(bytes.size() - 3);
     Write(dir.File("cut.pcap"), bytes);
-    EXPECT_EQ(Verb("streams", {dir.File("cut.pcap")}, out, err), 1);
-    EXPECT_THAT(err, HasSubstr("cut.pcap: packet 15: truncated"));
+    const Outcome cut = Call("streams", {dir.File("cut.pcap")});
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_THAT(cut.err, HasSubstr("cut.pcap: packet 15: truncated"));
 }
 
 // --no-resample keeps the refusal of a capture at another rate.
 TEST(NoResampleTest, RefusesAnotherRate)
 {
     const TempDir dir;
-    SF_INFO info{};
-    info.samplerate = 16000;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SF_INFO info{0, 16000, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
     SNDFILE* file = sf_open(dir.File("rx.wav").c_str(), SFM_WRITE, &info);
     ASSERT_NE(file, nullptr);
     const testcaptures::Samples samples = testcaptures::Noise(160000, 2000.0, 5);
     sf_writef_short(file, samples.data(), static_cast<sf_count_t>(samples.size()));
     sf_close(file);
     testcaptures::WritePcm(dir.File("tx.pcm"), testcaptures::Noise(80000, 2000.0, 6));
-    std::string out;
-    std::string err;
-    const std::vector<std::string> args = {"--tx",  dir.File("tx.pcm"), "--rx", dir.File("rx.wav"),
-                                           "--out", dir.File("o.pcm")};
-    std::vector<std::string> refused = args;
-    refused.push_back("--no-resample");
-    EXPECT_EQ(Verb("run", refused, out, err), 1);
-    EXPECT_THAT(err, HasSubstr("rx.wav is 16000 samples/s; Tarnwell needs 8000 samples/s"));
-    Verb("run", args, out, err);
-    EXPECT_THAT(out, HasSubstr("info converted: rx.wav resampled from 16000 to 8000 samples/s"));
+    const Args args = {"--tx", dir.File("tx.pcm"), "--rx", dir.File("rx.wav")};
+    const Outcome refused =
+        RunTo({args[0], args[1], args[2], args[3], "--no-resample"}, dir.File("o.pcm")).first;
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_THAT(refused.err, HasSubstr("rx.wav is 16000 samples/s; Tarnwell needs 8000 samples/s"));
+    EXPECT_THAT(RunTo(args, dir.File("o.pcm")).first.out,
+                HasSubstr("info converted: rx.wav resampled from 16000 to 8000 samples/s"));
 }
 
 }  // namespace

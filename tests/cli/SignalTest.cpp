@@ -9,7 +9,7 @@
 #include <numeric>
 #include <sstream>
 
-#include "cli/Verbs.h"
+#include "CliCall.h"
 #include "engine/CaptureReader.h"
 #include "engine/EchoTester.h"
 #include "engine/G711.h"
@@ -22,17 +22,7 @@ using testcaptures::TempDir;
 
 namespace {
 
-int Signal(std::vector<std::string> args)
-{
-    args.insert(args.begin(), "signal");
-    std::vector<const char*> argv;
-    for (const std::string& a : args) {
-        argv.push_back(a.c_str());
-    }
-    std::ostringstream out;
-    std::ostringstream err;
-    return FindVerb("signal")->main(static_cast<int>(argv.size()), argv.data(), out, err, false, {});
-}
+int Signal(const clicall::Args& args) { return clicall::Call("signal", args).status; }
 
 std::vector<std::int16_t> ReadBack(const std::string& path, HeaderlessFormat format)
 {

@@ -2,39 +2,19 @@
 // table, JSON and CSV over the shipped samples, and g168's exit status following its table.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
-#include "cli/G168Command.h"
+#include "CliCall.h"
 #include "cli/SweepCommand.h"
 #include "support/SyntheticCaptures.h"
 
 using namespace tarnwell;
+using namespace clicall;
 
 namespace {
-
-using Args = std::vector<std::string>;
-
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-Outcome Call(decltype(&SweepMain) verb, const char* name, const Args& args)
-{
-    std::vector<const char*> argv{name};
-    for (const auto& a : args) {
-        argv.push_back(a.c_str());
-    }
-    std::ostringstream out, err;
-    const int status = verb(static_cast<int>(argv.size()), argv.data(), out, err, false, {});
-    return {status, out.str(), err.str()};
-}
 
 const std::string kTx = std::string(TARNWELL_SAMPLES_DIR) + "/tx.pcm";
 const std::string kRx = std::string(TARNWELL_SAMPLES_DIR) + "/rx.pcm";
@@ -69,37 +49,17 @@ TEST(SweepCommand, ValueLists)
     }
 }
 
-TEST(SweepCommand, UsageErrorsExitTwo)
-{
-    const Args bad[] = {
-        {"--tx", kTx, "--rx", kRx, "--tails", "16:8:1"},
-        {"--tx", kTx, "--rx", kRx, "--tails", "abc"},
-        {"--tx", kTx, "--rx", kRx, "--delays", "9000"},
-        {"--tx", kTx, "--rx", kRx, "--nlp-shift", "11"},
-        {"--tx", kTx, "--rx", kRx, "--tails", "0:1024:1", "--delays", "0:8000:100"},  // too many passes
-        {"--tx", kTx},
-        {"--tx", kTx, "--rx", kRx, "-j", "0"},
-    };
-    for (const Args& args : bad) {
-        const Outcome o = Call(SweepMain, "sweep", args);
-        EXPECT_EQ(o.status, 2) << args.back();
-        EXPECT_FALSE(o.err.empty());
-    }
-}
-
 TEST(SweepCommand, TableJsonAndCsvAgree)
 {
     const testcaptures::TempDir dir;
     const std::string csvPath = dir.File("sweep.csv");
-    const Outcome table = Call(SweepMain, "sweep",
-                               {"--tx", kTx, "--rx", kRx, "--tails", "32:128:32", "--csv", csvPath});
+    const Outcome table = Call("sweep", {"--tx", kTx, "--rx", kRx, "--tails", "32:128:32", "--csv", csvPath});
     EXPECT_EQ(table.status, 0) << table.err;
     EXPECT_NE(table.out.find("Measured: tail 64"), std::string::npos) << table.out;
-    std::ifstream csvFile(csvPath);
-    const std::string csv((std::istreambuf_iterator<char>(csvFile)), {});
+    const std::string csv = Slurp(csvPath);
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 5);
 
-    const Outcome json = Call(SweepMain, "sweep",
+    const Outcome json = Call("sweep",
                               {"--tx", kTx, "--rx", kRx, "--tails", "32:128:32", "--json", "-j", "2"});
     EXPECT_EQ(json.status, 0);
     const auto root = nlohmann::json::parse(json.out);
@@ -107,29 +67,45 @@ TEST(SweepCommand, TableJsonAndCsvAgree)
     EXPECT_EQ(root["points"][1]["tail"], 64);
     EXPECT_EQ(root["recommendation"]["chosen"], 1);
     EXPECT_EQ(root["delay"], 107);
-
-    const Outcome missing = Call(SweepMain, "sweep", {"--tx", kTx, "--rx", dir.File("none.pcm")});
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_NE(missing.err.find("none.pcm"), std::string::npos) << missing.err;
 }
 
-TEST(G168Command, ExitStatusFollowsTheTable)
+// Usage errors exit 2 and say why; g168's status follows its table.
+TEST(SweepAndG168, ExitStatusesAndUsageErrors)
 {
+    const Args run{"--tx", kTx, "--rx", kRx};
     const struct {
+        const char* verb;
         Args args;
         int status;
+        const char* said = "";  // a part of stderr
     } cases[] = {
-        {{"--tests", "5"}, 0},
-        {{"--tests", "5", "--tail", "16"}, 0},
-        {{"--tests", "3B(a)", "--tail", "16", "-j", "2"}, 1},  // D.5 and longer need more than 16 taps
-        {{"--tests", "9Z"}, 2},
-        {{"--erl", "3"}, 2},
-        {{"--tail", "2000"}, 2},
+        {"g168", {"--tests", "5"}, 0},
+        {"g168", {"--tests", "5", "--tail", "16"}, 0},
+        {"g168",
+         {"--tests", "3B(a)", "--tail", "16", "-j", "2"},
+         1},  // D.5 and longer need more than 16 taps
+        {"g168", {"--tests", "9Z"}, 2},
+        {"g168", {"--erl", "3"}, 2},
+        {"g168", {"--tail", "2000"}, 2},
+        {"sweep", {"--tails", "16:8:1"}, 2},
+        {"sweep", {"--tails", "abc"}, 2},
+        {"sweep", {"--delays", "9000"}, 2},
+        {"sweep", {"--nlp-shift", "11"}, 2},
+        {"sweep", {"--tails", "0:1024:1", "--delays", "0:8000:100"}, 2},  // too many passes
+        {"sweep", {"-j", "0"}, 2},
+        {"sweep", {"--tx", kTx}, 2},
+        {"sweep", {"--tx", kTx, "--rx", "none.pcm"}, 1, "none.pcm"},
     };
     for (const auto& c : cases) {
-        const Outcome o = Call(G168Main, "g168", c.args);
-        EXPECT_EQ(o.status, c.status) << c.args.back() << o.err;
-        if (c.status != 2) {
+        Args args = c.args;
+        if (c.verb == std::string("sweep") && args[0] != "--tx") {
+            args.insert(args.begin(), run.begin(), run.end());
+        }
+        const Outcome o = Call(c.verb, args);
+        EXPECT_EQ(o.status, c.status) << c.verb << " " << c.args.back() << o.err;
+        EXPECT_TRUE(c.status != 2 || !o.err.empty()) << c.verb << " " << c.args.back();
+        EXPECT_NE(o.err.find(c.said), std::string::npos) << o.err;
+        if (c.verb == std::string("g168") && c.status != 2) {
             EXPECT_NE(o.out.find("Not a certification"), std::string::npos);
             EXPECT_EQ(o.out.find("FAIL") != std::string::npos, c.status == 1) << o.out;
         }
