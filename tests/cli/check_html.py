@@ -32,48 +32,38 @@ class Page(html.parser.HTMLParser):
 
     def __init__(self, name):
         super().__init__(convert_charrefs=True)
-        self.name = name
-        self.stack = []
-        self.ids = {}
-        self.text = []          # (text, innermost open element ids)
-        self.scripts = []
-        self.elements = []      # (tag, attributes)
-        self.doctype = False
+        self.name, self.stack, self.ids, self.doctype = name, [], {}, False
+        self.text, self.scripts, self.elements = [], [], []  # elements: (tag, attributes)
 
     def handle_decl(self, decl):
         self.doctype = self.doctype or decl.lower() == "doctype html"
 
-    def check_attributes(self, tag, attrs):
+    def handle_startendtag(self, tag, attrs):
         attrs = dict(attrs)
         if "id" in attrs:
             if attrs["id"] in self.ids:
                 fail(f"{self.name}: id {attrs['id']} twice")
             self.ids[attrs["id"]] = tag
         for key in ("href", "src", "xlink:href", "action", "srcset", "poster", "data"):
-            value = attrs.get(key)
-            if value is not None and not value.startswith("#"):
-                fail(f"{self.name}: <{tag} {key}={value!r}> leaves the page")
+            if not attrs.get(key, "#").startswith("#"):
+                fail(f"{self.name}: <{tag} {key}={attrs[key]!r}> leaves the page")
         if re.search(r"url\((?!#)", attrs.get("style", "") + attrs.get("fill", "") + attrs.get("stroke", "")):
             fail(f"{self.name}: <{tag}> refers to a url outside the page")
         if tag in ("link", "iframe", "img", "object", "embed", "base"):
             fail(f"{self.name}: <{tag}> has no place in a self-contained page")
         self.elements.append((tag, attrs))
-        return attrs
 
     def handle_starttag(self, tag, attrs):
-        self.check_attributes(tag, attrs)
+        self.handle_startendtag(tag, attrs)
         if tag not in VOID:
             self.stack.append(tag)
-
-    def handle_startendtag(self, tag, attrs):
-        self.check_attributes(tag, attrs)
 
     def handle_endtag(self, tag):
         if not self.stack or self.stack[-1] != tag:
             fail(f"{self.name}: </{tag}> closes <{self.stack[-1] if self.stack else 'nothing'}> "
                  f"at line {self.getpos()[0]}")
-            return
-        self.stack.pop()
+        else:
+            self.stack.pop()
 
     def handle_data(self, data):
         if self.stack and self.stack[-1] == "script":
@@ -81,12 +71,6 @@ class Page(html.parser.HTMLParser):
         if self.stack and self.stack[-1] == "style" and re.search(r"@import|url\((?!#)", data):
             fail(f"{self.name}: the style sheet fetches something")
         self.text.append(data)
-
-    def done(self):
-        if self.stack:
-            fail(f"{self.name}: left open: {self.stack}")
-        if not self.doctype:
-            fail(f"{self.name}: no <!DOCTYPE html>")
 
 
 def read_page(path):
@@ -101,15 +85,28 @@ def read_page(path):
     page = Page(os.path.basename(path))
     page.feed(text)
     page.close()
-    page.done()
+    if page.stack:
+        fail(f"{path}: left open: {page.stack}")
+    if not page.doctype:
+        fail(f"{path}: no <!DOCTYPE html>")
     return page, text
 
 
-def run(args, expect):
-    done = subprocess.run(args, capture_output=True, text=True, timeout=300)
-    if done.returncode != expect:
+BARE = dict(os.environ, TARNWELL_CHARTS_MODULE="/nonexistent.so")  # no picture module
+
+
+def run(args, expect, env=None):
+    done = subprocess.run(args, capture_output=True, text=True, timeout=300, env=env)
+    if expect is not None and done.returncode != expect:
         fail(f"{' '.join(args)}: exit {done.returncode}, not {expect}: {done.stderr}")
     return done
+
+
+def scaled(data, gain, backwards=False):
+    """16-bit samples times gain, saturated."""
+    values = struct.unpack(f"<{len(data) // 2}h", data)
+    return struct.pack(f"<{len(values)}h", *(max(-32768, min(32767, round(v * gain)))
+                                           for v in (reversed(values) if backwards else values)))
 
 
 def make_site(samples, site):
@@ -117,71 +114,49 @@ def make_site(samples, site):
     os.makedirs(site)
     tx = open(os.path.join(samples, "tx.pcm"), "rb").read()
     rx = open(os.path.join(samples, "rx.pcm"), "rb").read()
-    count = len(rx) // 2
-    louder = struct.pack(f"<{count}h", *(max(-32768, min(32767, round(v * 2.8184)))
-                                         for v in struct.unpack(f"<{count}h", rx)))   # +9 dB: ERL 3 dB
-    # Rx reversed and 12 dB down: no echo, yet the ERL gate passes and the pass runs, so the
-    # residual line has figures that rest on nothing.
-    unrelated = struct.pack(f"<{count}h", *(round(v * 0.25) for v in reversed(struct.unpack(f"<{count}h", rx))))
+    # loud: +9 dB, ERL 3 dB. noecho: Rx reversed and 12 dB down: no echo, yet the ERL gate
+    # passes and the pass runs, so the residual line has figures that rest on nothing.
     for name, pair in {"good": (tx, rx), HOSTILE: (tx, rx), "swapped": (rx, tx), "short": (tx[:10], rx[:10]),
-                       "loud": (tx, louder), "noecho": (tx, unrelated)}.items():
+                       "loud": (tx, scaled(rx, 2.8184)), "noecho": (tx, scaled(rx, 0.25, True))}.items():
         for side, data in zip(("tx", "rx"), pair):
             with open(os.path.join(site, f"{name}_{side}.pcm"), "wb") as f:
                 f.write(data)
 
 
-VIEWS = 0  # views a run draws, as --plots counts them
-
-
-def view_count(cli, samples, work):
-    """How many views a run draws: --plots writes each one's CSV, with or without the module."""
-    plots = os.path.join(work, "plots-count")
-    subprocess.run([cli, "--tx", os.path.join(samples, "tx.pcm"), "--rx", os.path.join(samples, "rx.pcm"),
-                    "--out", os.path.join(work, "count.pcm"), "--plots", plots], capture_output=True, timeout=300,
-                   env=dict(os.environ, TARNWELL_CHARTS_MODULE="/nonexistent.so"))
-    count = len([f for f in os.listdir(plots) if f.endswith(".csv")]) if os.path.isdir(plots) else 0
-    if count < 3:
-        fail(f"--plots wrote {count} views' CSV files")
-    return count
-
-
-def check_run_page(cli, samples, work):
-    path = os.path.join(work, "run.html")
-    done = run([cli, "--tx", os.path.join(samples, "tx.pcm"), "--rx", os.path.join(samples, "rx.pcm"),
-                "--out", os.path.join(work, "run.pcm"), "--html", path], 0)
-    # A page that cannot be written fails the run and says why.
-    lost = run([cli, "--tx", os.path.join(samples, "tx.pcm"), "--rx", os.path.join(samples, "rx.pcm"),
-                "--out", os.path.join(work, "run.pcm"), "--html", os.path.join(work, "no-such-folder", "p.html")], 1)
-    if "--html: " + os.path.join(work, "no-such-folder", "p.html") + ": cannot be written" not in lost.stderr:
+def check_run_page(single):
+    """The page of one run: its report rows, one picture per view, no script; a note in place
+    of each view without the picture module, and a page that cannot be written fails the run."""
+    # How many views a run draws: --plots writes each one's CSV, with or without the module.
+    run(single + ["--plots", "plots-count"], None, BARE)
+    views = len([f for f in os.listdir("plots-count") if f.endswith(".csv")]) if os.path.isdir("plots-count") else 0
+    if views < 3:
+        fail(f"--plots wrote {views} views' CSV files")
+    lost = run(single + ["--html", "no-such-folder/p.html"], 1)
+    if "--html: no-such-folder/p.html: cannot be written" not in lost.stderr:
         fail("a page that cannot be written is not reported: " + lost.stderr)
-    # Without the picture module the page is still written, with a note where each view would be.
-    bare = os.path.join(work, "run-bare.html")
-    done_bare = subprocess.run([cli, "--tx", os.path.join(samples, "tx.pcm"), "--rx", os.path.join(samples, "rx.pcm"),
-                                "--out", os.path.join(work, "run.pcm"), "--html", bare], capture_output=True,
-                               text=True, timeout=300, env=dict(os.environ, TARNWELL_CHARTS_MODULE="/nonexistent.so"))
-    if done_bare.returncode != 0:
-        fail(f"without the picture module: exit {done_bare.returncode}: {done_bare.stderr}")
-    else:
-        bare_page, bare_text = read_page(bare)
+    if run(single + ["--html", "run-bare.html"], 0, BARE).returncode == 0:
+        bare_page, bare_text = read_page("run-bare.html")
         notes = bare_text.count("Not drawn: the picture module could not be loaded:")
-        if notes != VIEWS or any(tag == "svg" for tag, _ in bare_page.elements):
-            fail(f"without the picture module: {notes} notes, not {VIEWS} in place of the views")
-    page, text = read_page(path)
-    version = run([cli, "--version"], 0).stdout.split()[-1]
+        if notes != views or any(tag == "svg" for tag, _ in bare_page.elements):
+            fail(f"without the picture module: {notes} notes, not {views} in place of the views")
+    done = run(single + ["--html", "run.html"], 0)
+    page, text = read_page("run.html")
+    version = run([single[0], "--version"], 0).stdout.split()[-1]
     if f"tarnwell-cli {version}" not in text:
         fail("run.html: no version " + version)
     words = " ".join(" ".join(page.text).split())
     # The report's rows, as the terminal prints them, are in the page.
-    rows = [re.match(r"(\S.*?)\s{2,}(\S.*)$", line) for line in done.stdout.splitlines()]
-    for label, value in (row.groups() for row in rows if row):
+    rows = [row.groups() for row in (re.match(r"(\S.*?)\s{2,}(\S.*)$", line) for line in done.stdout.splitlines()) if row]
+    for label, value in rows:
         if f"{label} {value}" not in words:
             fail(f"run.html: the report row {label!r} does not show {value!r}")
-    if len([row for row in rows if row]) != 7:
+    if len(rows) != 7:
         fail("run.html: the run printed not seven report rows")
-    if sum(1 for tag, _ in page.elements if tag == "svg") != VIEWS:
-        fail(f"run.html: not {VIEWS} views")
+    if sum(1 for tag, _ in page.elements if tag == "svg") != views:
+        fail(f"run.html: not {views} views")
     if page.scripts:
         fail("run.html: a single run's page needs no script")
+    return views
 
 
 def check_site_page(cli, work):
@@ -222,38 +197,29 @@ def check_site_page(cli, work):
     return path, summary
 
 
-def print_rules(text):
-    """The print style sheet's rules, selector -> declarations, from the page's one style."""
-    style = re.sub(r"/\*.*?\*/", "", text[text.find("<style>"):text.find("</style>")], flags=re.S)
-    start = style.find("@media print")
-    if start < 0:
-        return {}
-    body, depth = "", 0
-    for i in range(style.find("{", start), len(style)):
-        depth += {"{": 1, "}": -1}.get(style[i], 0)
-        if depth == 0:
-            body = style[style.find("{", start) + 1:i]
-            break
-    return {sel.strip(): decl for sel, decl in re.findall(r"([^{}]+)\{([^{}]*)\}", body)}
-
-
 def check_print(path, ports):
-    """Two sheets a port: the section starts a sheet, and its views start the next; every
-    view of a section is inside its views block."""
+    """Two sheets a port: the print style starts a sheet at each section and at its views, and
+    keeps each view whole; every view of a section is inside its one views block; and Chromium
+    prints it so."""
     text = open(path, encoding="utf-8").read()
-    rules = print_rules(text)
-    for selector in ("section.port", "div.views"):
-        if not re.search(r"break-before:\s*page", rules.get(selector, "")):
-            fail(f"{path}: the print style does not start a sheet at {selector}")
-    if not re.search(r"break-inside:\s*avoid", rules.get("figure.view", "")):
-        fail(f"{path}: a view may be cut across two sheets in print")
+    style = re.sub(r"/\*.*?\*/", "", text[text.find("<style>"):text.find("</style>")], flags=re.S)
+    start = style.find("{", style.find("@media print"))
+    depth, end = 0, start
+    for end in range(start, len(style) if start > 0 else start):
+        depth += {"{": 1, "}": -1}.get(style[end], 0)
+        if depth == 0:
+            break
+    rules = {sel.strip(): decl for sel, decl in re.findall(r"([^{}]+)\{([^{}]*)\}", style[start + 1:end])}
+    for selector, rule in (("section.port", r"break-before:\s*page"), ("div.views", r"break-before:\s*page"),
+                           ("figure.view", r"break-inside:\s*avoid")):
+        if not re.search(rule, rules.get(selector, "")):
+            fail(f"{path}: the print style has no {rule} at {selector}")
     sections = text.split('<section class="port"')[1:]
     if len(sections) != ports:
         fail(f"{path}: {len(sections)} port sections, not {ports}")
     for section in sections:
         section = section[:section.find("</section>")]
-        views = section.find('<div class="views">')
-        if section.count('<div class="views">') != 1 or section.find("<figure") < views:
+        if section.count('<div class="views">') != 1 or section.find("<figure") < section.find('<div class="views">'):
             fail(f"{path}: a section's views are not all in one views block")
     browser = chromium()
     if browser is None:
@@ -267,7 +233,7 @@ def check_print(path, ports):
         fail(f"{path}: printed on {pages} sheets for {ports} ports")
 
 
-def check_compare(cli, samples, work, summary):
+def check_compare(cli, summary):
     """The site against itself changes nothing; then good's Rx 6 dB louder, short gone and
     extra new."""
     same = run([cli, "batch", "site", "--out-dir", "out-same", "-j", "1", "--compare", "out"], 1)
@@ -286,15 +252,11 @@ def check_compare(cli, samples, work, summary):
     if "Changes since out:" not in same.stdout:
         fail("compare: no table in the terminal")
     shutil.copytree("site", "site2", dirs_exist_ok=True)
-    os.remove("site2/short_tx.pcm")
-    os.remove("site2/short_rx.pcm")
-    shutil.copy("site2/good_tx.pcm", "site2/extra_tx.pcm")
-    shutil.copy("site2/good_rx.pcm", "site2/extra_rx.pcm")
-    rx = open("site2/good_rx.pcm", "rb").read()
-    count = len(rx) // 2
-    with open("site2/good_rx.pcm", "wb") as f:   # 6 dB louder
-        f.write(struct.pack(f"<{count}h", *(max(-32768, min(32767, round(v * 1.99526)))
-                                            for v in struct.unpack(f"<{count}h", rx))))
+    for side in ("tx", "rx"):
+        os.remove(f"site2/short_{side}.pcm")
+        shutil.copy(f"site/good_{side}.pcm", f"site2/extra_{side}.pcm")
+    with open("site2/good_rx.pcm", "wb") as f:
+        f.write(scaled(open("site/good_rx.pcm", "rb").read(), 1.99526))  # 6 dB louder
     run([cli, "batch", "site2", "--out-dir", "out2", "-j", "1", "--compare", "out/summary.json", "--html", "cmp.html"], 1)
     changes = {c["port"]: c for c in json.load(open("out2/summary.json"))["compare"]}
     if changes.get("short", {}).get("change") != "removed" or changes.get("extra", {}).get("change") != "new":
@@ -312,28 +274,18 @@ def check_compare(cli, samples, work, summary):
 
 PROBE_HEAD = """<script>window.__errors = [];
 window.addEventListener('error', function (e) { window.__errors.push(String(e.message)); });
-var __consoleError = console.error;
 console.error = function () { window.__errors.push(Array.prototype.join.call(arguments, ' ')); };
 </script>"""
 
+# Sorts the table by ERL (twice), Port and Result, each order read back by the ports' keys.
 PROBE_END = """<script>window.addEventListener('load', function () {
-  var table = document.getElementById('ports');
-  var buttons = table.tHead.querySelectorAll('button');
-  function order() {
-    return Array.prototype.map.call(table.tBodies[0].rows, function (r) { return r.cells[0].getAttribute('data-key'); });
-  }
-  function click(name) {
-    Array.prototype.forEach.call(buttons, function (b) { if (b.textContent === name) { b.click(); } });
-  }
-  var out = {buttons: buttons.length, initial: order()};
-  click('ERL'); out.erlUp = order();
-  click('ERL'); out.erlDown = order();
-  click('Port'); out.port = order();
-  click('Result'); out.result = order();
+  var table = document.getElementById('ports'), buttons = table.tHead.querySelectorAll('button');
+  function order() { return Array.from(table.tBodies[0].rows, function (r) { return r.cells[0].getAttribute('data-key'); }); }
+  function click(name) { buttons.forEach(function (b) { if (b.textContent === name) { b.click(); } }); return order(); }
   var t = performance.getEntriesByType('navigation')[0];
-  out.loadMs = t ? t.loadEventStart : -1;
-  out.errors = window.__errors;
-  out.svgs = document.querySelectorAll('figure.view svg').length;
+  var out = {buttons: buttons.length, initial: order(), erlUp: click('ERL'), erlDown: click('ERL'), port: click('Port'),
+             result: click('Result'), loadMs: t ? t.loadEventStart : -1, errors: window.__errors,
+             svgs: document.querySelectorAll('figure.view svg').length};
   var pre = document.createElement('pre');
   pre.id = 'probe';
   pre.textContent = JSON.stringify(out);
@@ -342,10 +294,7 @@ PROBE_END = """<script>window.addEventListener('load', function () {
 
 
 def chromium():
-    for name in ("chromium", "chromium-browser"):
-        if shutil.which(name):
-            return shutil.which(name)
-    return None
+    return shutil.which("chromium") or shutil.which("chromium-browser")
 
 
 def browser_args(work):
@@ -355,7 +304,7 @@ def browser_args(work):
             "--host-resolver-rules=MAP * ~NOTFOUND", "--enable-logging=stderr", "--v=0"]
 
 
-def check_in_browser(page_path, summary, work, screenshot):
+def check_in_browser(page_path, summary, work, screenshot, views):
     browser = chromium()
     if browser is None:
         fail("chromium not found: scripts/install-deps.sh --test installs it")
@@ -391,7 +340,7 @@ def check_in_browser(page_path, summary, work, screenshot):
         fail(f"ERL order {out['erlUp']} / {out['erlDown']}, expected {up} / {down}")
     if out["port"] != sorted(names):
         fail(f"port order {out['port']}")
-    if out["svgs"] != VIEWS * len(rows):
+    if out["svgs"] != views * len(rows):
         fail(f"{out['svgs']} views drawn for {len(rows)} ports")
     if screenshot:
         subprocess.run([browser, *browser_args(work), "--window-size=1280,900", "--screenshot=" + screenshot,
@@ -411,16 +360,15 @@ def main():
     # From the work folder, so that the site page names its folders as a user would type them.
     os.chdir(work)
     work = "."
-    make_site(samples, os.path.join(work, "site"))
-    global VIEWS
-    VIEWS = view_count(cli, samples, work)
-    check_run_page(cli, samples, work)
+    make_site(samples, "site")
+    views = check_run_page([cli, "--tx", os.path.join(samples, "tx.pcm"), "--rx", os.path.join(samples, "rx.pcm"),
+                            "--out", "run.pcm"])
     page_path, summary = check_site_page(cli, work)
     check_print(page_path, len(summary["rows"]))
-    check_print(os.path.join(work, "run.html"), 1)
-    check_compare(cli, samples, work, summary)
+    check_print("run.html", 1)
+    check_compare(cli, summary)
     if "--browser" in args:
-        check_in_browser(page_path, summary, work, screenshot)
+        check_in_browser(page_path, summary, work, screenshot, views)
     print(f"{len(failures)} failures" if failures else "the pages hold")
     return 1 if failures else 0
 
