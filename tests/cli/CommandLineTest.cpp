@@ -22,7 +22,6 @@
 #include "CliCall.h"
 #include "cli/JsonReport.h"
 #include "cli/Verbs.h"
-#include "engine/TestMessages.h"
 #include "support/SyntheticCaptures.h"
 
 using namespace tarnwell;
