@@ -332,32 +332,40 @@ TEST(Findings, TheSettingsFindingComesFirstAndSaysWhatToSetOrFix)
         const char* name;
         Outcome o;
         const char* settings;  // a regular expression the settings finding must match whole
+        const char* also;      // a finding that must stand behind it, if any
     } cases[] = {
         {"echo beyond a fixed delay", RunPair(tx, Echo(tx, 1300, 12.0, 20.0)),
          "Vestra A - FXO fixes the bulk delay at 100, so a tail of 1249, above the canceller's 1024, "
          "would be needed to cover the echo at 1300 smp .*; device rows that can: 2 \\(Vestra A - ISDN\\), "
-         "5 \\(Vestra B - FXS\\), 7 \\(Vestra C - FXO\\), 8 \\(Vestra C - ISDN\\), 9 \\(Vestra D - E1/T1\\)"},
+         "5 \\(Vestra B - FXS\\), 7 \\(Vestra C - FXO\\), 8 \\(Vestra C - ISDN\\), 9 \\(Vestra D - E1/T1\\)",
+         "tail-above-max"},
         {"echo before a fixed delay", RunPair(tx, Echo(tx, 60, 12.0, 20.0), OnRow(1, 80, 64)),
          "Vestra A - FXS fixes the bulk delay at 80, after the echo's start at 60 smp, so no tail covers .*; "
-         "device rows that can: 2 .*"},
+         "device rows that can: 2 .*",
+         "delay-window"},
         // Older findings sent 80/128 to bulk delay 288, then to tail 1024, then back to "raise the
         // bulk delay": one step now, and the setting it gives is kept.
         {"the circle at its start", RunPair(tx, far, OnRow(9, 80, 128)),
          "Set bulk delay 1250 and tail 64: they cover the echo at 1263 smp and the 48 smp after it that "
-         "the tail needs.*"},
-        {"the circle followed", RunPair(tx, far, OnRow(9, 1250, 64)), "Keep bulk delay 1250 and tail 64: .*"},
+         "the tail needs.*",
+         "delay-window"},
+        {"the circle followed", RunPair(tx, far, OnRow(9, 1250, 64)), "Keep bulk delay 1250 and tail 64: .*",
+         nullptr},
         {"the circle at 288/1024", RunPair(tx, far, OnRow(9, 288, 1024)),
-         "Keep bulk delay 288 and tail 1024: they cover 99 % of the echo path .*"},
+         "Keep bulk delay 288 and tail 1024: they cover 99 % of the echo path .*", "tail-above-max"},
         {"same file as both", RunPair(tx, tx, [](RunRequest& r) { r.settings.rxPath = r.settings.txPath; }),
-         "No setting to advise: Tx and Rx hold the same 80000 samples \\(one file given as both\\), .*"},
+         "No setting to advise: Tx and Rx hold the same 80000 samples \\(one file given as both\\), .*",
+         "identical-captures"},
         {"identical samples in two files", RunPair(tx, tx),
          "No setting to advise: Tx and Rx hold the same 80000 samples \\(two files with the same "
-         "samples\\), .*"},
+         "samples\\), .*",
+         "identical-captures"},
     };
     for (const auto& c : cases) {
         ASSERT_FALSE(c.o.findings.empty()) << c.name;
         EXPECT_EQ(c.o.findings.front().code, "settings") << c.name;
         EXPECT_THAT(c.o.findings.front().text, ::testing::MatchesRegex(c.settings)) << c.name;
+        EXPECT_TRUE(c.also == nullptr || Find(c.o, c.also) != nullptr) << c.name << ": no " << c.also;
         EXPECT_EQ(Find(c.o, "no-echo"), nullptr) << c.name;
     }
 }
