@@ -6,14 +6,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <numeric>
-#include <sstream>
 
 #include "engine/EchoTester.h"
 #include "support/SyntheticCaptures.h"
 #include "evidence/Findings.h"
+#include "evidence/G168Models.h"
 #include "evidence/Measured.h"
 #include "evidence/WhitenedEvidence.h"
 #include "evidence/WhitenedDelay.h"
@@ -43,12 +42,12 @@ Outcome RunPair(const Samples& tx, const Samples& rx, const std::function<void(R
     WritePcm(dir.File("tx.pcm"), tx);
     WritePcm(dir.File("rx.pcm"), rx);
     RunRequest request = DefaultRunRequest();
-    if (adjust) {
-        adjust(request);
-    }
     request.settings.txPath = dir.File("tx.pcm");
     request.settings.rxPath = dir.File("rx.pcm");
     request.settings.outPath = dir.File("out.pcm");
+    if (adjust) {
+        adjust(request);
+    }
     SilentUi ui;
     Outcome o;
     o.ran = RunAndReport(request.settings, request.deviceType, ui, o.results, kVerdictWords, &o.analysis)
@@ -57,6 +56,16 @@ Outcome RunPair(const Samples& tx, const Samples& rx, const std::function<void(R
     o.findings = MakeFindings(request.settings, request.deviceType, o.ran, o.results, o.analysis,
                               request.networkDelayMs);
     return o;
+}
+
+// A device row with the bulk delay and tail in use.
+std::function<void(RunRequest&)> OnRow(int row, int bulkDelay, int tail)
+{
+    return [=](RunRequest& r) {
+        r.deviceType = row;
+        r.settings.delay = bulkDelay;
+        r.settings.tail = tail;
+    };
 }
 
 const Finding* Find(const Outcome& o, const std::string& code)
@@ -73,13 +82,6 @@ Samples Clipped(Samples s, int every, std::int16_t level = 32767)
     return s;
 }
 
-Samples Shifted(Samples s, int offset)
-{
-    for (auto& x : s)
-        x = ClampSample(x + offset);
-    return s;
-}
-
 // Near-end speech in the gaps of the Tx bursts, second half only.
 Samples WithNearEnd(Samples rx)
 {
@@ -92,25 +94,14 @@ Samples WithNearEnd(Samples rx)
     return rx;
 }
 
-// A hybrid echo path model of G.168 ("d2".."d9"), as spandsp's g168models.h tabulates it.
-std::vector<double> Model(const std::string& model)
+// A hybrid echo path model of G.168, D.2 to D.9, and its largest tap.
+const std::vector<double>& Model(int d) { return g168::Models()[static_cast<std::size_t>(d - 2)].taps; }
+
+int LargestTap(const std::vector<double>& h)
 {
-    std::ifstream file(TARNWELL_G168_MODELS);
-    std::stringstream text;
-    text << file.rdbuf();
-    const std::string all = text.str();
-    const std::size_t name = all.find("line_model_" + model + "_coeffs");
-    const std::size_t open = all.find('{', name);
-    const std::size_t close = all.find('}', open);
-    EXPECT_NE(close, std::string::npos) << "no " << model << " table in " << TARNWELL_G168_MODELS;
-    std::string body = close == std::string::npos ? "" : all.substr(open + 1, close - open - 1);
-    std::replace(body.begin(), body.end(), ',', ' ');
-    std::vector<double> h;
-    std::stringstream numbers(body);
-    for (double v; numbers >> v;) {
-        h.push_back(v);
-    }
-    return h;
+    return static_cast<int>(
+        std::max_element(h.begin(), h.end(), [](double a, double b) { return std::abs(a) < std::abs(b); }) -
+        h.begin());
 }
 
 // Voiced speech of one speaker: glottal pulses every pitch samples (with a little jitter)
@@ -123,14 +114,12 @@ Samples Voiced(double rms, std::uint32_t seed)
     std::vector<double> x(kCount, 0.0);
     for (int n = 0; n < kCount; n += 80 + jitter(generator))
         x[static_cast<std::size_t>(n)] = 1.0;
-    const Samples breath = Noise(kCount, 0.05, seed + 7);
     double y1 = 0.0;
     double y2 = 0.0;
     double power = 0.0;
     for (int n = 0; n < kCount; ++n) {
         // Resonance at 600 Hz, pole radius 0.95.
-        const double y = x[static_cast<std::size_t>(n)] + breath[static_cast<std::size_t>(n)] * 0.0 +
-                         1.8036 * y1 - 0.9025 * y2;
+        const double y = x[static_cast<std::size_t>(n)] + 1.8036 * y1 - 0.9025 * y2;
         y2 = y1;
         y1 = y;
         const bool talking = ((n + static_cast<int>(seed) * 331) / 1200) % 2 == 0;
@@ -246,7 +235,7 @@ TEST(Findings, EachFamilyOnACaptureThatTriggersItAndOneThatMustNot)
         square[static_cast<std::size_t>(n)] = (n / 20) % 2 == 0 ? 8000 : -8000;
     const Outcome repeating = RunPair(square, Echo(square, 100, 8.0));
     const Samples voice = Voiced(2848.0, 1);
-    const Outcome voiceEcho = RunPair(voice, ThroughModel(voice, Model("d2"), 100, 10.0));
+    const Outcome voiceEcho = RunPair(voice, ThroughModel(voice, Model(2), 100, 10.0));
     const Outcome noEcho = RunPair(voice, Voiced(505.0, 2));  // the same voice, unrelated, at -30 dBm0
     // Another voice at -20 dBm0 over the whole capture, the far end pausing 0.5 s in every 2 s:
     // the median block is double talk too.
@@ -255,7 +244,7 @@ TEST(Findings, EachFamilyOnACaptureThatTriggersItAndOneThatMustNot)
         paused[i] = i % 16000 < 12000 ? paused[i] : std::int16_t{0};
     }
     const Outcome talkingThroughout = RunPair(
-        paused, Sum(ThroughModel(paused, Model("d2"), 100, 10.0), Voiced(1597.0, 2)));
+        paused, Sum(ThroughModel(paused, Model(2), 100, 10.0), Voiced(1597.0, 2)));
     const struct {
         const char* code;
         Outcome raised;
@@ -271,6 +260,7 @@ TEST(Findings, EachFamilyOnACaptureThatTriggersItAndOneThatMustNot)
         {"delay-window", RunPair(echo, tx), "the files look swapped: exchange them", clean},
         {"swapped", RunPair(echo, tx), "the echo arrives in Tx 110 smp after Rx .* at lag -110", repeating},
         {"delay-ambiguous", repeating, "Tx repeats itself", clean},
+        {"identical-captures", RunPair(tx, tx), "Tx and Rx hold the same 80000 samples: one signal", clean},
         {"erl-disagrees", RunPair(tx, oneLoudBlock),
          "The ERL line's (3\\.9|4\\.0)[0-9] dB rests on one 100 ms block; all [0-9]+ qualifying blocks, at "
          "the whitened "
@@ -278,7 +268,7 @@ TEST(Findings, EachFamilyOnACaptureThatTriggersItAndOneThatMustNot)
          talkingThroughout},
         {"delay-ambiguous", RunPair(tx, Sum(echo, Echo(tx, 700, 14.0))),
          "peaks at 110 smp and again at 700 smp", clean},
-        {"delay-disagrees", RunPair(voice, ThroughModel(voice, Model("d5"), 100, 10.0)),
+        {"delay-disagrees", RunPair(voice, ThroughModel(voice, Model(5), 100, 10.0)),
          "Real Delay [0-9]+ smp and the whitened delay search \\(117 smp\\) differ", voiceEcho},
         {"delay-jump", RunPair(tx, Spliced(echo, Echo(tx, 190, 12.0, 20.0))),
          "jumps from 110 to 190 smp at about [3-6]\\.[0-9] s", clean},
@@ -287,7 +277,8 @@ TEST(Findings, EachFamilyOnACaptureThatTriggersItAndOneThatMustNot)
         {"clipping", RunPair(tx, Clipped(echo, 200)), "Rx clips: 0.50 % of its samples", clean},
         {"clipping", RunPair(tx, Clipped(echo, 200, -32768)), "Rx clips: 0.50 % of its samples", clean},
         {"clipping", RunPair(tx, Clipped(echo, 200, -32767)), "Rx clips: 0.50 % of its samples", clean},
-        {"dc-offset", RunPair(Shifted(tx, 1000), echo), "Tx has a DC offset of 10[0-9][0-9] ", clean},
+        {"dc-offset", RunPair(Sum(tx, Samples(kCount, 1000)), echo), "Tx has a DC offset of 10[0-9][0-9] ",
+         clean},
         {"tail-above-max", RunPair(tx, Echo(tx, 1300, 12.0, 20.0)),
          "tail of 1249 smp is above .* while Vestra A - FXO fixes the bulk delay at 100", clean},
         {"tx-level-for-erl", RunPair(quietTx, Echo(quietTx, 110, 12.0, 5.0)),
@@ -327,6 +318,55 @@ TEST(Findings, EachFamilyOnACaptureThatTriggersItAndOneThatMustNot)
         const Finding* f = Find(c.raised, c.code);
         EXPECT_THAT(f ? f->text : "not raised", ::testing::ContainsRegex(c.textPattern)) << c.code;
         EXPECT_EQ(Find(c.mustNot, c.code), nullptr) << c.code << " raised on a capture that must not";
+    }
+}
+
+// The settings finding a user reads first, on runs whose advice once went wrong: an echo the
+// row's fixed bulk delay puts out of reach, one that sent the advice round in a circle, and Rx
+// the same samples as Tx, which is no absent echo.
+TEST(Findings, TheSettingsFindingComesFirstAndSaysWhatToSetOrFix)
+{
+    const Samples tx = Speechlike();
+    const Samples far = Echo(tx, 1263, 12.0, 20.0);
+    const struct {
+        const char* name;
+        Outcome o;
+        const char* settings;  // a regular expression the settings finding must match whole
+        const char* also;      // a finding that must stand behind it, if any
+    } cases[] = {
+        {"echo beyond a fixed delay", RunPair(tx, Echo(tx, 1300, 12.0, 20.0)),
+         "Vestra A - FXO fixes the bulk delay at 100, so a tail of 1249, above the canceller's 1024, "
+         "would be needed to cover the echo at 1300 smp .*; device rows that can: 2 \\(Vestra A - ISDN\\), "
+         "5 \\(Vestra B - FXS\\), 7 \\(Vestra C - FXO\\), 8 \\(Vestra C - ISDN\\), 9 \\(Vestra D - E1/T1\\)",
+         "tail-above-max"},
+        {"echo before a fixed delay", RunPair(tx, Echo(tx, 60, 12.0, 20.0), OnRow(1, 80, 64)),
+         "Vestra A - FXS fixes the bulk delay at 80, after the echo's start at 60 smp, so no tail covers .*; "
+         "device rows that can: 2 .*",
+         "delay-window"},
+        // Older findings sent 80/128 to bulk delay 288, then to tail 1024, then back to "raise the
+        // bulk delay": one step now, and the setting it gives is kept.
+        {"the circle at its start", RunPair(tx, far, OnRow(9, 80, 128)),
+         "Set bulk delay 1250 and tail 64: they cover the echo at 1263 smp and the 48 smp after it that "
+         "the tail needs.*",
+         "delay-window"},
+        {"the circle followed", RunPair(tx, far, OnRow(9, 1250, 64)), "Keep bulk delay 1250 and tail 64: .*",
+         nullptr},
+        {"the circle at 288/1024", RunPair(tx, far, OnRow(9, 288, 1024)),
+         "Keep bulk delay 288 and tail 1024: they cover 99 % of the echo path .*", "tail-above-max"},
+        {"same file as both", RunPair(tx, tx, [](RunRequest& r) { r.settings.rxPath = r.settings.txPath; }),
+         "No setting to advise: Tx and Rx hold the same 80000 samples \\(one file given as both\\), .*",
+         "identical-captures"},
+        {"identical samples in two files", RunPair(tx, tx),
+         "No setting to advise: Tx and Rx hold the same 80000 samples \\(two files with the same "
+         "samples\\), .*",
+         "identical-captures"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_FALSE(c.o.findings.empty()) << c.name;
+        EXPECT_EQ(c.o.findings.front().code, "settings") << c.name;
+        EXPECT_THAT(c.o.findings.front().text, ::testing::MatchesRegex(c.settings)) << c.name;
+        EXPECT_TRUE(c.also == nullptr || Find(c.o, c.also) != nullptr) << c.name << ": no " << c.also;
+        EXPECT_EQ(Find(c.o, "no-echo"), nullptr) << c.name;
     }
 }
 
@@ -392,11 +432,7 @@ TEST(Findings, EveryCheckVerdictHasAReasonAndEveryUnmeasuredOneWhatTheCaptureLac
 
 TEST(Findings, EchoPathFindsTheModelsPeakAndSpan)
 {
-    const std::vector<double> h = Model("d2");
-    ASSERT_EQ(h.size(), 64u);
-    const int modelPeak = static_cast<int>(
-        std::max_element(h.begin(), h.end(), [](double a, double b) { return std::abs(a) < std::abs(b); }) -
-        h.begin());
+    const std::vector<double>& h = Model(2);
     const double energy = std::inner_product(h.begin(), h.end(), h.begin(), 0.0);
     // The model's own 99 % span: 0.5 % of its energy before the first tap, 0.5 % after the last.
     int modelFirst = -1;
@@ -407,26 +443,13 @@ TEST(Findings, EchoPathFindsTheModelsPeakAndSpan)
         modelFirst = modelFirst < 0 && cumulative > 0.005 * energy ? j : modelFirst;
         modelLast = cumulative >= 0.995 * energy ? j : -1;
     }
-    const double gain = std::pow(10.0, -12.0 / 20.0) / std::sqrt(energy);  // ERL 12 dB on white Tx
     const Samples tx = Noise(kCount, 2848.0, 21);
     for (const int bulk : {100, 200}) {
-        Samples rx(tx.size(), 0);
-        for (std::size_t n = 0; n < tx.size(); ++n) {
-            double acc = 0.0;
-            for (std::size_t k = 0; k < h.size() && k + static_cast<std::size_t>(bulk) <= n; ++k) {
-                acc += gain * h[k] * tx[n - static_cast<std::size_t>(bulk) - k];
-            }
-            rx[n] = ClampSample(acc);
-        }
-        const Outcome o = RunPair(tx, rx, [bulk](RunRequest& r) {
-            r.deviceType = 2;  // an editable delay
-            r.settings.delay = bulk;
-            r.settings.tail = 128;
-        });
+        const Outcome o = RunPair(tx, ThroughModel(tx, h, bulk, 12.0), OnRow(2, bulk, 128));
         ASSERT_TRUE(o.ran);
         const EchoPathRecord& path = o.analysis.echoPath;
         ASSERT_TRUE(path.measured);
-        EXPECT_NEAR(path.bulkDelay + path.peakTap, bulk + modelPeak, 1) << "bulk " << bulk;
+        EXPECT_NEAR(path.bulkDelay + path.peakTap, bulk + LargestTap(h), 1) << "bulk " << bulk;
         EXPECT_NEAR(path.spanFirst, modelFirst, 1) << "bulk " << bulk;
         EXPECT_NEAR(path.spanLast, modelLast, 1) << "bulk " << bulk;
         EXPECT_EQ(Find(o, "echo-past-tail"), nullptr);
@@ -482,16 +505,10 @@ TEST(Findings, TheShippedSamplesReadAsTheirEchoPathWasMade)
 TEST(WhitenedDelay, LiesWithin3SamplesOfEachModelsLargestTapOnVoicedSpeech)
 {
     const Samples voice = Voiced(2848.0, 3);
-    for (const char* name : {"d2", "d3", "d4", "d5", "d6", "d7", "d8", "d9"}) {
-        const std::vector<double> h = Model(name);
-        ASSERT_FALSE(h.empty()) << name;
-        const int largest = static_cast<int>(
-            std::max_element(h.begin(), h.end(),
-                             [](double a, double b) { return std::abs(a) < std::abs(b); }) -
-            h.begin());
+    for (int d = 2; d <= 9; ++d) {
         for (const int bulk : {0, 1200}) {
-            const WhitenedSearch s = SearchWhitenedDelay(voice, ThroughModel(voice, h, bulk, 10.0));
-            EXPECT_NEAR(s.delay.peakLag, bulk + largest, 3) << name << " bulk " << bulk;
+            const WhitenedSearch s = SearchWhitenedDelay(voice, ThroughModel(voice, Model(d), bulk, 10.0));
+            EXPECT_NEAR(s.delay.peakLag, bulk + LargestTap(Model(d)), 3) << "D." << d << " bulk " << bulk;
         }
     }
 }
@@ -519,10 +536,6 @@ TEST(Findings, TheRecordChangesNoResultAndNoOutputByte)
     EXPECT_EQ(record.frames.size(), (tx.size() + 79) / 80);
     EXPECT_EQ(record.delaySearch.peakLag, plain.delay);
 }
-
-}  // namespace
-
-namespace {
 
 TEST(CauseFirst, NamesTheFirstWarningThatExplainsARefusalThenTheMessage)
 {

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <tuple>
 #include <numeric>
-#include <set>
 #include <stdexcept>
 
 #include "engine/EchoTester.h"
@@ -106,11 +105,11 @@ TEST(Sweep, EveryPassGivesTheSingleRunsBits)
                                   std::to_string(p.settings.delay) + " shift " +
                                   std::to_string(p.settings.nlpShift);
         // Exact: the same doubles, not merely close ones.
-        EXPECT_EQ(std::memcmp(&s.cancellation, &single.cancellation, sizeof(double)), 0) << where;
-        EXPECT_EQ(std::memcmp(&s.residualLevel, &single.residualLevel, sizeof(double)), 0) << where;
-        EXPECT_EQ(std::memcmp(&s.erl, &single.erl, sizeof(double)), 0) << where;
-        EXPECT_EQ(std::memcmp(&s.txLevel, &single.txLevel, sizeof(double)), 0) << where;
-        EXPECT_EQ(std::memcmp(&s.rxLevel, &single.rxLevel, sizeof(double)), 0) << where;
+        const auto same = [](const double& a, const double& b) { return std::memcmp(&a, &b, sizeof a) == 0; };
+        EXPECT_TRUE(same(s.cancellation, single.cancellation) &&
+                    same(s.residualLevel, single.residualLevel) && same(s.erl, single.erl) &&
+                    same(s.txLevel, single.txLevel) && same(s.rxLevel, single.rxLevel))
+            << where;
         EXPECT_EQ(
             std::make_tuple(s.delay, s.delayOk, s.erlOk, s.levelsOk, s.residualOk),
             std::make_tuple(single.delay, single.delayOk, single.erlOk, single.levelsOk, single.residualOk))
