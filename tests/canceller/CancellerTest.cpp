@@ -26,10 +26,10 @@ using taploop::Loop;
 
 // A fresh state on the heap (the record is some 22 kB).
 std::unique_ptr<CancellerState> MakeState(int tail, int bulkDelay, int nlpDiff = 10, int nlpShift = 3,
-                                          int nlpEnable = 1)
+                                          int nlpEnable = 1, int frozen = 0)
 {
     auto state = std::make_unique<CancellerState>();
-    CancellerConfig config{tail, bulkDelay, nlpEnable, nlpDiff, nlpShift};
+    CancellerConfig config{tail, bulkDelay, nlpEnable, nlpDiff, nlpShift, frozen};
     EchoCanceller().InitCanceller(*state, config);
     return state;
 }
@@ -340,10 +340,7 @@ TEST_F(ProcessFrameTest, FrozenWeightsStayWhileTheNlpGoesOn)
     const Case cases[] = {{false, false, true}, {true, false, false}, {false, true, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << "row " << (&c - cases));
-        auto fresh = std::make_unique<CancellerState>();
-        CancellerConfig config{64, 0, 1, 3, 3, c.frozenByConfig ? 1 : 0};
-        ec.InitCanceller(*fresh, config);
-        state = std::move(fresh);
+        state = MakeState(64, 0, 3, 3, 1, c.frozenByConfig ? 1 : 0);
         state->coefficients[0] = Q19(8192);  // a quarter: cancels half the echo
         Process(Constant(2000, true), Constant(4000, true));
         if (c.frozenLater) {

@@ -1,9 +1,8 @@
 // Capture formats: every file Tarnwell reads gives the run the same bits as a raw PCM file of
-// the samples it decodes to (G.711 as libsndfile decodes it); what it cannot read is refused
-// with a message naming what was found and what is needed; an output named *.wav is a WAV of
-// the raw output's samples.
-
-#include <sndfile.h>
+// the samples it decodes to (G.711 as libsndfile decodes it); other rates and sample types are
+// converted, keeping the delay, and say so; a stereo file's leading channel is Tx unless one is
+// named; what it cannot read is refused with a message naming what was found and what is
+// needed; an output named *.wav is a WAV of the raw output's samples.
 
 #include "EngineTestSupport.h"
 
@@ -25,24 +24,6 @@ std::string Slurp(const std::string& path)
 void WriteBytes(const std::string& path, const std::string& bytes)
 {
     std::ofstream(path, std::ios::binary) << bytes;
-}
-
-// Writes frames (interleaved when channels > 1) with libsndfile, or raw codes unchanged.
-void WriteSound(const std::string& path, int format, int channels, const Samples& frames, int rate = 8000,
-                const std::string* codes = nullptr)
-{
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = channels;
-    info.format = format;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
-    if (codes != nullptr) {
-        sf_write_raw(file, codes->data(), static_cast<sf_count_t>(codes->size()));
-    } else {
-        sf_writef_short(file, frames.data(), static_cast<sf_count_t>(frames.size()) / channels);
-    }
-    sf_close(file);
 }
 
 // Up to `most` frames, with what info said of the file (set it first for a raw one).
@@ -84,22 +65,15 @@ auto Bits(const TestResults& r)
                            b(r.residualLevel), r.delayOk, r.erlOk, r.levelsOk, r.residualOk);
 }
 
-class CaptureFormatsTest : public ::testing::Test {
+class CaptureFormatsTest : public RunFixture {
 protected:
-    bool Run() { return RunLeavingNothingBehind(settings, results, ui); }
+    bool RunAnalysed()
+    {
+        analysis = AnalysisRecord{};
+        return Run(&analysis);
+    }
 
-    testcaptures::TempDir dir;
-    TestSettings settings{.txPath = dir.File("tx.pcm"),
-                          .rxPath = dir.File("rx.pcm"),
-                          .outPath = dir.File("out.pcm"),
-                          .delay = 100,
-                          .tail = 128,
-                          .nlpEnable = 1,
-                          .nlpDiff = 6,
-                          .nlpShift = 3,
-                          .highPass = 1};
-    TestResults results;
-    RecordingUi ui;
+    AnalysisRecord analysis;
     const Samples tx = testcaptures::Bursts(48000, 2848.0, 4000, 30.0, 17);
     const Samples rx = testcaptures::Echo(tx, 140, 12.0, 10.0);
 };
@@ -128,8 +102,7 @@ TEST_F(CaptureFormatsTest, EveryFormatGivesTheBitsOfRawPcmOfItsDecodedSamples)
                                                   : std::pair{std::string(), tx};
         const auto [rxCodes, rxSeen] = c.law != 0 ? G711(rx, c.law, dir.File("codes"))
                                                   : std::pair{std::string(), rx};
-        testcaptures::WritePcm(settings.txPath, txSeen);
-        testcaptures::WritePcm(settings.rxPath, rxSeen);
+        WriteCaptures(txSeen, rxSeen);
         ASSERT_TRUE(Run());
         ASSERT_GT(results.cancellation, 0.0);  // a full run, not a refusal
         const auto expected = Bits(results);
@@ -160,25 +133,16 @@ TEST_F(CaptureFormatsTest, EveryFormatGivesTheBitsOfRawPcmOfItsDecodedSamples)
 void WriteOversizeWav(const std::string& path)
 {
     const std::uint32_t dataBytes = 2 * (static_cast<std::uint32_t>(testthresholds::kMaxSamples) + 1);
-    std::string header;
-    const auto put = [&](std::uint32_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i)
-            header += static_cast<char>(v >> (8 * i));
-    };
-    header += "RIFF";
-    put(36 + dataBytes, 4);
-    header += "WAVEfmt ";
-    put(16, 4);
-    put(1, 2);
-    put(1, 2);
-    put(8000, 4);
-    put(16000, 4);
-    put(2, 2);
-    put(16, 2);
-    header += "data";
-    put(dataBytes, 4);
-    WriteBytes(path, header);
-    fs::resize_file(path, header.size() + dataBytes);
+    WriteSound(path, kPcm16, 1, Samples(1, 0));  // a 44-byte header, its sizes patched below
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    for (auto [at, value] : {std::pair{4, 36 + dataBytes}, {40, dataBytes}}) {
+        file.seekp(at);
+        for (int i = 0; i < 4; ++i) {
+            file.put(static_cast<char>(value >> (8 * i)));
+        }
+    }
+    file.close();
+    fs::resize_file(path, 44 + dataBytes);
 }
 
 TEST_F(CaptureFormatsTest, WhatTarnwellCannotUseIsRefusedNamingWhatWasFoundAndWhatIsNeeded)
@@ -193,6 +157,7 @@ TEST_F(CaptureFormatsTest, WhatTarnwellCannotUseIsRefusedNamingWhatWasFoundAndWh
         std::function<void()> write;
         std::string txPath, rxPath;
         std::string message;  // a prefix when it ends in "("
+        int resample = 0;     // other rates and sample types refused, as --no-resample asks
     } cases[] = {
         {sound(kPcm16, 1, tx, 16000), pcm, wav, "rx.wav is 16000 samples/s; Tarnwell needs 8000 samples/s"},
         {sound(SF_FORMAT_WAV | SF_FORMAT_PCM_24, 1, tx), pcm, wav,
@@ -223,31 +188,79 @@ TEST_F(CaptureFormatsTest, WhatTarnwellCannotUseIsRefusedNamingWhatWasFoundAndWh
              WriteOversizeWav(wav);
          },
          dir.File("tx.wav"), wav, msg::kTooLarge},
+        {sound(kPcm16, 1, Samples(40000, 0), 2000), pcm, wav,
+         "rx.wav is 2000 samples/s; Tarnwell converts 4000 to 384000 samples/s", 1},
     };
     testcaptures::WritePcm(settings.txPath, tx);
-    settings.resample = 0;  // other rates and sample types refused, as --no-resample asks
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         c.write();
+        settings.resample = c.resample;
         settings.txPath = c.txPath;
         settings.rxPath = c.rxPath;
-        std::ofstream(settings.outPath) << "previous output";
-        EXPECT_FALSE(Run());
-        ASSERT_EQ(ui.calls.size(), 2u) << ::testing::PrintToString(ui.calls);
-        if (c.message.ends_with("(")) {
-            EXPECT_TRUE(ui.calls[1].starts_with("message: " + c.message)) << ui.calls[1];
-        } else {
-            EXPECT_EQ(ui.calls, FailureShown(c.message));
+        ExpectFails(c.message);
+    }
+}
+
+TEST_F(CaptureFormatsTest, OtherRatesAndSampleTypesAreConvertedKeepingTheDelayAndSaySo)
+{
+    const struct {
+        int rate, format;
+        const char* note;  // the Rx capture's
+    } cases[] = {
+        {48000, kPcm16, "rx.wav resampled from 48000 to 8000 samples/s"},
+        {44100, SF_FORMAT_WAV | SF_FORMAT_FLOAT, "rx.wav resampled from 44100 to 8000 samples/s"},
+        {16000, SF_FORMAT_AIFF | SF_FORMAT_PCM_24, "rx.wav resampled from 16000 to 8000 samples/s"},
+        {8000, SF_FORMAT_WAV | SF_FORMAT_PCM_24, "rx.wav converted from Signed 24 bit PCM to 16-bit PCM"}};
+    settings.txPath = dir.File("tx.wav");
+    settings.rxPath = dir.File("rx.wav");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.note);
+        // 6 s of bursts at the file's rate, and their echo 140 samples at 8000/s later.
+        const Samples bursts = testcaptures::Bursts(c.rate * 6, 2848.0, c.rate / 2, 0.0, 7);
+        WriteSound(settings.txPath, c.format, 1, bursts, c.rate);
+        WriteSound(settings.rxPath, c.format, 1,
+                   testcaptures::Echo(bursts, static_cast<int>(std::lround(140.0 * c.rate / 8000)), 12.0),
+                   c.rate);
+        RunAnalysed();
+        EXPECT_NEAR(results.delay, 140, 1);
+        EXPECT_EQ(analysis.sampleCount, 48000);
+        ASSERT_EQ(analysis.captureNotes.size(), 2U);
+        EXPECT_EQ(std::tie(analysis.captureNotes[1].code, analysis.captureNotes[1].text),
+                  std::make_tuple("converted", c.note));
+        EXPECT_FALSE(analysis.captureNotes[1].warning);
+    }
+}
+
+TEST_F(CaptureFormatsTest, AStereoFilesTxIsTheChannelThatLeadsUnlessOneIsNamed)
+{
+    const struct {
+        int txInFile, txChannel;  // where the recorder put Tx; as the settings give it (-1: to be found)
+        int used;                 // the channel the record says Tx was read from
+    } cases[] = {{0, -1, 0}, {1, -1, 1}, {1, 1, 1}, {1, 0, 0}};
+    settings.txPath = settings.rxPath = dir.File("call.wav");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.txInFile << " " << c.txChannel);
+        WriteSound(settings.txPath, kPcm16, 2, c.txInFile == 0 ? Interleave(tx, rx) : Interleave(rx, tx));
+        settings.txChannel = c.txChannel;
+        RunAnalysed();
+        EXPECT_EQ(analysis.txChannel, c.used);
+        // A named wrong channel is obeyed: the run sees the captures the wrong way round.
+        EXPECT_EQ(results.delay == 140, c.used == c.txInFile) << results.delay;
+        if (c.txChannel >= 0) {
+            EXPECT_TRUE(analysis.captureNotes.empty());
+            continue;
         }
-        EXPECT_EQ(std::tie(results.delay, results.erl), std::make_tuple(0, 0.0));
-        EXPECT_EQ(fs::file_size(settings.outPath), 0u);
+        ASSERT_EQ(analysis.captureNotes.size(), 1U);
+        EXPECT_EQ(analysis.captureNotes[0].text,
+                  "Tx taken as channel " + std::to_string(c.used) +
+                      " of call.wav, whose signal leads; --tx-channel says otherwise");
     }
 }
 
 TEST_F(CaptureFormatsTest, AnOutputNamedWavHoldsTheRawOutputsSamplesAndStaysEmptyAfterAFailure)
 {
-    testcaptures::WritePcm(settings.txPath, tx);
-    testcaptures::WritePcm(settings.rxPath, rx);
+    WriteCaptures(tx, rx);
     ASSERT_TRUE(Run());
     const Samples raw = testcaptures::ReadPcm(settings.outPath);
     ASSERT_EQ(raw.size(), tx.size());

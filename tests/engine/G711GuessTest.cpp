@@ -2,30 +2,20 @@
 // 16-bit PCM of speech, tones and noise is never taken for G.711. The run warns naming the
 // file, and when such a file is too short its size message says how long it read.
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
-#include <cmath>
-#include <filesystem>
-#include <fstream>
-
-#include "engine/EchoTester.h"
+#include "EngineTestSupport.h"
 #include "engine/G711.h"
 #include "engine/G711Guess.h"
-#include "support/SilentUi.h"
-#include "support/SyntheticCaptures.h"
 
 using namespace tarnwell;
-using testcaptures::Samples;
-using ::testing::HasSubstr;
+using namespace tarnwell::enginetest;
 
 namespace {
 
-enum class Encoding { kPcm16, kALaw, kULaw };
-
-std::vector<std::uint8_t> Encode(const Samples& samples, Encoding encoding)
+std::vector<std::uint8_t> Encode(const Samples& samples, HeaderlessFormat encoding)
 {
     std::vector<std::uint8_t> bytes;
-    if (encoding == Encoding::kPcm16) {
+    if (encoding == HeaderlessFormat::kPcm16) {
         for (const std::int16_t s : samples) {
             const auto u = static_cast<std::uint16_t>(s);
             bytes.insert(bytes.end(),
@@ -33,7 +23,7 @@ std::vector<std::uint8_t> Encode(const Samples& samples, Encoding encoding)
         }
         return bytes;
     }
-    const g711::Table& table = encoding == Encoding::kALaw ? g711::kALaw : g711::kULaw;
+    const g711::Table& table = encoding == HeaderlessFormat::kALaw ? g711::kALaw : g711::kULaw;
     for (const std::int16_t s : samples) {
         std::size_t best = 0;
         for (std::size_t c = 1; c < 256; ++c) {
@@ -46,51 +36,32 @@ std::vector<std::uint8_t> Encode(const Samples& samples, Encoding encoding)
     return bytes;
 }
 
-struct DetailUi : SilentUi {
-    void AddDetail(const std::string& line) override { details.push_back(line); }
-    std::vector<std::string> details;
-};
-
 Samples Speech(const char* name)
 {
     return testcaptures::ReadPcm(std::filesystem::path(TARNWELL_SAMPLES_DIR) / name);
 }
 
-Samples Tone(double hz, double amplitude)
-{
-    Samples s(40000);
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        s[i] = testcaptures::ClampSample(amplitude *
-                                         std::sin(2.0 * M_PI * hz * static_cast<double>(i) / 8000.0));
-    }
-    return s;
-}
-
 struct GuessCase {
     const char* name;
     Samples (*signal)();
-    Encoding encoding;
-    HeaderlessFormat guess;
+    HeaderlessFormat encoding;  // written, and to be guessed
 };
 
 const GuessCase kGuesses[] = {
-    {"speech_tx_pcm", [] { return Speech("tx.pcm"); }, Encoding::kPcm16, HeaderlessFormat::kPcm16},
-    {"speech_rx_pcm", [] { return Speech("rx.pcm"); }, Encoding::kPcm16, HeaderlessFormat::kPcm16},
-    {"speech_tx_alaw", [] { return Speech("tx.pcm"); }, Encoding::kALaw, HeaderlessFormat::kALaw},
-    {"speech_rx_alaw", [] { return Speech("rx.pcm"); }, Encoding::kALaw, HeaderlessFormat::kALaw},
-    {"speech_tx_ulaw", [] { return Speech("tx.pcm"); }, Encoding::kULaw, HeaderlessFormat::kULaw},
-    {"speech_rx_ulaw", [] { return Speech("rx.pcm"); }, Encoding::kULaw, HeaderlessFormat::kULaw},
-    {"tone_50hz_quiet", [] { return Tone(50, 100); }, Encoding::kPcm16, HeaderlessFormat::kPcm16},
-    {"tone_300hz_full_scale", [] { return Tone(300, 32767); }, Encoding::kPcm16, HeaderlessFormat::kPcm16},
-    {"tone_1khz", [] { return Tone(1000, 3000); }, Encoding::kPcm16, HeaderlessFormat::kPcm16},
-    {"tone_2khz_full_scale", [] { return Tone(2000, 32767); }, Encoding::kPcm16, HeaderlessFormat::kPcm16},
-    {"tone_3999hz_full_scale", [] { return Tone(3999, 32767); }, Encoding::kPcm16, HeaderlessFormat::kPcm16},
-    {"noise_quiet", [] { return testcaptures::Noise(40000, 30.0, 3); }, Encoding::kPcm16,
-     HeaderlessFormat::kPcm16},
-    {"noise_loud", [] { return testcaptures::Noise(40000, 12000.0, 3); }, Encoding::kPcm16,
-     HeaderlessFormat::kPcm16},
-    {"bursts", [] { return testcaptures::Bursts(40000, 2848.0, 4000, 0.0, 7); }, Encoding::kPcm16,
-     HeaderlessFormat::kPcm16},
+    {"speech_tx_pcm", [] { return Speech("tx.pcm"); }, HeaderlessFormat::kPcm16},
+    {"speech_rx_pcm", [] { return Speech("rx.pcm"); }, HeaderlessFormat::kPcm16},
+    {"speech_tx_alaw", [] { return Speech("tx.pcm"); }, HeaderlessFormat::kALaw},
+    {"speech_rx_alaw", [] { return Speech("rx.pcm"); }, HeaderlessFormat::kALaw},
+    {"speech_tx_ulaw", [] { return Speech("tx.pcm"); }, HeaderlessFormat::kULaw},
+    {"speech_rx_ulaw", [] { return Speech("rx.pcm"); }, HeaderlessFormat::kULaw},
+    {"tone_50hz_quiet", [] { return Tone(40000, 50, 100); }, HeaderlessFormat::kPcm16},
+    {"tone_300hz_full_scale", [] { return Tone(40000, 300, 32767); }, HeaderlessFormat::kPcm16},
+    {"tone_1khz", [] { return Tone(40000, 1000, 3000); }, HeaderlessFormat::kPcm16},
+    {"tone_2khz_full_scale", [] { return Tone(40000, 2000, 32767); }, HeaderlessFormat::kPcm16},
+    {"tone_3999hz_full_scale", [] { return Tone(40000, 3999, 32767); }, HeaderlessFormat::kPcm16},
+    {"noise_quiet", [] { return testcaptures::Noise(40000, 30.0, 3); }, HeaderlessFormat::kPcm16},
+    {"noise_loud", [] { return testcaptures::Noise(40000, 12000.0, 3); }, HeaderlessFormat::kPcm16},
+    {"bursts", [] { return testcaptures::Bursts(40000, 2848.0, 4000, 0.0, 7); }, HeaderlessFormat::kPcm16},
 };
 
 class G711GuessTest : public ::testing::TestWithParam<GuessCase> {};
@@ -98,35 +69,28 @@ class G711GuessTest : public ::testing::TestWithParam<GuessCase> {};
 TEST_P(G711GuessTest, TellsTheLawFromPcm)
 {
     const std::vector<std::uint8_t> bytes = Encode(GetParam().signal(), GetParam().encoding);
-    EXPECT_EQ(GuessG711(bytes.data(), std::min<std::size_t>(bytes.size(), 65536)), GetParam().guess);
+    EXPECT_EQ(GuessG711(bytes.data(), std::min<std::size_t>(bytes.size(), 65536)), GetParam().encoding);
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, G711GuessTest, ::testing::ValuesIn(kGuesses),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(G711GuessRunTest, WarnsNamingTheFileAndSaysHowLongItRead)
+using G711GuessRunTest = RunFixture;
+
+TEST_F(G711GuessRunTest, WarnsNamingTheFileAndSaysHowLongItRead)
 {
-    const testcaptures::TempDir dir;
-    const std::vector<std::uint8_t> tx = Encode(Speech("tx.pcm"), Encoding::kALaw);
-    std::ofstream(dir.File("tx.raw"), std::ios::binary)
+    const std::vector<std::uint8_t> tx = Encode(Speech("tx.pcm"), HeaderlessFormat::kALaw);
+    settings.txPath = dir.File("tx.raw");
+    std::ofstream(settings.txPath, std::ios::binary)
         .write(reinterpret_cast<const char*>(tx.data()), static_cast<std::streamsize>(tx.size()));
-    testcaptures::WritePcm(dir.File("rx.pcm"), Speech("rx.pcm"));
-    TestSettings settings{.txPath = dir.File("tx.raw"),
-                          .rxPath = dir.File("rx.pcm"),
-                          .outPath = dir.File("out.pcm"),
-                          .delay = 0,
-                          .tail = 512,
-                          .nlpEnable = 1};
-    DetailUi ui;
-    TestResults results{};
+    testcaptures::WritePcm(settings.rxPath, Speech("rx.pcm"));
     AnalysisRecord analysis;
-    EchoTester tester;
-    EXPECT_FALSE(tester.RunTest(settings, results, ui, &analysis));  // 9.6 s of A-law reads as 4.8 s
+    EXPECT_FALSE(Run(&analysis));  // 9.6 s of A-law reads as 4.8 s
     ASSERT_EQ(analysis.captureNotes.size(), 1U);
     EXPECT_EQ(analysis.captureNotes[0].code, "looks-like-g711");
-    EXPECT_EQ(analysis.captureNotes[0].text, dir.File("tx.raw") + " looks like A-law, not 16-bit PCM as its "
-                                                                  "name says; give --format alaw if it is");
-    EXPECT_THAT(ui.details, ::testing::Contains(dir.File("tx.raw") + ": 4.800 s as read"));
+    EXPECT_EQ(analysis.captureNotes[0].text, settings.txPath + " looks like A-law, not 16-bit PCM as its "
+                                                               "name says; give --format alaw if it is");
+    EXPECT_THAT(ui.details, ::testing::Contains(settings.txPath + ": 4.800 s as read"));
 }
 
 }  // namespace

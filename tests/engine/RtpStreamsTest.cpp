@@ -44,167 +44,100 @@ struct Counts {
 
 struct PcapCase {
     const char* name;
-    std::function<void(std::vector<RtpPacket>&)> edit;
+    Counts tx{};                                          // of the first Tx stream
+    std::vector<std::string> notes{};                     // codes, in order
+    std::vector<int> silent{};                            // Tx packets whose time is silence
+    std::function<void(std::vector<RtpPacket>&)> edit{};  // of the clean call
+    const char* refusal = nullptr;  // part of the refusal, or nullptr for a decoded call
     Link link = Link::kEthernet;
     bool ipv6 = false;
-    std::size_t cut = 0;               // bytes cut off the file's end
-    const char* refusal = nullptr;     // part of the refusal, or nullptr for a decoded call
-    Counts tx{};                       // of the first Tx stream
-    std::vector<std::string> notes{};  // codes, in order
-    std::vector<int> silent{};         // Tx packets whose time is silence
+    std::size_t cut = 0;  // bytes cut off the file's end
 };
 
-void Swap(RtpPacket& a, RtpPacket& b)
+using Edit = std::function<void(std::vector<RtpPacket>&)>;
+
+// Tx packet `held` arrives just after packet `after`.
+Edit Late(int held, int after)
 {
-    std::swap(a.sequence, b.sequence);
-    std::swap(a.timestamp, b.timestamp);
-    std::swap(a.payload, b.payload);
+    return [=](std::vector<RtpPacket>& p) {
+        RtpPacket copy = Tx(p, held);
+        copy.timeUs = Tx(p, after).timeUs + 1;
+        p.insert(p.begin() + 2 * after + 1, copy);
+        p.erase(p.begin() + 2 * held);
+    };
+}
+
+// Tx packets from `first` on numbered afresh (the clean call's Tx runs from 1000 and 100000).
+Edit Renumber(int first, std::uint32_t ssrc, std::uint16_t sequence, std::uint32_t timestamp,
+              bool marker = false)
+{
+    return [=](std::vector<RtpPacket>& p) {
+        Tx(p, first).marker = marker;
+        for (int k = first; k < kPackets; ++k) {
+            Tx(p, k).ssrc = ssrc;
+            Tx(p, k).sequence = static_cast<std::uint16_t>(sequence + k - first);
+            Tx(p, k).timestamp = timestamp + 160U * static_cast<std::uint32_t>(k - first);
+        }
+    };
+}
+
+void LoseThree(std::vector<RtpPacket>& p)
+{
+    for (int k : {250, 150, 50}) {
+        p.erase(p.begin() + 2 * k);
+    }
+}
+
+void ReorderThree(std::vector<RtpPacket>& p)
+{
+    for (int k : {10, 20, 30}) {
+        std::swap(Tx(p, k).sequence, Tx(p, k + 1).sequence);
+        std::swap(Tx(p, k).timestamp, Tx(p, k + 1).timestamp);
+        std::swap(Tx(p, k).payload, Tx(p, k + 1).payload);
+    }
+}
+
+void DuplicateTwo(std::vector<RtpPacket>& p)
+{
+    for (int k : {6, 5}) {
+        RtpPacket copy = Tx(p, k);
+        copy.timeUs += 1000;
+        copy.payload.assign(copy.payload.size(), 0x00);  // the first copy is the one kept
+        p.insert(p.begin() + 2 * k + 1, copy);
+    }
+}
+
+// Tx packet `packet` given another payload type, or every packet when it is -1.
+Edit PayloadType(int packet, int type)
+{
+    return [=](std::vector<RtpPacket>& p) {
+        for (std::size_t i = 0; i < p.size(); ++i) {
+            if (packet < 0 || i == static_cast<std::size_t>(2 * packet)) {
+                p[i].payloadType = type;
+            }
+        }
+    };
 }
 
 const PcapCase kCases[] = {
-    {"clean", [](auto&) {}},
-    {"one_percent_loss",
-     [](auto& p) {
-         for (int k : {250, 150, 50}) {
-             p.erase(p.begin() + 2 * k);
-         }
-     },
-     Link::kEthernet,
-     false,
-     0,
-     nullptr,
-     {3, 0, 0, 0},
-     {"rtp-lost"},
-     {50, 150, 250}},
-    {"three_reordered",
-     [](auto& p) {
-         for (int k : {10, 20, 30}) {
-             Swap(Tx(p, k), Tx(p, k + 1));
-         }
-     },
-     Link::kEthernet,
-     false,
-     0,
-     nullptr,
-     {0, 0, 3, 0},
-     {"rtp-reordered"}},
-    {"two_duplicates",
-     [](auto& p) {
-         for (int k : {6, 5}) {
-             RtpPacket copy = Tx(p, k);
-             copy.timeUs += 1000;
-             copy.payload.assign(copy.payload.size(), 0x00);  // the first copy is the one kept
-             p.insert(p.begin() + 2 * k + 1, copy);
-         }
-     },
-     Link::kEthernet,
-     false,
-     0,
-     nullptr,
-     {0, 2, 0, 0},
-     {"rtp-duplicates"}},
-    {"too_late_to_put_back",
-     [](auto& p) {
-         RtpPacket held = Tx(p, 40);
-         held.timeUs = Tx(p, 100).timeUs + 1;
-         p.insert(p.begin() + 2 * 100 + 1, held);
-         p.erase(p.begin() + 2 * 40);
-     },
-     Link::kEthernet,
-     false,
-     0,
-     nullptr,
-     {0, 0, 0, 1},
-     {"rtp-late"},
-     {40}},
-    {"first_packet_too_late",
-     [](auto& p) {
-         RtpPacket held = Tx(p, 0);
-         held.timeUs = Tx(p, 70).timeUs + 1;
-         p.insert(p.begin() + 2 * 70 + 1, held);
-         p.erase(p.begin());
-     },
-     Link::kEthernet,
-     false,
-     0,
-     nullptr,
-     {0, 0, 0, 1},
-     {"rtp-late"},
-     {0}},
-    {"sequence_and_timestamp_wrap",
-     [](auto& p) {
-         for (int k = 0; k < kPackets; ++k) {
-             Tx(p, k).sequence = static_cast<std::uint16_t>(65500 + k);
-             Tx(p, k).timestamp = 0xFFFFF000U + 160U * static_cast<std::uint32_t>(k);
-         }
-     },
-     Link::kEthernet,
-     false,
-     0,
-     nullptr,
-     {},
-     {"rtp-wrap"}},
-    {"timestamp_jump",
-     [](auto& p) {
-         for (int k = 100; k < kPackets; ++k) {
-             Tx(p, k).timestamp += 5 * 8000;
-         }
-     },
-     Link::kEthernet,
-     false,
-     0,
-     nullptr,
-     {},
-     {"rtp-timestamp-jump"}},
-    {"marker_restart",
-     [](auto& p) {
-         Tx(p, 200).marker = true;
-         for (int k = 200; k < kPackets; ++k) {
-             Tx(p, k).timestamp += 123456;
-         }
-     },
-     Link::kEthernet,
-     false,
-     0,
-     nullptr,
-     {},
-     {"rtp-marker-restart"}},
-    {"telephone_event_in_the_stream",
-     [](auto& p) { Tx(p, 77).payloadType = 101; },
-     Link::kEthernet,
-     false,
-     0,
-     nullptr,
-     {},
-     {"rtp-other-payload"},
-     {77}},
-    {"ssrc_change",
-     [](auto& p) {
-         for (int k = 150; k < kPackets; ++k) {
-             Tx(p, k).ssrc = 0x3333;
-             Tx(p, k).sequence = static_cast<std::uint16_t>(7 + k - 150);
-             Tx(p, k).timestamp = 999U + 160U * static_cast<std::uint32_t>(k - 150);
-         }
-     },
-     Link::kEthernet,
-     false,
-     0,
-     nullptr,
-     {},
-     {"rtp-ssrc-change"}},
-    {"not_g711",
-     [](auto& p) {
-         for (RtpPacket& packet : p) {
-             packet.payloadType = 18;
-         }
-     },
-     Link::kEthernet, false, 0, "stream 0x00001111 is G.729 (PT 18); Tarnwell needs G.711"},
-    {"ipv6", [](auto&) {}, Link::kEthernet, true},
-    {"vlan", [](auto&) {}, Link::kVlan},
-    {"linux_cooked_v1", [](auto&) {}, Link::kCookedV1},
-    {"linux_cooked_v2_ipv6", [](auto&) {}, Link::kCookedV2, true},
-    {"raw_ip", [](auto&) {}, Link::kRawIp},
-    {"truncated", [](auto&) {}, Link::kEthernet, false, 50, "call.pcap: packet 600: truncated"},
+    {"clean"},
+    {"one_percent_loss", {3, 0, 0, 0}, {"rtp-lost"}, {50, 150, 250}, LoseThree},
+    {"three_reordered", {0, 0, 3, 0}, {"rtp-reordered"}, {}, ReorderThree},
+    {"two_duplicates", {0, 2, 0, 0}, {"rtp-duplicates"}, {}, DuplicateTwo},
+    {"too_late_to_put_back", {0, 0, 0, 1}, {"rtp-late"}, {40}, Late(40, 100)},
+    {"first_packet_too_late", {0, 0, 0, 1}, {"rtp-late"}, {0}, Late(0, 70)},
+    {"sequence_and_timestamp_wrap", {}, {"rtp-wrap"}, {}, Renumber(0, kTxSsrc, 65500, 0xFFFFF000U)},
+    {"timestamp_jump", {}, {"rtp-timestamp-jump"}, {}, Renumber(100, kTxSsrc, 1100, 116000 + 5 * 8000)},
+    {"marker_restart", {}, {"rtp-marker-restart"}, {}, Renumber(200, kTxSsrc, 1200, 132000 + 123456, true)},
+    {"telephone_event_in_the_stream", {}, {"rtp-other-payload"}, {77}, PayloadType(77, 101)},
+    {"ssrc_change", {}, {"rtp-ssrc-change"}, {}, Renumber(150, 0x3333, 7, 999)},
+    {"not_g711", {}, {}, {}, PayloadType(-1, 18), "stream 0x00001111 is G.729 (PT 18); Tarnwell needs G.711"},
+    {"ipv6", {}, {}, {}, {}, nullptr, Link::kEthernet, true},
+    {"vlan", {}, {}, {}, {}, nullptr, Link::kVlan},
+    {"linux_cooked_v1", {}, {}, {}, {}, nullptr, Link::kCookedV1},
+    {"linux_cooked_v2_ipv6", {}, {}, {}, {}, nullptr, Link::kCookedV2, true},
+    {"raw_ip", {}, {}, {}, {}, nullptr, Link::kRawIp},
+    {"truncated", {}, {}, {}, {}, "call.pcap: packet 600: truncated", Link::kEthernet, false, 50},
 };
 
 class PcapCallTest : public ::testing::TestWithParam<PcapCase> {};
@@ -213,7 +146,9 @@ TEST_P(PcapCallTest, CountsTheDamageAndKeepsTheSamplesInPlace)
 {
     const PcapCase& c = GetParam();
     std::vector<RtpPacket> packets = testpcap::Call(Codes(true), Codes(false));
-    c.edit(packets);
+    if (c.edit) {
+        c.edit(packets);
+    }
     std::vector<std::uint8_t> bytes = testpcap::CallWriter{c.link, c.ipv6}.File(packets);
     bytes.resize(bytes.size() - c.cut);
 
@@ -235,10 +170,8 @@ TEST_P(PcapCallTest, CountsTheDamageAndKeepsTheSamplesInPlace)
     ASSERT_TRUE(read) << refusal;
     const RtpStream& first = streams[call.tx.front()];
     EXPECT_EQ(first.ssrc, kTxSsrc);
-    EXPECT_EQ(first.lost, c.tx.lost);
-    EXPECT_EQ(first.duplicates, c.tx.duplicates);
-    EXPECT_EQ(first.reordered, c.tx.reordered);
-    EXPECT_EQ(first.late, c.tx.late);
+    EXPECT_EQ(std::tie(first.lost, first.duplicates, first.reordered, first.late),
+              std::tie(c.tx.lost, c.tx.duplicates, c.tx.reordered, c.tx.late));
     std::vector<std::string> codes;
     for (const CaptureNote& note : notes) {
         codes.push_back(note.code);
@@ -268,6 +201,7 @@ struct ChoiceCase {
     std::optional<std::uint32_t> tx;  // nullopt: refused
     bool chosen = true;
     const char* refusal = "";
+    bool twoCalls = false;
 };
 
 const ChoiceCase kChoices[] = {
@@ -281,6 +215,12 @@ const ChoiceCase kChoices[] = {
      std::nullopt,
      true,
      "no G.711 call to or from 192.0.2.9"},
+    {"two_calls_need_a_choice",
+     {},
+     std::nullopt,
+     true,
+     "2 calls in the file; choose one with --tx-ssrc or --gateway:",
+     true},
 };
 
 class CallChoiceTest : public ::testing::TestWithParam<ChoiceCase> {};
@@ -288,8 +228,15 @@ class CallChoiceTest : public ::testing::TestWithParam<ChoiceCase> {};
 TEST_P(CallChoiceTest, PicksTheNamedDirection)
 {
     const ChoiceCase& c = GetParam();
-    const std::vector<std::uint8_t> bytes = testpcap::CallWriter{}.File(
-        testpcap::Call(Codes(true), Codes(false)));
+    std::vector<std::uint8_t> bytes = testpcap::CallWriter{}.File(testpcap::Call(Codes(true), Codes(false)));
+    if (c.twoCalls) {  // the same call again between other addresses, its header left off
+        std::vector<RtpPacket> second = testpcap::Call(Codes(true), Codes(false));
+        for (RtpPacket& p : second) {
+            p.ssrc += 0x10;
+        }
+        const std::vector<std::uint8_t> more = testpcap::CallWriter{Link::kEthernet, false, 3}.File(second);
+        bytes.insert(bytes.end(), more.begin() + 24, more.end());
+    }
     PcapContents contents;
     std::string refusal;
     ASSERT_TRUE(ReadPcapBytes(bytes.data(), bytes.size(), "call.pcap", contents, refusal));
@@ -301,30 +248,12 @@ TEST_P(CallChoiceTest, PicksTheNamedDirection)
         EXPECT_EQ(streams[call.tx.front()].ssrc, *c.tx);
         EXPECT_EQ(call.directionChosen, c.chosen);
     } else {
-        EXPECT_EQ(refusal, c.refusal);
+        EXPECT_THAT(refusal, ::testing::StartsWith(c.refusal));
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, CallChoiceTest, ::testing::ValuesIn(kChoices),
                          [](const auto& info) { return std::string(info.param.name); });
-
-TEST(PcapReaderTest, TwoCallsNeedAChoice)
-{
-    std::vector<RtpPacket> packets = testpcap::Call(Codes(true), Codes(false));
-    std::vector<RtpPacket> second = testpcap::Call(Codes(true), Codes(false));
-    for (RtpPacket& p : second) {
-        p.ssrc += 0x10;
-    }
-    std::vector<std::uint8_t> bytes = testpcap::CallWriter{}.File(packets);
-    const std::vector<std::uint8_t> more = testpcap::CallWriter{Link::kEthernet, false, 3}.File(second);
-    bytes.insert(bytes.end(), more.begin() + 24, more.end());
-    PcapContents contents;
-    std::string refusal;
-    ASSERT_TRUE(ReadPcapBytes(bytes.data(), bytes.size(), "calls.pcap", contents, refusal));
-    RtpCall call;
-    EXPECT_FALSE(ChooseCall(FindRtpStreams(contents), {}, call, refusal));
-    EXPECT_THAT(refusal, HasSubstr("calls in the file; choose one with --tx-ssrc or --gateway"));
-}
 
 }  // namespace
 
@@ -338,16 +267,10 @@ TEST(RtpJitterTest, ReadAtTheStreamsClock)
         int clock;
     } cases[] = {{8, 160, 8000}, {6, 320, 16000}, {96, 320, 16000}, {97, 960, 48000}};
     for (const auto& c : cases) {
-        std::vector<RtpPacket> packets;
-        for (int k = 0; k < kPackets; ++k) {
-            RtpPacket p;
-            p.ssrc = kTxSsrc;
-            p.payloadType = c.payloadType;
-            p.sequence = static_cast<std::uint16_t>(k);
-            p.timestamp = static_cast<std::uint32_t>(k) * c.step;
-            p.timeUs = 20000 * k + (k % 2 == 1 ? 2000 : 0);
-            p.payload.assign(160, 0xd5);
-            packets.push_back(p);
+        std::vector<RtpPacket> packets = testpcap::Call(Codes(true), {}, c.payloadType);
+        for (std::size_t k = 0; k < packets.size(); ++k) {
+            packets[k].timestamp = static_cast<std::uint32_t>(k) * c.step;
+            packets[k].timeUs += k % 2 == 1 ? 2000 : 0;
         }
         const std::vector<std::uint8_t> bytes = testpcap::CallWriter{}.File(packets);
         PcapContents contents;

@@ -17,8 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kPrevious = "previous output";
-
 // Speech-like Tx at about -15 dBm0: half a second of noise, half a second of silence.
 Samples GoodTx() { return testcaptures::Bursts(48000, 2848.0, 4000, 0.0, 41); }
 Samples EchoOf(const Samples& tx, double loss = 12.0) { return testcaptures::Echo(tx, 160, loss); }
@@ -47,41 +45,7 @@ void WriteZeros(const std::string& path, std::uintmax_t bytes)
     fs::resize_file(path, bytes);
 }
 
-class RunTestTest : public ::testing::Test {
-protected:
-    void WriteCaptures(const Samples& tx, const Samples& rx)
-    {
-        testcaptures::WritePcm(settings.txPath, tx);
-        testcaptures::WritePcm(settings.rxPath, rx);
-    }
-
-    bool Run() { return RunLeavingNothingBehind(settings, results, ui); }
-
-    // "Test failed" and the one message alone, results untouched, and the output file (when
-    // it is neither missing nor a capture) emptied.
-    void ExpectFails(const char* message, bool outputEmptied = true)
-    {
-        if (outputEmptied) {
-            std::ofstream(settings.outPath) << kPrevious;
-        }
-        EXPECT_FALSE(Run());
-        EXPECT_EQ(ui.calls, FailureShown(message));
-        EXPECT_EQ(std::tie(results.delay, results.erl, results.delayOk, results.erlOk),
-                  std::make_tuple(0, 0.0, 0, 0));
-        EXPECT_TRUE(!outputEmptied || fs::file_size(settings.outPath) == 0);
-    }
-
-    testcaptures::TempDir dir;
-    TestSettings settings{.txPath = dir.File("tx.pcm"),
-                          .rxPath = dir.File("rx.pcm"),
-                          .outPath = dir.File("out.pcm"),
-                          .tail = 512,
-                          .nlpEnable = 1,
-                          .nlpDiff = 10,
-                          .nlpShift = 3};
-    TestResults results;
-    RecordingUi ui;
-};
+using RunTestTest = RunFixture;
 
 TEST_F(RunTestTest, SettingsOutOfRangeEndTheRunSilentlyAndTheirBoundsPass)
 {

@@ -1,11 +1,6 @@
 // The composite test signal's shape: each half-period's parts where they belong, the second
 // half inverted, the active parts at the level asked for, the quiet end silent.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cmath>
-
-#include "engine/DspToolkit.h"
+#include "EngineTestSupport.h"
 #include "engine/TestSignal.h"
 
 using namespace tarnwell;

@@ -1,11 +1,5 @@
 // The one text formatter, number formatter and CSV writer that every output shares.
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <cstdlib>
-#include <limits>
-#include <string>
-
+#include "EngineTestSupport.h"
 #include "engine/TextFormat.h"
 
 using namespace tarnwell;
