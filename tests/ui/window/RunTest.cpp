@@ -133,8 +133,7 @@ private slots:
             WindowProbe probe;
             RunOnSamples(probe);
             const QStringList report = ReportTexts(probe);
-            probe.Type(controlid::kRxPath, scratch.File("rx.pcm"));
-            probe.Type(controlid::kTxPath, scratch.File("tx.pcm"));
+            probe.NameCaptures(scratch.File("rx.pcm"), scratch.File("tx.pcm"));
             probe.Type(controlid::kTail, QStringLiteral("1024"));
             if (!byClosing) {
                 QTimer::singleShot(0, probe.dialog->CancelButton(),
@@ -172,8 +171,7 @@ private slots:
     {
         ScratchDir scratch;
         WindowProbe probe;
-        probe.Type(controlid::kRxPath, SampleFile("rx.pcm"));
-        probe.Type(controlid::kTxPath, SampleFile("tx.pcm"));
+        probe.NameCaptures(SampleFile("rx.pcm"), SampleFile("tx.pcm"));
         QSignalSpy finished(probe.dialog.get(), &MainDialog::RunFinished);
         QTest::mouseClick(probe.Button(controlid::kRun), Qt::LeftButton);
         // The run read tail 64; the user types another and presses Enter in the box.
