@@ -252,34 +252,32 @@ private slots:
 
     void aboutOpensFromTheContextMenu()
     {
-        {
-            WindowProbe probe;
-            QString shown;
-            QStringList labels;
-            // Whatever opens is closed as soon as it shows: the menu by choosing About, the box by OK.
-            QTimer closer;
-            QObject::connect(&closer, &QTimer::timeout, [&] {
-                if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
-                    QTest::keyClick(menu, Qt::Key_Down);
-                    QTest::keyClick(menu, Qt::Key_Return);
-                } else if (auto* about = qobject_cast<AboutDialog*>(QApplication::activeModalWidget())) {
-                    shown = about->windowTitle();
-                    for (const QLabel* label : about->findChildren<QLabel*>()) {
-                        labels << label->text();
-                    }
-                    about->accept();
+        WindowProbe probe;
+        QString shown;
+        QStringList labels;
+        // Whatever opens is closed as soon as it shows: the menu by choosing About, the box by OK.
+        QTimer closer;
+        QObject::connect(&closer, &QTimer::timeout, [&] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                QTest::keyClick(menu, Qt::Key_Down);
+                QTest::keyClick(menu, Qt::Key_Return);
+            } else if (auto* about = qobject_cast<AboutDialog*>(QApplication::activeModalWidget())) {
+                shown = about->windowTitle();
+                for (const QLabel* label : about->findChildren<QLabel*>()) {
+                    labels << label->text();
                 }
-            });
-            closer.start(10);
-            // F1 is the help's; About is the menu's first entry.
-            QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
-                                    probe.dialog->mapToGlobal(QPoint(5, 5)));
-            QApplication::sendEvent(probe.dialog.get(), &event);
-            QCOMPARE(shown, QStringLiteral("About Tarnwell"));
-            // The version the build was configured with, not one written into the template.
-            QVERIFY2(labels.contains(QStringLiteral("Tarnwell Version " TARNWELL_PROJECT_VERSION)),
-                     qPrintable(labels.join(QLatin1Char('|'))));
-        }
+                about->accept();
+            }
+        });
+        closer.start(10);
+        // F1 is the help's; About is the menu's first entry.
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                probe.dialog->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(probe.dialog.get(), &event);
+        QCOMPARE(shown, QStringLiteral("About Tarnwell"));
+        // The version the build was configured with, not one written into the template.
+        QVERIFY2(labels.contains(QStringLiteral("Tarnwell Version " TARNWELL_PROJECT_VERSION)),
+                 qPrintable(labels.join(QLatin1Char('|'))));
     }
 };
 
