@@ -1,6 +1,5 @@
 // The details area after a run on the shipped samples: the views, their readout and export, the
 // output file, the reasons behind the verdicts, and the way to the About box (the context menu).
-#include <QChart>
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
@@ -42,9 +41,6 @@ ChartView LongLevels(int minutes)
     }
     return LevelsView({settings, 64, analysis});
 }
-
-int picturesAllowed = 0;
-bool AnotherPicture() { return picturesAllowed-- > 0; }
 
 }  // namespace
 
@@ -197,11 +193,12 @@ private slots:
                  qPrintable(QString::number(QFileInfo(scratch.File("levels.svg")).size())));
 
         // A signal stops the pictures between one and the next.
-        picturesAllowed = 1;
         std::string reason;
         QVERIFY(QDir().mkpath(scratch.File("stopped")));
-        QVERIFY(
-            !SavePictures({LongLevels(1)}, scratch.File("stopped").toStdString(), reason, AnotherPicture));
+        QVERIFY(!SavePictures({LongLevels(1)}, scratch.File("stopped").toStdString(), reason, [] {
+            static int allowed = 1;
+            return allowed-- > 0;
+        }));
         QCOMPARE(reason, std::string("interrupted"));
         QVERIFY(QFileInfo::exists(scratch.File("stopped/levels.svg")) &&
                 !QFileInfo::exists(scratch.File("stopped/levels.png")));
@@ -211,17 +208,14 @@ private slots:
     {
         // The samples' echo is 107 smp late: inside row 0's window (bulk delay 100, tail 64),
         // outside row 7's (bulk delay 180). The tooltip's window must agree with the verdict.
-        const struct {
-            int row, nlpDiff;
-        } cases[] = {{0, 6}, {7, 9}};
         const QRegularExpression window(QStringLiteral("i\\.e\\. (\\d+)\u2013(\\d+) smp"));
         const QRegularExpression line(QStringLiteral("^(\\d+) smp, (OK|CHECK)$"));
-        for (const auto& c : cases) {
+        for (const auto& [row, nlpDiff] : {std::pair{0, 6}, {7, 9}}) {
             ScratchDir scratch;
             WindowProbe probe;
-            probe.ChooseRow(c.row);
-            probe.Type(controlid::kNlpDiff, QString::number(c.nlpDiff));
-            RunOnSamples(probe, c.row);
+            probe.ChooseRow(row);
+            probe.Type(controlid::kNlpDiff, QString::number(nlpDiff));
+            RunOnSamples(probe, row);
 
             const QString tip = probe.Edit(controlid::kRealDelay)->toolTip();
             const QRegularExpressionMatch range = window.match(tip);
@@ -229,7 +223,7 @@ private slots:
             QVERIFY2(range.hasMatch() && verdict.hasMatch(), qPrintable(tip));
             const int delay = verdict.captured(1).toInt();
             const bool inside = range.captured(1).toInt() <= delay && delay <= range.captured(2).toInt();
-            QCOMPARE(inside, c.row == 0);
+            QCOMPARE(inside, row == 0);
             QCOMPARE(inside, verdict.captured(2) == QStringLiteral("OK"));
             // A CHECK is explained in the findings, as a warning.
             const QIcon warning = probe.dialog->style()->standardIcon(QStyle::SP_MessageBoxWarning);
@@ -241,7 +235,7 @@ private slots:
             QCOMPARE(explained, !inside);
 
             const QString residual = probe.Edit(controlid::kResidual)->toolTip();
-            QVERIFY2(residual.contains(QStringLiteral("NLP diff %1 dB").arg(c.nlpDiff)) &&
+            QVERIFY2(residual.contains(QStringLiteral("NLP diff %1 dB").arg(nlpDiff)) &&
                          residual.contains(QStringLiteral("first number is the cancellation")),
                      qPrintable(residual));
             for (int id : {controlid::kErl, controlid::kLevels}) {

@@ -53,11 +53,12 @@ private slots:
         }
         texts.removeAll(QString());
         texts.sort();
-        QCOMPARE(texts.join('|'),
-                 QStringLiteral("Browse Rx|Browse Tx|Delay (samples)|Detected info|ERL|Echo canceller settings|"
-                                "High pass filter enabled|Input data|Minimal tail (samples)|NLP diff (dB)|"
-                                "NLP shift (-6 dB)|Real Delay|Recommended values|Residual level|Run|"
-                                "Rx / Tx level avg.|Rx file|Tail (samples)|Tx file|Tx gain decrease (dB)"));
+        QCOMPARE(
+            texts.join('|'),
+            QStringLiteral("Browse Rx|Browse Tx|Delay (samples)|Detected info|ERL|Echo canceller settings|"
+                           "High pass filter enabled|Input data|Minimal tail (samples)|NLP diff (dB)|"
+                           "NLP shift (-6 dB)|Real Delay|Recommended values|Residual level|Run|"
+                           "Rx / Tx level avg.|Rx file|Tail (samples)|Tx file|Tx gain decrease (dB)"));
 
         QList<int> tabOrder;
         QWidget* w = probe.Edit(kRxPath);
@@ -121,15 +122,11 @@ private slots:
         using namespace controlid;
         // Read order: delay, NLP shift, Rx path, tail, Tx path, NLP diff, high pass, device. With
         // one integer box bad, the members before it take their new values, it and the rest do not.
-        const struct {
-            int bad;
-            const char* updated;
-        } cases[] = {{kDelay, "00000000"},
-                     {kNlpShift, "10000000"},
-                     {kTail, "11100000"},
-                     {kNlpDiff, "11111000"},
-                     {0, "11111111"}};
-        for (const auto& c : cases) {
+        for (const auto& [bad, updated] : {std::pair{kDelay, "00000000"},
+                                           {kNlpShift, "10000000"},
+                                           {kTail, "11100000"},
+                                           {kNlpDiff, "11111000"},
+                                           {0, "11111111"}}) {
             WindowProbe probe;
             MainDialog& d = *probe.dialog;
             probe.ChooseRow(2);  // delay box editable; presets 80 and 128
@@ -139,21 +136,21 @@ private slots:
                                            {kTail, "99"},
                                            {kTxPath, "tx.pcm"},
                                            {kNlpDiff, "9"}}) {
-                probe.Type(id, QString::fromLatin1(id == c.bad ? "12x" : text));
+                probe.Type(id, QString::fromLatin1(id == bad ? "12x" : text));
             }
             probe.HighPass()->setChecked(false);
             probe.List()->setCurrentIndex(5);
 
-            QCOMPARE(d.UpdateData(true), c.bad == 0);
-            QString updated;
+            QCOMPARE(d.UpdateData(true), bad == 0);
+            QString read;
             for (const bool now :
                  {d.m_delay == 123, d.m_nlpShift == 7, d.m_rxPath == "rx.pcm", d.m_tail == 99,
                   d.m_txPath == "tx.pcm", d.m_nlpDiff == 9, d.m_highPass == 0, d.m_deviceType == 5}) {
-                updated += now ? '1' : '0';
+                read += now ? '1' : '0';
             }
-            QCOMPARE(updated, QString::fromLatin1(c.updated));
+            QCOMPARE(read, QString::fromLatin1(updated));
             QCOMPARE(probe.messages,
-                     c.bad ? QStringList{QStringLiteral("Please enter an integer.")} : QStringList{});
+                     bad ? QStringList{QStringLiteral("Please enter an integer.")} : QStringList{});
         }
     }
 

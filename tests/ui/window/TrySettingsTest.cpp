@@ -56,7 +56,8 @@ private slots:
         const QTableWidget& table = *trial->Table();
         QCOMPARE(table.rowCount(), 66);  // 64 tails, the window's and the Minimal tail
         const int tailColumn = 1, cancellation = 5;
-        QCOMPARE(table.horizontalHeaderItem(tailColumn)->text() + '|' + table.horizontalHeaderItem(cancellation)->text(),
+        QCOMPARE(table.horizontalHeaderItem(tailColumn)->text() + '|' +
+                     table.horizontalHeaderItem(cancellation)->text(),
                  QStringLiteral("Tail|Cancellation (dB)"));
         QStringList tails;
         for (std::size_t i = 0; i < direct.points.size(); ++i) {
@@ -64,7 +65,8 @@ private slots:
             QVERIFY(shown.points[i].ran && b.ran);
             tails << table.item(int(i), tailColumn)->text();
             QCOMPARE(tails.last(), QString::number(b.settings.tail));
-            QCOMPARE(table.item(int(i), cancellation)->text(), QString::number(b.results.cancellation, 'f', 2));
+            QCOMPARE(table.item(int(i), cancellation)->text(),
+                     QString::number(b.results.cancellation, 'f', 2));
         }
         QCOMPARE(tails.indexOf("100"), 7);  // 16..48, Minimal 56, 64..96
         const int chosen = direct.recommendation.chosen;
@@ -136,11 +138,7 @@ private slots:
             QVERIFY(trial->Status()->text().startsWith(QStringLiteral("Cancelled after ")));
             QVERIFY(trial->isVisible() && !trial->CancelButton()->isEnabled());
         } else {
-            if (how == 1) {
-                trial->close();
-            } else {
-                probe.dialog->close();
-            }
+            (how == 1 ? static_cast<QWidget*>(trial) : probe.dialog.get())->close();
             // Closed means stopped and joined: nothing runs on behind the closed window.
             QVERIFY(!trial->Running() && !trial->isVisible());
             QCOMPARE(finished.count(), 0);

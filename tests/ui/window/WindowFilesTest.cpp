@@ -47,7 +47,8 @@ QByteArray WithoutWriterAndDate(QByteArray page)
 QString WritePcap(const QString& path, int calls)
 {
     QByteArray file = calls > 0 ? QByteArray()
-                                : QByteArray::fromHex("d4c3b2a1020004000000000000000000ffff000001000000") + "\x10\x00";
+                                : QByteArray::fromHex("d4c3b2a1020004000000000000000000ffff000001000000") +
+                                      "\x10\x00";
     for (std::uint32_t call = 1; call <= std::uint32_t(calls); ++call) {
         testpcap::CallWriter writer;
         writer.farEnd = static_cast<std::uint8_t>(2 * call - 1);
@@ -61,7 +62,8 @@ QString WritePcap(const QString& path, int calls)
         const std::vector<std::uint8_t> bytes = writer.File(packets);
         // One file header; the next call's packets follow the first's.
         const int skip = file.isEmpty() ? 0 : 24;
-        file.append(reinterpret_cast<const char*>(bytes.data()) + skip, static_cast<qsizetype>(bytes.size()) - skip);
+        file.append(reinterpret_cast<const char*>(bytes.data()) + skip,
+                    static_cast<qsizetype>(bytes.size()) - skip);
     }
     QFile out(path);
     return out.open(QIODevice::WriteOnly) && out.write(file) == file.size() ? path : QString();
@@ -93,12 +95,12 @@ private slots:
             // A line from an earlier run goes when the next run has none.
             line->Show({settings, warning});
             line->Show(c.findings);
-            QVERIFY2(line->Text() == (c.shown ? QString::fromUtf8(kAdvice) : QString()) && line->Warns() == c.warns &&
+            QVERIFY2(line->Text() == (c.shown ? QString::fromUtf8(kAdvice) : QString()) &&
+                         line->Warns() == c.warns &&
                          line->toolTip().contains(QStringLiteral("reaches the tail's end")) == c.warns,
                      c.name);
             // Shown under the report without Details; a click opens them when there is advice.
-            QVERIFY(!probe.dialog->DetailsShown());
-            QVERIFY(probe.dialog->rect().contains(line->geometry()));
+            QVERIFY(!probe.dialog->DetailsShown() && probe.dialog->rect().contains(line->geometry()));
             QTest::mouseClick(line, Qt::LeftButton);
             QVERIFY2(probe.dialog->DetailsShown() == c.shown, c.name);
         }
@@ -200,7 +202,8 @@ private slots:
             QVERIFY(probe.dialog->SaveTestSignalTo(scratch.File("window-" + name)));
             QCOMPARE(RunCli(scratch.dir.path(), {"signal", "cli-" + name}), 0);
             const QByteArray window = ReadAll(scratch.File("window-" + name));
-            QVERIFY2(window.size() > 8000 * 20 && window == ReadAll(scratch.File("cli-" + name)), qPrintable(name));
+            QVERIFY2(window.size() > 8000 * 20 && window == ReadAll(scratch.File("cli-" + name)),
+                     qPrintable(name));
         }
         QVERIFY(probe.messages.isEmpty());
     }
@@ -217,7 +220,8 @@ private slots:
             QVERIFY(!pcap.isEmpty());
             WindowProbe probe;
             QStringList lines;
-            probe.dialog->SetStreamChooser([&](QWidget*, const QStringList& streams) { return lines = streams, c.pick; });
+            probe.dialog->SetStreamChooser(
+                [&](QWidget*, const QStringList& streams) { return lines = streams, c.pick; });
             probe.nextFile = pcap;
             probe.Click(controlid::kBrowseRx);
             QCOMPARE((QStringList{probe.Text(controlid::kRxPath), probe.Text(controlid::kTxPath)}),
