@@ -95,7 +95,6 @@ private slots:
         QVERIFY(!details.View(0)->View().measured);  // nothing run yet
 
         RunOnSamples(probe);
-        QVERIFY(details.Findings()->count() > 0);
         const QString seconds = QString::number(double(QFileInfo(out.absoluteFilePath()).size()) / 16000.0,
                                                 'f', 2);
         QVERIFY2(details.Output()->text().contains(out.absoluteFilePath()) &&

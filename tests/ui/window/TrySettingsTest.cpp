@@ -71,7 +71,6 @@ private slots:
         QCOMPARE(tails.indexOf("100"), 7);  // 16..48, Minimal 56, 64..96
         const int chosen = direct.recommendation.chosen;
         QVERIFY2(chosen >= 0, direct.recommendation.text.c_str());
-        QCOMPARE(shown.recommendation.chosen, chosen);
         QCOMPARE(table.item(chosen, 0)->text(), QStringLiteral("recommended"));
         QVERIFY(table.item(chosen, 0)->font().bold());
         QCOMPARE(trial->Recommendation()->text(), QString::fromStdString(direct.recommendation.text));

@@ -148,7 +148,6 @@ private slots:
                      {{"call.pcap"}, here + "call.pcap", here + "call.pcap", false},
                      {{"--", "-t.pcm", "r"}, here + "-t.pcm", here + "r", false},
                      {{"a", "b", "c"}, "", "", true},
-                     {{"--tail", "64"}, "", "", true},
                      {{"a", "-x"}, "", "", true},
                      {{"a", ""}, "", "", true}};
         for (const auto& c : cases) {
