@@ -40,15 +40,8 @@ private slots:
         WindowProbe probe;
         const DialogTemplate& t = probe.dialog->Template();
         QCOMPARE(probe.dialog->windowTitle(), QStringLiteral("Tarnwell"));
-        // The command line prints its rows under the window's own labels.
-        for (const char* label : {kRowLabels.realDelay, kRowLabels.erl, kRowLabels.residual,
-                                  kRowLabels.levels, kRowLabels.minimalTail, kRowLabels.txGainDecrease}) {
-            QVERIFY2(
-                std::any_of(t.controls.begin(), t.controls.end(),
-                            [&](const ControlTemplate& c) { return c.text == QString::fromUtf8(label); }),
-                label);
-        }
-        // What the template's area shows; the details area has its own tests.
+        // What the template's area shows (the command line prints its rows under the same labels,
+        // pinned by the golden runs); the details area has its own tests.
         const QRect area(QPoint(0, 0), probe.dialog->Units().MapSize(t.width, t.height));
         QStringList texts;
         for (const QWidget* w : probe.dialog->findChildren<QWidget*>()) {
@@ -60,26 +53,12 @@ private slots:
         }
         texts.removeAll(QString());
         texts.sort();
-        QCOMPARE(texts, (QStringList{"Browse Rx",
-                                     "Browse Tx",
-                                     "Delay (samples)",
-                                     "Detected info",
-                                     "ERL",
-                                     "Echo canceller settings",
-                                     "High pass filter enabled",
-                                     "Input data",
-                                     "Minimal tail (samples)",
-                                     "NLP diff (dB)",
-                                     "NLP shift (-6 dB)",
-                                     "Real Delay",
-                                     "Recommended values",
-                                     "Residual level",
-                                     "Run",
-                                     "Rx / Tx level avg.",
-                                     "Rx file",
-                                     "Tail (samples)",
-                                     "Tx file",
-                                     "Tx gain decrease (dB)"}));
+        QCOMPARE(
+            texts.join('|'),
+            QStringLiteral("Browse Rx|Browse Tx|Delay (samples)|Detected info|ERL|Echo canceller settings|"
+                           "High pass filter enabled|Input data|Minimal tail (samples)|NLP diff (dB)|"
+                           "NLP shift (-6 dB)|Real Delay|Recommended values|Residual level|Run|"
+                           "Rx / Tx level avg.|Rx file|Tail (samples)|Tx file|Tx gain decrease (dB)"));
 
         QList<int> tabOrder;
         QWidget* w = probe.Edit(kRxPath);
@@ -143,15 +122,11 @@ private slots:
         using namespace controlid;
         // Read order: delay, NLP shift, Rx path, tail, Tx path, NLP diff, high pass, device. With
         // one integer box bad, the members before it take their new values, it and the rest do not.
-        const struct {
-            int bad;
-            const char* updated;
-        } cases[] = {{kDelay, "00000000"},
-                     {kNlpShift, "10000000"},
-                     {kTail, "11100000"},
-                     {kNlpDiff, "11111000"},
-                     {0, "11111111"}};
-        for (const auto& c : cases) {
+        for (const auto& [bad, updated] : {std::pair{kDelay, "00000000"},
+                                           {kNlpShift, "10000000"},
+                                           {kTail, "11100000"},
+                                           {kNlpDiff, "11111000"},
+                                           {0, "11111111"}}) {
             WindowProbe probe;
             MainDialog& d = *probe.dialog;
             probe.ChooseRow(2);  // delay box editable; presets 80 and 128
@@ -161,66 +136,62 @@ private slots:
                                            {kTail, "99"},
                                            {kTxPath, "tx.pcm"},
                                            {kNlpDiff, "9"}}) {
-                probe.Type(id, QString::fromLatin1(id == c.bad ? "12x" : text));
+                probe.Type(id, QString::fromLatin1(id == bad ? "12x" : text));
             }
             probe.HighPass()->setChecked(false);
             probe.List()->setCurrentIndex(5);
 
-            QCOMPARE(d.UpdateData(true), c.bad == 0);
-            QString updated;
+            QCOMPARE(d.UpdateData(true), bad == 0);
+            QString read;
             for (const bool now :
                  {d.m_delay == 123, d.m_nlpShift == 7, d.m_rxPath == "rx.pcm", d.m_tail == 99,
                   d.m_txPath == "tx.pcm", d.m_nlpDiff == 9, d.m_highPass == 0, d.m_deviceType == 5}) {
-                updated += now ? '1' : '0';
+                read += now ? '1' : '0';
             }
-            QCOMPARE(updated, QString::fromLatin1(c.updated));
+            QCOMPARE(read, QString::fromLatin1(updated));
             QCOMPARE(probe.messages,
-                     c.bad ? QStringList{QStringLiteral("Please enter an integer.")} : QStringList{});
+                     bad ? QStringList{QStringLiteral("Please enter an integer.")} : QStringList{});
         }
     }
 
     void browsingOrDroppingFillsOnlyThatPathBox()
     {
         using namespace controlid;
-        // Each fills its box and keeps a value typed elsewhere but not yet read into the members.
+        // Each fills its box and keeps a value typed elsewhere but not yet read into the members; a
+        // cancelled file dialog, two files or a web address leave the box as typed.
+        const QUrl wav = QUrl::fromLocalFile(QStringLiteral("/site/port 1/rx.wav"));
         const struct {
             int box;
-            const char* path;
-            bool drop;
-        } cases[] = {{kRxPath, "/site/port 1/rx.wav", false},
-                     {kTxPath, "/site/tx.al", false},
-                     {kRxPath, "/site/port 1/rx.wav", true},
-                     {kTxPath, "/site/tx.al", true}};
+            QList<QUrl> dropped;  // empty: browses to path instead
+            QString path, shown;
+        } cases[] = {{kRxPath, {}, wav.toLocalFile(), wav.toLocalFile()},
+                     {kTxPath, {}, "/site/tx.al", "/site/tx.al"},
+                     {kRxPath, {wav}, "", wav.toLocalFile()},
+                     {kTxPath, {QUrl::fromLocalFile("/site/tx.al")}, "", "/site/tx.al"},
+                     {kRxPath, {}, "", "typed.pcm"},
+                     {kRxPath, {wav, QUrl::fromLocalFile("/b.wav")}, "", "typed.pcm"},
+                     {kTxPath, {QUrl(QStringLiteral("https://example.com/rx.wav"))}, "", "typed.pcm"}};
         for (const auto& c : cases) {
             WindowProbe probe;
             const int other = c.box == kRxPath ? kTxPath : kRxPath;
             probe.Type(kTail, QStringLiteral("77"));
             probe.Type(other, QStringLiteral("typed.pcm"));
-            if (c.drop) {
-                Drop(probe.Edit(c.box), {QUrl::fromLocalFile(QString::fromUtf8(c.path))});
+            probe.Type(c.box, QStringLiteral("typed.pcm"));
+            if (!c.dropped.isEmpty()) {
+                Drop(probe.Edit(c.box), c.dropped);
             } else {
-                probe.nextFile = QString::fromUtf8(c.path);
+                probe.nextFile = c.path;
                 probe.Click(c.box == kRxPath ? kBrowseRx : kBrowseTx);
+                QVERIFY(probe.filters.value(0).startsWith(
+                    QStringLiteral("Captures (*.pcm *.raw *.wav *.au *.al *.ul);;All Files")));
             }
             QCOMPARE((QStringList{probe.Text(c.box), probe.Text(other), probe.Text(kTail)}),
-                     (QStringList{c.path, "typed.pcm", "77"}));
-            QCOMPARE(probe.dialog->Request().settings.txPath,
-                     c.box == kTxPath ? std::string(c.path) : "typed.pcm");
+                     (QStringList{c.shown, "typed.pcm", "77"}));
+            if (c.shown != "typed.pcm") {  // filling the box read the other into the members
+                QCOMPARE(QString::fromStdString(probe.dialog->Request().settings.txPath),
+                         c.box == kTxPath ? c.shown : "typed.pcm");
+            }
         }
-    }
-
-    void cancelledBrowseAndForeignDropsKeepThePath()
-    {
-        using namespace controlid;
-        WindowProbe probe;
-        probe.Type(kRxPath, QStringLiteral("typed.pcm"));
-        probe.Click(kBrowseRx);  // the user cancels the file dialog
-        QVERIFY(probe.filters.value(0).startsWith(
-            QStringLiteral("Captures (*.pcm *.raw *.wav *.au *.al *.ul);;All Files")));
-        Drop(probe.Edit(kRxPath),
-             {QUrl::fromLocalFile(QStringLiteral("/a.wav")), QUrl::fromLocalFile(QStringLiteral("/b.wav"))});
-        Drop(probe.Edit(kRxPath), {QUrl(QStringLiteral("https://example.com/rx.wav"))});
-        QCOMPARE(probe.Text(kRxPath), QStringLiteral("typed.pcm"));
     }
 };
 

@@ -42,20 +42,20 @@ QByteArray WithoutWriterAndDate(QByteArray page)
     return on < 0 ? page : page.left(on) + page.mid(page.indexOf(".</p>", on));
 }
 
-// A pcap of calls, each a pair of PCMA streams (Tx ssrc, Rx ssrc) with its own far end, 50
-// packets of 20 ms each way.
-QString WritePcap(const QString& path, const QList<std::pair<std::uint32_t, std::uint32_t>>& calls)
+// A pcap of calls, the n-th a pair of PCMA streams (Tx ssrc 0xn1, Rx ssrc 0xn2) with its own far
+// end, 50 packets of 20 ms each way; or, with calls 0, a truncated one.
+QString WritePcap(const QString& path, int calls)
 {
-    QByteArray file;
-    std::uint8_t farEnd = 1;
-    for (const auto& [tx, rx] : calls) {
+    QByteArray file = calls > 0 ? QByteArray()
+                                : QByteArray::fromHex("d4c3b2a1020004000000000000000000ffff000001000000") +
+                                      "\x10\x00";
+    for (std::uint32_t call = 1; call <= std::uint32_t(calls); ++call) {
         testpcap::CallWriter writer;
-        writer.farEnd = farEnd;
-        farEnd = static_cast<std::uint8_t>(farEnd + 2);
+        writer.farEnd = static_cast<std::uint8_t>(2 * call - 1);
         std::vector<testpcap::RtpPacket> packets;
         for (std::uint16_t i = 0; i < 50; ++i) {
             for (bool towards : {true, false}) {
-                packets.push_back({towards, i, i * 160u, towards ? tx : rx, 8, false, i * 20000,
+                packets.push_back({towards, i, i * 160u, 16 * call + (towards ? 1 : 2), 8, false, i * 20000,
                                    std::vector<std::uint8_t>(160, 0xD5)});
             }
         }
@@ -69,50 +69,41 @@ QString WritePcap(const QString& path, const QList<std::pair<std::uint32_t, std:
     return out.open(QIODevice::WriteOnly) && out.write(file) == file.size() ? path : QString();
 }
 
-Finding Make(const char* code, Severity severity, const char* text) { return {code, severity, text}; }
-
 }  // namespace
 
 class WindowFilesTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void settingsLineShowsTheSettingsFindingWithItsWarnings_data()
-    {
-        QTest::addColumn<QList<int>>("findings");  // indexes into kFindings below
-        QTest::addColumn<QString>("shown");
-        QTest::addColumn<bool>("warns");
-        QTest::newRow("no findings") << QList<int>{} << QString() << false;
-        QTest::newRow("settings alone") << QList<int>{0} << QString::fromUtf8(kAdvice) << false;
-        QTest::newRow("behind it an info") << QList<int>{1, 0} << QString::fromUtf8(kAdvice) << false;
-        QTest::newRow("behind it a warning") << QList<int>{2, 0} << QString::fromUtf8(kAdvice) << true;
-        QTest::newRow("a warning, no settings") << QList<int>{2, 1} << QString() << false;
-    }
     void settingsLineShowsTheSettingsFindingWithItsWarnings()
     {
-        QFETCH(QList<int>, findings);
-        QFETCH(QString, shown);
-        QFETCH(bool, warns);
-        const Finding all[] = {Make("settings", Severity::Info, kAdvice),
-                               Make("delay-window", Severity::Info, "The delay lies in the window."),
-                               Make("tail-edge", Severity::Warning, "The echo path reaches the tail's end.")};
-        std::vector<Finding> list;
-        for (int i : findings) {
-            list.push_back(all[i]);
+        const Finding settings{"settings", Severity::Info, kAdvice};
+        const Finding info{"delay-window", Severity::Info, "The delay lies in the window."};
+        const Finding warning{"tail-edge", Severity::Warning, "The echo path reaches the tail's end."};
+        const struct {
+            const char* name;
+            std::vector<Finding> findings;
+            bool shown, warns;
+        } cases[] = {{"no findings", {}, false, false},
+                     {"settings alone", {settings}, true, false},
+                     {"behind it an info", {info, settings}, true, false},
+                     {"behind it a warning", {warning, settings}, true, true},
+                     {"a warning, no settings", {warning, info}, false, false}};
+        for (const auto& c : cases) {
+            WindowProbe probe;
+            SettingsLine* line = probe.dialog->Settings();
+            // A line from an earlier run goes when the next run has none.
+            line->Show({settings, warning});
+            line->Show(c.findings);
+            QVERIFY2(line->Text() == (c.shown ? QString::fromUtf8(kAdvice) : QString()) &&
+                         line->Warns() == c.warns &&
+                         line->toolTip().contains(QStringLiteral("reaches the tail's end")) == c.warns,
+                     c.name);
+            // Shown under the report without Details; a click opens them when there is advice.
+            QVERIFY(!probe.dialog->DetailsShown() && probe.dialog->rect().contains(line->geometry()));
+            QTest::mouseClick(line, Qt::LeftButton);
+            QVERIFY2(probe.dialog->DetailsShown() == c.shown, c.name);
         }
-        WindowProbe probe;
-        SettingsLine* line = probe.dialog->Settings();
-        // A line from an earlier run goes when the next run has none.
-        line->Show({all[0], all[2]});
-        line->Show(list);
-        QCOMPARE(line->Text(), shown);
-        QCOMPARE(line->Warns(), warns);
-        QCOMPARE(line->toolTip().contains(QStringLiteral("reaches the tail's end")), warns);
-        // Shown under the report without Details; a click opens them when there is advice.
-        QVERIFY(!probe.dialog->DetailsShown());
-        QVERIFY(probe.dialog->rect().contains(line->geometry()));
-        QTest::mouseClick(line, Qt::LeftButton);
-        QCOMPARE(probe.dialog->DetailsShown(), !shown.isEmpty());
     }
 
     void f1OpensTheHelpAndTheReadmeHoldsTheSameText()
@@ -145,40 +136,31 @@ private slots:
                  "README.md's \"How to capture a port\" differs from docs/capture.md: copy it over");
     }
 
-    void startArgumentsFillTheBoxes_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QString>("tx");
-        QTest::addColumn<QString>("rx");
-        QTest::addColumn<bool>("refused");
-        const QString here = QDir::currentPath() + QLatin1Char('/');
-        QTest::newRow("none") << QStringList{} << QString() << QString() << false;
-        QTest::newRow("tx then rx") << QStringList{"t.pcm", "/r.pcm"} << here + "t.pcm"
-                                    << "/r.pcm" << false;
-        QTest::newRow("one file in both")
-            << QStringList{"call.pcap"} << here + "call.pcap" << here + "call.pcap" << false;
-        QTest::newRow("a name after --")
-            << QStringList{"--", "-t.pcm", "r"} << here + "-t.pcm" << here + "r" << false;
-        QTest::newRow("three files") << QStringList{"a", "b", "c"} << QString() << QString() << true;
-        QTest::newRow("an option") << QStringList{"--tail", "64"} << QString() << QString() << true;
-        QTest::newRow("a short option") << QStringList{"a", "-x"} << QString() << QString() << true;
-        QTest::newRow("an empty name") << QStringList{"a", ""} << QString() << QString() << true;
-    }
     void startArgumentsFillTheBoxes()
     {
-        QFETCH(QStringList, arguments);
-        QFETCH(QString, tx);
-        QFETCH(QString, rx);
-        QFETCH(bool, refused);
-        QString error;
-        const std::optional<StartCaptures> captures = ParseStartArguments(arguments, error);
-        QCOMPARE(!error.isEmpty(), refused);
-        QCOMPARE(captures.has_value(), !tx.isEmpty());
-        if (captures) {
-            WindowProbe probe;
-            probe.dialog->SetCapturePaths(captures->tx, captures->rx);
-            QCOMPARE(probe.Text(controlid::kTxPath), tx);
-            QCOMPARE(probe.Text(controlid::kRxPath), rx);
+        const QString here = QDir::currentPath() + QLatin1Char('/');
+        const struct {
+            QStringList arguments;
+            QString tx, rx;  // empty: no captures
+            bool refused;
+        } cases[] = {{{}, "", "", false},
+                     {{"t.pcm", "/r.pcm"}, here + "t.pcm", "/r.pcm", false},
+                     {{"call.pcap"}, here + "call.pcap", here + "call.pcap", false},
+                     {{"--", "-t.pcm", "r"}, here + "-t.pcm", here + "r", false},
+                     {{"a", "b", "c"}, "", "", true},
+                     {{"a", "-x"}, "", "", true},
+                     {{"a", ""}, "", "", true}};
+        for (const auto& c : cases) {
+            QString error;
+            const std::optional<StartCaptures> captures = ParseStartArguments(c.arguments, error);
+            QVERIFY2(!error.isEmpty() == c.refused && captures.has_value() == !c.tx.isEmpty(),
+                     qPrintable(c.arguments.join(' ')));
+            if (captures) {
+                WindowProbe probe;
+                probe.dialog->SetCapturePaths(captures->tx, captures->rx);
+                QCOMPARE((QStringList{probe.Text(controlid::kTxPath), probe.Text(controlid::kRxPath)}),
+                         (QStringList{c.tx, c.rx}));
+            }
         }
     }
 
@@ -211,81 +193,58 @@ private slots:
         QCOMPARE(probe.messages.last(), QStringLiteral("The test signal was not saved"));
     }
 
-    void saveTestSignalWritesWhatTheSignalVerbWrites_data()
-    {
-        QTest::addColumn<QString>("name");
-        for (const char* name : {"signal.wav", "signal.pcm", "signal.al", "signal.ul"}) {
-            QTest::newRow(name) << QString::fromLatin1(name);
-        }
-    }
     void saveTestSignalWritesWhatTheSignalVerbWrites()
     {
-        QFETCH(QString, name);
         ScratchDir scratch;
         WindowProbe probe;
-        QVERIFY(probe.dialog->SaveTestSignalTo(scratch.File("window-" + name)));
-        QCOMPARE(RunCli(scratch.dir.path(), {"signal", "cli-" + name}), 0);
-        const QByteArray window = ReadAll(scratch.File("window-" + name));
-        QVERIFY(window.size() > 8000 * 20);
-        QCOMPARE(window, ReadAll(scratch.File("cli-" + name)));
+        for (const QString name : {"signal.wav", "signal.pcm", "signal.al", "signal.ul"}) {
+            QVERIFY(probe.dialog->SaveTestSignalTo(scratch.File("window-" + name)));
+            QCOMPARE(RunCli(scratch.dir.path(), {"signal", "cli-" + name}), 0);
+            const QByteArray window = ReadAll(scratch.File("window-" + name));
+            QVERIFY2(window.size() > 8000 * 20 && window == ReadAll(scratch.File("cli-" + name)),
+                     qPrintable(name));
+        }
         QVERIFY(probe.messages.isEmpty());
     }
 
-    void aPcapGoesIntoBothBoxesAndItsTxStreamIsPicked_data()
-    {
-        QTest::addColumn<int>("calls");
-        QTest::addColumn<int>("pick");  // the line the user picks; -1: cancels
-        QTest::addColumn<int>("offered");
-        QTest::addColumn<qint64>("txSsrc");  // -1: none, the run finds the direction
-        QTest::newRow("one call: nothing to pick") << 1 << 0 << 0 << qint64{-1};
-        QTest::newRow("two calls, the second's Tx") << 2 << 2 << 4 << qint64{0x21};
-        QTest::newRow("two calls, the first's Rx") << 2 << 1 << 4 << qint64{0x12};
-        QTest::newRow("two calls, cancelled") << 2 << -1 << 4 << qint64{-1};
-    }
     void aPcapGoesIntoBothBoxesAndItsTxStreamIsPicked()
     {
-        QFETCH(int, calls);
-        QFETCH(int, pick);
-        QFETCH(int, offered);
-        QFETCH(qint64, txSsrc);
-        ScratchDir scratch;
-        const QString pcap = WritePcap(
-            scratch.File("call.pcap"),
-            QList<std::pair<std::uint32_t, std::uint32_t>>{{0x11, 0x12}, {0x21, 0x22}}.mid(0, calls));
-        QVERIFY(!pcap.isEmpty());
-        WindowProbe probe;
-        QStringList lines;
-        probe.dialog->SetStreamChooser([&](QWidget*, const QStringList& streams) {
-            lines = streams;
-            return pick;
-        });
-        probe.nextFile = pcap;
-        probe.Click(controlid::kBrowseRx);
-        QCOMPARE(probe.Text(controlid::kRxPath), pcap);
-        QCOMPARE(probe.Text(controlid::kTxPath), pcap);
-        QCOMPARE(lines.size(), offered);
-        QVERIFY(probe.messages.isEmpty());
-        const std::optional<std::uint32_t> chosen = probe.dialog->Request().settings.txSsrc;
-        QCOMPARE(chosen ? qint64{*chosen} : qint64{-1}, txSsrc);
-        // The pick belongs to that file in both boxes: another Tx file drops it.
-        probe.nextFile = SampleFile("tx.pcm");
-        probe.Click(controlid::kBrowseTx);
-        QVERIFY(!probe.dialog->Request().settings.txSsrc.has_value());
-        QCOMPARE(probe.Text(controlid::kRxPath), pcap);
+        const struct {
+            int calls, pick, offered;  // pick: the line the user picks; -1: cancels
+            qint64 txSsrc;             // -1: none, the run finds the direction
+        } cases[] = {{1, 0, 0, -1}, {2, 2, 4, 0x21}, {2, 1, 4, 0x12}, {2, -1, 4, -1}};
+        for (const auto& c : cases) {
+            ScratchDir scratch;
+            const QString pcap = WritePcap(scratch.File("call.pcap"), c.calls);
+            QVERIFY(!pcap.isEmpty());
+            WindowProbe probe;
+            QStringList lines;
+            probe.dialog->SetStreamChooser(
+                [&](QWidget*, const QStringList& streams) { return lines = streams, c.pick; });
+            probe.nextFile = pcap;
+            probe.Click(controlid::kBrowseRx);
+            QCOMPARE((QStringList{probe.Text(controlid::kRxPath), probe.Text(controlid::kTxPath)}),
+                     (QStringList{pcap, pcap}));
+            QCOMPARE(lines.size(), c.offered);
+            QVERIFY(probe.messages.isEmpty());
+            const std::optional<std::uint32_t> chosen = probe.dialog->Request().settings.txSsrc;
+            QCOMPARE(chosen ? qint64{*chosen} : qint64{-1}, c.txSsrc);
+            // The pick belongs to that file in both boxes: another Tx file drops it.
+            probe.nextFile = SampleFile("tx.pcm");
+            probe.Click(controlid::kBrowseTx);
+            QVERIFY(!probe.dialog->Request().settings.txSsrc.has_value());
+            QCOMPARE(probe.Text(controlid::kRxPath), pcap);
+        }
     }
 
     void aPcapThatCannotBeTestedSaysWhy()
     {
         ScratchDir scratch;
-        QFile truncated(scratch.File("cut.pcap"));
-        QVERIFY(truncated.open(QIODevice::WriteOnly));
-        truncated.write(QByteArray::fromHex("d4c3b2a1020004000000000000000000ffff000001000000") + "\x10\x00");
-        truncated.close();
         WindowProbe probe;
-        probe.nextFile = truncated.fileName();
+        probe.nextFile = WritePcap(scratch.File("cut.pcap"), 0);
         probe.Click(controlid::kBrowseTx);
         QCOMPARE(probe.messages, QStringList{QStringLiteral("This pcap file cannot be tested as it is")});
-        QCOMPARE(probe.Text(controlid::kRxPath), truncated.fileName());
+        QCOMPARE(probe.Text(controlid::kRxPath), probe.nextFile);
     }
 
 private:

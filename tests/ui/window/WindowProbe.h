@@ -61,13 +61,14 @@ struct WindowProbe {
             QTest::keyClick(list, list->currentIndex() < row ? Qt::Key_Down : Qt::Key_Up);
         }
     }
+    void NameCaptures(const QString& rx, const QString& tx) const
+    {
+        Type(controlid::kRxPath, rx), Type(controlid::kTxPath, tx);
+    }
     // Names both captures, chooses the device row and runs to the end.
     void RunOn(const QString& rx, const QString& tx, int row = 0) const
     {
-        ChooseRow(row);
-        Type(controlid::kRxPath, rx);
-        Type(controlid::kTxPath, tx);
-        Click(controlid::kRun);
+        ChooseRow(row), NameCaptures(rx, tx), Click(controlid::kRun);
     }
 };
 
