@@ -156,6 +156,16 @@ struct HumRecord {
     double rxFundamental = 0.0;
 };
 
+// Non-linear echo: the scale of the echo that the pass's taps predict, fitted on the loudest
+// predicted samples and on the middle ones, over Tx-active blocks of the second half.
+struct NonlinearEchoRecord {
+    bool measured = false;       // false: the pass did not run, or too little Tx was active
+    int samples = 0;             // samples read
+    double compression = 0.0;    // dB: the middle ones' gain over the loudest ones'
+    double standardError = 0.0;  // dB, of the compression
+    double linearShare = 0.0;    // dB: Rx over what the best-scaled prediction leaves of it
+};
+
 // What reading the captures noticed: damage in a call's packets, a guessed format.
 struct CaptureNote {
     bool warning = false;  // false: for information
@@ -177,6 +187,7 @@ struct AnalysisRecord {
     AllBlocksErlRecord allBlocksErl;
     EchoPathSpectrumRecord echoPathSpectrum;
     HumRecord hum;
+    NonlinearEchoRecord nonlinearEcho;
     CaptureChecks captures;
     std::vector<CaptureNote> captureNotes;
     DelaySearchRecord delaySearch;

@@ -11,6 +11,7 @@
 #include "evidence/DelayTrend.h"
 #include "evidence/EchoAudibility.h"
 #include "evidence/Measured.h"
+#include "evidence/NonlinearEcho.h"
 #include "evidence/BandFindings.h"
 #include "ui/Report.h"
 
@@ -500,6 +501,7 @@ std::vector<Finding> MakeFindings(const TestSettings& s, int deviceType, bool ra
         if (echoFound) {
             EchoPathEvidence(s, r, a, advice, out);
             out.Add(EchoSpectrumFindings(r, a));
+            out.Add(NonlinearEchoFindings(a.nonlinearEcho, out.List()));
         }
         const int minimalTail = MinimalTail(deviceType, r.delay);
         if (echoFound && minimalTail > kMaxTail) {

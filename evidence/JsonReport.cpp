@@ -151,6 +151,14 @@ json JsonAnalysis(const AnalysisRecord& a, const std::vector<Finding>& findings)
     hum["rxRise"] = JsonDouble(a.hum.rxRise);
     hum["rxFundamental"] = JsonDouble(a.hum.rxFundamental);
 
+    const NonlinearEchoRecord& ne = a.nonlinearEcho;
+    json nonlinear = json::object();
+    nonlinear["measured"] = ne.measured;
+    nonlinear["samples"] = ne.samples;
+    nonlinear["compression"] = JsonDouble(ne.compression);
+    nonlinear["standardError"] = JsonDouble(ne.standardError);
+    nonlinear["linearShare"] = JsonDouble(ne.linearShare);
+
     json list = json::array();
     for (const Finding& finding : findings) {
         json item = json::object();
@@ -172,6 +180,7 @@ json JsonAnalysis(const AnalysisRecord& a, const std::vector<Finding>& findings)
     object["allBlocksErl"] = allBlocks;
     object["echoPathSpectrum"] = spectrum;
     object["hum"] = hum;
+    object["nonlinearEcho"] = nonlinear;
     object["findings"] = list;
     return object;
 }

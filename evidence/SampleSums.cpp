@@ -37,4 +37,11 @@ TARNWELL_CPU_CLONES SampleSums SumSamples(const std::int16_t* samples, int count
     return out;
 }
 
+TARNWELL_CPU_CLONES void AddWeightedSamples(const double* samples, double weight, double* out, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        out[i] += weight * samples[i];
+    }
+}
+
 }  // namespace tarnwell

@@ -13,4 +13,8 @@ struct SampleSums {
 
 SampleSums SumSamples(const std::int16_t* samples, int count);
 
+// out[i] += weight * samples[i] for i < count. With integer samples and weights of 16 bits,
+// each product is exact in double, and so is every sum that stays below 2^53.
+void AddWeightedSamples(const double* samples, double weight, double* out, int count);
+
 }  // namespace tarnwell

@@ -2,6 +2,7 @@
 
 #include "evidence/AllBlocksErl.h"
 #include "evidence/EchoPathBands.h"
+#include "evidence/NonlinearEcho.h"
 #include "evidence/WhitenedDelay.h"
 
 namespace tarnwell {
@@ -15,6 +16,7 @@ void AddWhitenedEvidence(AnalysisRecord& a)
     a.hum = ReadHum(search.spectra);
     if (a.whitenedDelay.measured && a.whitenedDelay.peakLag > 0) {
         a.allBlocksErl = MeasureAllBlocksErl(a.txCapture, a.rxCapture, a.whitenedDelay.peakLag);
+        a.nonlinearEcho = MeasureNonlinearEcho(a.txCapture, a.rxCapture, a.echoPath);
     }
     a.txCapture = {};
     a.rxCapture = {};

@@ -8,7 +8,11 @@ files, two echoes, a jump of 80 samples halfway, a 100 ppm drift, 50 Hz hum, a s
 echo. Each capture pair runs through tarnwell-cli --json; one row per capture is printed.
 
 Needs espeak-ng, sox and python3-numpy (Debian's python3). Usage:
-    scripts/make-evidence-table.py build/cli/tarnwell-cli [--work DIR] [--seconds S]
+    scripts/make-evidence-table.py build/cli/tarnwell-cli [--work DIR] [--seconds S] [--nonlinear]
+
+--nonlinear prints the non-linear echo measure's table instead: the G.168 captures, softly
+clipped echoes and Tx, and linear paths that a fit can mistake (noise, drift, double talk, an
+echo beside the window, DC, mu-law, hum).
 """
 import argparse
 import json
@@ -207,11 +211,63 @@ def row(name, truth, data):
     sys.stdout.flush()
 
 
+def nonlinear_row(cli, work, name, tx, rx, bulk=100):
+    data = run(cli, work, "cap", tx, rx, bulk)
+    ne = data["analysis"]["nonlinearEcho"]
+    codes = ",".join(f["code"] for f in data["analysis"]["findings"] if f["severity"] == "warning")
+    if not ne["measured"]:
+        print(f"| {name} | - | - | - | {codes or '-'} |")
+    else:
+        c, se, share = ne["compression"], ne["standardError"], ne["linearShare"]
+        print(f"| {name} | {c:.2f} | {share:.1f} | {c / se:.1f} | {codes or '-'} |")
+    sys.stdout.flush()
+
+
+def nonlinear_table(cli, work, n, tx, other, line, h):
+    print("| capture | compression dB | linear share dB | z | warnings |")
+    print("|---" * 5 + "|")
+    for model in sorted(h):
+        for erl in (6, 10, 20):
+            for bulk in (0, 100, 300, 1200):
+                nonlinear_row(cli, work, f"{model} ERL {erl} bulk {bulk}", tx, echo_of(tx, h[model], bulk, erl) + line, bulk)
+    def drifted(x, ppm):
+        return np.interp(np.arange(n) * (1.0 - ppm * 1e-6), np.arange(n), x)
+    for scale, erl in ((4000, 3), (6000, 3), (8000, 6), (12000, 3), (16000, 3)):
+        nonlinear_row(cli, work, f"echo clipped tanh {scale} (D.2, ERL {erl} before)", tx,
+                      scale * np.tanh(echo_of(tx, h["d2"], 100, erl) / scale) * 10 ** (-7 / 20) + line)
+    for model in ("d4", "d5", "d8", "d9"):
+        nonlinear_row(cli, work, f"echo clipped tanh 6000 ({model.upper()})", tx,
+                      6000 * np.tanh(echo_of(tx, h[model], 100, 3) / 6000) * 10 ** (-7 / 20) + line)
+    for scale in (6000, 10000, 16000):
+        clipped = scale * np.tanh(tx / scale)
+        for model in ("d2", "d5"):
+            echo = echo_of(clipped, h[model], 100, 10) * np.sqrt(np.mean(tx ** 2) / np.mean(clipped ** 2))
+            nonlinear_row(cli, work, f"Tx clipped tanh {scale} before {model.upper()}", tx, echo + line)
+    for model in sorted(h):
+        clean = echo_of(tx, h[model], 100, 10) + line
+        for erl, floor in ((10, -40), (20, -50), (15, -45), (20, -55), (6, -45)):
+            nonlinear_row(cli, work, f"{model.upper()} ERL {erl}, line {floor} dBm0", tx,
+                          echo_of(tx, h[model], 100, erl) + noise(n, floor, 5))
+        for bulk in (40, 60, 150):
+            nonlinear_row(cli, work, f"{model.upper()} echo at {bulk}, window at 100", tx,
+                          echo_of(tx, h[model], bulk, 10) + line)
+        for ppm in (10, 12, 15, 20, 25, 30, 50):
+            nonlinear_row(cli, work, f"{model.upper()} drift {ppm} ppm", tx, drifted(clean, ppm))
+        for level in (-40, -35, -30, -25):
+            nonlinear_row(cli, work, f"{model.upper()} near speech {level} dBm0", tx, clean + other * 10 ** ((level + 30) / 20))
+    clean = echo_of(tx, h["d2"], 100, 10) + line
+    for label, t, r in (("DC 800 in Tx", tx + 800, clean), ("DC 800 in Rx", tx, clean + 800),
+                        ("mu-law in the path", tx, mulaw(echo_of(tx, h["d2"], 100, 10)) + line),
+                        ("no echo", tx, other + line)):
+        nonlinear_row(cli, work, label, t, r)
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("cli")
     ap.add_argument("--work", default="/tmp/tarnwell-evidence-table")
     ap.add_argument("--seconds", type=float, default=15.0)
+    ap.add_argument("--nonlinear", action="store_true")
     args = ap.parse_args()
     work = pathlib.Path(args.work)
     work.mkdir(parents=True, exist_ok=True)
@@ -220,6 +276,9 @@ def main():
     other = at_level(speech(work, OTHER, args.seconds, "near"), -30.0)
     line = noise(n, -62.0, 1)
     h = models()
+    if args.nonlinear:
+        nonlinear_table(args.cli, work, n, tx, other, line, h)
+        return
     print("| capture | true delay | seed delay | whitened lag | peak | peak/next | peak/median | far/peak "
           "| track points | track range | line fit | step fit | seed ERL | all-blocks ERL | near end alone "
           "| findings ((i): info) |")
