@@ -216,6 +216,13 @@ Samples Hum(std::initializer_list<double> hz, double rms)
     return out;
 }
 
+Samples Shaped(Samples s, const std::function<double(double)>& shape)
+{
+    for (auto& x : s)
+        x = ClampSample(shape(x));
+    return s;
+}
+
 TEST(Findings, EachFamilyOnACaptureThatTriggersItAndOneThatMustNot)
 {
     const Samples tx = Speechlike();
@@ -305,6 +312,12 @@ TEST(Findings, EachFamilyOnACaptureThatTriggersItAndOneThatMustNot)
          clean},
         // Voiced speech at a steady 100 Hz pitch has lines at 50 Hz's harmonics, but none at 50 Hz.
         {"hum", RunPair(tx, Sum(echo, Hum({60.0, 180.0}, 285.0))), "Rx carries mains hum: 60 Hz", voiceEcho},
+        // An overloaded hybrid: the echo through tanh, at most 2500 (-16 dBm0), 3 dB down. A
+        // strictly periodic voice would not do: its clipped echo is a linear filter of it.
+        {"nonlinear-echo",
+         RunPair(tx, Shaped(ThroughModel(tx, Model(2), 100, 3.0),
+                            [](double e) { return 2500.0 * std::tanh(e / 2500.0) * 0.7; })),
+         "The echo is not linear in Tx: at Tx's loudest moments it returns [0-9.]+ dB weaker", clean},
         {"echo-audibility", clean,
          "an estimate: levels in dBm0, not loudness-weighted.*TELR [0-9.]+ dB \\(SLR 8 \\+ RLR 2 \\+ ERL "
          "1[12]\\.[0-9] \\+ cancellation [0-9.]+ dB\\) stays acceptable up to a one-way network delay of "
