@@ -1,7 +1,6 @@
 // The main window: texts and tab order, start state, device presets, the data exchange's
 // order, and the two ways to fill a path box (browsing and dropping a file).
 #include <QGroupBox>
-#include <QLabel>
 #include <QMimeData>
 #include <QUrl>
 

@@ -8,11 +8,15 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <functional>
 #include <memory>
 
 #include "ui/MainDialog.h"
@@ -79,6 +83,23 @@ struct ScratchDir {
     ScratchDir() { QDir::setCurrent(dir.path()); }
     ~ScratchDir() { QDir::setCurrent(previous); }
     QString File(const QString& name) const { return dir.filePath(name); }
+};
+
+// Closes whatever opens as soon as it shows, so that a wrong box fails the test: a menu by
+// choosing its first entry, a modal dialog once `seen` has looked at it.
+struct ModalCloser {
+    QTimer timer;
+    explicit ModalCloser(std::function<void(QDialog*)> seen)
+    {
+        QObject::connect(&timer, &QTimer::timeout, [seen] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                QTest::keyClick(menu, Qt::Key_Down), QTest::keyClick(menu, Qt::Key_Return);
+            } else if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                seen(modal), modal->reject();
+            }
+        });
+        timer.start(10);
+    }
 };
 
 inline QString SampleFile(const char* name)
