@@ -1,13 +1,5 @@
 // The details area after a run on the shipped samples: the views, their readout and export, the
 // output file, and the reasons behind the verdicts.
-#include <QImage>
-#include <QListWidget>
-#include <QMenu>
-#include <QRegularExpression>
-#include <QSpinBox>
-#include <QTabWidget>
-
-#include <QScreen>
 #include <QXYSeries>
 #include <cmath>
 
@@ -26,14 +18,14 @@ ChartView LongLevels(int minutes)
     const int frames = minutes * 6000;
     analysis.sampleCount = frames * 80;
     for (int k = 0; k < frames; ++k) {
-        FrameRecord f;
-        f.txLevel = static_cast<float>(-30.0 + 15.0 * std::sin(k * 0.031) + 5.0 * std::sin(k * 0.77));
-        f.rxLevel = f.txLevel - 12.0F;
-        f.outputLevel = static_cast<float>(-70.0 + 8.0 * std::sin(k * 1.3));
-        f.cancellation = f.rxLevel - f.outputLevel;
-        f.mode = static_cast<std::int8_t>((k / 97) % 4 - 1);
-        f.counted = k % 3 == 0;
-        analysis.frames.push_back(f);
+        const auto tx = static_cast<float>(-30.0 + 15.0 * std::sin(k * 0.031) + 5.0 * std::sin(k * 0.77));
+        const auto out = static_cast<float>(-70.0 + 8.0 * std::sin(k * 1.3));
+        analysis.frames.push_back({.txLevel = tx,
+                                   .rxLevel = tx - 12.0F,
+                                   .outputLevel = out,
+                                   .cancellation = tx - 12.0F - out,
+                                   .mode = static_cast<std::int8_t>((k / 97) % 4 - 1),
+                                   .counted = k % 3 == 0});
     }
     return LevelsView({settings, 64, analysis});
 }
@@ -61,7 +53,8 @@ private slots:
             return details.Findings()->findItems(QString::fromLatin1(start), Qt::MatchStartsWith).size();
         };
         const QFileInfo out(QStringLiteral("out.pcm"));
-        QVERIFY(details.Output()->text().contains(out.absoluteFilePath()) && !details.OpenFolder()->isEnabled());
+        QVERIFY(details.Output()->text().contains(out.absoluteFilePath()) &&
+                !details.OpenFolder()->isEnabled());
         QCOMPARE(details.NetworkDelayBox()->text(), QStringLiteral("not given"));
         QTest::mouseClick(probe.dialog->DetailsButton(), Qt::LeftButton);
         QVERIFY(details.Views()->isVisible() && !details.View(0)->View().measured);  // nothing run yet
@@ -69,14 +62,16 @@ private slots:
         RunOnSamples(probe);
         QVERIFY2(details.Output()->text().contains(
                      out.absoluteFilePath() + ", " +
-                     QString::number(double(QFileInfo(out.absoluteFilePath()).size()) / 16000.0, 'f', 2) + " s"),
+                     QString::number(double(QFileInfo(out.absoluteFilePath()).size()) / 16000.0, 'f', 2) +
+                     " s"),
                  qPrintable(details.Output()->text()));
         QTest::mouseClick(details.OpenFolder(), Qt::LeftButton);
         QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(out.absolutePath())});
         QCOMPARE(findings("Talker echo (an estimate"), 1);
         details.NetworkDelayBox()->setValue(300);
-        QVERIFY(findings("The far talker will likely hear the echo at a one-way network delay of 300 ms") == 1 &&
-                findings("Talker echo") == 0);
+        QCOMPARE(findings("The far talker will likely hear the echo at a one-way network delay of 300 ms"),
+                 1);
+        QCOMPARE(findings("Talker echo"), 0);
         details.NetworkDelayBox()->setValue(20);
         QCOMPARE(findings("The echo is acceptable at a one-way network delay of 20 ms"), 1);
         details.NetworkDelayBox()->setValue(300);
@@ -87,7 +82,8 @@ private slots:
 
         for (int i = 0; i < details.Views()->count(); ++i) {
             ChartPanel* view = details.View(i);
-            QVERIFY2(view->View().measured && !view->chart()->series().isEmpty(), qPrintable(QString::number(i)));
+            QVERIFY2(view->View().measured && !view->chart()->series().isEmpty(),
+                     qPrintable(QString::number(i)));
             QMenu menu;
             view->AddEntries(menu);
             QStringList files;  // PNG, SVG, CSV
@@ -117,7 +113,7 @@ private slots:
                  qPrintable(readout));
     }
 
-    void longCapturesDrawThinAndTheLegendFits()
+    void longCapturesDrawThinAndStopBetweenPictures()
     {
         ChartView levels = LongLevels(60);
         ChartPanel panel;
@@ -131,9 +127,6 @@ private slots:
         const qsizetype columns = panel.screen()->size().expandedTo(kPictureSize).width();
         QVERIFY2(drawn < 4 * 4 * columns + 500 + 1000,
                  qPrintable(QString::number(drawn)));  // four curves, the marks, the fills
-        QCOMPARE(panel.chart()->legend()->alignment(), Qt::AlignBottom);
-        panel.resize(300, 600);
-        QCOMPARE(panel.chart()->legend()->alignment(), Qt::AlignRight);  // a row would be cut off
 
         ScratchDir scratch;
         QString error;
@@ -177,8 +170,8 @@ private slots:
             // A CHECK is explained in the findings, as a warning.
             const QImage warning =
                 probe.dialog->style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(16).toImage();
-            const QList<QListWidgetItem*> items =
-                probe.dialog->Details().Findings()->findItems(QStringLiteral("Real Delay"), Qt::MatchStartsWith);
+            const QList<QListWidgetItem*> items = probe.dialog->Details().Findings()->findItems(
+                QStringLiteral("Real Delay"), Qt::MatchStartsWith);
             QCOMPARE(std::any_of(items.begin(), items.end(),
                                  [&](auto* item) { return item->icon().pixmap(16).toImage() == warning; }),
                      !inside);
