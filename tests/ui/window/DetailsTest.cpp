@@ -130,20 +130,19 @@ private slots:
 
         ScratchDir scratch;
         QString error;
-        QVERIFY(SaveSvg(LongLevels(60), scratch.File("levels.svg"), kPictureSize, error));
-        QVERIFY2(QFileInfo(scratch.File("levels.svg")).size() < 1'000'000,
-                 qPrintable(QString::number(QFileInfo(scratch.File("levels.svg")).size())));
+        QVERIFY(SaveSvg(LongLevels(60), scratch.File("long.svg"), kPictureSize, error));
+        QVERIFY2(QFileInfo(scratch.File("long.svg")).size() < 1'000'000,
+                 qPrintable(QString::number(QFileInfo(scratch.File("long.svg")).size())));
 
         // A signal stops the pictures between one and the next.
         std::string reason;
-        QVERIFY(QDir().mkpath(scratch.File("stopped")));
-        QVERIFY(!SavePictures({LongLevels(1)}, scratch.File("stopped").toStdString(), reason, [] {
+        QVERIFY(!SavePictures({LongLevels(1)}, scratch.dir.path().toStdString(), reason, [] {
             static int allowed = 1;
             return allowed-- > 0;
         }));
         QCOMPARE(reason, std::string("interrupted"));
-        QVERIFY(QFileInfo::exists(scratch.File("stopped/levels.svg")) &&
-                !QFileInfo::exists(scratch.File("stopped/levels.png")));
+        QVERIFY(QFileInfo::exists(scratch.File("levels.svg")) &&
+                !QFileInfo::exists(scratch.File("levels.png")));
     }
 
     void verdictsSayTheirRules()
