@@ -6,13 +6,12 @@
 #include <cmath>
 #include <limits>
 #include <string>
-#include <vector>
 
 using namespace tarnwell;
 
 namespace {
 
-TestResults Results(int flag)
+TestResults Results()
 {
     TestResults r;
     r.delay = 92;
@@ -21,25 +20,19 @@ TestResults Results(int flag)
     r.residualLevel = -62.5;
     r.rxLevel = -30.0;
     r.txLevel = -20.0;
-    r.delayOk = r.erlOk = r.residualOk = r.levelsOk = flag;
+    r.delayOk = r.erlOk = r.residualOk = r.levelsOk = 1;
     return r;
 }
 
-TEST(ReportLines, EachRowWithItsVerdictOrNotAvailable)
+// The lines of measured runs, with their verdicts, are pinned by the golden runs; here the
+// levels that stand for missing.
+TEST(ReportLines, AZeroLevelIsNotAvailableAndMinusInfinityIsShown)
 {
-    const Report ok = MakeReport(Results(1), 0);
-    const Report check = MakeReport(Results(0), 0);
-    // Cancellation before residual, Rx before Tx.
-    EXPECT_EQ(
-        (std::vector<std::string>{ok.realDelay, ok.erl, ok.residual, ok.levels, check.realDelay,
-                                  check.levels}),
-        (std::vector<std::string>{"92 smp, OK", "12.50 dB, OK", "25.25 / -62.50 dBm, OK",
-                                  "-30.00 / -20.00 dBm, OK", "92 smp, CHECK", "-30.00 / -20.00 dBm, CHECK"}));
     // A level of exactly zero on either side means missing; minus infinity is shown as it is.
-    TestResults r = Results(1);
+    TestResults r = Results();
     r.rxLevel = 0.0;
     EXPECT_EQ(LevelsLine(r), "Not Available");
-    r = Results(1);
+    r = Results();
     r.txLevel = 0.0;
     r.residualLevel = 0.0;
     EXPECT_EQ(LevelsLine(r) + " | " + ResidualLine(r), "Not Available | Not Available");

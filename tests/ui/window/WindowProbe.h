@@ -2,17 +2,10 @@
 // test never blocks on a modal window and sees what the user would have been shown.
 #pragma once
 
+#include <QtTest>
+#include <QtWidgets>
 #include <algorithm>
-
-#include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDir>
-#include <QLineEdit>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QTemporaryDir>
-#include <QTest>
+#include <functional>
 #include <memory>
 
 #include "ui/MainDialog.h"
@@ -22,16 +15,12 @@ using namespace tarnwell;
 struct WindowProbe {
     std::unique_ptr<MainDialog> dialog = std::make_unique<MainDialog>();
     QStringList messages;             // every message box, in order
-    QList<bool> runEnabledWhenShown;  // the Run button's state as each message box opened
     QStringList filters;              // every file dialog's filter
     QString nextFile;                 // what the next file dialog returns ("" = cancelled)
 
     WindowProbe()
     {
-        dialog->SetMessageBoxHook([this](QWidget*, const QString& text) {
-            messages.push_back(text);
-            runEnabledWhenShown.push_back(Button(controlid::kRun)->isEnabled());
-        });
+        dialog->SetMessageBoxHook([this](QWidget*, const QString& text) { messages.push_back(text); });
         dialog->SetFileChooser([this](QWidget*, const QString& filter) {
             filters.push_back(filter);
             return nextFile;
@@ -45,6 +34,14 @@ struct WindowProbe {
     QComboBox* List() const { return dialog->ControlAs<QComboBox>(controlid::kDeviceType); }
     QProgressBar* Progress() const { return dialog->ControlAs<QProgressBar>(controlid::kProgress); }
     QString Text(int id) const { return Edit(id)->text(); }
+    QStringList Texts(const QList<int>& ids) const
+    {
+        QStringList texts;
+        for (int id : ids) {
+            texts << Text(id);
+        }
+        return texts;
+    }
     // Clicks a button and, when that started a run, lets the run end as a user would wait.
     void Click(int id) const { QTest::mouseClick(Button(id), Qt::LeftButton), WaitForRun(); }
     bool WaitForRun() const
@@ -81,6 +78,23 @@ struct ScratchDir {
     QString File(const QString& name) const { return dir.filePath(name); }
 };
 
+// Closes whatever opens as soon as it shows, so that a wrong box fails the test: a menu by
+// choosing its first entry, a modal dialog once `seen` has looked at it.
+struct ModalCloser {
+    QTimer timer;
+    explicit ModalCloser(std::function<void(QDialog*)> seen)
+    {
+        QObject::connect(&timer, &QTimer::timeout, [seen] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                QTest::keyClick(menu, Qt::Key_Down), QTest::keyClick(menu, Qt::Key_Return);
+            } else if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                seen(modal), modal->reject();
+            }
+        });
+        timer.start(10);
+    }
+};
+
 inline QString SampleFile(const char* name)
 {
     return QStringLiteral(TARNWELL_SAMPLES_DIR "/") + QLatin1String(name);
@@ -90,25 +104,16 @@ inline void RunOnSamples(const WindowProbe& probe, int row = 0)
     probe.RunOn(SampleFile("rx.pcm"), SampleFile("tx.pcm"), row);
 }
 
-inline constexpr int kReportBoxes[] = {controlid::kRealDelay,   controlid::kErl,
-                                       controlid::kResidual,    controlid::kLevels,
-                                       controlid::kMinimalTail, controlid::kTxGainDecrease};
+inline const QList<int> kReportBoxes{controlid::kRealDelay,   controlid::kErl,
+                                     controlid::kResidual,    controlid::kLevels,
+                                     controlid::kMinimalTail, controlid::kTxGainDecrease};
 
 // True when every box of the report and the recommendations shows its text greyed.
 inline bool ReportGreyed(const WindowProbe& probe)
 {
-    return std::all_of(std::begin(kReportBoxes), std::end(kReportBoxes), [&](int id) {
+    return std::all_of(kReportBoxes.begin(), kReportBoxes.end(), [&](int id) {
         QLineEdit* box = probe.Edit(id);
         return box->palette().color(QPalette::Text) ==
                QApplication::palette(box).color(QPalette::Disabled, QPalette::Text);
     });
-}
-
-inline QStringList ReportTexts(const WindowProbe& probe)
-{
-    QStringList texts;
-    for (int id : kReportBoxes) {
-        texts << probe.Text(id);
-    }
-    return texts;
 }
