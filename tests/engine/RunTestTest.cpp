@@ -1,6 +1,6 @@
 // The whole run's contracts: the settings check, opening, the length and activity screens at
-// their bounds, the delay window and ERL gate, memory and size limits, progress and a failed
-// write. Every run is checked for files left open.
+// their bounds, the delay window and ERL gate, memory and size limits and a failed write. Every
+// run is checked for files left open.
 #include <csignal>
 #include <memory>
 
@@ -173,18 +173,6 @@ TEST_F(RunTestTest, TheDelayIsJudgedWithStrictBoundsAndAnErlOfSixDbOrLessStopsTh
             EXPECT_EQ(fs::file_size(settings.outPath), 0u);
         }
     }
-}
-
-TEST_F(RunTestTest, ProgressRunsOverTheSamplesWithThePartialFrameLastAndNothingElseIsShown)
-{
-    const Samples tx = testcaptures::Bursts(48037, 2848.0, 400, 30.0, 17);
-    WriteCaptures(tx, EchoOf(tx));
-    ASSERT_TRUE(Run());
-    std::vector<std::string> expected{"range: 48037", "pos: 0"};  // then each frame's start once written
-    for (int p = 0; p < 48037; p += 80) {
-        expected.push_back("pos: " + std::to_string(p));
-    }
-    EXPECT_EQ(ui.calls, expected);
 }
 
 // In a child with a file size limit of 8000 bytes, so the first block's write fails: the run
