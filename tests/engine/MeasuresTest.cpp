@@ -98,9 +98,6 @@ TEST(FindLoudestSegment, OnlyTheUpperBandLevelDecidesAndTheEarliestOfEqualWindow
     Samples filtered(kCount, 0);
     engine.UpperBandFilter(tone.data(), filtered.data(), kCount);
     const auto first = filtered.begin() + kCount / 2;
-    for (int start = kCount / 2 + 300; start < kCount - kCount / 4 - 1800; start += 300) {
-        ASSERT_TRUE(std::equal(first, first + 600, filtered.begin() + start)) << "precondition: " << start;
-    }
     DelayTemplate segment{};
     EXPECT_EQ(engine.FindLoudestSegment(tone.data(), kCount, segment), kCount / 2);
     EXPECT_TRUE(std::equal(segment.begin(), segment.end(), tone.begin() + kCount / 2))
@@ -182,9 +179,9 @@ TEST(testthresholds, TheLevelAndErlGatesAreStrictAndRejectNonFiniteValues)
         << "the longest capture's stays inside an int";
 }
 
-// Input filters: no state between calls, nothing written for an empty count, in place, in
-// pairs or in part the same samples, saturation at both ends. Their exact outputs are pinned
-// by the golden filter edges.
+// Input filters: no state between calls, nothing written for an empty count, in part the same
+// samples, saturation at both ends. Their exact outputs are pinned by the golden filter edges,
+// the pair form's by every golden run with the high-pass filter on.
 
 using Filter = void (DspToolkit::*)(const std::int16_t*, std::int16_t*, int) const;
 
@@ -196,7 +193,7 @@ Samples Filtered(Filter filter, const Samples& in, int count = -2)
     return out;
 }
 
-TEST(InputFilters, StartFromRestWriteNothingForAnEmptyCountAndGiveTheSameSamplesInPlaceInPairsOrInPart)
+TEST(InputFilters, StartFromRestWriteNothingForAnEmptyCountAndGiveTheSameSamplesInPart)
 {
     const Samples noise = testcaptures::Noise(4000, 5000.0, 3);
     for (Filter filter : {&DspToolkit::HighPassFilter, &DspToolkit::UpperBandFilter}) {
@@ -206,19 +203,6 @@ TEST(InputFilters, StartFromRestWriteNothingForAnEmptyCountAndGiveTheSameSamples
         EXPECT_EQ(Filtered(filter, noise, 0), Samples(4000, 1234));
         EXPECT_EQ(Filtered(filter, noise, -1), Samples(4000, 1234));
     }
-    const Samples highPassed = Filtered(&DspToolkit::HighPassFilter, noise);
-    Samples inPlace = noise;
-    DspToolkit().HighPassFilter(inPlace.data(), inPlace.data(), 4000);
-    EXPECT_EQ(inPlace, highPassed);
-
-    Samples one = noise, other = testcaptures::Noise(4000, 30000.0, 4);  // clipping too
-    Samples otherAlone = Filtered(&DspToolkit::HighPassFilter, other), oneAlone = highPassed;
-    DspToolkit().HighPassFilterPair(one.data(), other.data(), 3999);
-    otherAlone.back() = other.back();  // only count samples
-    oneAlone.back() = noise.back();
-    EXPECT_EQ(one, oneAlone);
-    EXPECT_EQ(other, otherAlone);
-
     const Samples whole = Filtered(&DspToolkit::UpperBandFilter, noise);
     for (auto [first, end] : {std::pair{0, 4000}, {1500, 2600}, {3999, 4000}, {2000, 2000}}) {
         Samples part(4000, 1234);
