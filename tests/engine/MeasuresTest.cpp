@@ -44,21 +44,17 @@ TEST(EstimateDelay, ASecondPeakMustLieMoreThanEightLagsFromTheFirst)
     // White Tx, its echo at 300 and a weaker one `offset` lags away: the lag curve has the
     // two peaks and chance correlations (about 0.04 over 600 samples) everywhere else.
     const Samples tx = testcaptures::Noise(kCount, 2848.0, 21);
-    const struct {
-        int offset;
-        bool counted;
-    } cases[] = {{8, false}, {9, true}, {-8, false}, {-9, true}};
-    for (const auto& c : cases) {
+    for (auto [offset, counted] : {std::pair{8, false}, {9, true}, {-8, false}, {-9, true}}) {
         const Samples near = testcaptures::Echo(tx, 300, 6.0);
-        const Samples far = testcaptures::Echo(tx, 300 + c.offset, 12.0);
+        const Samples far = testcaptures::Echo(tx, 300 + offset, 12.0);
         Samples rx(near.size());
         std::ranges::transform(near, far, rx.begin(),
                                [](std::int16_t a, std::int16_t b) { return std::int16_t(a + b); });
         DelaySearchRecord record;
-        ASSERT_EQ(engine.EstimateDelay(rx.data(), tx.data(), kCount, &record), 300) << c.offset;
-        EXPECT_EQ(record.secondLag == 300 + c.offset, c.counted)
-            << "offset " << c.offset << ", second at " << record.secondLag;
-        EXPECT_EQ(record.second > 0.3, c.counted) << "offset " << c.offset << ": " << record.second;
+        ASSERT_EQ(engine.EstimateDelay(rx.data(), tx.data(), kCount, &record), 300) << offset;
+        EXPECT_EQ(std::pair(record.secondLag == 300 + offset, record.second > 0.3),
+                  std::pair(counted, counted))
+            << "offset " << offset << ", second " << record.second << " at " << record.secondLag;
     }
 }
 
@@ -120,22 +116,17 @@ TEST(EstimateErl, MeasuresAKnownLossOnlyWithMoreThan800SamplesAfterTheDelay)
 {
     // Noise and its quarter 37 samples later, over span = count - delay; with a silent first
     // Tx block only the second pair can qualify, and 1600 makes one pair, not two.
-    const struct {
-        int span;
-        bool silentFirstBlock, measured;
-    } cases[] = {{800, false, false},
-                 {801, false, true},
-                 {1600, true, false},
-                 {1601, true, true},
-                 {47963, false, true}};
-    for (const auto& c : cases) {
-        Samples tx = testcaptures::Noise(c.span + 37, 2848.0, 31);
-        if (c.silentFirstBlock) {
-            std::fill(tx.begin(), tx.begin() + 800, 0);
-        }
-        EXPECT_NEAR(Erl(tx, testcaptures::Echo(tx, 37, kQuarterLoss), 37), c.measured ? kQuarterLoss : 0.0,
+    const std::tuple<int, bool, bool> cases[] = {{800, false, false},
+                                                 {801, false, true},
+                                                 {1600, true, false},
+                                                 {1601, true, true},
+                                                 {47963, false, true}};
+    for (auto [span, silentFirstBlock, measured] : cases) {
+        Samples tx = testcaptures::Noise(span + 37, 2848.0, 31);
+        std::fill_n(tx.begin(), silentFirstBlock ? 800 : 0, 0);
+        EXPECT_NEAR(Erl(tx, testcaptures::Echo(tx, 37, kQuarterLoss), 37), measured ? kQuarterLoss : 0.0,
                     0.05)
-            << c.span;
+            << span;
     }
     const Samples tx = testcaptures::Noise(1000, 2848.0, 32);
     EXPECT_EQ(Erl(tx, tx, -1), 0.0);
@@ -161,19 +152,16 @@ TEST(testthresholds, TheLevelAndErlGatesAreStrictAndRejectNonFiniteValues)
     using namespace testthresholds;
     const double nan = std::numeric_limits<double>::quiet_NaN(),
                  inf = std::numeric_limits<double>::infinity();
-    const struct {
-        bool (*gate)(double);
-        double value;
-        bool passes;
-    } cases[] = {{PassesErlGate, 6.0, false},     {PassesErlGate, std::nextafter(6.0, 7.0), true},
-                 {PassesErlGate, nan, false},     {PassesErlGate, inf, true},
-                 {QualifiesForErl, -20.0, false}, {QualifiesForErl, std::nextafter(-20.0, 0.0), true},
-                 {QualifiesForErl, -10.0, false}, {QualifiesForErl, std::nextafter(-10.0, -20.0), true},
-                 {QualifiesForErl, nan, false},   {QualifiesForErl, -inf, false},
-                 {IsVoiceBlock, -50.0, false},    {IsVoiceBlock, std::nextafter(-50.0, 0.0), true},
-                 {IsVoiceBlock, nan, false},      {IsVoiceBlock, -inf, false}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(c.gate(c.value), c.passes) << "row " << (&c - cases) << " at " << c.value;
+    const std::tuple<bool (*)(double), double, bool> cases[] = {
+        {PassesErlGate, 6.0, false},     {PassesErlGate, std::nextafter(6.0, 7.0), true},
+        {PassesErlGate, nan, false},     {PassesErlGate, inf, true},
+        {QualifiesForErl, -20.0, false}, {QualifiesForErl, std::nextafter(-20.0, 0.0), true},
+        {QualifiesForErl, -10.0, false}, {QualifiesForErl, std::nextafter(-10.0, -20.0), true},
+        {QualifiesForErl, nan, false},   {QualifiesForErl, -inf, false},
+        {IsVoiceBlock, -50.0, false},    {IsVoiceBlock, std::nextafter(-50.0, 0.0), true},
+        {IsVoiceBlock, nan, false},      {IsVoiceBlock, -inf, false}};
+    for (const auto& [gate, value, passes] : cases) {
+        EXPECT_EQ(gate(value), passes) << "at " << value;
     }
     EXPECT_EQ(ActivityPercent(kMaxSamples / 80, kMaxSamples), 100)
         << "the longest capture's stays inside an int";
