@@ -126,21 +126,17 @@ TEST_F(UpdateControlTest, TimerNetFiveGoodConvergeNetFivePoorRestartTrainingFive
     }
     EXPECT_EQ(std::pair(state->mode, state->modeCounter), Pair(ModeTraining, 0));
 
-    struct Case {
-        std::int16_t start;
-        const char* frames;
-        std::int16_t mode, counter;
-    };
-    const Case cases[] = {
+    const std::tuple<std::int16_t, const char*, std::int16_t, std::int16_t> cases[] = {
+        // to mode, counter
         {ModeTraining, "GGPGGG", ModeTraining, -4},     {ModeTraining, "GGPGGGG", ModeConverged, 0},
         {ModeTraining, "PPGPPP", ModeTraining, 4},      {ModeTraining, "PPGPPPP", ModeTraining, 0},
         {ModeConverged, "PPPPGPPPP", ModeConverged, 4},  // the good frame starts the count again
         {ModeConverged, "PPPPGPPPPP", ModeHold, 5},
     };
-    for (const Case& c : cases) {
-        Start(c.start);
-        Frames(c.frames);
-        EXPECT_EQ(std::pair(state->mode, state->modeCounter), std::pair(c.mode, c.counter)) << c.frames;
+    for (auto [start, frames, mode, counter] : cases) {
+        Start(start);
+        Frames(frames);
+        EXPECT_EQ(std::pair(state->mode, state->modeCounter), std::pair(mode, counter)) << frames;
     }
     EXPECT_EQ(std::pair(state->convergeTimer, state->adaptState), Pair(8000, AdaptSlow));
     Start(ModeTraining);
@@ -230,17 +226,13 @@ TEST_F(FilterFrameTest, StepFromTheLastSamplesError)
 TEST_F(FilterFrameTest, WeightAndCoefficientSaturateInsteadOfWrapping)
 {
     // c >> 4 = 32768 and 65536 would wrap to -32768 and 0, -32769 to +32767: the sign flips.
-    struct Case {
-        int tap;
-        std::int32_t coefficient;
-        std::int16_t out0;
-    };
-    for (const Case& c : {Case{0, 1 << 19, -1000}, {0, 1 << 20, -1000}, {1, -(1 << 19) - 16, 1000}}) {
+    for (auto [tap, coefficient, out0] :
+         {std::tuple{0, 1 << 19, -1000}, {0, 1 << 20, -1000}, {1, -(1 << 19) - 16, 1000}}) {
         SetUpState(2);
-        state->coefficients[c.tap] = c.coefficient;
-        x[-c.tap] = 1000;  // what tap c.tap meets at sample 0
+        state->coefficients[tap] = coefficient;
+        x[-tap] = 1000;  // what the tap meets at sample 0
         Run();
-        EXPECT_EQ(output[0], c.out0) << "coefficient " << c.coefficient;
+        EXPECT_EQ(output[0], out0) << "coefficient " << coefficient;
     }
     // The update stops at the int32 limits: +1500 for tap 0, -1500 for tap 1.
     constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
@@ -327,22 +319,19 @@ TEST_F(ProcessFrameTest, FrozenWeightsStayWhileTheNlpGoesOn)
     // from 3 dB: an unfrozen canceller moves its weights at once, also
     // through the step carried in from the frame before; a frozen one keeps every weight, and
     // its NLP still acts on the frame.
-    struct Case {
-        bool frozenByConfig, frozenLater, weightsMove;
-    };
-    const Case cases[] = {{false, false, true}, {true, false, false}, {false, true, false}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(::testing::Message() << "row " << (&c - cases));
-        state = MakeState(64, 0, 3, 3, 1, c.frozenByConfig ? 1 : 0);
+    for (auto [frozenByConfig, frozenLater, weightsMove] :
+         {std::tuple{false, false, true}, {true, false, false}, {false, true, false}}) {
+        SCOPED_TRACE(::testing::Message() << frozenByConfig << frozenLater);
+        state = MakeState(64, 0, 3, 3, 1, frozenByConfig ? 1 : 0);
         state->coefficients[0] = Q19(8192);  // a quarter: cancels half the echo
         Process(Constant(2000, true), Constant(4000, true));
-        if (c.frozenLater) {
+        if (frozenLater) {
             ec.FreezeAdaptation(*state, true);
         }
         std::array<std::int32_t, 64> before{};
         std::copy_n(state->coefficients, before.size(), before.begin());
         Process(Constant(2000, true), Constant(4000, true));
-        EXPECT_EQ(!std::equal(before.begin(), before.end(), state->coefficients), c.weightsMove);
+        EXPECT_EQ(!std::equal(before.begin(), before.end(), state->coefficients), weightsMove);
         EXPECT_EQ(state->adaptFlag, 1);  // the NLP's flag, frozen or not
         EXPECT_EQ(report.nlpActed, 1);
     }
@@ -553,61 +542,42 @@ TEST_P(TapLoopTest, RangeCheckAndPeakScanMatchThePlainForms)
     const auto peakMagnitude = avx512 ? taploop::PeakMagnitudeAvx512 : taploop::PeakMagnitudeAvx2;
     std::mt19937 g(11);
 
-    struct Limit {
-        int tail;
-        int at;
-        std::int32_t value;
-        bool clear;
-    };
-    const Limit limits[] = {
-        {0, 0, kMax32, true},
-        {16, 15, taploop::kHighestClear, true},
-        {16, 15, taploop::kHighestClear + 1, false},
-        {18, 17, taploop::kLowestClear, true},
-        {18, 17, taploop::kLowestClear - 1, false},
-        {18, 18, kMin32, true},
-        {30, 0, kMax32, false},
-        {34, 33, taploop::kHighestClear + 1, false},
-        {1024, 1023, kMin32, false},
-    };
-    for (const Limit& c : limits) {
+    constexpr std::int32_t kHigh = taploop::kHighestClear, kLow = taploop::kLowestClear;
+    // Tail, tap, value, clear.
+    const std::tuple<int, int, std::int32_t, bool> limits[] = {
+        {0, 0, kMax32, true},   {16, 15, kHigh, true},      {16, 15, kHigh + 1, false},
+        {18, 17, kLow, true},   {18, 17, kLow - 1, false},  {18, 18, kMin32, true},
+        {30, 0, kMax32, false}, {34, 33, kHigh + 1, false}, {1024, 1023, kMin32, false}};
+    for (auto [tail, at, value, clear] : limits) {
         std::array<std::int32_t, kMaxTail + 32> coefficients{};
-        for (auto& v : coefficients) {
-            v = std::uniform_int_distribution<std::int32_t>(taploop::kLowestClear, taploop::kHighestClear)(g);
-        }
-        coefficients[static_cast<std::size_t>(c.at)] = c.value;
-        EXPECT_EQ(taploop::ClearOfLimits(coefficients.data(), c.tail), c.clear)
-            << "tail " << c.tail << ", tap " << c.at;
-        EXPECT_EQ(clearOfLimits(coefficients.data(), c.tail), c.clear)
-            << "tail " << c.tail << ", tap " << c.at;
+        std::ranges::generate(coefficients,
+                              [&] { return std::uniform_int_distribution<std::int32_t>(kLow, kHigh)(g); });
+        coefficients[static_cast<std::size_t>(at)] = value;
+        EXPECT_EQ(std::pair(taploop::ClearOfLimits(coefficients.data(), tail),
+                            clearOfLimits(coefficients.data(), tail)),
+                  std::pair(clear, clear))
+            << "plain, vector; tail " << tail << ", tap " << at;
     }
 
-    struct Peak {
-        int count;
-        int at;
-        std::int16_t value;
-    };
-    const Peak peaks[] = {
+    // Count, place, value.
+    const std::tuple<int, int, std::int16_t> peaks[] = {
         {0, 0, -32768},   {15, 15, -32768},
         {17, 16, 1500},   {81, 80, -32768},
         {81, 81, -32768}, {90, 89, -2000},
         {96, 95, -32768}, {96, 96, -32768},
         {100, 0, 32767},  {kHistoryLength, kHistoryLength - 1, -1001},
     };
-    for (const Peak& c : peaks) {
+    for (auto [count, at, value] : peaks) {
         std::array<std::int16_t, kHistoryLength + 32> samples{};
-        for (auto& v : samples) {
-            v = Draw16(g, -999, 999);
-        }
-        samples[static_cast<std::size_t>(c.at)] = c.value;
-        const std::int32_t plain = taploop::PeakMagnitude(samples.data(), c.count);
-        if (c.at < c.count) {
-            EXPECT_EQ(plain, c.value < 0 ? -std::int32_t{c.value} : c.value) << "count " << c.count;
+        std::ranges::generate(samples, [&] { return Draw16(g, -999, 999); });
+        samples[static_cast<std::size_t>(at)] = value;
+        const std::int32_t plain = taploop::PeakMagnitude(samples.data(), count);
+        if (at < count) {
+            EXPECT_EQ(plain, value < 0 ? -std::int32_t{value} : value) << "count " << count;
         } else {
-            EXPECT_LT(plain, 1000) << "count " << c.count << ": counted past its end";
+            EXPECT_LT(plain, 1000) << "count " << count << ": counted past its end";
         }
-        EXPECT_EQ(peakMagnitude(samples.data(), c.count), plain)
-            << "count " << c.count << ", sample " << c.at;
+        EXPECT_EQ(peakMagnitude(samples.data(), count), plain) << "count " << count << ", sample " << at;
     }
 }
 
