@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <functional>
 #include <optional>
 
@@ -35,18 +36,11 @@ std::vector<std::uint8_t> Codes(bool tx)
 // The clean call has Tx packet k at index 2k and Rx packet k at 2k + 1.
 RtpPacket& Tx(std::vector<RtpPacket>& packets, int k) { return packets[static_cast<std::size_t>(2 * k)]; }
 
-struct Counts {
-    std::int64_t lost = 0;
-    std::int64_t duplicates = 0;
-    std::int64_t reordered = 0;
-    std::int64_t late = 0;
-};
-
 struct PcapCase {
     const char* name;
-    Counts tx{};                                          // of the first Tx stream
-    std::vector<std::string> notes{};                     // codes, in order
-    std::vector<int> silent{};                            // Tx packets whose time is silence
+    std::array<std::int64_t, 4> tx{};  // lost, duplicates, reordered, late: first Tx stream
+    std::vector<std::string> notes{};  // codes, in order
+    std::vector<int> silent{};         // Tx packets whose time is silence
     std::function<void(std::vector<RtpPacket>&)> edit{};  // of the clean call
     const char* refusal = nullptr;  // part of the refusal, or nullptr for a decoded call
     Link link = Link::kEthernet;
@@ -166,8 +160,7 @@ TEST_P(PcapCallTest, CountsTheDamageAndKeepsTheSamplesInPlace)
     std::string refusal;
     std::vector<RtpStream> streams;
     RtpCall call;
-    std::vector<std::int16_t> tx;
-    std::vector<std::int16_t> rx;
+    std::vector<std::int16_t> tx, rx;
     std::vector<CaptureNote> notes;
     const bool read = ReadPcapBytes(bytes.data(), bytes.size(), "call.pcap", contents, refusal) &&
                       ChooseCall(streams = FindRtpStreams(contents), {kTxSsrc, ""}, call, refusal) &&
@@ -180,8 +173,7 @@ TEST_P(PcapCallTest, CountsTheDamageAndKeepsTheSamplesInPlace)
     ASSERT_TRUE(read) << refusal;
     const RtpStream& first = streams[call.tx.front()];
     EXPECT_EQ(first.ssrc, kTxSsrc);
-    EXPECT_EQ(std::tie(first.lost, first.duplicates, first.reordered, first.late),
-              std::tie(c.tx.lost, c.tx.duplicates, c.tx.reordered, c.tx.late));
+    EXPECT_EQ((std::array{first.lost, first.duplicates, first.reordered, first.late}), c.tx);
     EXPECT_TRUE(c.jitterMs == 0.0 || std::abs(first.jitterMs - c.jitterMs) < 0.01) << first.jitterMs;
     std::vector<std::string> codes;
     for (const CaptureNote& note : notes) {
