@@ -52,7 +52,7 @@ constexpr std::int16_t kQuietNear = -60;
 constexpr std::int16_t kGoodError = -50;
 constexpr std::int16_t kPoorError = -20;
 
-using Pair = std::pair<std::int16_t, std::int16_t>;
+using Fields = std::tuple<int, int, int, int>;  // mode, counter, timer, adapt state
 
 class UpdateControlTest : public ::testing::Test {
 protected:
@@ -60,10 +60,14 @@ protected:
     {
         ec.UpdateControl(*state, ref, near, error, flag);
     }
-    void Frames(const std::string& goodOrPoor)  // "GGP": good, good, poor
+    // G, P: a loud reference with a good or a poor residual; u: a poor one at -15 dB (not
+    // judged); q: a good one at -37 dB (not active); i: reference and near end quiet (idle).
+    void Frames(const std::string& script)
     {
-        for (char q : goodOrPoor) {
-            Frame(kLoudRef, kQuietNear, q == 'G' ? kGoodError : kPoorError);
+        for (char q : script) {
+            const auto k = std::string("GPuqi").find(q);
+            Frame(std::array<std::int16_t, 5>{kLoudRef, kLoudRef, -15, -37, -38}[k],
+                  k == 4 ? -41 : kQuietNear, k == 1 || k == 2 ? kPoorError : kGoodError);
         }
     }
     void Start(std::int16_t mode, std::int16_t timer = 8000, std::int16_t counter = 0)
@@ -72,13 +76,17 @@ protected:
             CancellerState{.convergeTimer = timer, .mode = mode, .modeCounter = counter});
     }
 
+    Fields After() const
+    {
+        return {state->mode, state->modeCounter, state->convergeTimer, state->adaptState};
+    }
+
     EchoCanceller ec;
     std::unique_ptr<CancellerState> state;
 };
 
 TEST_F(UpdateControlTest, ActivityAndQualityBoundaries)
 {
-    using Fields = std::tuple<int, int, int, int>;  // mode, counter, timer, adapt state
     struct Case {
         std::int16_t mode, timer, counter, ref, near, error, flag;
         Fields after;
@@ -109,51 +117,49 @@ TEST_F(UpdateControlTest, ActivityAndQualityBoundaries)
     for (const Case& c : cases) {
         Start(c.mode, c.timer, c.counter);
         Frame(c.ref, c.near, c.error, c.flag);
-        EXPECT_EQ(Fields(state->mode, state->modeCounter, state->convergeTimer, state->adaptState), c.after)
-            << "row " << (&c - cases);
+        EXPECT_EQ(After(), c.after) << "row " << (&c - cases);
     }
 }
 
-TEST_F(UpdateControlTest, TimerNetFiveGoodConvergeNetFivePoorRestartTrainingFivePoorInARowHold)
+std::string Repeat(const std::string& part, int times)
 {
-    // Before the timer is full, poor and unjudged (-15) frames alike only advance it.
-    Start(ModeIdle, 0);
-    for (int f = 0; f < 100; ++f) {
-        Frame(f % 2 == 0 ? kLoudRef : -15, kQuietNear, kPoorError);
-        ASSERT_EQ(std::pair(state->adaptState, state->convergeTimer),
-                  Pair(f < 50 ? AdaptFast : AdaptNormal, 80 * (f + 1)))
-            << "frame " << f;
+    std::string whole;
+    for (int i = 0; i < times; ++i) {
+        whole += part;
     }
-    EXPECT_EQ(std::pair(state->mode, state->modeCounter), Pair(ModeTraining, 0));
+    return whole;
+}
 
-    const std::tuple<std::int16_t, const char*, std::int16_t, std::int16_t> cases[] = {
-        // to mode, counter
-        {ModeTraining, "GGPGGG", ModeTraining, -4},     {ModeTraining, "GGPGGGG", ModeConverged, 0},
-        {ModeTraining, "PPGPPP", ModeTraining, 4},      {ModeTraining, "PPGPPPP", ModeTraining, 0},
-        {ModeConverged, "PPPPGPPPP", ModeConverged, 4},  // the good frame starts the count again
-        {ModeConverged, "PPPPGPPPPP", ModeHold, 5},
+TEST_F(UpdateControlTest, ScriptsOfFramesFillTheTimerConvergeRestartTrainingAndHold)
+{
+    constexpr std::int16_t kTrain = ModeTraining, kConverged = ModeConverged;
+    const std::tuple<std::int16_t, std::int16_t, std::int16_t, std::string, Fields> cases[] = {
+        // Before the timer is full, poor and unjudged frames alike only advance it, fast for its first half.
+        {ModeIdle, 0, 0, Repeat("Pu", 25), {kTrain, 0, 4000, AdaptFast}},
+        {ModeIdle, 0, 0, Repeat("Pu", 25) + "P", {kTrain, 0, 4080, AdaptNormal}},
+        {ModeIdle, 0, 0, Repeat("Pu", 50), {kTrain, 0, 8000, AdaptNormal}},
+        {ModeIdle, 0, 0, Repeat("Pu", 50) + "P", {kTrain, 1, 8000, AdaptSlow}},
+        {kTrain, 8000, 0, "GGPGGG", {kTrain, -4, 8000, AdaptNormal}},
+        {kTrain, 8000, 0, "GGPGGGG", {kConverged, 0, 8000, AdaptNormal}},
+        {kTrain, 8000, 0, "PPGPPP", {kTrain, 4, 8000, AdaptSlow}},
+        {kTrain, 8000, 0, "PPGPPPP", {kTrain, 0, 80, AdaptFast}},  // training again from an empty timer
+        {kConverged,
+         8000,
+         0,
+         "PPPPGPPPP",
+         {kConverged, 4, 8000, AdaptSlow}},  // the good frame restarts the count
+        {kConverged, 8000, 0, "PPPPGPPPPP", {ModeHold, 5, 8000, AdaptSlow}},
+        // Hold, however good the cancellation, while the reference is active; a poor frame in hold
+        // clears the counter; training again from idle is judged at once: the timer is kept.
+        {ModeHold, 8000, 5, Repeat("Gq", 10), {ModeHold, 5, 8000, AdaptSlow}},
+        {ModeHold, 8000, 5, "P", {ModeHold, 0, 8000, AdaptSlow}},
+        {ModeHold, 8000, 5, "PiP", {kTrain, 1, 8000, AdaptSlow}},
     };
-    for (auto [start, frames, mode, counter] : cases) {
-        Start(start);
-        Frames(frames);
-        EXPECT_EQ(std::pair(state->mode, state->modeCounter), std::pair(mode, counter)) << frames;
+    for (const auto& [mode, timer, counter, script, after] : cases) {
+        Start(mode, timer, counter);
+        Frames(script);
+        EXPECT_EQ(After(), after) << script;
     }
-    EXPECT_EQ(std::pair(state->convergeTimer, state->adaptState), Pair(8000, AdaptSlow));
-    Start(ModeTraining);
-    Frames("PPGPPPP");
-    EXPECT_EQ(std::pair(state->convergeTimer, state->adaptState), Pair(80, AdaptFast));
-
-    Start(ModeHold, 8000, 5);
-    for (int f = 0; f < 500; ++f) {  // however good the cancellation, while the reference is active
-        Frame(f % 2 == 0 ? -37 : kLoudRef, kQuietNear, kGoodError);
-        ASSERT_EQ(std::pair(state->mode, state->adaptState), Pair(ModeHold, AdaptSlow)) << "frame " << f;
-    }
-    Frames("P");
-    EXPECT_EQ(state->modeCounter, 0);  // a poor frame in hold clears the counter
-    Frame(-38, -41, kGoodError);
-    EXPECT_EQ(state->mode, ModeIdle);
-    Frames("P");  // training again, judged at once: the timer is kept
-    EXPECT_EQ(std::pair(state->mode, state->modeCounter), Pair(ModeTraining, 1));
 }
 
 // FilterFrame on a state of the given tail whose window x[-tail] .. x[79] holds a, b, a, ...
