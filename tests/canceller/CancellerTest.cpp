@@ -292,8 +292,7 @@ TEST_F(ProcessFrameTest, NlpBypassAndReporting)
         int valid;
     };
     const Case cases[] = {
-        {4000, 16384, 10, 3, 1, ModeIdle, 1, -2, 46.0, 1},  // arithmetic shift: -10 >> 3 = -2
-        {4000, 16384, 45, 3, 1, ModeIdle, 1, -2, 46.0, 1},
+        {4000, 16384, 45, 3, 1, ModeIdle, 1, -2, 46.0, 1},    // arithmetic shift: -10 >> 3 = -2
         {4000, 16384, 46, 3, 1, ModeIdle, 10, -10, 46.0, 1},  // -70 is not below -24 - 46
         {4000, 16384, 10, 0, 1, ModeIdle, 10, -10, 46.0, 1},
         {4000, 16384, 10, 3, 0, ModeIdle, 10, -10, 0.0, 1},       // the control saw the unmultiplied flag
