@@ -14,15 +14,11 @@ namespace {
 
 std::vector<std::uint8_t> Encode(const Samples& samples, HeaderlessFormat encoding)
 {
-    std::vector<std::uint8_t> bytes;
-    if (encoding == HeaderlessFormat::kPcm16) {
-        for (const std::int16_t s : samples) {
-            const auto u = static_cast<std::uint16_t>(s);
-            bytes.insert(bytes.end(),
-                         {static_cast<std::uint8_t>(u & 0xFF), static_cast<std::uint8_t>(u >> 8)});
-        }
-        return bytes;
+    if (encoding == HeaderlessFormat::kPcm16) {  // little-endian, as this host stores it
+        const auto* raw = reinterpret_cast<const std::uint8_t*>(samples.data());
+        return {raw, raw + 2 * samples.size()};
     }
+    std::vector<std::uint8_t> bytes;
     const g711::Table& table = encoding == HeaderlessFormat::kALaw ? g711::kALaw : g711::kULaw;
     for (const std::int16_t s : samples) {
         std::size_t best = 0;
