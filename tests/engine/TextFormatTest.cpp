@@ -47,12 +47,3 @@ TEST(TextFormat, CsvQuotesOnlyTheCellsThatNeedIt)
     }
     EXPECT_EQ(text::CsvLine({"a", "b,c", ""}), "a,\"b,c\",\n");
 }
-
-TEST(TextFormat, ColumnsLineUpTwoSpacesApartWithNoTrailingSpace)
-{
-    EXPECT_EQ(text::Columns(
-                  {{"Port", "Result", "Message"}, {"p10", "OK", ""}, {"p2", "FAILED", "Check the files"}}),
-              "Port  Result  Message\n"
-              "p10   OK\n"
-              "p2    FAILED  Check the files\n");
-}
