@@ -204,56 +204,52 @@ TEST_F(CaptureFormatsTest, WhatTarnwellCannotUseIsRefusedNamingWhatWasFoundAndWh
 
 TEST_F(CaptureFormatsTest, OtherRatesAndSampleTypesAreConvertedKeepingTheDelayAndSaySo)
 {
-    const struct {
-        int rate, format;
-        const char* note;  // the Rx capture's
-    } cases[] = {
+    const std::tuple<int, int, std::string> cases[] = {
+        // rate, format, the Rx capture's note
         {48000, kPcm16, "rx.wav resampled from 48000 to 8000 samples/s"},
         {44100, SF_FORMAT_WAV | SF_FORMAT_FLOAT, "rx.wav resampled from 44100 to 8000 samples/s"},
-        {16000, SF_FORMAT_AIFF | SF_FORMAT_PCM_24, "rx.wav resampled from 16000 to 8000 samples/s"},
         {8000, SF_FORMAT_WAV | SF_FORMAT_PCM_24, "rx.wav converted from Signed 24 bit PCM to 16-bit PCM"}};
     settings.txPath = dir.File("tx.wav");
     settings.rxPath = dir.File("rx.wav");
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.note);
+    for (const auto& [rate, format, note] : cases) {
+        SCOPED_TRACE(note);
         // 6 s of bursts at the file's rate, and their echo 140 samples at 8000/s later.
-        const Samples bursts = testcaptures::Bursts(c.rate * 6, 2848.0, c.rate / 2, 0.0, 7);
-        WriteSound(settings.txPath, c.format, 1, bursts, c.rate);
-        WriteSound(settings.rxPath, c.format, 1,
-                   testcaptures::Echo(bursts, static_cast<int>(std::lround(140.0 * c.rate / 8000)), 12.0),
-                   c.rate);
+        const Samples bursts = testcaptures::Bursts(rate * 6, 2848.0, rate / 2, 0.0, 7);
+        WriteSound(settings.txPath, format, 1, bursts, rate);
+        WriteSound(settings.rxPath, format, 1,
+                   testcaptures::Echo(bursts, static_cast<int>(std::lround(140.0 * rate / 8000)), 12.0),
+                   rate);
         RunAnalysed();
         EXPECT_NEAR(results.delay, 140, 1);
         EXPECT_EQ(analysis.sampleCount, 48000);
         ASSERT_EQ(analysis.captureNotes.size(), 2U);
         EXPECT_EQ(std::tie(analysis.captureNotes[1].code, analysis.captureNotes[1].text),
-                  std::make_tuple("converted", c.note));
+                  std::tie("converted", note));
         EXPECT_FALSE(analysis.captureNotes[1].warning);
     }
 }
 
 TEST_F(CaptureFormatsTest, AStereoFilesTxIsTheChannelThatLeadsUnlessOneIsNamed)
 {
-    const struct {
-        int txInFile, txChannel;  // where the recorder put Tx; as the settings give it (-1: to be found)
-        int used;                 // the channel the record says Tx was read from
-    } cases[] = {{0, -1, 0}, {1, -1, 1}, {1, 1, 1}, {1, 0, 0}};
+    // Where the recorder put Tx; as the settings give it (-1: to be found); the channel the record
+    // says Tx was read from.
+    const std::tuple<int, int, int> cases[] = {{0, -1, 0}, {1, -1, 1}, {1, 1, 1}, {1, 0, 0}};
     settings.txPath = settings.rxPath = dir.File("call.wav");
-    for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::Message() << c.txInFile << " " << c.txChannel);
-        WriteSound(settings.txPath, kPcm16, 2, c.txInFile == 0 ? Interleave(tx, rx) : Interleave(rx, tx));
-        settings.txChannel = c.txChannel;
+    for (auto [txInFile, txChannel, used] : cases) {
+        SCOPED_TRACE(::testing::Message() << txInFile << " " << txChannel);
+        WriteSound(settings.txPath, kPcm16, 2, txInFile == 0 ? Interleave(tx, rx) : Interleave(rx, tx));
+        settings.txChannel = txChannel;
         RunAnalysed();
-        EXPECT_EQ(analysis.txChannel, c.used);
+        EXPECT_EQ(analysis.txChannel, used);
         // A named wrong channel is obeyed: the run sees the captures the wrong way round.
-        EXPECT_EQ(results.delay == 140, c.used == c.txInFile) << results.delay;
-        if (c.txChannel >= 0) {
+        EXPECT_EQ(results.delay == 140, used == txInFile) << results.delay;
+        if (txChannel >= 0) {
             EXPECT_TRUE(analysis.captureNotes.empty());
             continue;
         }
         ASSERT_EQ(analysis.captureNotes.size(), 1U);
         EXPECT_EQ(analysis.captureNotes[0].text,
-                  "Tx taken as channel " + std::to_string(c.used) +
+                  "Tx taken as channel " + std::to_string(used) +
                       " of call.wav, whose signal leads; --tx-channel says otherwise");
     }
 }

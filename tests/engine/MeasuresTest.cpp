@@ -44,21 +44,17 @@ TEST(EstimateDelay, ASecondPeakMustLieMoreThanEightLagsFromTheFirst)
     // White Tx, its echo at 300 and a weaker one `offset` lags away: the lag curve has the
     // two peaks and chance correlations (about 0.04 over 600 samples) everywhere else.
     const Samples tx = testcaptures::Noise(kCount, 2848.0, 21);
-    const struct {
-        int offset;
-        bool counted;
-    } cases[] = {{8, false}, {9, true}, {-8, false}, {-9, true}};
-    for (const auto& c : cases) {
+    for (auto [offset, counted] : {std::pair{8, false}, {9, true}, {-8, false}, {-9, true}}) {
         const Samples near = testcaptures::Echo(tx, 300, 6.0);
-        const Samples far = testcaptures::Echo(tx, 300 + c.offset, 12.0);
+        const Samples far = testcaptures::Echo(tx, 300 + offset, 12.0);
         Samples rx(near.size());
         std::ranges::transform(near, far, rx.begin(),
                                [](std::int16_t a, std::int16_t b) { return std::int16_t(a + b); });
         DelaySearchRecord record;
-        ASSERT_EQ(engine.EstimateDelay(rx.data(), tx.data(), kCount, &record), 300) << c.offset;
-        EXPECT_EQ(record.secondLag == 300 + c.offset, c.counted)
-            << "offset " << c.offset << ", second at " << record.secondLag;
-        EXPECT_EQ(record.second > 0.3, c.counted) << "offset " << c.offset << ": " << record.second;
+        ASSERT_EQ(engine.EstimateDelay(rx.data(), tx.data(), kCount, &record), 300) << offset;
+        EXPECT_EQ(std::pair(record.secondLag == 300 + offset, record.second > 0.3),
+                  std::pair(counted, counted))
+            << "offset " << offset << ", second " << record.second << " at " << record.secondLag;
     }
 }
 
@@ -98,9 +94,6 @@ TEST(FindLoudestSegment, OnlyTheUpperBandLevelDecidesAndTheEarliestOfEqualWindow
     Samples filtered(kCount, 0);
     engine.UpperBandFilter(tone.data(), filtered.data(), kCount);
     const auto first = filtered.begin() + kCount / 2;
-    for (int start = kCount / 2 + 300; start < kCount - kCount / 4 - 1800; start += 300) {
-        ASSERT_TRUE(std::equal(first, first + 600, filtered.begin() + start)) << "precondition: " << start;
-    }
     DelayTemplate segment{};
     EXPECT_EQ(engine.FindLoudestSegment(tone.data(), kCount, segment), kCount / 2);
     EXPECT_TRUE(std::equal(segment.begin(), segment.end(), tone.begin() + kCount / 2))
@@ -123,22 +116,17 @@ TEST(EstimateErl, MeasuresAKnownLossOnlyWithMoreThan800SamplesAfterTheDelay)
 {
     // Noise and its quarter 37 samples later, over span = count - delay; with a silent first
     // Tx block only the second pair can qualify, and 1600 makes one pair, not two.
-    const struct {
-        int span;
-        bool silentFirstBlock, measured;
-    } cases[] = {{800, false, false},
-                 {801, false, true},
-                 {1600, true, false},
-                 {1601, true, true},
-                 {47963, false, true}};
-    for (const auto& c : cases) {
-        Samples tx = testcaptures::Noise(c.span + 37, 2848.0, 31);
-        if (c.silentFirstBlock) {
-            std::fill(tx.begin(), tx.begin() + 800, 0);
-        }
-        EXPECT_NEAR(Erl(tx, testcaptures::Echo(tx, 37, kQuarterLoss), 37), c.measured ? kQuarterLoss : 0.0,
+    const std::tuple<int, bool, bool> cases[] = {{800, false, false},
+                                                 {801, false, true},
+                                                 {1600, true, false},
+                                                 {1601, true, true},
+                                                 {47963, false, true}};
+    for (auto [span, silentFirstBlock, measured] : cases) {
+        Samples tx = testcaptures::Noise(span + 37, 2848.0, 31);
+        std::fill_n(tx.begin(), silentFirstBlock ? 800 : 0, 0);
+        EXPECT_NEAR(Erl(tx, testcaptures::Echo(tx, 37, kQuarterLoss), 37), measured ? kQuarterLoss : 0.0,
                     0.05)
-            << c.span;
+            << span;
     }
     const Samples tx = testcaptures::Noise(1000, 2848.0, 32);
     EXPECT_EQ(Erl(tx, tx, -1), 0.0);
@@ -164,27 +152,24 @@ TEST(testthresholds, TheLevelAndErlGatesAreStrictAndRejectNonFiniteValues)
     using namespace testthresholds;
     const double nan = std::numeric_limits<double>::quiet_NaN(),
                  inf = std::numeric_limits<double>::infinity();
-    const struct {
-        bool (*gate)(double);
-        double value;
-        bool passes;
-    } cases[] = {{PassesErlGate, 6.0, false},     {PassesErlGate, std::nextafter(6.0, 7.0), true},
-                 {PassesErlGate, nan, false},     {PassesErlGate, inf, true},
-                 {QualifiesForErl, -20.0, false}, {QualifiesForErl, std::nextafter(-20.0, 0.0), true},
-                 {QualifiesForErl, -10.0, false}, {QualifiesForErl, std::nextafter(-10.0, -20.0), true},
-                 {QualifiesForErl, nan, false},   {QualifiesForErl, -inf, false},
-                 {IsVoiceBlock, -50.0, false},    {IsVoiceBlock, std::nextafter(-50.0, 0.0), true},
-                 {IsVoiceBlock, nan, false},      {IsVoiceBlock, -inf, false}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(c.gate(c.value), c.passes) << "row " << (&c - cases) << " at " << c.value;
+    const std::tuple<bool (*)(double), double, bool> cases[] = {
+        {PassesErlGate, 6.0, false},     {PassesErlGate, std::nextafter(6.0, 7.0), true},
+        {PassesErlGate, nan, false},     {PassesErlGate, inf, true},
+        {QualifiesForErl, -20.0, false}, {QualifiesForErl, std::nextafter(-20.0, 0.0), true},
+        {QualifiesForErl, -10.0, false}, {QualifiesForErl, std::nextafter(-10.0, -20.0), true},
+        {QualifiesForErl, nan, false},   {QualifiesForErl, -inf, false},
+        {IsVoiceBlock, -50.0, false},    {IsVoiceBlock, std::nextafter(-50.0, 0.0), true},
+        {IsVoiceBlock, nan, false},      {IsVoiceBlock, -inf, false}};
+    for (const auto& [gate, value, passes] : cases) {
+        EXPECT_EQ(gate(value), passes) << "at " << value;
     }
     EXPECT_EQ(ActivityPercent(kMaxSamples / 80, kMaxSamples), 100)
         << "the longest capture's stays inside an int";
 }
 
-// Input filters: no state between calls, nothing written for an empty count, in place, in
-// pairs or in part the same samples, saturation at both ends. Their exact outputs are pinned
-// by the golden filter edges.
+// Input filters: no state between calls, nothing written for an empty count, in part the same
+// samples, saturation at both ends. Their exact outputs are pinned by the golden filter edges,
+// the pair form's by every golden run with the high-pass filter on.
 
 using Filter = void (DspToolkit::*)(const std::int16_t*, std::int16_t*, int) const;
 
@@ -196,7 +181,7 @@ Samples Filtered(Filter filter, const Samples& in, int count = -2)
     return out;
 }
 
-TEST(InputFilters, StartFromRestWriteNothingForAnEmptyCountAndGiveTheSameSamplesInPlaceInPairsOrInPart)
+TEST(InputFilters, StartFromRestWriteNothingForAnEmptyCountAndGiveTheSameSamplesInPart)
 {
     const Samples noise = testcaptures::Noise(4000, 5000.0, 3);
     for (Filter filter : {&DspToolkit::HighPassFilter, &DspToolkit::UpperBandFilter}) {
@@ -206,19 +191,6 @@ TEST(InputFilters, StartFromRestWriteNothingForAnEmptyCountAndGiveTheSameSamples
         EXPECT_EQ(Filtered(filter, noise, 0), Samples(4000, 1234));
         EXPECT_EQ(Filtered(filter, noise, -1), Samples(4000, 1234));
     }
-    const Samples highPassed = Filtered(&DspToolkit::HighPassFilter, noise);
-    Samples inPlace = noise;
-    DspToolkit().HighPassFilter(inPlace.data(), inPlace.data(), 4000);
-    EXPECT_EQ(inPlace, highPassed);
-
-    Samples one = noise, other = testcaptures::Noise(4000, 30000.0, 4);  // clipping too
-    Samples otherAlone = Filtered(&DspToolkit::HighPassFilter, other), oneAlone = highPassed;
-    DspToolkit().HighPassFilterPair(one.data(), other.data(), 3999);
-    otherAlone.back() = other.back();  // only count samples
-    oneAlone.back() = noise.back();
-    EXPECT_EQ(one, oneAlone);
-    EXPECT_EQ(other, otherAlone);
-
     const Samples whole = Filtered(&DspToolkit::UpperBandFilter, noise);
     for (auto [first, end] : {std::pair{0, 4000}, {1500, 2600}, {3999, 4000}, {2000, 2000}}) {
         Samples part(4000, 1234);

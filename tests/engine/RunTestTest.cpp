@@ -1,6 +1,6 @@
 // The whole run's contracts: the settings check, opening, the length and activity screens at
-// their bounds, the delay window and ERL gate, memory and size limits, progress and a failed
-// write. Every run is checked for files left open.
+// their bounds, the delay window and ERL gate, memory and size limits and a failed write. Every
+// run is checked for files left open.
 #include <csignal>
 #include <memory>
 
@@ -51,19 +51,16 @@ TEST_F(RunTestTest, SettingsOutOfRangeEndTheRunSilentlyAndTheirBoundsPass)
 {
     // No captures: a run that got past the check fails on opening them.
     const TestSettings good = settings;
-    const struct {
-        std::int32_t TestSettings::*member;
-        int low, high;
-    } ranges[] = {{&TestSettings::tail, 0, 1024},
-                  {&TestSettings::delay, 0, 8000},
-                  {&TestSettings::nlpDiff, 0, 100},
-                  {&TestSettings::nlpShift, 0, 10}};
-    for (const auto& range : ranges) {
-        for (int value : {range.low - 1, range.low, range.high, range.high + 1}) {
+    const std::tuple<std::int32_t TestSettings::*, int, int> ranges[] = {{&TestSettings::tail, 0, 1024},
+                                                                         {&TestSettings::delay, 0, 8000},
+                                                                         {&TestSettings::nlpDiff, 0, 100},
+                                                                         {&TestSettings::nlpShift, 0, 10}};
+    for (auto [member, low, high] : ranges) {
+        for (int value : {low - 1, low, high, high + 1}) {
             SCOPED_TRACE(value);
             settings = good;
-            settings.*range.member = value;
-            if (value >= range.low && value <= range.high) {
+            settings.*member = value;
+            if (value >= low && value <= high) {
                 ExpectFails(msg::kCheckFiles);
                 continue;
             }
@@ -85,25 +82,22 @@ TEST_F(RunTestTest, FilesThatCannotBeOpenedOrOutputsNamingACaptureFail)
     const std::string t = settings.txPath, r = settings.rxPath, o = settings.outPath;
     const std::string folder = dir.path().string(), missing = dir.File("missing");
     // An output that is a capture, whatever the spelling, is refused before it is truncated.
-    const struct {
-        std::string tx, rx, out;
-    } cases[] = {{t, missing, o},
-                 {missing, r, o},
-                 {t, folder, o},
-                 {dir.File("fifo"), r, o},
-                 {"/dev/null", r, o},
-                 {t, r, folder},
-                 {t, r, dir.File("none/out")},
-                 {t, r, folder + "/./rx.pcm"},
-                 {t, r, t},
-                 {t, r, dir.File("hardlink.pcm")},
-                 {t, r, dir.File("symlink.pcm")}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.tx + " " + c.rx + " " + c.out);
-        settings.txPath = c.tx;
-        settings.rxPath = c.rx;
-        settings.outPath = c.out;
-        ExpectFails(msg::kCheckFiles, c.out == o);
+    using Paths = std::tuple<std::string, std::string, std::string>;  // Tx, Rx, output
+    const Paths cases[] = {{t, missing, o},
+                           {missing, r, o},
+                           {t, folder, o},
+                           {dir.File("fifo"), r, o},
+                           {"/dev/null", r, o},
+                           {t, r, folder},
+                           {t, r, dir.File("none/out")},
+                           {t, r, folder + "/./rx.pcm"},
+                           {t, r, t},
+                           {t, r, dir.File("hardlink.pcm")},
+                           {t, r, dir.File("symlink.pcm")}};
+    for (const Paths& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c));
+        std::tie(settings.txPath, settings.rxPath, settings.outPath) = c;
+        ExpectFails(msg::kCheckFiles, settings.outPath == o);
         EXPECT_EQ(testcaptures::ReadPcm(t), tx);
         EXPECT_EQ(testcaptures::ReadPcm(r), rx);
     }
@@ -112,35 +106,29 @@ TEST_F(RunTestTest, FilesThatCannotBeOpenedOrOutputsNamingACaptureFail)
 TEST_F(RunTestTest, TheLengthAndActivityScreensHoldAtTheirBounds)
 {
     // More than 40000 samples in the shorter file; silent captures past it stop at the activity screen.
-    const struct {
-        std::uintmax_t txBytes, rxBytes;
-        const char* message;
-    } lengths[] = {{0, 0, msg::kCheckSize},          {1, 1, msg::kCheckSize},
-                   {80001, 80001, msg::kCheckSize},  {200000, 80000, msg::kCheckSize},
-                   {80001, 200000, msg::kCheckSize}, {80002, 80002, msg::kLowActivity}};
-    for (const auto& c : lengths) {
-        SCOPED_TRACE(::testing::Message() << c.txBytes << " " << c.rxBytes);
-        WriteZeros(settings.txPath, c.txBytes);
-        WriteZeros(settings.rxPath, c.rxBytes);
-        ExpectFails(c.message);
+    const std::tuple<std::uintmax_t, std::uintmax_t, const char*> lengths[] = {
+        {0, 0, msg::kCheckSize},          {1, 1, msg::kCheckSize},
+        {80001, 80001, msg::kCheckSize},  {200000, 80000, msg::kCheckSize},
+        {80001, 200000, msg::kCheckSize}, {80002, 80002, msg::kLowActivity}};
+    for (auto [txBytes, rxBytes, message] : lengths) {
+        SCOPED_TRACE(::testing::Message() << txBytes << " " << rxBytes);
+        WriteZeros(settings.txPath, txBytes);
+        WriteZeros(settings.rxPath, rxBytes);
+        ExpectFails(message);
     }
     // 11 percent of the whole blocks of the first N samples; Rx silent, so a Tx past the screen
     // fails the delay step. N = 48000: 599 blocks of 600 examined (the final one ends on the
     // last sample); N = 40001: all 500; N = 40080: 501 (55 are 10 percent). Tx 50000 and Rx
     // 45000 samples: N = 45000, and 68 of 562 blocks are 12 percent.
-    const struct {
-        int txCount, rxCount, active, extra;
-        const char* message;
-    } activity[] = {{48000, 48000, 66, -1, msg::kDelayFailed},  {48000, 48000, 65, -1, msg::kLowActivity},
-                    {48000, 48000, 65, 599, msg::kLowActivity}, {40001, 40001, 54, -1, msg::kLowActivity},
-                    {40001, 40001, 54, 499, msg::kDelayFailed}, {50000, 45000, 68, -1, msg::kDelayFailed},
-                    {50000, 50000, 68, -1, msg::kLowActivity},  {40080, 40080, 55, -1, msg::kLowActivity}};
-    for (const auto& c : activity) {
-        SCOPED_TRACE(::testing::Message()
-                     << c.txCount << " " << c.rxCount << " " << c.active << " " << c.extra);
-        WriteCaptures(ActiveBlocks(c.txCount, c.active, c.extra),
-                      Samples(static_cast<std::size_t>(c.rxCount), 0));
-        ExpectFails(c.message);
+    const std::tuple<int, int, int, int, const char*> activity[] = {
+        {48000, 48000, 66, -1, msg::kDelayFailed},  {48000, 48000, 65, -1, msg::kLowActivity},
+        {48000, 48000, 65, 599, msg::kLowActivity}, {40001, 40001, 54, -1, msg::kLowActivity},
+        {40001, 40001, 54, 499, msg::kDelayFailed}, {50000, 45000, 68, -1, msg::kDelayFailed},
+        {50000, 50000, 68, -1, msg::kLowActivity},  {40080, 40080, 55, -1, msg::kLowActivity}};
+    for (auto [txCount, rxCount, active, extra, message] : activity) {
+        SCOPED_TRACE(::testing::Message() << txCount << " " << rxCount << " " << active << " " << extra);
+        WriteCaptures(ActiveBlocks(txCount, active, extra), Samples(static_cast<std::size_t>(rxCount), 0));
+        ExpectFails(message);
     }
     // A 25 Hz hum at -10 dBm0: every block is active as it is, none once high-passed.
     WriteCaptures(Tone(48000, 25.0, 7163.0), Samples(48000, 0));
@@ -153,38 +141,22 @@ TEST_F(RunTestTest, TheDelayIsJudgedWithStrictBoundsAndAnErlOfSixDbOrLessStopsTh
 {
     // Window: settings.delay < delay < settings.delay + tail - 48, with the echo at 160. The
     // echo path is linear, so the high-pass filter leaves delay and ERL as they are.
-    const struct {
-        double loss;
-        int delay, tail, highPass, delayOk;
-    } cases[] = {{12, 159, 512, 0, 1}, {12, 160, 512, 0, 0}, {12, 0, 209, 0, 1},
-                 {12, 0, 208, 0, 0},   {12, 0, 512, 1, 1},   {3, 0, 512, 0, 1}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::Message() << c.loss << " " << c.delay << " " << c.tail << " " << c.highPass);
-        WriteCaptures(GoodTx(), EchoOf(GoodTx(), c.loss));
-        settings.delay = c.delay;
-        settings.tail = c.tail;
-        settings.highPass = c.highPass;
+    const std::tuple<double, int, int, int, int> cases[] = {{12, 159, 512, 0, 1}, {12, 160, 512, 0, 0},
+                                                            {12, 0, 209, 0, 1},   {12, 0, 208, 0, 0},
+                                                            {12, 0, 512, 1, 1},   {3, 0, 512, 0, 1}};
+    for (auto [loss, delay, tail, highPass, delayOk] : cases) {  // delayOk: the verdict expected
+        SCOPED_TRACE(::testing::Message() << loss << " " << delay << " " << tail << " " << highPass);
+        WriteCaptures(GoodTx(), EchoOf(GoodTx(), loss));
+        std::tie(settings.delay, settings.tail, settings.highPass) = std::tie(delay, tail, highPass);
         EXPECT_TRUE(Run());
         EXPECT_EQ(std::tie(results.delay, results.delayOk, results.erlOk),
-                  std::make_tuple(160, c.delayOk, c.loss > 6 ? 1 : 0));
-        EXPECT_NEAR(results.erl, c.loss, 0.1);
-        if (c.loss < 6) {  // stopped at the gate, before any progress or output
+                  std::make_tuple(160, delayOk, loss > 6 ? 1 : 0));
+        EXPECT_NEAR(results.erl, loss, 0.1);
+        if (loss < 6) {  // stopped at the gate, before any progress or output
             EXPECT_EQ(ui.calls, FailureShown(msg::kErlGate));
             EXPECT_EQ(fs::file_size(settings.outPath), 0u);
         }
     }
-}
-
-TEST_F(RunTestTest, ProgressRunsOverTheSamplesWithThePartialFrameLastAndNothingElseIsShown)
-{
-    const Samples tx = testcaptures::Bursts(48037, 2848.0, 400, 30.0, 17);
-    WriteCaptures(tx, EchoOf(tx));
-    ASSERT_TRUE(Run());
-    std::vector<std::string> expected{"range: 48037", "pos: 0"};  // then each frame's start once written
-    for (int p = 0; p < 48037; p += 80) {
-        expected.push_back("pos: " + std::to_string(p));
-    }
-    EXPECT_EQ(ui.calls, expected);
 }
 
 // In a child with a file size limit of 8000 bytes, so the first block's write fails: the run

@@ -36,26 +36,14 @@ TEST(TextFormat, NumbersReadBackExactlyAndNonFiniteOnesHaveOneSpelling)
 
 TEST(TextFormat, CsvQuotesOnlyTheCellsThatNeedIt)
 {
-    const struct {
-        const char* cell;
-        const char* written;
-    } cases[] = {{"plain", "plain"},
-                 {"a,b", "\"a,b\""},
-                 {"say \"hi\"", "\"say \"\"hi\"\"\""},
-                 {"two\nlines", "\"two\nlines\""},
-                 {"cr\r", "\"cr\r\""},
-                 {"", ""}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(text::CsvCell(c.cell), c.written) << c.cell;
+    const std::pair<const char*, const char*> cases[] = {{"plain", "plain"},
+                                                         {"a,b", "\"a,b\""},
+                                                         {"say \"hi\"", "\"say \"\"hi\"\"\""},
+                                                         {"two\nlines", "\"two\nlines\""},
+                                                         {"cr\r", "\"cr\r\""},
+                                                         {"", ""}};
+    for (auto [cell, written] : cases) {
+        EXPECT_EQ(text::CsvCell(cell), written) << cell;
     }
     EXPECT_EQ(text::CsvLine({"a", "b,c", ""}), "a,\"b,c\",\n");
-}
-
-TEST(TextFormat, ColumnsLineUpTwoSpacesApartWithNoTrailingSpace)
-{
-    EXPECT_EQ(text::Columns(
-                  {{"Port", "Result", "Message"}, {"p10", "OK", ""}, {"p2", "FAILED", "Check the files"}}),
-              "Port  Result  Message\n"
-              "p10   OK\n"
-              "p2    FAILED  Check the files\n");
 }
