@@ -1,9 +1,7 @@
 // The command line: parsing in-process, then the real binary as a script sees it (exit
 // statuses, streams, file errors, interrupts, --plots and the --json analysis). Whole runs are
 // pinned by the golden tests.
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -167,10 +165,7 @@ TEST(CliBinary, ExitStatusesSayWhatHappened)
         {"batch site.csv --tail 2000", "", 2, "--tail: Value 2000 not in range 0 to 1024", 0},
         {"--tx t --rx r --network-delay 2001", "", 2, "--network-delay: Value 2001 not in range 0 to 2000",
          0},
-        {"batch site.csv --network-delay=-1", "", 2, "--network-delay: Value -1 not in range 0 to 2000", 0},
         {run + " --tail 0x10", "", 2, "not a decimal integer: 0x10", 0},
-        {run + " --delay 1e2", "", 2, "not a decimal integer: 1e2", 0},
-        {run + " --nlp-diff 6.0", "", 2, "not a decimal integer", 0},
         {run + " --device ' 1'", "", 2, "not a decimal integer", 0},
         {files(rx, "-") + " --json", "", 2, "--out -: the samples and the JSON cannot both go to stdout\n",
          0},
@@ -191,11 +186,9 @@ TEST(CliBinary, ExitStatusesSayWhatHappened)
         // The tap loop is checked before anything runs.
         {run, "/dev/null", 2, "tarnwell-cli: TARNWELL_TAP_LOOP: unknown loop 'x' (plain, avx2, avx512)\n", 0,
          "TARNWELL_TAP_LOOP=x "},
-        {run, "/dev/null", 2, "unknown loop 'AVX2'", 0, "TARNWELL_TAP_LOOP=AVX2 "},
         {"batch " + run, "/dev/null", 2, "unknown loop 'x'", 0, "TARNWELL_TAP_LOOP=x "},
         {run, "/dev/null", 0, "", 1, "TARNWELL_TAP_LOOP=plain "},
         {run, "/dev/null", 0, "", 1, "TARNWELL_TAP_LOOP=avx512 "},  // falls back on a CPU without it
-        {run, "/dev/null", 0, "", 1, "TARNWELL_TAP_LOOP= "},
         // File errors name the file and the reason, the message first.
         {files(none, out), "/dev/null", 1, "Check the files\n" + none + ": No such file or directory\n", -1},
         {files(folder, out), "/dev/null", 1, "Check the files\n" + folder + ": is a directory\n", -1},
@@ -228,63 +221,38 @@ TEST(CliBinary, ExitStatusesSayWhatHappened)
     EXPECT_EQ(fs::file_size(dir.File("piped")), fs::file_size(rx));
 }
 
-// The binary with its stdout on descriptor fd, the captures' samples going there (--out -);
-// its wait status.
-int RunToDescriptor(const TempDir& dir, int fd, int closeInChild)
+// --out - writes descriptor 1 as the shell gave it: a pipe whose reader goes away after 100
+// bytes kills the process with SIGPIPE, as other Unix tools do (141 in a shell).
+TEST(CliBinary, SamplesToAPipeWhoseReaderLeavesEndInSigpipe)
 {
+    const TempDir dir;
+    ASSERT_EQ(RunCli(dir, Captures(dir, 0)).status, 0);
+    const std::string rx = Slurp(dir.File("out.pcm"));  // what the run writes to a file
+    int ends[2] = {-1, -1};
+    ASSERT_EQ(pipe(ends), 0);
+    std::string got;
+    std::thread reader([&] {
+        char buffer[100];
+        for (ssize_t n; got.size() < 100 && (n = read(ends[0], buffer, 100 - got.size())) > 0;) {
+            got.append(buffer, static_cast<std::size_t>(n));
+        }
+        close(ends[0]);
+    });
     const pid_t child = fork();
     if (child == 0) {
-        dup2(fd, STDOUT_FILENO);
-        close(closeInChild);
+        dup2(ends[1], STDOUT_FILENO);
+        close(ends[0]);
         std::freopen("/dev/null", "w", stderr);
         execl(TARNWELL_CLI_PATH, "tarnwell-cli", "--tx", dir.File("tx.pcm").c_str(), "--rx",
               dir.File("rx.pcm").c_str(), "--out", "-", static_cast<char*>(nullptr));
         _exit(127);
     }
-    close(fd);
+    close(ends[1]);
     int wstatus = 0;
     waitpid(child, &wstatus, 0);
-    return wstatus;
-}
-
-// --out - writes descriptor 1 as the shell gave it: appended to, a socket, or a pipe whose
-// reader goes away (the process then dies of SIGPIPE, as other Unix tools do: 141 in a shell).
-TEST(CliBinary, SamplesToStdoutGoWhereStdoutIsWithoutReopeningIt)
-{
-    const TempDir dir;
-    ASSERT_EQ(RunCli(dir, Captures(dir, 0)).status, 0);
-    const std::string rx = Slurp(dir.File("out.pcm"));  // what the run writes to a file
-    ASSERT_GT(rx.size(), 100u);
-    {
-        std::ofstream(dir.File("kept.bin")) << "earlier contents\n";
-        const int wstatus = RunToDescriptor(dir, open(dir.File("kept.bin").c_str(), O_WRONLY | O_APPEND), -1);
-        EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0) << "appended";
-        EXPECT_TRUE(Slurp(dir.File("kept.bin")) == "earlier contents\n" + rx) << "appended";
-    }
-    for (const bool socket : {true, false}) {
-        int ends[2] = {-1, -1};
-        ASSERT_EQ(socket ? socketpair(AF_UNIX, SOCK_STREAM, 0, ends) : pipe(ends), 0);
-        std::string got;
-        std::thread reader([&] {
-            char buffer[4096];
-            for (ssize_t n; (n = read(ends[0], buffer, socket ? sizeof buffer : 100 - got.size())) > 0;) {
-                got.append(buffer, static_cast<std::size_t>(n));
-                if (!socket && got.size() == 100) {
-                    break;  // as head -c 100 does
-                }
-            }
-            close(ends[0]);
-        });
-        const int wstatus = RunToDescriptor(dir, ends[1], ends[0]);
-        reader.join();
-        if (socket) {
-            EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0) << "socket";
-            EXPECT_TRUE(got == rx) << "socket: " << got.size() << " bytes";
-        } else {
-            EXPECT_TRUE(WIFSIGNALED(wstatus) && WTERMSIG(wstatus) == SIGPIPE) << "closed pipe: " << wstatus;
-            EXPECT_TRUE(got == rx.substr(0, 100));
-        }
-    }
+    reader.join();
+    EXPECT_TRUE(WIFSIGNALED(wstatus) && WTERMSIG(wstatus) == SIGPIPE) << wstatus;
+    EXPECT_EQ(got, rx.substr(0, 100));
 }
 
 TEST(CliBinary, AnInterruptStopsAtTheNextFrameAndEmptiesTheOutput)
@@ -394,17 +362,6 @@ TEST(CliBinary, JsonCarriesTheCurvesAndTheFindings)
     EXPECT_EQ(analysis.at("delaySearch").at("peakLag"), 110);
     EXPECT_EQ(analysis.at("echoPath").at("weights").size(), 64u);
     EXPECT_EQ(analysis.at("frames").at("txLevel").size(), 48000u / 80u);
-    // The whitened search: FFT figures, pinned with a tolerance.
-    const json& whitened = analysis.at("whitenedDelay");
-    EXPECT_EQ(whitened.at("peakLag"), 110);
-    EXPECT_NEAR(whitened.at("peak").get<double>(), 1.0, 0.3);
-    EXPECT_GT(whitened.at("peak").get<double>(), 16.0 * whitened.at("median").get<double>());
-    const json& track = analysis.at("delayTrack");
-    ASSERT_EQ(track.at("lag").size(), track.at("time").size());
-    ASSERT_FALSE(track.at("lag").empty());
-    for (const auto& lag : track.at("lag")) {
-        EXPECT_NEAR(lag.get<double>(), 110.0, 1.0);
-    }
 }
 
 TEST(JsonReport, KeepsEveryBitAndNonFiniteValuesAndReplacesTextThatIsNotUtf8)
