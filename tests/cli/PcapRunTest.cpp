@@ -84,7 +84,7 @@ TEST_P(PcapRunTest, GivesTheReportOfTheSameSamplesInALawFiles)
     Write(dir.File("call.pcap"), testpcap::CallWriter{}.File(packets));
 
     const auto [files, filesOut] = RunTo({"--tx", dir.File("tx.al"), "--rx", dir.File("rx.al")},
-                                       dir.File("files.pcm"));
+                                         dir.File("files.pcm"));
     Args args = {"--pcap", dir.File("call.pcap")};
     args.insert(args.end(), c.choice.begin(), c.choice.end());
     const auto [call, callOut] = RunTo(args, dir.File("call.pcm"));
@@ -103,12 +103,19 @@ TEST_P(PcapRunTest, GivesTheReportOfTheSameSamplesInALawFiles)
 INSTANTIATE_TEST_SUITE_P(Cases, PcapRunTest, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A damaged call still runs, and says what it lost; a truncated file names the packet.
+// A damaged call still runs, and says what it lost; a truncated file names the packet; a
+// capture at another rate is converted, or refused with --no-resample.
 TEST(PcapRunTest, SaysWhatTheCallLostAndRefusesATruncatedFile)
 {
     const TempDir dir;
-    const std::vector<std::uint8_t> tx = ALaw("tx.pcm"), rx = ALaw("rx.pcm");
-    std::vector<testpcap::RtpPacket> packets = testpcap::Call(tx, rx);
+    SF_INFO info{0, 16000, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
+    SNDFILE* file = sf_open(dir.File("rx.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    const testcaptures::Samples samples = testcaptures::Noise(160000, 2000.0, 5);
+    sf_writef_short(file, samples.data(), static_cast<sf_count_t>(samples.size()));
+    sf_close(file);
+    const std::string tx = TARNWELL_SAMPLES_DIR "/tx.pcm";
+    std::vector<testpcap::RtpPacket> packets = testpcap::Call(ALaw("tx.pcm"), ALaw("rx.pcm"));
     packets.erase(packets.begin() + 200);
     std::vector<std::uint8_t> bytes = testpcap::CallWriter{}.File(packets);
     Write(dir.File("lossy.pcap"), bytes);
@@ -127,6 +134,12 @@ TEST(PcapRunTest, SaysWhatTheCallLostAndRefusesATruncatedFile)
         {{"--tx", dir.File("lossy.pcap"), "--rx", TARNWELL_SAMPLES_DIR "/rx.pcm"},
          1,
          "lossy.pcap: a packet capture holds both directions"},
+        {{"--tx", tx, "--rx", dir.File("rx.wav"), "--no-resample"},
+         1,
+         "rx.wav is 16000 samples/s; Tarnwell needs 8000 samples/s"},
+        {{"--tx", tx, "--rx", dir.File("rx.wav")},
+         0,
+         "info converted: rx.wav resampled from 16000 to 8000 samples/s"},
     };
     for (const auto& c : cases) {
         const Outcome o = RunTo(c.args, dir.File("o.pcm")).first;
@@ -137,54 +150,41 @@ TEST(PcapRunTest, SaysWhatTheCallLostAndRefusesATruncatedFile)
 
 // A batch takes a call in a folder as a port named after the file, and a manifest's pcap cell
 // as both captures of its row.
-struct BatchCase {
-    const char* name;
-    Args files;            // created empty in the folder
-    const char* manifest;  // nullptr: the folder itself is the input
-    const char* problem;   // the first port's problem, "" for none
-};
-
-const BatchCase kBatchCases[] = {
-    {"folder_call", {"port7.pcap"}, nullptr, ""},
-    {"folder_call_and_pair",
-     {"port7.pcapng", "port7_tx.pcm", "port7_rx.pcm"},
-     nullptr,
-     "port port7 has both a pcap file and Tx or Rx captures"},
-    {"manifest_call", {"port7.pcap"}, "port,pcap\nport7,port7.pcap\n", ""},
-    {"manifest_call_and_tx",
-     {"port7.pcap"},
-     "port,tx,rx,pcap\nport7,a.pcm,,port7.pcap\n",
-     "manifest row 2: give tx and rx, or stereo, or pcap: only one of them"},
-};
-
-class PcapBatchTest : public ::testing::TestWithParam<BatchCase> {};
-
-TEST_P(PcapBatchTest, ACallIsAPort)
+TEST(PcapBatchTest, ACallIsAPort)
 {
-    const BatchCase& c = GetParam();
-    const TempDir dir;
-    for (const std::string& file : c.files) {
-        std::ofstream(dir.File(file)).put('\0');
-    }
-    BatchDefaults defaults;
-    std::vector<BatchPort> ports;
-    if (c.manifest == nullptr) {
-        ports = FindFolderPorts(dir.path(), defaults, dir.path() / "out");
-    } else {
-        std::ofstream(dir.File("ports.csv")) << c.manifest;
+    const struct {
+        Args files;            // created empty in the folder
+        const char* manifest;  // nullptr: the folder itself is the input
+        const char* problem;   // the port's problem, "" for none
+    } cases[] = {
+        {{"port7.pcap"}, nullptr, ""},
+        {{"port7.pcapng", "port7_tx.pcm", "port7_rx.pcm"},
+         nullptr,
+         "port port7 has both a pcap file and Tx or Rx captures"},
+        {{"port7.pcap"}, "port,pcap\nport7,port7.pcap\n", ""},
+        {{"port7.pcap"},
+         "port,tx,rx,pcap\nport7,a.pcm,,port7.pcap\n",
+         "manifest row 2: give tx and rx, or stereo, or pcap: only one of them"},
+    };
+    for (const auto& c : cases) {
+        const TempDir dir;
+        for (const std::string& file : c.files) {
+            std::ofstream(dir.File(file)).put('\0');
+        }
+        std::vector<BatchPort> ports;
         std::string error;
-        ports = ReadManifest(dir.File("ports.csv"), defaults, dir.path() / "out", error);
-        ASSERT_EQ(error, "");
+        if (c.manifest == nullptr) {
+            ports = FindFolderPorts(dir.path(), BatchDefaults{}, dir.path() / "out");
+        } else {
+            std::ofstream(dir.File("ports.csv")) << c.manifest;
+            ports = ReadManifest(dir.File("ports.csv"), BatchDefaults{}, dir.path() / "out", error);
+        }
+        ASSERT_EQ(ports.size(), 1U) << error;
+        EXPECT_EQ(std::tie(ports[0].name, ports[0].problem, error), std::make_tuple("port7", c.problem, ""));
+        EXPECT_EQ(fs::path(ports[0].options.settings.txPath).extension().string().substr(0, 5), ".pcap");
+        EXPECT_EQ(ports[0].options.settings.rxPath, ports[0].options.settings.txPath);
     }
-    ASSERT_EQ(ports.size(), 1U);
-    EXPECT_EQ(ports[0].name, "port7");
-    EXPECT_EQ(ports[0].problem, c.problem);
-    EXPECT_EQ(fs::path(ports[0].options.settings.txPath).extension().string().substr(0, 5), ".pcap");
-    EXPECT_EQ(ports[0].options.settings.rxPath, ports[0].options.settings.txPath);
 }
-
-INSTANTIATE_TEST_SUITE_P(Cases, PcapBatchTest, ::testing::ValuesIn(kBatchCases),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 // The streams verb lists what it finds, and a file it cannot read ends in status 1 with the
 // packet that stopped it.
@@ -205,26 +205,6 @@ TEST(StreamsVerbTest, ListsTheStreamsOrSaysWhyNot)
     const Outcome cut = Call("streams", {dir.File("cut.pcap")});
     EXPECT_EQ(cut.status, 1);
     EXPECT_THAT(cut.err, HasSubstr("cut.pcap: packet 15: truncated"));
-}
-
-// --no-resample keeps the refusal of a capture at another rate.
-TEST(NoResampleTest, RefusesAnotherRate)
-{
-    const TempDir dir;
-    SF_INFO info{0, 16000, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
-    SNDFILE* file = sf_open(dir.File("rx.wav").c_str(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr);
-    const testcaptures::Samples samples = testcaptures::Noise(160000, 2000.0, 5);
-    sf_writef_short(file, samples.data(), static_cast<sf_count_t>(samples.size()));
-    sf_close(file);
-    testcaptures::WritePcm(dir.File("tx.pcm"), testcaptures::Noise(80000, 2000.0, 6));
-    const Args args = {"--tx", dir.File("tx.pcm"), "--rx", dir.File("rx.wav")};
-    const Outcome refused =
-        RunTo({args[0], args[1], args[2], args[3], "--no-resample"}, dir.File("o.pcm")).first;
-    EXPECT_EQ(refused.status, 1);
-    EXPECT_THAT(refused.err, HasSubstr("rx.wav is 16000 samples/s; Tarnwell needs 8000 samples/s"));
-    EXPECT_THAT(RunTo(args, dir.File("o.pcm")).first.out,
-                HasSubstr("info converted: rx.wav resampled from 16000 to 8000 samples/s"));
 }
 
 }  // namespace
