@@ -1,5 +1,6 @@
 // The page writer's own rules: what escaping makes of hostile and broken text, and what a
-// batch page holds for rows made up here (the whole command is checked by check_html.py).
+// batch page holds for rows made up here (the whole command, its ports' order, links and
+// sections are checked by check_html.py).
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -49,7 +50,7 @@ BatchRow Row(const std::string& port, PortVerdict verdict)
     return row;
 }
 
-TEST(BatchPage, CountsLinksEachPortAndEscapesItsName)
+TEST(BatchPage, CountsThePortsAndEscapesTheirTexts)
 {
     SetSvgDrawer({});
     const std::vector<BatchRow> rows{Row("<b>x</b>", PortVerdict::kFailed), Row("a", PortVerdict::kFailed),
@@ -63,16 +64,6 @@ TEST(BatchPage, CountsLinksEachPortAndEscapesItsName)
     EXPECT_EQ(page.find("<b>x"), std::string::npos);
     EXPECT_EQ(page.find("<m>"), std::string::npos);
     EXPECT_EQ(page.find("No echo <here>"), std::string::npos);
-    std::size_t last = 0;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const std::string rank = std::to_string(i);
-        const std::size_t link = page.find("<tr data-rank=\"" + rank + "\"><td data-key=\"" +
-                                           html::Escape(rows[i].port) + "\"><a href=\"#port-" + rank + "\">");
-        ASSERT_NE(link, std::string::npos) << rows[i].port;
-        EXPECT_GT(link, last) << "rows keep the order given";
-        last = link;
-        EXPECT_NE(page.find("<section class=\"port\" id=\"port-" + rank + "\">"), std::string::npos);
-    }
     EXPECT_NE(page.find("The views of this run were not kept."), std::string::npos);
 }
 

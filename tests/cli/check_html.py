@@ -202,17 +202,10 @@ def check_print(path, ports):
     keeps each view whole; every view of a section is inside its one views block; and Chromium
     prints it so."""
     text = open(path, encoding="utf-8").read()
-    style = re.sub(r"/\*.*?\*/", "", text[text.find("<style>"):text.find("</style>")], flags=re.S)
-    start = style.find("{", style.find("@media print"))
-    depth, end = 0, start
-    for end in range(start, len(style) if start > 0 else start):
-        depth += {"{": 1, "}": -1}.get(style[end], 0)
-        if depth == 0:
-            break
-    rules = {sel.strip(): decl for sel, decl in re.findall(r"([^{}]+)\{([^{}]*)\}", style[start + 1:end])}
-    for selector, rule in (("section.port", r"break-before:\s*page"), ("div.views", r"break-before:\s*page"),
-                           ("figure.view", r"break-inside:\s*avoid")):
-        if not re.search(rule, rules.get(selector, "")):
+    style = text[text.find("@media print"):text.find("</style>")]
+    for selector, rule in (("section.port", "break-before: *page"), ("div.views", "break-before: *page"),
+                           ("figure.view", "break-inside: *avoid")):
+        if not re.search(re.escape(selector) + r"\s*\{[^}]*" + rule, style):
             fail(f"{path}: the print style has no {rule} at {selector}")
     sections = text.split('<section class="port"')[1:]
     if len(sections) != ports:
