@@ -160,14 +160,12 @@ def check_run_page(single):
 
 
 def check_site_page(cli, work):
-    site = "site"
-    out = "out"
     path = os.path.join(work, "site.html")
-    lost = run([cli, "batch", site, "--out-dir", out, "-j", "1", "--html", "no-such-folder/p.html"], 1)
+    lost = run([cli, "batch", "site", "--out-dir", "out", "-j", "1", "--html", "no-such-folder/p.html"], 1)
     if "tarnwell-cli batch: --html: no-such-folder/p.html: cannot be written" not in lost.stderr:
         fail("a site page that cannot be written is not reported: " + lost.stderr)
-    run([cli, "batch", site, "--out-dir", out, "-j", "1", "--html", path], 1)
-    summary = json.load(open(os.path.join(out, "summary.json")))
+    run([cli, "batch", "site", "--out-dir", "out", "-j", "1", "--html", path], 1)
+    summary = json.load(open("out/summary.json"))
     page, text = read_page(path)
     if re.search(r"<script>\s*alert", text, re.I):
         fail("site.html: the hostile port name is markup")
@@ -319,8 +317,7 @@ def check_in_browser(page_path, summary, work, screenshot, views):
     print(f"browser: loaded in {out['loadMs']:.0f} ms, {out['svgs']} views")
     if out["errors"]:
         fail(f"script errors: {out['errors']}")
-    rows = summary["rows"]
-    names = [r["port"] for r in rows]
+    rows, names = summary["rows"], [r["port"] for r in summary["rows"]]
     if out["buttons"] != 10 or out["initial"] != names or out["result"] != names:
         fail(f"worst first before and after sorting by Result: {out['initial']}, {out['result']}")
     # A click sorts by ERL, ports without one last, ties in worst-first order; a second
