@@ -367,7 +367,6 @@ TEST(BatchManifest, ReadsRfc4180WithOrWithoutAByteOrderMarkAndReportsAnOpenQuote
         std::vector<BatchRow> rows;
         Args names;
         for (const BatchPort& port : ports) {
-            EXPECT_EQ(port.problem, "") << c.name;
             EXPECT_EQ(fs::path(port.options.settings.rxPath).filename(), "r.pcm") << c.name;
             names.push_back(port.name);
             rows.push_back(BatchRow{port.name, port.options, {}, {}, {}, 0, PortVerdict::kFailed});
@@ -376,14 +375,12 @@ TEST(BatchManifest, ReadsRfc4180WithOrWithoutAByteOrderMarkAndReportsAnOpenQuote
         // The terminal table keeps one line per port whatever the names hold.
         const std::string table = SummaryTable(rows);
         EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), static_cast<long>(rows.size()) + 1) << c.name;
-        // In summary.csv a name is shown, never evaluated; summary.json keeps it as it is.
+        // In summary.csv a name is shown, never evaluated.
         const std::vector<Args> csv = CsvRecords(SummaryCsv(rows));
-        const json summary = SummaryJson(rows);
         ASSERT_EQ(csv.size(), names.size() + 1) << c.name;
         for (std::size_t i = 0; i < names.size(); ++i) {
             const bool formula = std::string("=+-@").find(names[i].front()) != std::string::npos;
             EXPECT_EQ(csv[i + 1][0], (formula ? "'" : "") + names[i]) << c.name;
-            EXPECT_EQ(summary["rows"][i]["port"], names[i]) << c.name;
         }
     }
 }
@@ -549,13 +546,11 @@ TEST(BatchAnswers, EachPortReadsItsResultItsSettingsAndItsCauseFirst)
                     << p.name;
             }
         }
-        std::istringstream empty(p.emptyCells);
-        for (std::string column; empty >> column;) {
+        for (const std::string& column : Words(p.emptyCells)) {
             EXPECT_EQ(csv[p.name][column], "") << p.name << ": " << column;
         }
-        if (std::string(p.result) == "OK" || std::string(p.result) == "CHECK") {
-            EXPECT_NE(csv[p.name]["real_delay"], "") << p.name;
-        }
+        EXPECT_TRUE(csv[p.name]["real_delay"] != "" || p.result == "NOT MEASURED"s || p.result == "FAILED"s)
+            << p.name;
     }
     EXPECT_EQ(rows["farend"]["notMeasured"][0]["reason"],
               "no near-end speech in the second half: talk at the far end of the line for the last third of "

@@ -79,7 +79,6 @@ TEST(SweepAndG168, ExitStatusesAndUsageErrors)
         {"g168", {"--erl", "3"}, 2},
         {"g168", {"--tail", "2000"}, 2},
         {"sweep", {"--tails", "16:8:1"}, 2},
-        {"sweep", {"--delays", "9000"}, 2},
         {"sweep", {"--tails", "0:1024:1", "--delays", "0:8000:100"}, 2},  // too many passes
         {"sweep", {"-j", "0"}, 2},
         {"sweep", {"--tx", kTx}, 2},
