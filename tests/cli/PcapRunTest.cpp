@@ -154,7 +154,6 @@ TEST(PcapBatchTest, ACallIsAPort)
         const char* manifest;  // nullptr: the folder itself is the input
         const char* problem;   // the port's problem, "" for none
     } cases[] = {
-        {{"port7.pcap"}, nullptr, ""},
         {{"port7.pcapng", "port7_tx.pcm", "port7_rx.pcm"},
          nullptr,
          "port port7 has both a pcap file and Tx or Rx captures"},
