@@ -295,7 +295,8 @@ TEST(CliBinary, JsonCarriesTheCurvesAndTheFindings)
 
 TEST(JsonReport, KeepsEveryBitAndNonFiniteValuesAndReplacesTextThatIsNotUtf8)
 {
-    constexpr double kInf = std::numeric_limits<double>::infinity();
+    constexpr double kInf = std::numeric_limits<double>::infinity(),
+                     kNaN = std::numeric_limits<double>::quiet_NaN();
     CliOptions options;
     options.settings.txPath = "captures/\xff.pcm";
     const json failed = json::parse(
@@ -306,11 +307,7 @@ TEST(JsonReport, KeepsEveryBitAndNonFiniteValuesAndReplacesTextThatIsNotUtf8)
 
     CliRun run;
     run.ok = true;
-    run.results = {92,    25.253333333333334,
-                   12.5,  -20.000000000000004,
-                   -kInf, std::numeric_limits<double>::quiet_NaN(),
-                   1,     1,
-                   0,     1};
+    run.results = {92, 25.253333333333334, 12.5, -20.000000000000004, -kInf, kNaN, 1, 1, 0, 1};
     run.report = MakeReport(run.results, 0);
     const json parsed = json::parse(DumpJson(JsonReport(CliOptions{}, run, "Finished", {})));
     EXPECT_EQ(parsed["results"],
