@@ -438,8 +438,6 @@ TEST(BatchSignal, SigtermStopsTheRunningPortSkipsTheRestAndWritesTheSummaries)
 // The answer a user reads first, port by port: whole runs on generated captures, each with its
 // Result and Message as the batch gives them. A verdict the captures could not measure is
 // not a CHECK, and the Message names a refusal's cause before the run's own message.
-namespace answers {
-
 constexpr int kCount = 160000;  // 20 s
 
 Samples FarEnd(double rms = 2848.0, std::uint32_t seed = 11)
@@ -469,11 +467,8 @@ struct Port {
     std::string settings;    // a regular expression the settings finding must match; empty: none
 };
 
-}  // namespace answers
-
 TEST(BatchAnswers, EachPortReadsItsResultItsSettingsAndItsCauseFirst)
 {
-    using namespace answers;
     const Samples tx = FarEnd();
     const Samples echo = testcaptures::Echo(tx, 110, 12.0, 8.0);  // inside row 0's window 101-115
     const Samples quiet = FarEnd(800.0, 13);                      // about -26 dBm0
@@ -577,8 +572,8 @@ TEST(BatchAnswers, FarEndOnlyPortsPassFailOnCheckAndFailFailOnUnmeasured)
     const testcaptures::TempDir dir;
     fs::create_directories(dir.path() / "site");
     const std::string tx = dir.File("site/p_tx.pcm"), rx = dir.File("site/p_rx.pcm");
-    testcaptures::WritePcm(tx, answers::FarEnd());
-    testcaptures::WritePcm(rx, testcaptures::Echo(answers::FarEnd(), 110, 12.0, 8.0));
+    testcaptures::WritePcm(tx, FarEnd());
+    testcaptures::WritePcm(rx, testcaptures::Echo(FarEnd(), 110, 12.0, 8.0));
     const std::pair<Args, int> cases[] = {
         {{}, kExitOk}, {{"--fail-on-check"}, kExitOk}, {{"--fail-on-unmeasured"}, kExitRunFailed}};
     for (const auto& [flags, status] : cases) {

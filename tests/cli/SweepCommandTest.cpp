@@ -33,10 +33,8 @@ TEST(SweepCommand, ValueLists)
         {"", {}, "not a decimal integer"},
         {"16:8:1", {}, "FIRST <= LAST"},
         {"0:64:0", {}, "STEP above 0"},
-        {"16:64", {}, "FIRST:LAST:STEP"},
         {"0x10", {}, "not a decimal integer"},
         {"16:2048:16", {}, "2048 is outside 0..1024"},
-        {"-16", {}, "outside"},
     };
     for (const auto& c : cases) {
         std::string why;
