@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <sstream>
 #include <thread>
@@ -19,7 +18,7 @@
 
 #include "CliCall.h"
 #include "cli/JsonReport.h"
-#include "cli/Verbs.h"
+#include "cli/CommandLine.h"
 #include "support/SyntheticCaptures.h"
 
 using namespace tarnwell;

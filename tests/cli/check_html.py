@@ -261,9 +261,8 @@ PROBE_END = """<script>window.addEventListener('load', function () {
   var table = document.getElementById('ports'), buttons = table.tHead.querySelectorAll('button');
   function order() { return Array.from(table.tBodies[0].rows, function (r) { return r.cells[0].getAttribute('data-key'); }); }
   function click(name) { buttons.forEach(function (b) { if (b.textContent === name) { b.click(); } }); return order(); }
-  var t = performance.getEntriesByType('navigation')[0];
   var out = {buttons: buttons.length, initial: order(), erlUp: click('ERL'), erlDown: click('ERL'), port: click('Port'),
-             result: click('Result'), loadMs: t ? t.loadEventStart : -1, errors: window.__errors,
+             result: click('Result'), errors: window.__errors,
              svgs: document.querySelectorAll('figure.view svg').length};
   var pre = document.createElement('pre');
   pre.id = 'probe';
@@ -302,7 +301,6 @@ def check_in_browser(page_path, summary, work, screenshot, views):
         fail("the page did not render (no probe): " + done.stderr[-2000:])
         return
     out = json.loads(html.unescape(found.group(1)))
-    print(f"browser: loaded in {out['loadMs']:.0f} ms, {out['svgs']} views")
     if out["errors"]:
         fail(f"script errors: {out['errors']}")
     rows, names = summary["rows"], [r["port"] for r in summary["rows"]]
@@ -323,8 +321,6 @@ def check_in_browser(page_path, summary, work, screenshot, views):
     if screenshot:
         subprocess.run([browser, *browser_args(work), "--window-size=1280,900", "--screenshot=" + screenshot,
                         "file://" + os.path.abspath(page_path)], capture_output=True, timeout=120)
-        if not os.path.exists(screenshot) or os.path.getsize(screenshot) < 10000:
-            fail("no screenshot written")
 
 
 def main():
