@@ -1,9 +1,7 @@
 // The command line: parsing in-process, then the real binary as a script sees it (exit
 // statuses, streams, file errors, interrupts, --plots and the --json analysis). Whole runs are
 // pinned by the golden tests.
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,7 +11,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <sstream>
 #include <thread>
@@ -21,7 +18,7 @@
 
 #include "CliCall.h"
 #include "cli/JsonReport.h"
-#include "cli/Verbs.h"
+#include "cli/CommandLine.h"
 #include "support/SyntheticCaptures.h"
 
 using namespace tarnwell;
@@ -81,13 +78,11 @@ TEST(CommandLineParse, DefaultsAreTheWindowAfterStartAndOptionsOverrideThem)
     using Fields = std::tuple<int, int, int, int, int, int, int, std::string, bool>;
     const std::pair<Args, Fields> cases[] = {
         {{}, {0, 100, 64, 1, 6, 3, 1, "./out.pcm", false}},
-        {{"--device", "7"}, {7, 180, 64, 1, 6, 3, 1, "./out.pcm", false}},  // the one row with delay 180
         {{"--device", "2", "--delay", "0"}, {2, 0, 128, 1, 6, 3, 1, "./out.pcm", false}},  // 0 overrides too
-        {{"--tail", "512", "--device", "9"}, {9, 80, 512, 1, 6, 3, 1, "./out.pcm", false}},
-        {{"--delay", "0", "--tail", "0", "--nlp-diff", "100", "--nlp-shift=10"},  // every bound is a value
-         {0, 0, 0, 1, 100, 10, 1, "./out.pcm", false}},
-        {{"--delay", "8000", "--tail", "1024", "--high-pass", "off", "--out", "x.pcm", "--json"},
-         {0, 8000, 1024, 1, 6, 3, 0, "x.pcm", true}},
+        // Every bound is a value.
+        {{"--delay", "8000", "--tail", "0", "--nlp-diff", "100", "--nlp-shift=10", "--high-pass", "off",
+          "--out", "x.pcm", "--json"},
+         {0, 8000, 0, 1, 100, 10, 0, "x.pcm", true}},
     };
     for (auto [args, fields] : cases) {
         args.insert(args.begin(), {"tarnwell-cli", "--tx", "t", "--rx", "r"});
@@ -107,29 +102,9 @@ TEST(CommandLineParse, DefaultsAreTheWindowAfterStartAndOptionsOverrideThem)
     }
 }
 
-// Every verb of the table is listed by the top-level help and answers its own --help; the run
-// verb is the same run as no verb at all.
-TEST(CliBinary, HelpListsEveryVerbAndEachVerbHasItsOwnHelp)
-{
-    const TempDir dir;
-    const Outcome top = RunCli(dir, "--help");
-    ASSERT_EQ(top.status, 0) << top.err;
-    ASSERT_FALSE(Verbs().empty());
-    for (const Verb& verb : Verbs()) {
-        EXPECT_THAT(top.out, HasSubstr("  "s + verb.name + " ")) << verb.name;
-        const Outcome own = RunCli(dir, Quoted({verb.name, "--help"}));
-        EXPECT_EQ(own.status, 0) << verb.name << ": " << own.err;
-        EXPECT_THAT(own.out, HasSubstr("Usage: tarnwell-cli")) << verb.name;
-    }
-    const std::string captures = Captures(dir, 0);
-    const Outcome plain = RunCli(dir, captures + " --json");
-    const Outcome named = RunCli(dir, "run " + captures + " --json");
-    EXPECT_EQ(std::tie(named.status, named.out), std::tie(plain.status, plain.out));
-}
-
-// Every way a single run ends, as a script sees it: the exit status and a part of what the
-// run said, on stderr (or stdout, which a usage error leaves empty); `out` is whether the run
-// leaves out.pcm (-1: not asked).
+// Every way a single run ends, as a script sees it (--out - into a pipe too): the exit status
+// and a part of what the run said, on stderr (or stdout, which a usage error leaves empty); `out` is whether
+// the run leaves out.pcm (-1: not asked).
 TEST(CliBinary, ExitStatusesSayWhatHappened)
 {
     const TempDir dir;
@@ -148,15 +123,13 @@ TEST(CliBinary, ExitStatusesSayWhatHappened)
         int status;
         std::string said;
         int out;
-        const char* env = "";
+        std::string env = "";
     } cases[] = {
         // Usage errors, before any file is read (t and r do not exist): the option and the value.
         {"--rx r", "", 2, "--help", 0},
         {"--tx t", "", 2, "--help", 0},
         {"--tx t --rx r --device 10", "", 2, "--device", 0},
         {"--tx t --rx r --device=-1", "", 2, "--help", 0},
-        {"--tx t --rx r --high-pass yes", "", 2, "--help", 0},
-        {"--tx t --rx r --tail 2147483648", "", 2, "--help", 0},  // not a 32-bit value
         {"--tx t --rx ''", "", 2, "--help", 0},
         {"--tx t --rx r --out ''", "", 2, "--help", 0},
         {"--tx t --rx r --delay 9000", "", 2, "--delay: Value 9000 not in range 0 to 8000", 0},
@@ -167,15 +140,21 @@ TEST(CliBinary, ExitStatusesSayWhatHappened)
         {"batch site.csv --tail 2000", "", 2, "--tail: Value 2000 not in range 0 to 1024", 0},
         {"--tx t --rx r --network-delay 2001", "", 2, "--network-delay: Value 2001 not in range 0 to 2000",
          0},
-        {"batch site.csv --network-delay=-1", "", 2, "--network-delay: Value -1 not in range 0 to 2000", 0},
         {run + " --tail 0x10", "", 2, "not a decimal integer: 0x10", 0},
-        {run + " --delay 1e2", "", 2, "not a decimal integer: 1e2", 0},
-        {run + " --nlp-diff 6.0", "", 2, "not a decimal integer", 0},
         {run + " --device ' 1'", "", 2, "not a decimal integer", 0},
         {files(rx, "-") + " --json", "", 2, "--out -: the samples and the JSON cannot both go to stdout\n",
          0},
         {"bacth " + run, "", 2, "--help", 0},             // a misspelt verb
         {run + " --help", "", 0, "Vestra D - E1/T1", 0},  // the device rows, and no run
+        {"run" + run, "/dev/null", 0, "", 1},             // the same run as no verb at all
+        {"batch --help", "", 0, "Usage: tarnwell-cli batch", 0},
+        // --plots costs only the pictures: the report and the output are written.
+        {run + Quoted({"--plots", dir.File("bare")}), "/dev/null", 1,
+         "--plots: this build draws no pictures (the CSV files are written); the picture module could not be "
+         "loaded:\n  " +
+             none + ": cannot open shared object file",
+         1, "TARNWELL_CHARTS_MODULE='" + none + "' "},
+        {run + Quoted({"--plots", rx + "/x"}), "/dev/null", 1, "--plots: " + rx + "/x: Not a directory", 1},
         // Reports that cannot be written.
         {run + " --json", "/dev/full", 1, "cannot write the report: No space left on device", -1},
         {run, "/dev/full", 1, "cannot write the report", -1},
@@ -191,11 +170,8 @@ TEST(CliBinary, ExitStatusesSayWhatHappened)
         // The tap loop is checked before anything runs.
         {run, "/dev/null", 2, "tarnwell-cli: TARNWELL_TAP_LOOP: unknown loop 'x' (plain, avx2, avx512)\n", 0,
          "TARNWELL_TAP_LOOP=x "},
-        {run, "/dev/null", 2, "unknown loop 'AVX2'", 0, "TARNWELL_TAP_LOOP=AVX2 "},
         {"batch " + run, "/dev/null", 2, "unknown loop 'x'", 0, "TARNWELL_TAP_LOOP=x "},
-        {run, "/dev/null", 0, "", 1, "TARNWELL_TAP_LOOP=plain "},
         {run, "/dev/null", 0, "", 1, "TARNWELL_TAP_LOOP=avx512 "},  // falls back on a CPU without it
-        {run, "/dev/null", 0, "", 1, "TARNWELL_TAP_LOOP= "},
         // File errors name the file and the reason, the message first.
         {files(none, out), "/dev/null", 1, "Check the files\n" + none + ": No such file or directory\n", -1},
         {files(folder, out), "/dev/null", 1, "Check the files\n" + folder + ": is a directory\n", -1},
@@ -226,65 +202,14 @@ TEST(CliBinary, ExitStatusesSayWhatHappened)
     EXPECT_EQ(fs::file_size(out), 0u) << "a failed write left part of the output";
     RunCli(dir, files(rx, "-"), "/dev/stdout | cat >" + dir.File("piped"));
     EXPECT_EQ(fs::file_size(dir.File("piped")), fs::file_size(rx));
-}
-
-// The binary with its stdout on descriptor fd, the captures' samples going there (--out -);
-// its wait status.
-int RunToDescriptor(const TempDir& dir, int fd, int closeInChild)
-{
-    const pid_t child = fork();
-    if (child == 0) {
-        dup2(fd, STDOUT_FILENO);
-        close(closeInChild);
-        std::freopen("/dev/null", "w", stderr);
-        execl(TARNWELL_CLI_PATH, "tarnwell-cli", "--tx", dir.File("tx.pcm").c_str(), "--rx",
-              dir.File("rx.pcm").c_str(), "--out", "-", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(fd);
-    int wstatus = 0;
-    waitpid(child, &wstatus, 0);
-    return wstatus;
-}
-
-// --out - writes descriptor 1 as the shell gave it: appended to, a socket, or a pipe whose
-// reader goes away (the process then dies of SIGPIPE, as other Unix tools do: 141 in a shell).
-TEST(CliBinary, SamplesToStdoutGoWhereStdoutIsWithoutReopeningIt)
-{
-    const TempDir dir;
-    ASSERT_EQ(RunCli(dir, Captures(dir, 0)).status, 0);
-    const std::string rx = Slurp(dir.File("out.pcm"));  // what the run writes to a file
-    ASSERT_GT(rx.size(), 100u);
-    {
-        std::ofstream(dir.File("kept.bin")) << "earlier contents\n";
-        const int wstatus = RunToDescriptor(dir, open(dir.File("kept.bin").c_str(), O_WRONLY | O_APPEND), -1);
-        EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0) << "appended";
-        EXPECT_TRUE(Slurp(dir.File("kept.bin")) == "earlier contents\n" + rx) << "appended";
-    }
-    for (const bool socket : {true, false}) {
-        int ends[2] = {-1, -1};
-        ASSERT_EQ(socket ? socketpair(AF_UNIX, SOCK_STREAM, 0, ends) : pipe(ends), 0);
-        std::string got;
-        std::thread reader([&] {
-            char buffer[4096];
-            for (ssize_t n; (n = read(ends[0], buffer, socket ? sizeof buffer : 100 - got.size())) > 0;) {
-                got.append(buffer, static_cast<std::size_t>(n));
-                if (!socket && got.size() == 100) {
-                    break;  // as head -c 100 does
-                }
-            }
-            close(ends[0]);
-        });
-        const int wstatus = RunToDescriptor(dir, ends[1], ends[0]);
-        reader.join();
-        if (socket) {
-            EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0) << "socket";
-            EXPECT_TRUE(got == rx) << "socket: " << got.size() << " bytes";
-        } else {
-            EXPECT_TRUE(WIFSIGNALED(wstatus) && WTERMSIG(wstatus) == SIGPIPE) << "closed pipe: " << wstatus;
-            EXPECT_TRUE(got == rx.substr(0, 100));
-        }
-    }
+    // A reader that leaves after 100 bytes: the run dies of SIGPIPE (141 in a shell), as other
+    // Unix tools do.
+    ASSERT_EQ(std::system(("{ '" TARNWELL_CLI_PATH "'" + files(rx, "-") + " 2>/dev/null; echo $? >'" +
+                           dir.File("status") + "'; } | head -c 100 >'" + dir.File("head") + "'")
+                              .c_str()),
+              0);
+    EXPECT_EQ(Slurp(dir.File("status")), "141\n");
+    EXPECT_EQ(Slurp(dir.File("head")), Slurp(dir.File("piped")).substr(0, 100));
 }
 
 TEST(CliBinary, AnInterruptStopsAtTheNextFrameAndEmptiesTheOutput)
@@ -320,31 +245,15 @@ TEST(CliBinary, AnInterruptStopsAtTheNextFrameAndEmptiesTheOutput)
     }
 }
 
-// --plots writes each view as CSV with units, and as pictures without a display; without the
-// picture module it writes the CSV and says where it looked; a folder it cannot make costs the
-// pictures only, never the report or the output.
-TEST(CliBinary, PlotsWriteEachViewAsCsvAndAsPicturesOrSayWhyNot)
+// --plots writes each view as CSV with units, and as pictures without a display (without the
+// picture module, or where no folder can be made, it fails as the exit-status test shows).
+TEST(CliBinary, PlotsWriteEachViewAsCsvAndAsPictures)
 {
     const TempDir dir;
-    std::ofstream(dir.File("pfile")) << "a file, not a folder";
-    const std::string module = dir.File("no-such-module.so");
-    const struct {
-        std::string env;
-        std::string plots;
-        int status;
-        Args said;
-    } cases[] = {
-        {"env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ",
-         dir.File("drawn"),
-         TARNWELL_CLI_DRAWS ? 0 : 1,
-         {}},
-        {"TARNWELL_CHARTS_MODULE='" + module + "' ",
-         dir.File("bare"),
-         1,
-         {"--plots: this build draws no pictures", module + ": ",
-          "No such file"}},  // the loader's own reason
-        {"", dir.File("pfile") + "/x", 1, {"--plots: " + dir.File("pfile") + "/x: Not a directory"}},
-    };
+    const std::string plots = dir.File("drawn");
+    const Outcome o = RunCli(dir, Captures(dir) + Quoted({"--plots", plots}), "",
+                             "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ");
+    EXPECT_EQ(o.status, TARNWELL_CLI_DRAWS ? 0 : 1) << o.err;
     const std::pair<const char*, const char*> views[] = {
         {"echo-path", "delay_samples,delay_ms,weight_q15"},
         {"delay-search", "lag_samples,lag_ms,abs_correlation"},
@@ -352,30 +261,17 @@ TEST(CliBinary, PlotsWriteEachViewAsCsvAndAsPicturesOrSayWhyNot)
                    "nlp_acted,counted,level_frame,rx_level_frame"},
         {"delay-over-time", "time_s,delay_samples,peak_to_median,counts"},
         {"echo-path-by-frequency", "frequency_hz,erl_db,coherence"}};
-    const std::string captures = Captures(dir);
-    for (const auto& c : cases) {
-        const Outcome o = RunCli(dir, captures + Quoted({"--plots", c.plots}), "", c.env);
-        EXPECT_EQ(o.status, c.status) << c.plots << ": " << o.err;
-        EXPECT_THAT(o.out, HasSubstr("Status                  Finished")) << c.plots;
-        EXPECT_GT(fs::file_size(dir.File("out.pcm")), 0u) << c.plots;
-        for (const std::string& part : c.said) {
-            EXPECT_THAT(o.err, HasSubstr(part)) << c.plots;
-        }
-        for (const auto& [stem, header] : views) {
-            const std::string base = (fs::path(c.plots) / stem).string();
-            const std::string csv = Slurp(base + ".csv");
-            EXPECT_EQ(csv.substr(0, csv.find('\n')), c.plots.ends_with("/x") ? "" : header) << base;
-            if (stem == "echo-path"s && !csv.empty()) {
-                EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 64);  // one row per tap of tail 64
-            }
-            for (const char* picture : {".svg", ".png"}) {
-                std::error_code missing;
-                EXPECT_EQ(fs::file_size(base + picture, missing) > 1000 && !missing,
-                          TARNWELL_CLI_DRAWS != 0 && c.status == 0)
-                    << base + picture;
-            }
+    for (const auto& [stem, header] : views) {
+        const std::string base = plots + "/" + stem, csv = Slurp(base + ".csv");
+        EXPECT_EQ(csv.substr(0, csv.find('\n')), header) << base;
+        for (const char* picture : {".svg", ".png"}) {
+            std::error_code missing;
+            EXPECT_EQ(fs::file_size(base + picture, missing) > 1000 && !missing, TARNWELL_CLI_DRAWS != 0)
+                << base + picture;
         }
     }
+    const std::string echoPath = Slurp(plots + "/echo-path.csv");
+    EXPECT_EQ(std::count(echoPath.begin(), echoPath.end(), '\n'), 1 + 64);  // one row per tap of tail 64
 }
 
 TEST(CliBinary, JsonCarriesTheCurvesAndTheFindings)
@@ -394,22 +290,12 @@ TEST(CliBinary, JsonCarriesTheCurvesAndTheFindings)
     EXPECT_EQ(analysis.at("delaySearch").at("peakLag"), 110);
     EXPECT_EQ(analysis.at("echoPath").at("weights").size(), 64u);
     EXPECT_EQ(analysis.at("frames").at("txLevel").size(), 48000u / 80u);
-    // The whitened search: FFT figures, pinned with a tolerance.
-    const json& whitened = analysis.at("whitenedDelay");
-    EXPECT_EQ(whitened.at("peakLag"), 110);
-    EXPECT_NEAR(whitened.at("peak").get<double>(), 1.0, 0.3);
-    EXPECT_GT(whitened.at("peak").get<double>(), 16.0 * whitened.at("median").get<double>());
-    const json& track = analysis.at("delayTrack");
-    ASSERT_EQ(track.at("lag").size(), track.at("time").size());
-    ASSERT_FALSE(track.at("lag").empty());
-    for (const auto& lag : track.at("lag")) {
-        EXPECT_NEAR(lag.get<double>(), 110.0, 1.0);
-    }
 }
 
 TEST(JsonReport, KeepsEveryBitAndNonFiniteValuesAndReplacesTextThatIsNotUtf8)
 {
-    constexpr double kInf = std::numeric_limits<double>::infinity();
+    constexpr double kInf = std::numeric_limits<double>::infinity(),
+                     kNaN = std::numeric_limits<double>::quiet_NaN();
     CliOptions options;
     options.settings.txPath = "captures/\xff.pcm";
     const json failed = json::parse(
@@ -420,11 +306,7 @@ TEST(JsonReport, KeepsEveryBitAndNonFiniteValuesAndReplacesTextThatIsNotUtf8)
 
     CliRun run;
     run.ok = true;
-    run.results = {92,    25.253333333333334,
-                   12.5,  -20.000000000000004,
-                   -kInf, std::numeric_limits<double>::quiet_NaN(),
-                   1,     1,
-                   0,     1};
+    run.results = {92, 25.253333333333334, 12.5, -20.000000000000004, -kInf, kNaN, 1, 1, 0, 1};
     run.report = MakeReport(run.results, 0);
     const json parsed = json::parse(DumpJson(JsonReport(CliOptions{}, run, "Finished", {})));
     EXPECT_EQ(parsed["results"],

@@ -1,5 +1,5 @@
 // tarnwell-cli sweep and g168 in-process: value lists and their usage errors, the sweep's
-// table, JSON and CSV over the shipped samples, and g168's exit status following its table.
+// JSON and CSV over the shipped samples, and g168's exit status following its table.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -29,16 +29,12 @@ TEST(SweepCommand, ValueLists)
         {"16:64:16", {16, 32, 48, 64}, ""},
         {"16:70:16", {16, 32, 48, 64}, ""},
         {"1024:1024:1", {1024}, ""},
-        {"128", {128}, ""},
         {"0,8,1024", {0, 8, 1024}, ""},
         {"", {}, "not a decimal integer"},
         {"16:8:1", {}, "FIRST <= LAST"},
         {"0:64:0", {}, "STEP above 0"},
-        {"16:64", {}, "FIRST:LAST:STEP"},
-        {"1,,2", {}, "not a decimal integer"},
         {"0x10", {}, "not a decimal integer"},
         {"16:2048:16", {}, "2048 is outside 0..1024"},
-        {"-16", {}, "outside"},
     };
     for (const auto& c : cases) {
         std::string why;
@@ -49,24 +45,18 @@ TEST(SweepCommand, ValueLists)
     }
 }
 
-TEST(SweepCommand, TableJsonAndCsvAgree)
+TEST(SweepCommand, JsonAndCsvAgree)
 {
     const testcaptures::TempDir dir;
-    const std::string csvPath = dir.File("sweep.csv");
-    const Outcome table = Call("sweep", {"--tx", kTx, "--rx", kRx, "--tails", "32:128:32", "--csv", csvPath});
-    EXPECT_EQ(table.status, 0) << table.err;
-    EXPECT_NE(table.out.find("Measured: tail 64"), std::string::npos) << table.out;
-    const std::string csv = Slurp(csvPath);
+    const Outcome json = Call("sweep", {"--tx", kTx, "--rx", kRx, "--tails", "32:128:32", "--json", "-j", "2",
+                                        "--csv", dir.File("sweep.csv")});
+    EXPECT_EQ(json.status, 0) << json.err;
+    const std::string csv = Slurp(dir.File("sweep.csv"));
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 5);
-
-    const Outcome json = Call("sweep",
-                              {"--tx", kTx, "--rx", kRx, "--tails", "32:128:32", "--json", "-j", "2"});
-    EXPECT_EQ(json.status, 0);
     const auto root = nlohmann::json::parse(json.out);
     ASSERT_EQ(root["points"].size(), 4u);
-    EXPECT_EQ(root["points"][1]["tail"], 64);
-    EXPECT_EQ(root["recommendation"]["chosen"], 1);
-    EXPECT_EQ(root["delay"], 107);
+    EXPECT_EQ(std::tie(root["points"][1]["tail"], root["recommendation"]["chosen"], root["delay"]),
+              std::make_tuple(64, 1, 107));
 }
 
 // Usage errors exit 2 and say why; g168's status follows its table.
@@ -80,7 +70,6 @@ TEST(SweepAndG168, ExitStatusesAndUsageErrors)
         const char* said = "";  // a part of stderr
     } cases[] = {
         {"g168", {"--tests", "5"}, 0},
-        {"g168", {"--tests", "5", "--tail", "16"}, 0},
         {"g168",
          {"--tests", "3B(a)", "--tail", "16", "-j", "2"},
          1},  // D.5 and longer need more than 16 taps
@@ -88,9 +77,6 @@ TEST(SweepAndG168, ExitStatusesAndUsageErrors)
         {"g168", {"--erl", "3"}, 2},
         {"g168", {"--tail", "2000"}, 2},
         {"sweep", {"--tails", "16:8:1"}, 2},
-        {"sweep", {"--tails", "abc"}, 2},
-        {"sweep", {"--delays", "9000"}, 2},
-        {"sweep", {"--nlp-shift", "11"}, 2},
         {"sweep", {"--tails", "0:1024:1", "--delays", "0:8000:100"}, 2},  // too many passes
         {"sweep", {"-j", "0"}, 2},
         {"sweep", {"--tx", kTx}, 2},
