@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/TestThresholds.h"
@@ -151,12 +152,7 @@ TEST(Advice, WithinTheRowsLimitsCoversTheEchoAndIsAFixedPointAfterOneStep)
 TEST(Advice, NamesWhatToFixInTheCaptureWhenThereIsNoSetting)
 {
     using State = EchoEvidence::State;
-    const struct {
-        State state;
-        CaptureSource source;
-        int txChannel;
-        const char* fix;
-    } cases[] = {
+    const std::tuple<State, CaptureSource, int, const char*> cases[] = {
         {State::Swapped, CaptureSource::kTwoFiles, 0, "exchange the two files"},
         {State::Swapped, CaptureSource::kStereoFile, 0, "give --tx-channel 1"},
         {State::Swapped, CaptureSource::kStereoFile, 1, "give --tx-channel 0"},
@@ -165,15 +161,14 @@ TEST(Advice, NamesWhatToFixInTheCaptureWhenThereIsNoSetting)
         {State::Repeating, CaptureSource::kTwoFiles, 0, "test with speech or noise"},
         {State::Identical, CaptureSource::kTwoFiles, 0, "Tx and Rx hold the same"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [state, source, txChannel, fix] : cases) {
         EchoEvidence e;
-        e.state = c.state;
-        e.source = c.source;
-        e.txChannel = c.txChannel;
+        std::tie(e.state, e.source, e.txChannel) = std::tie(state, source, txChannel);
         const Advice a = Advise(e, 80, 128, 9);
-        EXPECT_EQ(a.kind, Advice::Kind::NoSetting) << c.fix;
-        EXPECT_NE(a.text.find(c.fix), std::string::npos) << a.text;
-        EXPECT_TRUE(a.bulkDelayMove == Move::None && a.tailMove == Move::None) << a.text;
+        EXPECT_EQ(a.kind, Advice::Kind::NoSetting) << fix;
+        EXPECT_TRUE(a.text.find(fix) != std::string::npos && a.bulkDelayMove == Move::None &&
+                    a.tailMove == Move::None)
+            << a.text;
     }
 }
 
@@ -186,11 +181,9 @@ AnalysisRecord Record(const EchoCase& c, Setting s)
     a.captures.measured = true;
     WhitenedDelayRecord& w = a.whitenedDelay;
     w.measured = true;
-    w.peakLag = c.whitened;
-    w.peak = 1.0;
+    w.peakLag = w.positiveLag = c.whitened;
+    w.peak = w.positive = 1.0;
     w.median = 0.01;
-    w.positiveLag = c.whitened;
-    w.positive = 1.0;
     a.delaySearch.measured = true;
     a.delaySearch.peakLag = c.real;
     a.delaySearch.peak = 0.9;

@@ -39,7 +39,6 @@ TEST(G168Signals, LevelsAreAsAsked)
         bool soundingOnly;
     } cases[] = {
         {"CSS", CompositeSource(kCount, -10.0, 1), -10.0, true},
-        {"CSS quiet", CompositeSource(kCount, -25.0, 7), -25.0, true},
         {"Hoth", HothNoise(kCount, -30.0, 13), -30.0, false},
         {"tone", Tones(kCount, -10.0, {697.0}), -10.0, false},
         {"DTMF", Tones(kCount, -10.0, {941.0, 1633.0}), -10.0, false},
@@ -82,8 +81,7 @@ TEST(G168Models, EightModelsScaledToTheErl)
     for (const EchoPathModel& m : Models()) {
         for (const double erl : {6.0, 20.0}) {
             const std::vector<double> h = ScaledTaps(m, css, erl);
-            double in = 0.0;
-            double out = 0.0;
+            double in = 0.0, out = 0.0;
             for (std::size_t n = h.size(); n < css.size(); ++n) {
                 double e = 0.0;
                 for (std::size_t k = 0; k < h.size(); ++k) {
@@ -136,9 +134,6 @@ TEST(G168Tests, GoodSettingsPassWhereTheCancellerHoldsUp)
         const auto judged = std::count_if(cell.limitDbm0.begin(), cell.limitDbm0.end(),
                                           [](double l) { return !std::isnan(l); });
         EXPECT_GT(judged, 10) << c.test;
-        const ChartView view = CellView(cell);
-        EXPECT_EQ(view.rows.size(), cell.soutDbm0.size());
-        EXPECT_EQ(view.series[1].x.size(), static_cast<std::size_t>(judged)) << "the limit only where judged";
     }
 }
 

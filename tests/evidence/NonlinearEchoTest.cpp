@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 
@@ -49,9 +50,8 @@ TEST(NonlinearEcho, TheMeasureTellsACompressedEchoFromLinearOnes)
 {
     const Samples tx = Bursts(kCount, 2848.0, 1200, 0.0, 5);
     Samples txWithDc = tx;
-    for (auto& s : txWithDc) {
+    for (auto& s : txWithDc)
         s = ClampSample(s + 1500.0);
-    }
     const auto linear = [](double e) { return e; };
     const struct {
         const char* name;
@@ -85,9 +85,7 @@ TEST(NonlinearEcho, TheMeasureTellsACompressedEchoFromLinearOnes)
     none.measured = false;
     EXPECT_FALSE(MeasureNonlinearEcho(tx, Through(tx, linear), none).measured);
     Samples early = tx;
-    for (std::size_t n = kCount / 2 + 4 * 1200; n < early.size(); ++n) {
-        early[n] = 0;
-    }
+    std::fill(early.begin() + kCount / 2 + 4 * 1200, early.end(), 0);
     EXPECT_FALSE(MeasureNonlinearEcho(early, Through(early, linear), Path()).measured);
 }
 
