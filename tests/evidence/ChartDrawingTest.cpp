@@ -53,24 +53,6 @@ INSTANTIATE_TEST_SUITE_P(
                       std::tuple{std::size_t{360000}, false, 100, std::size_t{400}},
                       std::tuple{std::size_t{20000}, true, 960, std::size_t{500}}));  // marks
 
-TEST(Thinning, MergesSpansOfOneFillCloserThanAColumnAndKeepsTheOthers)
-{
-    ChartView view;
-    view.series.push_back(Wiggle(1000, false));
-    for (int k = 0; k < 100; ++k) {  // fills 2 and 3 alternating every 10 x: 1 % of the width each
-        view.spans.push_back({k * 10.0, k * 10.0 + 10.0, k % 2 == 0 ? "idle" : "hold", 2 + k % 2});
-    }
-    view.spans.push_back({0.0, 999.0, "window", 0});
-    const ChartView wide = ThinnedForWidth(view, 1000, 500);
-    EXPECT_EQ(wide.spans.size(), view.spans.size());         // a gap of 10 columns stays a gap
-    const ChartView narrow = ThinnedForWidth(view, 50, 25);  // a column is 20 x wide
-    ASSERT_EQ(narrow.spans.size(), 3u);
-    EXPECT_EQ(narrow.spans[0].label, "idle");  // the legend's order: first seen first
-    EXPECT_EQ(narrow.spans[0].to, 990.0);
-    EXPECT_EQ(narrow.spans[1].label, "hold");
-    EXPECT_EQ(narrow.spans[2].tone, 0);
-}
-
 TEST(NiceStep, IsOneTwoOrFiveTimesAPowerOfTenWithAtMostTheTicksAsked)
 {
     const std::tuple<double, int, double> cases[] = {{604.8, 8, 100.0},  {1.0, 5, 0.2},      {1.0, 4, 0.5},

@@ -152,8 +152,6 @@ TEST_P(SweepOnModel, MeasuresWhatTheModelNeeds)
     EXPECT_GT(At(o, 128, 3)->nlpFrames, 0);
     EXPECT_NE(SweepTable(o).find("none"), std::string::npos);
     EXPECT_EQ(SweepView(o).marks.front().x, chosen.settings.tail);  // the measured tail marked
-    const std::string csv = SweepCsv(o);
-    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 16);
 }
 
 INSTANTIATE_TEST_SUITE_P(Models, SweepOnModel, ::testing::Values(0, 3, 5),
