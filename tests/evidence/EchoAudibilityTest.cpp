@@ -46,13 +46,10 @@ TEST(TalkerEchoTolerance, DefaultTelrHoldsPastG114AndNoEchoControlDoesNot)
 }
 
 struct Row {
-    const char* name;
     bool allBlocks;  // the all-blocks ERL was measured (else only the ERL line)
-    double erl;
-    double cancellation;
+    double erl, cancellation;
     std::optional<int> networkDelayMs;
-    const char* code;
-    Severity severity;
+    bool audible;         // a warning, "audible-echo"; else the info "echo-audibility"
     const char* pattern;  // regular expression the text must contain
 };
 
@@ -60,28 +57,26 @@ TEST(EchoAudibilityFinding, AudibleAndInaudibleEcho)
 {
     const Row rows[] = {
         // TELR 50 dB: acceptable to about 83 ms one-way (less half the 13 ms echo path).
-        {"heard at 300 ms", true, 12.0, 28.0, 300, "audible-echo", Severity::Warning,
+        {true, 12.0, 28.0, 300, true,
          "hear the echo at a one-way network delay of 300 ms \\(an estimate: levels in dBm0, not "
          "loudness-weighted; .*TELR 50.0 dB \\(SLR 8 \\+ RLR 2 \\+ ERL 12.0 \\+ cancellation 28.0 dB\\) is "
          "acceptable only up to (7[0-9]|8[0-9]) ms, and 300 ms needs (9|10)\\.[0-9] dB more echo loss"},
-        {"fine at 30 ms", true, 12.0, 28.0, 30, "echo-audibility", Severity::Info,
+        {true, 12.0, 28.0, 30, false,
          "acceptable at a one-way network delay of 30 ms .* holds up to (7[0-9]|8[0-9]) ms"},
-        {"any delay", true, 20.0, 45.0, 2000, "echo-audibility", Severity::Info, "holds at any delay"},
-        {"no delay given", true, 12.0, 28.0, std::nullopt, "echo-audibility", Severity::Info,
+        {true, 20.0, 45.0, 2000, false, "holds at any delay"},
+        {true, 12.0, 28.0, std::nullopt, false,
          "stays acceptable up to a one-way network delay of (7[0-9]|8[0-9]) ms; 150 ms would need "
-         "[4-7]\\.[0-9] "
-         "dB more"},
-        {"no cancellation at all", false, 6.0, 0.0, std::nullopt, "echo-audibility", Severity::Info,
+         "[4-7]\\.[0-9] dB more"},
+        {false, 6.0, 0.0, std::nullopt, false,
          "ERL 6.0 \\+ cancellation 0.0 dB\\) is not acceptable even without network delay; 150 ms would "
          "need"},
         // TELR 55 dB: 145 ms one-way, 138 ms of network delay beside the echo path's 6.6 ms.
-        {"at the limit", true, 10.0, 35.0, 138, "echo-audibility", Severity::Info, "holds up to 138 ms"},
-        {"just past it", true, 10.0, 35.0, 139, "audible-echo", Severity::Warning,
-         "acceptable only up to 138 ms, and 139 ms needs 0\\.[0-9] dB more"},
+        {true, 10.0, 35.0, 138, false, "holds up to 138 ms"},
+        {true, 10.0, 35.0, 139, true, "acceptable only up to 138 ms, and 139 ms needs 0\\.[0-9] dB more"},
     };
     for (const Row& row : rows) {
         TestResults r;
-        r.erl = row.erl;
+        r.erl = row.allBlocks ? 0.0 : row.erl;  // the all-blocks figure is the one taken
         r.cancellation = row.cancellation;
         r.delay = 106;
         AnalysisRecord a;
@@ -90,14 +85,11 @@ TEST(EchoAudibilityFinding, AudibleAndInaudibleEcho)
         a.allBlocksErl.measured = row.allBlocks;
         a.allBlocksErl.erl = row.erl;
         a.allBlocksErl.delay = 106;
-        if (row.allBlocks) {
-            r.erl = 0.0;  // the all-blocks figure is the one taken
-        }
         const std::optional<Finding> f = EchoAudibilityFinding(r, a, row.networkDelayMs);
-        ASSERT_TRUE(f.has_value()) << row.name;
-        EXPECT_EQ(f->code, row.code) << row.name;
-        EXPECT_EQ(f->severity, row.severity) << row.name;
-        EXPECT_THAT(f->text, ::testing::ContainsRegex(row.pattern)) << row.name;
+        ASSERT_TRUE(f.has_value()) << row.pattern;
+        EXPECT_EQ(f->code, row.audible ? "audible-echo" : "echo-audibility") << row.pattern;
+        EXPECT_EQ(f->severity, row.audible ? Severity::Warning : Severity::Info) << row.pattern;
+        EXPECT_THAT(f->text, ::testing::ContainsRegex(row.pattern));
     }
 }
 

@@ -186,12 +186,8 @@ TEST(Sweep, RecommendationAgainstTheMinimalTail)
         p.results.residualOk = 1;
         return p;
     };
-    const struct {
-        std::vector<SweepPoint> points;
-        int minimalTail;
-        int chosen;
-        const char* says;
-    } cases[] = {
+    // The points, the minimal tail, the point chosen and what the text says of it.
+    const std::tuple<std::vector<SweepPoint>, int, int, const char*> cases[] = {
         {{point(32, 20.0), point(64, 27.5), point(128, 28.0)},
          128,
          1,
@@ -202,10 +198,10 @@ TEST(Sweep, RecommendationAgainstTheMinimalTail)
         {{point(64, 0.0), point(128, 0.0)}, 64, -1, "nothing to recommend"},
         {{point(64, 28.0, 1, 30.0), point(64, 28.0, 1, 48.0), point(64, 28.0, 1, 40.0)}, 64, 1, "agrees"},
     };
-    for (const auto& c : cases) {
-        const SweepRecommendation r = Recommend(c.points, c.minimalTail);
-        EXPECT_EQ(r.chosen, c.chosen) << r.text;
-        EXPECT_NE(r.text.find(c.says), std::string::npos) << r.text;
+    for (const auto& [points, minimalTail, chosen, says] : cases) {
+        const SweepRecommendation r = Recommend(points, minimalTail);
+        EXPECT_TRUE(r.chosen == chosen && r.text.find(says) != std::string::npos)
+            << r.chosen << " " << r.text;
     }
 }
 
