@@ -19,10 +19,8 @@ using testthresholds::DelayInWindow;
 namespace {
 
 struct EchoCase {
-    int whitened;   // the whitened peak
-    int real;       // the Real Delay
-    int spanFirst;  // the echo path's 99 % span; -1: not known
-    int spanLast;
+    int whitened, real;       // the whitened peak and the Real Delay
+    int spanFirst, spanLast;  // the echo path's 99 % span; -1: not known
     bool cutOff;
 };
 
@@ -43,8 +41,7 @@ std::vector<EchoCase> EchoGrid()
 }
 
 struct Setting {
-    int bulkDelay;
-    int tail;
+    int bulkDelay, tail;
 };
 
 EchoEvidence Evidence(const EchoCase& c)
@@ -53,12 +50,9 @@ EchoEvidence Evidence(const EchoCase& c)
     e.state = EchoEvidence::State::Found;
     e.whitenedPeak = c.whitened;
     e.realDelay = c.real;
-    if (c.spanFirst >= 0) {
-        e.pathPeak = c.whitened;
-        e.spanFirst = c.spanFirst;
-        e.spanLast = c.spanLast;
-        e.cutOff = c.cutOff;
-    }
+    if (c.spanFirst >= 0)
+        std::tie(e.pathPeak, e.spanFirst, e.spanLast, e.cutOff) = std::tie(c.whitened, c.spanFirst,
+                                                                           c.spanLast, c.cutOff);
     return e;
 }
 
@@ -77,8 +71,8 @@ bool Covers(const EchoCase& c, Setting s, bool withRealDelay)
 
 bool WithinLimits(int row, Setting s)
 {
-    const bool fixed = DelayPresetFixed(row);
-    return (fixed ? s.bulkDelay == DelayPreset(row) : s.bulkDelay >= 0 && s.bulkDelay <= 8000) &&
+    return (DelayPresetFixed(row) ? s.bulkDelay == DelayPreset(row)
+                                  : s.bulkDelay >= 0 && s.bulkDelay <= 8000) &&
            s.tail >= 0 && s.tail <= 1024;
 }
 
@@ -184,10 +178,8 @@ AnalysisRecord Record(const EchoCase& c, Setting s)
     w.peakLag = w.positiveLag = c.whitened;
     w.peak = w.positive = 1.0;
     w.median = 0.01;
-    a.delaySearch.measured = true;
-    a.delaySearch.peakLag = c.real;
-    a.delaySearch.peak = 0.9;
-    a.delaySearch.confidence = 5.0;
+    std::tie(a.delaySearch.measured, a.delaySearch.peakLag, a.delaySearch.peak,
+             a.delaySearch.confidence) = std::tuple{true, c.real, 0.9, 5.0};
     a.erl.measured = true;
     a.erl.qualifyingBlocks = 20;
     EchoPathRecord& path = a.echoPath;
@@ -214,9 +206,7 @@ TestResults Results(const EchoCase& c, Setting s)
 TestSettings SettingsOf(Setting s)
 {
     TestSettings settings;
-    settings.delay = s.bulkDelay;
-    settings.tail = s.tail;
-    settings.nlpDiff = 6;
+    std::tie(settings.delay, settings.tail, settings.nlpDiff) = std::tuple{s.bulkDelay, s.tail, 6};
     return settings;
 }
 

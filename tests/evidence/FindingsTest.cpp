@@ -87,11 +87,8 @@ Samples Clipped(Samples s, int every, std::int16_t level = 32767)
 Samples WithNearEnd(Samples rx)
 {
     const Samples talk = Noise(kCount, 1500.0, 5);
-    for (int i = kCount / 2; i < kCount; ++i) {
-        if ((i / 1200) % 2 == 1 && (i / 1200) % 4 == 1) {
-            rx[static_cast<std::size_t>(i)] = talk[static_cast<std::size_t>(i)];
-        }
-    }
+    for (std::size_t i = kCount / 2; i < rx.size(); ++i)
+        rx[i] = (i / 1200) % 4 == 1 ? talk[i] : rx[i];
     return rx;
 }
 
@@ -187,10 +184,8 @@ Samples Resonant(const Samples& s, double hz, double gainDb)
     double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
     for (std::size_t n = 0; n < s.size(); ++n) {
         const double y = (b0 * s[n] + b1 * x1 + b2 * x2 - b1 * y1 - a2 * y2) / a0;
-        x2 = x1;
-        x1 = s[n];
-        y2 = y1;
-        y1 = y;
+        x2 = std::exchange(x1, s[n]);
+        y2 = std::exchange(y1, y);
         out[n] = ClampSample(y);
     }
     return out;

@@ -19,13 +19,10 @@ namespace {
 
 double MeanSquareDbm0(const std::vector<double>& s, bool soundingOnly)
 {
-    double sum = 0.0;
-    int count = 0;
-    for (double v : s) {
-        if (!soundingOnly || v != 0.0) {
-            sum += v * v;
-            ++count;
-        }
+    double sum = 0.0, count = 0.0;
+    for (const double v : s) {
+        sum += !soundingOnly || v != 0.0 ? v * v : 0.0;
+        count += !soundingOnly || v != 0.0 ? 1.0 : 0.0;
     }
     return 10.0 * std::log10(sum / count / kZeroDbm0MeanSquare);
 }

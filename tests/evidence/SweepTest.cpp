@@ -48,9 +48,8 @@ void MakeCaptures(ModelCaptures& c, int model)
     const std::size_t delay = kBulkDelay + kEchoOffset;
     for (std::size_t n = 0; n < tx.size(); ++n) {
         double acc = 0.0;
-        for (std::size_t k = 0; k < h.size() && k + delay <= n; ++k) {
+        for (std::size_t k = 0; k < h.size() && k + delay <= n; ++k)
             acc += h[k] * tx[n - delay - k];
-        }
         rx[n] = ClampSample(acc);
     }
     WritePcm(c.dir.File("tx.pcm"), tx);

@@ -56,10 +56,7 @@ DelayTrackPoint At(double time, double lag) { return {time, lag, 100.0}; }
 
 TEST(DelayTrend, ReadsStepsAndSlopesAndIgnoresWeakStretches)
 {
-    std::vector<DelayTrackPoint> flat;
-    std::vector<DelayTrackPoint> step;
-    std::vector<DelayTrackPoint> slope;
-    std::vector<DelayTrackPoint> flipping;  // two lobes trading places
+    std::vector<DelayTrackPoint> flat, step, slope, flipping;  // flipping: two lobes trading places
     for (int i = 0; i < 12; ++i) {
         flat.push_back(At(i + 0.5, 106.0 + 0.1 * (i % 3)));
         step.push_back(At(i + 0.5, i < 6 ? 106.0 : 186.0));
