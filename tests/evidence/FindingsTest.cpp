@@ -46,9 +46,7 @@ Outcome RunPair(const Samples& tx, const Samples& rx, const std::function<void(R
     request.settings.txPath = dir.File("tx.pcm");
     request.settings.rxPath = dir.File("rx.pcm");
     request.settings.outPath = dir.File("out.pcm");
-    if (adjust) {
-        adjust(request);
-    }
+    if (adjust) adjust(request);
     SilentUi ui;
     Outcome o;
     o.ran = RunAndReport(request.settings, request.deviceType, ui, o.results, kVerdictWords, &o.analysis)
@@ -63,9 +61,7 @@ Outcome RunPair(const Samples& tx, const Samples& rx, const std::function<void(R
 std::function<void(RunRequest&)> OnRow(int row, int bulkDelay, int tail)
 {
     return [=](RunRequest& r) {
-        r.deviceType = row;
-        r.settings.delay = bulkDelay;
-        r.settings.tail = tail;
+        std::tie(r.deviceType, r.settings.delay, r.settings.tail) = std::tie(row, bulkDelay, tail);
     };
 }
 
@@ -235,9 +231,8 @@ TEST(Findings, EachFamilyOnACaptureThatTriggersItAndOneThatMustNot)
     // Another voice at -20 dBm0 over the whole capture, the far end pausing 0.5 s in every 2 s:
     // the median block is double talk too.
     Samples paused = voice;
-    for (std::size_t i = 0; i < paused.size(); ++i) {
-        paused[i] = i % 16000 < 12000 ? paused[i] : std::int16_t{0};
-    }
+    for (auto i = paused.begin() + 12000; i < paused.end(); i += 16000)
+        std::fill_n(i, 4000, 0);
     const Outcome talkingThroughout = RunPair(
         paused, Sum(ThroughModel(paused, Model(2), 100, 10.0), Voiced(1597.0, 2)));
     const struct {
