@@ -1,5 +1,5 @@
 // Drawing a view: thinning keeps what a pixel column shows (the envelope, the ends) and bounds
-// the points however long the capture; ticks fall on round values.
+// the points however long the capture.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -52,15 +52,5 @@ INSTANTIATE_TEST_SUITE_P(
                       std::tuple{std::size_t{360000}, false, 960, std::size_t{3840}},  // 60 minutes
                       std::tuple{std::size_t{360000}, false, 100, std::size_t{400}},
                       std::tuple{std::size_t{20000}, true, 960, std::size_t{500}}));  // marks
-
-TEST(NiceStep, IsOneTwoOrFiveTimesAPowerOfTenWithAtMostTheTicksAsked)
-{
-    const std::tuple<double, int, double> cases[] = {{604.8, 8, 100.0},  {1.0, 5, 0.2},      {1.0, 4, 0.5},
-                                                     {1800.0, 8, 500.0}, {0.003, 8, 0.0005}, {10.0, 10, 1.0},
-                                                     {0.0, 8, 1.0},      {INFINITY, 8, 1.0}};
-    for (const auto& [span, ticks, step] : cases) {
-        EXPECT_DOUBLE_EQ(NiceStep(span, ticks), step) << span << " in " << ticks;
-    }
-}
 
 }  // namespace

@@ -363,23 +363,22 @@ TEST(Findings, EveryCheckVerdictHasAReasonAndEveryUnmeasuredOneWhatTheCaptureLac
     const Samples tx = Speechlike();
     const Samples quietTx = Speechlike(800.0);
     const Samples echo = Echo(tx, 110, 12.0, 20.0);
+    // Per verdict (delay, ERL, residual, levels): O, C or - (not measured).
     const struct {
-        const char* name;
         Outcome o;
-        const char* expected;  // per verdict (delay, ERL, residual, levels): O, C or - (not measured)
+        const char* expected;
     } cases[] = {
-        {"no echo: nothing rests on an echo", RunPair(tx, Noise(kCount, 900.0, 99)), "---C"},
-        {"swapped", RunPair(echo, tx), "----"},
-        {"far end only", RunPair(tx, echo), "OOO-"},
-        {"near end too", RunPair(tx, WithNearEnd(echo)), "OOOO"},
-        {"quiet Tx: no block for the ERL", RunPair(quietTx, Echo(quietTx, 110, 12.0, 5.0)), "O---"},
-        {"ERL gate on a measured ERL", RunPair(tx, Echo(tx, 110, 3.0, 20.0)), "OC--"},
-        {"late echo: Rx keeps its echo, so the levels are measured", RunPair(tx, Echo(tx, 200, 12.0, 20.0)),
-         "COCC"},
+        {RunPair(tx, Noise(kCount, 900.0, 99)), "---C"},  // no echo: nothing rests on an echo
+        {RunPair(echo, tx), "----"},                      // swapped
+        {RunPair(tx, echo), "OOO-"},                      // far end only
+        {RunPair(tx, WithNearEnd(echo)), "OOOO"},
+        {RunPair(quietTx, Echo(quietTx, 110, 12.0, 5.0)), "O---"},  // no block for the ERL
+        {RunPair(tx, Echo(tx, 110, 3.0, 20.0)), "OC--"},            // the ERL gate on a measured ERL
+        {RunPair(tx, Echo(tx, 200, 12.0, 20.0)), "COCC"},  // late: Rx keeps its echo, so levels are measured
     };
     const char* const checkCodes[] = {"delay-window", "erl-gate", "residual-check", "levels-check"};
     for (const auto& c : cases) {
-        ASSERT_TRUE(c.o.ran) << c.name;
+        ASSERT_TRUE(c.o.ran) << c.expected;
         const Verdicts v = ReadVerdicts(c.o.ran, c.o.results, c.o.analysis, c.o.findings);
         std::string seen;
         for (std::size_t i = 0; i < v.items.size(); ++i) {
@@ -388,14 +387,14 @@ TEST(Findings, EveryCheckVerdictHasAReasonAndEveryUnmeasuredOneWhatTheCaptureLac
             // The delay and ERL lines' reasons may stand beside an OK line; the others' never.
             const bool check = Find(c.o, checkCodes[i]) != nullptr;
             EXPECT_TRUE(check == (reading == Reading::kCheck) || (i < 2 && reading != Reading::kCheck))
-                << c.name << ": " << checkCodes[i];
+                << c.expected << ": " << checkCodes[i];
             const Finding* gap = Find(c.o, std::string(kVerdictKeys[i]) + "-not-measured");
             EXPECT_TRUE(gap ? reading == Reading::kNotMeasured && gap->severity == Severity::Info &&
                                   gap->text.ends_with(v.items[i].reason)
                             : reading != Reading::kNotMeasured)
-                << c.name << ": " << kVerdictKeys[i];
+                << c.expected << ": " << kVerdictKeys[i];
         }
-        EXPECT_EQ(seen, c.expected) << c.name;
+        EXPECT_EQ(seen, c.expected);
     }
     // Tx silent in the second half but for one 80 ms burst that the delay search's template
     // needs: it is the far end the levels row lacks.

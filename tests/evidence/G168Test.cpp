@@ -62,9 +62,8 @@ TEST(G168Signals, MuLawRoundTripIsTheNearestCode)
 TEST(G168Models, EightModelsScaledToTheErl)
 {
     ASSERT_EQ(Models().size(), 8u);
-    EXPECT_EQ(Models().front().name, "D.2");
-    EXPECT_EQ(Models().front().taps.size(), 64u);
-    EXPECT_EQ(Models().back().name, "D.9");
+    EXPECT_TRUE(Models().front().name == "D.2" && Models().front().taps.size() == 64u &&
+                Models().back().name == "D.9");
     const std::vector<double> css = CompositeSource(2 * kSampleRate, -10.0, 1);
     for (const EchoPathModel& m : Models()) {
         for (const double erl : {6.0, 20.0}) {
@@ -72,9 +71,8 @@ TEST(G168Models, EightModelsScaledToTheErl)
             double in = 0.0, out = 0.0;
             for (std::size_t n = h.size(); n < css.size(); ++n) {
                 double e = 0.0;
-                for (std::size_t k = 0; k < h.size(); ++k) {
+                for (std::size_t k = 0; k < h.size(); ++k)
                     e += h[k] * css[n - k];
-                }
                 in += css[n] * css[n];
                 out += e * e;
             }

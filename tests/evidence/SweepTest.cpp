@@ -41,9 +41,8 @@ struct ModelCaptures {
 void MakeCaptures(ModelCaptures& c, int model)
 {
     const Samples tx = Bursts(kCount, 2848.0, 1200, 0.0, 11);
-    const std::vector<double> reference(tx.begin(), tx.end());
-    const std::vector<double> h = g168::ScaledTaps(g168::Models()[static_cast<std::size_t>(model)], reference,
-                                                   12.0);
+    const std::vector<double> h = g168::ScaledTaps(g168::Models()[static_cast<std::size_t>(model)],
+                                                   std::vector<double>(tx.begin(), tx.end()), 12.0);
     Samples rx(tx.size(), 0);
     const std::size_t delay = kBulkDelay + kEchoOffset;
     for (std::size_t n = 0; n < tx.size(); ++n) {
@@ -61,10 +60,8 @@ void MakeCaptures(ModelCaptures& c, int model)
         c.spanLast = kEchoOffset + static_cast<int>(k);
     }
     c.settings = DefaultRunRequest(2).settings;  // a device row with editable delay and tail
-    c.settings.txPath = c.dir.File("tx.pcm");
-    c.settings.rxPath = c.dir.File("rx.pcm");
-    c.settings.outPath = c.dir.File("out.pcm");
-    c.settings.delay = kBulkDelay;
+    std::tie(c.settings.txPath, c.settings.rxPath, c.settings.outPath, c.settings.delay) = std::tuple{
+        c.dir.File("tx.pcm"), c.dir.File("rx.pcm"), c.dir.File("out.pcm"), kBulkDelay};
 }
 
 SweepOutcome Sweep(const TestSettings& base, const SweepGrid& grid, int threads = 2)
