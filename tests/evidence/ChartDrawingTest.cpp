@@ -23,34 +23,32 @@ ChartSeries Wiggle(std::size_t count, bool points)
     return s;
 }
 
-class Thinning : public ::testing::TestWithParam<std::tuple<std::size_t, bool, int, std::size_t>> {};
-
-TEST_P(Thinning, BoundsThePointsAndKeepsTheEnvelopeAndTheEnds)
+TEST(Thinning, BoundsThePointsAndKeepsTheEnvelopeAndTheEnds)
 {
-    const auto [count, points, columns, most] = GetParam();
-    ChartView view;
-    view.series.push_back(Wiggle(count, points));
-    view.rows = {{1.0}};
-    const ChartView thin = ThinnedForWidth(view, columns, columns / 2);
-    const ChartSeries& in = view.series[0];
-    const ChartSeries& out = thin.series.at(0);
-    EXPECT_LE(out.x.size(), most);
-    EXPECT_EQ(out.x.size() == in.x.size(), count <= most);
-    EXPECT_TRUE(thin.rows.empty());
-    EXPECT_TRUE(std::is_sorted(out.x.begin(), out.x.end()));
-    if (!points) {
-        EXPECT_EQ(*std::min_element(out.y.begin(), out.y.end()), *std::min_element(in.y.begin(), in.y.end()));
-        EXPECT_EQ(*std::max_element(out.y.begin(), out.y.end()), *std::max_element(in.y.begin(), in.y.end()));
-        EXPECT_EQ(out.x.front(), in.x.front());
-        EXPECT_EQ(out.x.back(), in.x.back());
+    // Points, drawn as marks, columns, and the most points kept.
+    const std::tuple<std::size_t, bool, int, std::size_t> cases[] = {
+        {3840, false, 960, 3840},
+        {360000, false, 960, 3840},  // at the bound: whole; 60 minutes
+        {360000, false, 100, 400},
+        {20000, true, 960, 500}};
+    for (const auto& [count, points, columns, most] : cases) {
+        ChartView view;
+        view.series.push_back(Wiggle(count, points));
+        view.rows = {{1.0}};
+        const ChartView thin = ThinnedForWidth(view, columns, columns / 2);
+        const ChartSeries& in = view.series[0];
+        const ChartSeries& out = thin.series.at(0);
+        EXPECT_LE(out.x.size(), most);
+        EXPECT_EQ(out.x.size() == in.x.size(), count <= most);
+        EXPECT_TRUE(thin.rows.empty() && std::is_sorted(out.x.begin(), out.x.end()));
+        if (!points) {
+            EXPECT_EQ(*std::min_element(out.y.begin(), out.y.end()),
+                      *std::min_element(in.y.begin(), in.y.end()));
+            EXPECT_EQ(*std::max_element(out.y.begin(), out.y.end()),
+                      *std::max_element(in.y.begin(), in.y.end()));
+            EXPECT_TRUE(out.x.front() == in.x.front() && out.x.back() == in.x.back()) << count;
+        }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Views, Thinning,
-    ::testing::Values(std::tuple{std::size_t{3840}, false, 960, std::size_t{3840}},    // at the bound: whole
-                      std::tuple{std::size_t{360000}, false, 960, std::size_t{3840}},  // 60 minutes
-                      std::tuple{std::size_t{360000}, false, 100, std::size_t{400}},
-                      std::tuple{std::size_t{20000}, true, 960, std::size_t{500}}));  // marks
 
 }  // namespace
