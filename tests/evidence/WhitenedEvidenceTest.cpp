@@ -46,9 +46,8 @@ TEST(WhitenedDelay, SkipsSilentTxAndTracksEachStretch)
     EXPECT_EQ(s.delay.segments, (kCount / 2) / whitening::kSegment + 1);  // one straddles the middle
     ASSERT_EQ(s.track.size(), 3u);                                        // stretches 2..4 of 0..4
     EXPECT_DOUBLE_EQ(s.track.front().time, 2.5);
-    for (const DelayTrackPoint& p : s.track) {
+    for (const DelayTrackPoint& p : s.track)
         EXPECT_NEAR(p.lag, 120.0, 0.2);
-    }
     EXPECT_FALSE(SearchWhitenedDelay(Samples(kCount, 0), tx).delay.measured);
 }
 
@@ -68,8 +67,7 @@ TEST(DelayTrend, ReadsStepsAndSlopesAndIgnoresWeakStretches)
     EXPECT_LT(std::fabs(f.slope * f.duration), 0.5);
     const DelayTrend st = ReadDelayTrend(step, 16.0);
     EXPECT_EQ(std::make_tuple(st.jumpFrom, st.jumpTo, st.jumpTime), std::make_tuple(106.0, 186.0, 6.0));
-    EXPECT_EQ(st.stepSpread, 0.0);
-    EXPECT_GT(st.spread, 10.0);
+    EXPECT_TRUE(st.stepSpread == 0.0 && st.spread > 10.0) << st.stepSpread << " " << st.spread;
     const DelayTrend sl = ReadDelayTrend(slope, 16.0);
     EXPECT_EQ(sl.points, 12);
     EXPECT_NEAR(sl.slope, -0.8, 1e-9);
