@@ -101,8 +101,7 @@ TEST(Advice, WithinTheRowsLimitsCoversTheEchoAndIsAFixedPointAfterOneStep)
                 const bool realCoverable = c.real - c.whitened <= 51;
                 if (a.kind == Advice::Kind::OutOfReach) {
                     ++outOfReach;
-                    EXPECT_TRUE(DelayPresetFixed(row)) << where;
-                    EXPECT_FALSE(a.rowsThatReach.empty()) << where;
+                    EXPECT_TRUE(DelayPresetFixed(row) && !a.rowsThatReach.empty()) << where;
                     for (int other = 0; other < kDeviceCount; ++other) {
                         const bool listed = std::count(a.rowsThatReach.begin(), a.rowsThatReach.end(),
                                                        other) > 0;
@@ -111,10 +110,9 @@ TEST(Advice, WithinTheRowsLimitsCoversTheEchoAndIsAFixedPointAfterOneStep)
                             << where << " other " << other;
                     }
                     // No tail on this row covers it.
-                    for (int tail = 0; tail <= 1024; tail += 16) {
+                    for (int tail = 0; tail <= 1024; tail += 16)
                         EXPECT_FALSE(Covers(c, {DelayPreset(row), tail}, realCoverable))
                             << where << " " << tail;
-                    }
                     EXPECT_NE(a.text.find(kDeviceNames[static_cast<std::size_t>(row)]), std::string::npos);
                     continue;
                 }
@@ -124,8 +122,9 @@ TEST(Advice, WithinTheRowsLimitsCoversTheEchoAndIsAFixedPointAfterOneStep)
                 EXPECT_TRUE(Covers(c, advised, realCoverable))
                     << where << " advised " << a.bulkDelay << "/" << a.tail;
                 if (a.kind == Advice::Kind::Keep) {
-                    EXPECT_TRUE(WithinLimits(row, now) && Covers(c, now, realCoverable)) << where;
-                    EXPECT_TRUE(a.bulkDelay == now.bulkDelay && a.tail == now.tail) << where;
+                    EXPECT_TRUE(WithinLimits(row, now) && Covers(c, now, realCoverable) &&
+                                a.bulkDelay == now.bulkDelay && a.tail == now.tail)
+                        << where;
                     continue;
                 }
                 ++set;

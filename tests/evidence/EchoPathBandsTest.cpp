@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <complex>
 #include <tuple>
 
 #include "evidence/EchoPathBands.h"
@@ -22,19 +23,15 @@ constexpr double kBinHz = 8000.0 / kSize;
 TrackSpectra Shaped(double loudFrom, double loudTo)
 {
     TrackSpectra s;
-    s.fftSize = kSize;
-    s.segments = 10;
-    s.aligned = true;
+    std::tie(s.fftSize, s.segments, s.aligned) = std::tuple{kSize, 10, true};
     const std::size_t bins = kSize / 2 + 1;
     s.sxx.assign(bins, 1.0);
     s.syy.assign(bins, 1.0);
     s.syyAligned.assign(bins, 1.0);
     s.sxy.assign(bins, {0.1, 0.0});
     s.sxyAligned.assign(bins, {0.0, 0.5});
-    for (std::size_t k = 0; k < bins; ++k) {
-        const double hz = static_cast<double>(k) * kBinHz;
-        if (hz >= loudFrom && hz < loudTo) s.sxy[k] = {0.0, -1.0};
-    }
+    for (std::size_t k = 0; k < bins; ++k)
+        s.sxy[k] = k * kBinHz >= loudFrom && k * kBinHz < loudTo ? std::complex<double>(0.0, -1.0) : s.sxy[k];
     return s;
 }
 

@@ -46,17 +46,15 @@ TEST(G168Signals, LevelsAreAsAsked)
 
 TEST(G168Signals, MuLawRoundTripIsTheNearestCode)
 {
-    const struct {
-        double in;
-        std::int16_t out;
-    } cases[] = {{0.0, 0}, {40000.0, 32124}, {-40000.0, -32124}, {3.9, 0},
-                 {4.1, 8}, {-4.1, -8},       {1000.0, 988}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(ULawRoundTrip(c.in), c.out) << c.in;
-    }
-    for (const std::int16_t v : g711::kULaw) {
+    for (const auto& [in, out] : {std::pair<double, std::int16_t>{40000.0, 32124},
+                                  {-40000.0, -32124},
+                                  {3.9, 0},
+                                  {4.1, 8},
+                                  {-4.1, -8},
+                                  {1000.0, 988}})
+        EXPECT_EQ(ULawRoundTrip(in), out) << in;
+    for (const std::int16_t v : g711::kULaw)
         EXPECT_EQ(ULawRoundTrip(v), v);  // every code's value comes back unchanged
-    }
 }
 
 TEST(G168Models, EightModelsScaledToTheErl)

@@ -162,9 +162,8 @@ TEST(Sweep, TheMinimalTailJoinsTheTailsInItsPlaceWhenAsked)
         grid.withMinimalTail = asked;
         const SweepOutcome o = Sweep(c.settings, grid);
         ASSERT_TRUE(o.ready);
-        const int minimal = MinimalTail(2, o.delay);
         ASSERT_EQ(o.points.size(), asked ? 3u : 2u);
-        EXPECT_EQ(o.points[1].settings.tail, asked ? minimal : 1024);
+        EXPECT_EQ(o.points[1].settings.tail, asked ? MinimalTail(2, o.delay) : 1024);
         EXPECT_EQ(o.recommendation.text.find("not swept") == std::string::npos, asked)
             << o.recommendation.text;
     }
