@@ -235,9 +235,7 @@ TEST(Advice, EveryFindingOfARunAdvisesTheWayTheSettingsFindingDoesAndFollowingIt
                     }
                     const Advice a = RunAdvice(SettingsOf(now), row, true, Results(c, now), Record(c, now));
                     EXPECT_EQ(settings.text, a.text);
-                    if (a.kind != Advice::Kind::Set) {
-                        break;
-                    }
+                    if (a.kind != Advice::Kind::Set) break;
                     // Follow it: the span seen through a window that missed or cut the echo is
                     // new evidence, so more steps may follow: the window at least doubles each
                     // time, so a few, and never back.

@@ -22,10 +22,8 @@ constexpr int kBulk = 100;
 EchoPathRecord Path()
 {
     EchoPathRecord p;
-    p.measured = true;
-    p.bulkDelay = kBulk;
+    std::tie(p.measured, p.bulkDelay, p.peakTap) = std::tuple{true, kBulk, 2};
     p.weights = {0, 3000, 16000, -7000, 2500, -800};
-    p.peakTap = 2;
     return p;
 }
 

@@ -72,14 +72,11 @@ SweepOutcome Sweep(const TestSettings& base, const SweepGrid& grid, int threads 
     return RunSweep(EchoTester{}, base, 2, grid, ui, control);
 }
 
-const SweepPoint* At(const SweepOutcome& o, int tail, int shift)
+const SweepPoint& At(const SweepOutcome& o, int tail, int shift)
 {
-    for (const SweepPoint& p : o.points) {
-        if (p.settings.tail == tail && p.settings.nlpShift == shift) {
-            return &p;
-        }
-    }
-    return nullptr;
+    return *std::find_if(o.points.begin(), o.points.end(), [&](const SweepPoint& p) {
+        return p.settings.tail == tail && p.settings.nlpShift == shift;
+    });
 }
 
 TEST(Sweep, EveryPassGivesTheSingleRunsBits)
@@ -91,21 +88,19 @@ TEST(Sweep, EveryPassGivesTheSingleRunsBits)
     const int edge = testthresholds::TailForDelay(delay, kBulkDelay);
     const SweepGrid grid{{32, edge - 1, edge, 128}, {0, kBulkDelay}, {6}, {0, 3}};
     const SweepOutcome o = Sweep(c.settings, grid);
-    ASSERT_TRUE(o.ready);
-    ASSERT_EQ(o.points.size(), 16u);
+    ASSERT_TRUE(o.ready && o.points.size() == 16u);
     for (const SweepPoint& p : o.points) {
         TestResults single{};
         SilentUi ui;
         ASSERT_TRUE(EchoTester{}.RunTest(p.settings, single, ui));
-        const TestResults& s = p.results;
         // Exact: the same doubles' bits, not merely close ones.
         const auto bits = [](const TestResults& r) {
             const auto b = [](double v) { return std::bit_cast<std::uint64_t>(v); };
             return std::make_tuple(b(r.cancellation), b(r.erl), b(r.residualLevel), b(r.txLevel),
                                    b(r.rxLevel), r.delay, r.delayOk, r.erlOk, r.levelsOk, r.residualOk);
         };
-        EXPECT_EQ(bits(s), bits(single)) << "tail " << p.settings.tail << " delay " << p.settings.delay
-                                         << " shift " << p.settings.nlpShift;
+        EXPECT_EQ(bits(p.results), bits(single)) << "tail " << p.settings.tail << " delay "
+                                                 << p.settings.delay << " shift " << p.settings.nlpShift;
     }
 }
 
@@ -142,10 +137,10 @@ TEST_P(SweepOnModel, MeasuresWhatTheModelNeeds)
     EXPECT_GT(chosen.settings.tail, c.spanLast) << r.text;
     EXPECT_GE(chosen.results.cancellation, best.results.cancellation - kRecommendationMarginDb);
     // A tail shorter than the echo path cancels measurably less.
-    EXPECT_LT(At(o, 16, 3)->results.cancellation, best.results.cancellation - 3.0);
+    EXPECT_LT(At(o, 16, 3).results.cancellation, best.results.cancellation - 3.0);
     // A shift of 0 takes nothing off: no NLP frames, and the table says so.
-    EXPECT_EQ(At(o, 128, 0)->nlpFrames, 0);
-    EXPECT_GT(At(o, 128, 3)->nlpFrames, 0);
+    EXPECT_EQ(At(o, 128, 0).nlpFrames, 0);
+    EXPECT_GT(At(o, 128, 3).nlpFrames, 0);
     EXPECT_NE(SweepTable(o).find("none"), std::string::npos);
     EXPECT_EQ(SweepView(o).marks.front().x, chosen.settings.tail);  // the measured tail marked
 }
