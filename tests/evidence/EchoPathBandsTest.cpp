@@ -42,8 +42,7 @@ TEST(EchoSpectrum, ReadsEachThirdOctaveBandsErlAndCoherenceWithinItsEdges)
     const EchoPathSpectrumRecord e = ReadEchoPathSpectrum(Shaped(890.899, 1122.462));
     ASSERT_TRUE(e.measured);
     ASSERT_EQ(e.bandCentres.size(), 13u);
-    EXPECT_EQ(e.bandCentres.front(), 200.0);
-    EXPECT_EQ(e.bandCentres.back(), 3150.0);
+    EXPECT_TRUE(e.bandCentres.front() == 200.0 && e.bandCentres.back() == 3150.0);
     for (std::size_t i = 0; i < e.bandCentres.size(); ++i) {
         EXPECT_NEAR(e.bandErl[i], e.bandCentres[i] == 1000.0 ? 0.0 : 20.0, 1e-9) << e.bandCentres[i];
         EXPECT_NEAR(e.bandCoherence[i], 0.25, 1e-12) << e.bandCentres[i];

@@ -67,8 +67,7 @@ std::function<void(RunRequest&)> OnRow(int row, int bulkDelay, int tail)
 
 const Finding* Find(const Outcome& o, const std::string& code)
 {
-    const auto it = std::find_if(o.findings.begin(), o.findings.end(),
-                                 [&](const Finding& f) { return f.code == code; });
+    const auto it = std::ranges::find(o.findings, code, &Finding::code);
     return it == o.findings.end() ? nullptr : &*it;
 }
 
@@ -93,9 +92,8 @@ const std::vector<double>& Model(int d) { return g168::Models()[static_cast<std:
 
 int LargestTap(const std::vector<double>& h)
 {
-    return static_cast<int>(
-        std::max_element(h.begin(), h.end(), [](double a, double b) { return std::abs(a) < std::abs(b); }) -
-        h.begin());
+    const auto largest = std::ranges::max_element(h, {}, [](double v) { return std::abs(v); });
+    return static_cast<int>(largest - h.begin());
 }
 
 // Voiced speech of one speaker: glottal pulses every pitch samples (with a little jitter)
@@ -444,9 +442,8 @@ TEST(Findings, TheShippedSamplesReadAsTheirEchoPathWasMade)
     const Outcome o = RunPair(tx, rx);
     ASSERT_TRUE(o.ran);
     std::vector<std::string> codes;
-    for (const Finding& f : o.findings) {
+    for (const Finding& f : o.findings)
         codes.push_back(f.code);
-    }
     // No warning and no ambiguity about the delay: only the settings to keep and how long a
     // delay the echo left bears.
     EXPECT_THAT(codes, ::testing::ElementsAre("settings", "echo-audibility"));

@@ -39,9 +39,9 @@ TEST(G168Signals, LevelsAreAsAsked)
     EXPECT_EQ(std::count(css.begin(), css.end(), 0.0), 10 * 816);
     // Far and near CSS are independent.
     const std::vector<double> other = CompositeSource(10 * 2800, -10.0, 7);
-    const double cross = std::inner_product(css.begin(), css.end(), other.begin(), 0.0);
-    const double self = std::inner_product(css.begin(), css.end(), css.begin(), 0.0);
-    EXPECT_LT(std::abs(cross) / self, 0.05);
+    EXPECT_LT(std::abs(std::inner_product(css.begin(), css.end(), other.begin(), 0.0)) /
+                  std::inner_product(css.begin(), css.end(), css.begin(), 0.0),
+              0.05);
 }
 
 TEST(G168Signals, MuLawRoundTripIsTheNearestCode)
