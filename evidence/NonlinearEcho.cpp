@@ -15,25 +15,26 @@ using namespace nonlinearecho;
 
 constexpr double kDbm0Scale = 3.89807986822619e-9;  // the level scale of the run's dBm0
 
-// The first samples of at most kMaxBlocks Tx-active blocks of the second half: the second
-// half cut into kMaxBlocks stretches, and in each the first active block that still lies in
-// it. Blocks whose echo prediction would reach before the capture's start are left out.
+// The first samples of the Tx-active blocks of the second half, at most kMaxBlocks spread
+// evenly among them; blocks whose echo prediction would reach before the capture's start are
+// left out. Spread among the active blocks, not over time: the first active block after each
+// pause is mostly a quiet onset, and would leave the loudest class short of loud samples.
 std::vector<std::size_t> ActiveBlocks(const std::vector<std::int16_t>& tx, std::size_t reach)
 {
     const auto block = static_cast<std::size_t>(kBlock);
-    const auto stretches = static_cast<std::size_t>(kMaxBlocks);
     const double active = std::pow(10.0, kActiveDbm0 / 10.0) / kDbm0Scale * kBlock;
-    const std::size_t first = std::max(tx.size() / 2, reach);
-    const std::size_t span = tx.size() > first ? tx.size() - first : 0;
-    std::vector<std::size_t> picked;
-    for (std::size_t k = 0; k < stretches; ++k) {
-        const std::size_t end = first + (k + 1) * span / stretches;
-        for (std::size_t t = first + k * span / stretches; t + block <= end; t += block) {
-            if (static_cast<double>(SumSamples(tx.data() + t, kBlock).square) > active) {
-                picked.push_back(t);
-                break;
-            }
+    std::vector<std::size_t> all;
+    for (std::size_t t = std::max(tx.size() / 2, reach); t + block <= tx.size(); t += block) {
+        if (static_cast<double>(SumSamples(tx.data() + t, kBlock).square) > active) {
+            all.push_back(t);
         }
+    }
+    if (all.size() <= static_cast<std::size_t>(kMaxBlocks)) {
+        return all;
+    }
+    std::vector<std::size_t> picked;
+    for (std::size_t k = 0; k < static_cast<std::size_t>(kMaxBlocks); ++k) {
+        picked.push_back(all[k * all.size() / static_cast<std::size_t>(kMaxBlocks)]);
     }
     return picked;
 }

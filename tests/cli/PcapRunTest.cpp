@@ -84,7 +84,7 @@ TEST_P(PcapRunTest, GivesTheReportOfTheSameSamplesInALawFiles)
     Write(dir.File("call.pcap"), testpcap::CallWriter{}.File(packets));
 
     const auto [files, filesOut] = RunTo({"--tx", dir.File("tx.al"), "--rx", dir.File("rx.al")},
-                                       dir.File("files.pcm"));
+                                         dir.File("files.pcm"));
     Args args = {"--pcap", dir.File("call.pcap")};
     args.insert(args.end(), c.choice.begin(), c.choice.end());
     const auto [call, callOut] = RunTo(args, dir.File("call.pcm"));
