@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/TestThresholds.h"
@@ -18,10 +19,8 @@ using testthresholds::DelayInWindow;
 namespace {
 
 struct EchoCase {
-    int whitened;   // the whitened peak
-    int real;       // the Real Delay
-    int spanFirst;  // the echo path's 99 % span; -1: not known
-    int spanLast;
+    int whitened, real;       // the whitened peak and the Real Delay
+    int spanFirst, spanLast;  // the echo path's 99 % span; -1: not known
     bool cutOff;
 };
 
@@ -42,8 +41,7 @@ std::vector<EchoCase> EchoGrid()
 }
 
 struct Setting {
-    int bulkDelay;
-    int tail;
+    int bulkDelay, tail;
 };
 
 EchoEvidence Evidence(const EchoCase& c)
@@ -52,12 +50,9 @@ EchoEvidence Evidence(const EchoCase& c)
     e.state = EchoEvidence::State::Found;
     e.whitenedPeak = c.whitened;
     e.realDelay = c.real;
-    if (c.spanFirst >= 0) {
-        e.pathPeak = c.whitened;
-        e.spanFirst = c.spanFirst;
-        e.spanLast = c.spanLast;
-        e.cutOff = c.cutOff;
-    }
+    if (c.spanFirst >= 0)
+        std::tie(e.pathPeak, e.spanFirst, e.spanLast, e.cutOff) = std::tie(c.whitened, c.spanFirst,
+                                                                           c.spanLast, c.cutOff);
     return e;
 }
 
@@ -76,8 +71,8 @@ bool Covers(const EchoCase& c, Setting s, bool withRealDelay)
 
 bool WithinLimits(int row, Setting s)
 {
-    const bool fixed = DelayPresetFixed(row);
-    return (fixed ? s.bulkDelay == DelayPreset(row) : s.bulkDelay >= 0 && s.bulkDelay <= 8000) &&
+    return (DelayPresetFixed(row) ? s.bulkDelay == DelayPreset(row)
+                                  : s.bulkDelay >= 0 && s.bulkDelay <= 8000) &&
            s.tail >= 0 && s.tail <= 1024;
 }
 
@@ -106,8 +101,7 @@ TEST(Advice, WithinTheRowsLimitsCoversTheEchoAndIsAFixedPointAfterOneStep)
                 const bool realCoverable = c.real - c.whitened <= 51;
                 if (a.kind == Advice::Kind::OutOfReach) {
                     ++outOfReach;
-                    EXPECT_TRUE(DelayPresetFixed(row)) << where;
-                    EXPECT_FALSE(a.rowsThatReach.empty()) << where;
+                    EXPECT_TRUE(DelayPresetFixed(row) && !a.rowsThatReach.empty()) << where;
                     for (int other = 0; other < kDeviceCount; ++other) {
                         const bool listed = std::count(a.rowsThatReach.begin(), a.rowsThatReach.end(),
                                                        other) > 0;
@@ -116,10 +110,9 @@ TEST(Advice, WithinTheRowsLimitsCoversTheEchoAndIsAFixedPointAfterOneStep)
                             << where << " other " << other;
                     }
                     // No tail on this row covers it.
-                    for (int tail = 0; tail <= 1024; tail += 16) {
+                    for (int tail = 0; tail <= 1024; tail += 16)
                         EXPECT_FALSE(Covers(c, {DelayPreset(row), tail}, realCoverable))
                             << where << " " << tail;
-                    }
                     EXPECT_NE(a.text.find(kDeviceNames[static_cast<std::size_t>(row)]), std::string::npos);
                     continue;
                 }
@@ -129,8 +122,9 @@ TEST(Advice, WithinTheRowsLimitsCoversTheEchoAndIsAFixedPointAfterOneStep)
                 EXPECT_TRUE(Covers(c, advised, realCoverable))
                     << where << " advised " << a.bulkDelay << "/" << a.tail;
                 if (a.kind == Advice::Kind::Keep) {
-                    EXPECT_TRUE(WithinLimits(row, now) && Covers(c, now, realCoverable)) << where;
-                    EXPECT_TRUE(a.bulkDelay == now.bulkDelay && a.tail == now.tail) << where;
+                    EXPECT_TRUE(WithinLimits(row, now) && Covers(c, now, realCoverable) &&
+                                a.bulkDelay == now.bulkDelay && a.tail == now.tail)
+                        << where;
                     continue;
                 }
                 ++set;
@@ -151,12 +145,7 @@ TEST(Advice, WithinTheRowsLimitsCoversTheEchoAndIsAFixedPointAfterOneStep)
 TEST(Advice, NamesWhatToFixInTheCaptureWhenThereIsNoSetting)
 {
     using State = EchoEvidence::State;
-    const struct {
-        State state;
-        CaptureSource source;
-        int txChannel;
-        const char* fix;
-    } cases[] = {
+    const std::tuple<State, CaptureSource, int, const char*> cases[] = {
         {State::Swapped, CaptureSource::kTwoFiles, 0, "exchange the two files"},
         {State::Swapped, CaptureSource::kStereoFile, 0, "give --tx-channel 1"},
         {State::Swapped, CaptureSource::kStereoFile, 1, "give --tx-channel 0"},
@@ -165,15 +154,14 @@ TEST(Advice, NamesWhatToFixInTheCaptureWhenThereIsNoSetting)
         {State::Repeating, CaptureSource::kTwoFiles, 0, "test with speech or noise"},
         {State::Identical, CaptureSource::kTwoFiles, 0, "Tx and Rx hold the same"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [state, source, txChannel, fix] : cases) {
         EchoEvidence e;
-        e.state = c.state;
-        e.source = c.source;
-        e.txChannel = c.txChannel;
+        std::tie(e.state, e.source, e.txChannel) = std::tie(state, source, txChannel);
         const Advice a = Advise(e, 80, 128, 9);
-        EXPECT_EQ(a.kind, Advice::Kind::NoSetting) << c.fix;
-        EXPECT_NE(a.text.find(c.fix), std::string::npos) << a.text;
-        EXPECT_TRUE(a.bulkDelayMove == Move::None && a.tailMove == Move::None) << a.text;
+        EXPECT_EQ(a.kind, Advice::Kind::NoSetting) << fix;
+        EXPECT_TRUE(a.text.find(fix) != std::string::npos && a.bulkDelayMove == Move::None &&
+                    a.tailMove == Move::None)
+            << a.text;
     }
 }
 
@@ -186,15 +174,11 @@ AnalysisRecord Record(const EchoCase& c, Setting s)
     a.captures.measured = true;
     WhitenedDelayRecord& w = a.whitenedDelay;
     w.measured = true;
-    w.peakLag = c.whitened;
-    w.peak = 1.0;
+    w.peakLag = w.positiveLag = c.whitened;
+    w.peak = w.positive = 1.0;
     w.median = 0.01;
-    w.positiveLag = c.whitened;
-    w.positive = 1.0;
-    a.delaySearch.measured = true;
-    a.delaySearch.peakLag = c.real;
-    a.delaySearch.peak = 0.9;
-    a.delaySearch.confidence = 5.0;
+    std::tie(a.delaySearch.measured, a.delaySearch.peakLag, a.delaySearch.peak,
+             a.delaySearch.confidence) = std::tuple{true, c.real, 0.9, 5.0};
     a.erl.measured = true;
     a.erl.qualifyingBlocks = 20;
     EchoPathRecord& path = a.echoPath;
@@ -221,9 +205,7 @@ TestResults Results(const EchoCase& c, Setting s)
 TestSettings SettingsOf(Setting s)
 {
     TestSettings settings;
-    settings.delay = s.bulkDelay;
-    settings.tail = s.tail;
-    settings.nlpDiff = 6;
+    std::tie(settings.delay, settings.tail, settings.nlpDiff) = std::tuple{s.bulkDelay, s.tail, 6};
     return settings;
 }
 
@@ -253,9 +235,7 @@ TEST(Advice, EveryFindingOfARunAdvisesTheWayTheSettingsFindingDoesAndFollowingIt
                     }
                     const Advice a = RunAdvice(SettingsOf(now), row, true, Results(c, now), Record(c, now));
                     EXPECT_EQ(settings.text, a.text);
-                    if (a.kind != Advice::Kind::Set) {
-                        break;
-                    }
+                    if (a.kind != Advice::Kind::Set) break;
                     // Follow it: the span seen through a window that missed or cut the echo is
                     // new evidence, so more steps may follow: the window at least doubles each
                     // time, so a few, and never back.

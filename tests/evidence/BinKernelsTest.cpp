@@ -26,8 +26,7 @@ protected:
         }
         if (GetParam() > 3) sum[3] = {};
     }
-    std::vector<std::complex<float>> x;
-    std::vector<std::complex<float>> r;
+    std::vector<std::complex<float>> x, r;
     std::vector<std::complex<double>> sum;
 };
 

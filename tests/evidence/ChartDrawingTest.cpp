@@ -1,6 +1,5 @@
 // Drawing a view: thinning keeps what a pixel column shows (the envelope, the ends) and bounds
-// the points however long the capture; ticks fall on round values; the delay search reads in
-// samples against |correlation| from 0 to 1.
+// the points however long the capture.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -24,84 +23,32 @@ ChartSeries Wiggle(std::size_t count, bool points)
     return s;
 }
 
-class Thinning : public ::testing::TestWithParam<std::tuple<std::size_t, bool, int, std::size_t>> {};
-
-TEST_P(Thinning, BoundsThePointsAndKeepsTheEnvelopeAndTheEnds)
+TEST(Thinning, BoundsThePointsAndKeepsTheEnvelopeAndTheEnds)
 {
-    const auto [count, points, columns, most] = GetParam();
-    ChartView view;
-    view.series.push_back(Wiggle(count, points));
-    view.rows = {{1.0}};
-    const ChartView thin = ThinnedForWidth(view, columns, columns / 2);
-    const ChartSeries& in = view.series[0];
-    const ChartSeries& out = thin.series.at(0);
-    EXPECT_LE(out.x.size(), most);
-    EXPECT_EQ(out.x.size() == in.x.size(), count <= most);
-    EXPECT_TRUE(thin.rows.empty());
-    EXPECT_TRUE(std::is_sorted(out.x.begin(), out.x.end()));
-    if (!points) {
-        EXPECT_EQ(*std::min_element(out.y.begin(), out.y.end()), *std::min_element(in.y.begin(), in.y.end()));
-        EXPECT_EQ(*std::max_element(out.y.begin(), out.y.end()), *std::max_element(in.y.begin(), in.y.end()));
-        EXPECT_EQ(out.x.front(), in.x.front());
-        EXPECT_EQ(out.x.back(), in.x.back());
+    // Points, drawn as marks, columns, and the most points kept.
+    const std::tuple<std::size_t, bool, int, std::size_t> cases[] = {
+        {3840, false, 960, 3840},
+        {360000, false, 960, 3840},  // at the bound: whole; 60 minutes
+        {360000, false, 100, 400},
+        {20000, true, 960, 500}};
+    for (const auto& [count, points, columns, most] : cases) {
+        ChartView view;
+        view.series.push_back(Wiggle(count, points));
+        view.rows = {{1.0}};
+        const ChartView thin = ThinnedForWidth(view, columns, columns / 2);
+        const ChartSeries& in = view.series[0];
+        const ChartSeries& out = thin.series.at(0);
+        EXPECT_LE(out.x.size(), most);
+        EXPECT_EQ(out.x.size() == in.x.size(), count <= most);
+        EXPECT_TRUE(thin.rows.empty() && std::is_sorted(out.x.begin(), out.x.end()));
+        if (!points) {
+            EXPECT_EQ(*std::min_element(out.y.begin(), out.y.end()),
+                      *std::min_element(in.y.begin(), in.y.end()));
+            EXPECT_EQ(*std::max_element(out.y.begin(), out.y.end()),
+                      *std::max_element(in.y.begin(), in.y.end()));
+            EXPECT_TRUE(out.x.front() == in.x.front() && out.x.back() == in.x.back()) << count;
+        }
     }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Views, Thinning,
-    ::testing::Values(std::tuple{std::size_t{960}, false, 960, std::size_t{3840}},     // short: whole
-                      std::tuple{std::size_t{3840}, false, 960, std::size_t{3840}},    // at the bound
-                      std::tuple{std::size_t{60000}, false, 960, std::size_t{3840}},   // 10 minutes
-                      std::tuple{std::size_t{360000}, false, 960, std::size_t{3840}},  // 60 minutes
-                      std::tuple{std::size_t{360000}, false, 100, std::size_t{400}},
-                      std::tuple{std::size_t{500}, true, 960, std::size_t{500}},  // marks: whole
-                      std::tuple{std::size_t{20000}, true, 960, std::size_t{500}}));
-
-TEST(Thinning, MergesSpansOfOneFillCloserThanAColumnAndKeepsTheOthers)
-{
-    ChartView view;
-    view.series.push_back(Wiggle(1000, false));
-    for (int k = 0; k < 100; ++k) {  // fills 2 and 3 alternating every 10 x: 1 % of the width each
-        view.spans.push_back({k * 10.0, k * 10.0 + 10.0, k % 2 == 0 ? "idle" : "hold", 2 + k % 2});
-    }
-    view.spans.push_back({0.0, 999.0, "window", 0});
-    const ChartView wide = ThinnedForWidth(view, 1000, 500);
-    EXPECT_EQ(wide.spans.size(), view.spans.size());         // a gap of 10 columns stays a gap
-    const ChartView narrow = ThinnedForWidth(view, 50, 25);  // a column is 20 x wide
-    ASSERT_EQ(narrow.spans.size(), 3u);
-    EXPECT_EQ(narrow.spans[0].label, "idle");  // the legend's order: first seen first
-    EXPECT_EQ(narrow.spans[0].to, 990.0);
-    EXPECT_EQ(narrow.spans[1].label, "hold");
-    EXPECT_EQ(narrow.spans[2].tone, 0);
-}
-
-TEST(NiceStep, IsOneTwoOrFiveTimesAPowerOfTenWithAtMostTheTicksAsked)
-{
-    const std::tuple<double, int, double> cases[] = {
-        {604.8, 8, 100.0}, {1.0, 8, 0.2},      {1.0, 5, 0.2},    {1.0, 4, 0.5},
-        {64.0, 8, 10.0},   {1800.0, 8, 500.0}, {160.0, 8, 20.0}, {0.003, 8, 0.0005},
-        {10.0, 10, 1.0},   {0.0, 8, 1.0},      {-3.0, 8, 1.0},   {INFINITY, 8, 1.0}};
-    for (const auto& [span, ticks, step] : cases) {
-        EXPECT_DOUBLE_EQ(NiceStep(span, ticks), step) << span << " in " << ticks;
-    }
-}
-
-TEST(DelaySearchView, ReadsLagInSamplesAgainstCorrelationFromZeroToOne)
-{
-    const TestSettings settings;
-    AnalysisRecord analysis;
-    analysis.delaySearch.measured = true;
-    analysis.delaySearch.correlation.assign(1800, 0.1);
-    analysis.delaySearch.peakLag = 107;
-    analysis.delaySearch.peak = 0.3;
-    const ChartView view = DelaySearchView({settings, 56, analysis});
-    EXPECT_EQ(view.series.at(0).x.at(1600), 1600.0);
-    EXPECT_EQ(view.series.at(1).x.at(0), 107.0);
-    EXPECT_TRUE(view.fixedY);
-    EXPECT_EQ(view.yMin, 0.0);
-    EXPECT_EQ(view.yMax, 1.0);
-    EXPECT_EQ(view.xPerMs, 8.0);
-    EXPECT_EQ(view.rows.at(1600).at(1), 200.0);  // the CSV keeps the milliseconds too
 }
 
 }  // namespace

@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
+#include <tuple>
 
 #include "evidence/SampleSums.h"
 #include "support/SyntheticCaptures.h"
@@ -20,10 +22,8 @@ constexpr int kBulk = 100;
 EchoPathRecord Path()
 {
     EchoPathRecord p;
-    p.measured = true;
-    p.bulkDelay = kBulk;
+    std::tie(p.measured, p.bulkDelay, p.peakTap) = std::tuple{true, kBulk, 2};
     p.weights = {0, 3000, 16000, -7000, 2500, -800};
-    p.peakTap = 2;
     return p;
 }
 
@@ -49,45 +49,33 @@ TEST(NonlinearEcho, TheMeasureTellsACompressedEchoFromLinearOnes)
 {
     const Samples tx = Bursts(kCount, 2848.0, 1200, 0.0, 5);
     Samples txWithDc = tx;
-    for (auto& s : txWithDc) {
+    for (auto& s : txWithDc)
         s = ClampSample(s + 1500.0);
-    }
     const auto linear = [](double e) { return e; };
-    const struct {
-        const char* name;
-        Samples tx;
-        Samples rx;
-        double minCompression;
-        double maxCompression;
-        bool fires;
-    } cases[] = {
-        {"linear", tx, Through(tx, linear), -0.1, 0.1, false},
+    // Tx, Rx, and the compression's bounds (dB).
+    const std::tuple<Samples, Samples, double, double> cases[] = {
+        {tx, Through(tx, linear), -0.1, 0.1},
         // The line interface passes no DC: Tx's offset is no part of the echo.
-        {"Tx offset the hybrid blocks", txWithDc, Through(tx, linear), -0.1, 0.1, false},
-        {"Rx offset", tx, Through(tx, [](double e) { return e + 900.0; }), -0.1, 0.1, false},
-        {"soft-clipped", tx, Through(tx, [](double e) { return 2500.0 * std::tanh(e / 2500.0); }), 0.5, 6.0,
-         true},
+        {txWithDc, Through(tx, linear), -0.1, 0.1},
+        {tx, Through(tx, [](double e) { return e + 900.0; }), -0.1, 0.1},
+        {tx, Through(tx, [](double e) { return 2500.0 * std::tanh(e / 2500.0); }), 0.5, 6.0},  // soft-clipped
         // An expanding path raises the loudest samples: not what a clipping hybrid does.
-        {"expanding", tx, Through(tx, [](double e) { return e * (1.0 + std::fabs(e) / 8000.0); }), -6.0, -0.3,
-         false},
+        {tx, Through(tx, [](double e) { return e * (1.0 + std::fabs(e) / 8000.0); }), -6.0, -0.3},
     };
-    for (const auto& c : cases) {
-        const NonlinearEchoRecord r = MeasureNonlinearEcho(c.tx, c.rx, Path());
-        ASSERT_TRUE(r.measured) << c.name;
-        EXPECT_EQ(r.samples, nonlinearecho::kMaxBlocks * nonlinearecho::kBlock) << c.name;
-        EXPECT_GT(r.compression, c.minCompression) << c.name;
-        EXPECT_LT(r.compression, c.maxCompression) << c.name;
-        EXPECT_GT(r.linearShare, 10.0) << c.name;
-        EXPECT_EQ(NonlinearEchoFindings(r, {}).size(), c.fires ? 1U : 0U) << c.name;
+    for (const auto& [txIn, rx, least, most] : cases) {
+        const NonlinearEchoRecord r = MeasureNonlinearEcho(txIn, rx, Path());
+        ASSERT_TRUE(r.measured);
+        EXPECT_EQ(r.samples, nonlinearecho::kMaxBlocks * nonlinearecho::kBlock);
+        EXPECT_TRUE(r.compression > least && r.compression < most) << r.compression;
+        EXPECT_GT(r.linearShare, 10.0) << r.compression;
+        EXPECT_EQ(NonlinearEchoFindings(r, {}).size(), least > 0.0 ? 1U : 0U) << r.compression;
     }
     // No pass, and too little Tx in the second half.
     EchoPathRecord none = Path();
     none.measured = false;
     EXPECT_FALSE(MeasureNonlinearEcho(tx, Through(tx, linear), none).measured);
     Samples early = tx;
-    for (std::size_t n = kCount / 2 + 4 * 1200; n < early.size(); ++n) {
-        early[n] = 0;
-    }
+    std::fill(early.begin() + kCount / 2 + 4 * 1200, early.end(), 0);
     EXPECT_FALSE(MeasureNonlinearEcho(early, Through(early, linear), Path()).measured);
 }
 
@@ -95,28 +83,17 @@ TEST(NonlinearEcho, TheFindingNeedsALinearShareASignificantCompressionAndASteady
 {
     const NonlinearEchoRecord clipped{true, 8192, 1.0, 0.05, 15.0};
     const std::vector<Finding> drift = {{"delay-drift", Severity::Warning, "", Move::None, Move::None}};
-    const struct {
-        const char* name;
-        NonlinearEchoRecord record;
-        std::vector<Finding> earlier;
-        bool fires;
-    } cases[] = {
-        {"clipped", clipped, {}, true},
-        {"beside a drifting delay", clipped, drift, false},
-        {"a share too low to read", {true, 8192, 1.0, 0.05, nonlinearecho::kMinShare - 0.1}, {}, false},
-        {"at the share's edge", {true, 8192, 1.0, 0.05, nonlinearecho::kMinShare}, {}, true},
-        {"under the compression", {true, 8192, nonlinearecho::kCompression - 0.01, 0.01, 15.0}, {}, false},
-        {"within its error", {true, 8192, 1.0, 1.0 / nonlinearecho::kMinZ + 0.01, 15.0}, {}, false},
+    const auto fires = [](const NonlinearEchoRecord& r, const std::vector<Finding>& earlier = {}) {
+        const std::vector<Finding> f = NonlinearEchoFindings(r, earlier);
+        return f.size() == 1 && f[0].code == "nonlinear-echo" && f[0].severity == Severity::Warning &&
+               f[0].text.find("returns 1.0 dB weaker") != std::string::npos;
     };
-    for (const auto& c : cases) {
-        const std::vector<Finding> f = NonlinearEchoFindings(c.record, c.earlier);
-        ASSERT_EQ(f.size(), c.fires ? 1U : 0U) << c.name;
-        if (c.fires) {
-            EXPECT_EQ(f[0].code, "nonlinear-echo");
-            EXPECT_EQ(f[0].severity, Severity::Warning);
-            EXPECT_NE(f[0].text.find("returns 1.0 dB weaker"), std::string::npos) << f[0].text;
-        }
-    }
+    EXPECT_TRUE(fires(clipped));
+    EXPECT_FALSE(fires(clipped, drift));                                           // beside a drifting delay
+    EXPECT_FALSE(fires({true, 8192, 1.0, 0.05, nonlinearecho::kMinShare - 0.1}));  // a share too low to read
+    EXPECT_TRUE(fires({true, 8192, 1.0, 0.05, nonlinearecho::kMinShare}));
+    EXPECT_FALSE(fires({true, 8192, nonlinearecho::kCompression - 0.01, 0.01, 15.0}));
+    EXPECT_FALSE(fires({true, 8192, 1.0, 1.0 / nonlinearecho::kMinZ + 0.01, 15.0}));  // within its error
 }
 
 // Integer weights times 16-bit samples, summed over a 1024-tap path at full scale: every clone

@@ -6,9 +6,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <cstring>
-#include <tuple>
+#include <bit>
+#include <cstdint>
 #include <numeric>
+#include <tuple>
 #include <stdexcept>
 
 #include "engine/EchoTester.h"
@@ -40,16 +41,14 @@ struct ModelCaptures {
 void MakeCaptures(ModelCaptures& c, int model)
 {
     const Samples tx = Bursts(kCount, 2848.0, 1200, 0.0, 11);
-    const std::vector<double> reference(tx.begin(), tx.end());
-    const std::vector<double> h = g168::ScaledTaps(g168::Models()[static_cast<std::size_t>(model)], reference,
-                                                   12.0);
+    const std::vector<double> h = g168::ScaledTaps(g168::Models()[static_cast<std::size_t>(model)],
+                                                   std::vector<double>(tx.begin(), tx.end()), 12.0);
     Samples rx(tx.size(), 0);
     const std::size_t delay = kBulkDelay + kEchoOffset;
     for (std::size_t n = 0; n < tx.size(); ++n) {
         double acc = 0.0;
-        for (std::size_t k = 0; k < h.size() && k + delay <= n; ++k) {
+        for (std::size_t k = 0; k < h.size() && k + delay <= n; ++k)
             acc += h[k] * tx[n - delay - k];
-        }
         rx[n] = ClampSample(acc);
     }
     WritePcm(c.dir.File("tx.pcm"), tx);
@@ -61,10 +60,8 @@ void MakeCaptures(ModelCaptures& c, int model)
         c.spanLast = kEchoOffset + static_cast<int>(k);
     }
     c.settings = DefaultRunRequest(2).settings;  // a device row with editable delay and tail
-    c.settings.txPath = c.dir.File("tx.pcm");
-    c.settings.rxPath = c.dir.File("rx.pcm");
-    c.settings.outPath = c.dir.File("out.pcm");
-    c.settings.delay = kBulkDelay;
+    std::tie(c.settings.txPath, c.settings.rxPath, c.settings.outPath, c.settings.delay) = std::tuple{
+        c.dir.File("tx.pcm"), c.dir.File("rx.pcm"), c.dir.File("out.pcm"), kBulkDelay};
 }
 
 SweepOutcome Sweep(const TestSettings& base, const SweepGrid& grid, int threads = 2)
@@ -75,14 +72,11 @@ SweepOutcome Sweep(const TestSettings& base, const SweepGrid& grid, int threads 
     return RunSweep(EchoTester{}, base, 2, grid, ui, control);
 }
 
-const SweepPoint* At(const SweepOutcome& o, int tail, int shift)
+const SweepPoint& At(const SweepOutcome& o, int tail, int shift)
 {
-    for (const SweepPoint& p : o.points) {
-        if (p.settings.tail == tail && p.settings.nlpShift == shift) {
-            return &p;
-        }
-    }
-    return nullptr;
+    return *std::find_if(o.points.begin(), o.points.end(), [&](const SweepPoint& p) {
+        return p.settings.tail == tail && p.settings.nlpShift == shift;
+    });
 }
 
 TEST(Sweep, EveryPassGivesTheSingleRunsBits)
@@ -94,26 +88,19 @@ TEST(Sweep, EveryPassGivesTheSingleRunsBits)
     const int edge = testthresholds::TailForDelay(delay, kBulkDelay);
     const SweepGrid grid{{32, edge - 1, edge, 128}, {0, kBulkDelay}, {6}, {0, 3}};
     const SweepOutcome o = Sweep(c.settings, grid);
-    ASSERT_TRUE(o.ready);
-    ASSERT_EQ(o.points.size(), 16u);
+    ASSERT_TRUE(o.ready && o.points.size() == 16u);
     for (const SweepPoint& p : o.points) {
         TestResults single{};
         SilentUi ui;
         ASSERT_TRUE(EchoTester{}.RunTest(p.settings, single, ui));
-        const TestResults& s = p.results;
-        const std::string where = "tail " + std::to_string(p.settings.tail) + " delay " +
-                                  std::to_string(p.settings.delay) + " shift " +
-                                  std::to_string(p.settings.nlpShift);
-        // Exact: the same doubles, not merely close ones.
-        const auto same = [](const double& a, const double& b) { return std::memcmp(&a, &b, sizeof a) == 0; };
-        EXPECT_TRUE(same(s.cancellation, single.cancellation) &&
-                    same(s.residualLevel, single.residualLevel) && same(s.erl, single.erl) &&
-                    same(s.txLevel, single.txLevel) && same(s.rxLevel, single.rxLevel))
-            << where;
-        EXPECT_EQ(
-            std::make_tuple(s.delay, s.delayOk, s.erlOk, s.levelsOk, s.residualOk),
-            std::make_tuple(single.delay, single.delayOk, single.erlOk, single.levelsOk, single.residualOk))
-            << where;
+        // Exact: the same doubles' bits, not merely close ones.
+        const auto bits = [](const TestResults& r) {
+            const auto b = [](double v) { return std::bit_cast<std::uint64_t>(v); };
+            return std::make_tuple(b(r.cancellation), b(r.erl), b(r.residualLevel), b(r.txLevel),
+                                   b(r.rxLevel), r.delay, r.delayOk, r.erlOk, r.levelsOk, r.residualOk);
+        };
+        EXPECT_EQ(bits(p.results), bits(single)) << "tail " << p.settings.tail << " delay "
+                                                 << p.settings.delay << " shift " << p.settings.nlpShift;
     }
 }
 
@@ -126,13 +113,11 @@ TEST(Sweep, AStopFlagEndsAPassAtItsNextFrame)
     PreparedCaptures prepared;
     SilentUi ui;
     ASSERT_TRUE(PrepareCaptures(EchoTester{}, c.settings, prepared, ui));
-    for (const bool up : {false, true}) {
-        const std::atomic<bool> stop{up};
-        TestResults results{};
-        AnalysisRecord record;
-        EXPECT_EQ(RunPreparedPass(EchoTester{}, prepared, c.settings, results, &record, &stop), !up);
-        EXPECT_EQ(record.frames.size() == 1u, up) << record.frames.size();
-    }
+    const std::atomic<bool> stop{true};
+    TestResults results{};
+    AnalysisRecord record;
+    EXPECT_FALSE(RunPreparedPass(EchoTester{}, prepared, c.settings, results, &record, &stop));
+    EXPECT_EQ(record.frames.size(), 1u);
 }
 
 class SweepOnModel : public ::testing::TestWithParam<int> {};
@@ -152,19 +137,12 @@ TEST_P(SweepOnModel, MeasuresWhatTheModelNeeds)
     EXPECT_GT(chosen.settings.tail, c.spanLast) << r.text;
     EXPECT_GE(chosen.results.cancellation, best.results.cancellation - kRecommendationMarginDb);
     // A tail shorter than the echo path cancels measurably less.
-    EXPECT_LT(At(o, 16, 3)->results.cancellation, best.results.cancellation - 3.0);
+    EXPECT_LT(At(o, 16, 3).results.cancellation, best.results.cancellation - 3.0);
     // A shift of 0 takes nothing off: no NLP frames, and the table says so.
-    EXPECT_EQ(At(o, 128, 0)->nlpFrames, 0);
-    EXPECT_GT(At(o, 128, 3)->nlpFrames, 0);
+    EXPECT_EQ(At(o, 128, 0).nlpFrames, 0);
+    EXPECT_GT(At(o, 128, 3).nlpFrames, 0);
     EXPECT_NE(SweepTable(o).find("none"), std::string::npos);
-    // The view: a line per NLP setting over the tails, the measured tail marked.
-    const ChartView view = SweepView(o);
-    ASSERT_EQ(view.series.size(), 2u);
-    EXPECT_EQ(view.series[1].x, std::vector<double>({16, 32, 64, 96, 128, 160, 192, 256}));
-    EXPECT_EQ(view.rows.size(), 16u);
-    EXPECT_EQ(view.marks.front().x, chosen.settings.tail);
-    const std::string csv = SweepCsv(o);
-    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 16);
+    EXPECT_EQ(SweepView(o).marks.front().x, chosen.settings.tail);  // the measured tail marked
 }
 
 INSTANTIATE_TEST_SUITE_P(Models, SweepOnModel, ::testing::Values(0, 3, 5),
@@ -179,12 +157,8 @@ TEST(Sweep, TheMinimalTailJoinsTheTailsInItsPlaceWhenAsked)
         grid.withMinimalTail = asked;
         const SweepOutcome o = Sweep(c.settings, grid);
         ASSERT_TRUE(o.ready);
-        const int minimal = MinimalTail(2, o.delay);
-        std::vector<int> tails;
-        for (const SweepPoint& p : o.points) {
-            tails.push_back(p.settings.tail);
-        }
-        EXPECT_EQ(tails, asked ? std::vector<int>({16, minimal, 1024}) : std::vector<int>({16, 1024}));
+        ASSERT_EQ(o.points.size(), asked ? 3u : 2u);
+        EXPECT_EQ(o.points[1].settings.tail, asked ? MinimalTail(2, o.delay) : 1024);
         EXPECT_EQ(o.recommendation.text.find("not swept") == std::string::npos, asked)
             << o.recommendation.text;
     }
@@ -202,12 +176,8 @@ TEST(Sweep, RecommendationAgainstTheMinimalTail)
         p.results.residualOk = 1;
         return p;
     };
-    const struct {
-        std::vector<SweepPoint> points;
-        int minimalTail;
-        int chosen;
-        const char* says;
-    } cases[] = {
+    // The points, the minimal tail, the point chosen and what the text says of it.
+    const std::tuple<std::vector<SweepPoint>, int, int, const char*> cases[] = {
         {{point(32, 20.0), point(64, 27.5), point(128, 28.0)},
          128,
          1,
@@ -218,106 +188,56 @@ TEST(Sweep, RecommendationAgainstTheMinimalTail)
         {{point(64, 0.0), point(128, 0.0)}, 64, -1, "nothing to recommend"},
         {{point(64, 28.0, 1, 30.0), point(64, 28.0, 1, 48.0), point(64, 28.0, 1, 40.0)}, 64, 1, "agrees"},
     };
-    for (const auto& c : cases) {
-        const SweepRecommendation r = Recommend(c.points, c.minimalTail);
-        EXPECT_EQ(r.chosen, c.chosen) << r.text;
-        EXPECT_NE(r.text.find(c.says), std::string::npos) << r.text;
+    for (const auto& [points, minimalTail, chosen, says] : cases) {
+        const SweepRecommendation r = Recommend(points, minimalTail);
+        EXPECT_TRUE(r.chosen == chosen && r.text.find(says) != std::string::npos)
+            << r.chosen << " " << r.text;
     }
 }
 
 TEST(Sweep, ConvergenceIsWhenTheFigureHoldsAboveTheNlpDiff)
 {
-    const auto frames = [](int before, float early, int after, float late) {
+    const auto frames = [](int before, float early, int after, float late, std::size_t every = 1) {
         std::vector<float> f(static_cast<std::size_t>(before), early);
-        f.insert(f.end(), static_cast<std::size_t>(after), late);
+        for (std::size_t i = 0; i < static_cast<std::size_t>(after); ++i)
+            f.push_back(i % every == 0 ? late : 0.0F);  // 0: a frame without a figure
         return f;
     };
-    std::vector<float> gappy = frames(50, 4.0F, 200, 0.0F);
-    for (std::size_t i = 50; i < gappy.size(); i += 20) {
-        gappy[i] = 12.0F;  // one frame in 20 has a figure: 5 a second, too few to hold
-    }
-    const struct {
-        std::vector<float> figures;
-        double seconds;  // NaN: never
-    } cases[] = {
-        {frames(30, 4.0F, 100, 12.0F), 0.30},
-        {frames(30, 4.0F, 99, 12.0F), kUnmeasured},   // a second is 100 frames
-        {frames(30, 12.0F, 100, 6.0F), kUnmeasured},  // the diff itself does not hold above it
-        {gappy, kUnmeasured},
-    };
-    for (const auto& c : cases) {
-        const double got = ConvergedSeconds(c.figures, 6);
-        if (std::isnan(c.seconds)) {
-            EXPECT_TRUE(std::isnan(got)) << got;
-        } else {
-            EXPECT_DOUBLE_EQ(got, c.seconds);
-        }
-    }
+    EXPECT_DOUBLE_EQ(ConvergedSeconds(frames(30, 4.0F, 100, 12.0F), 6), 0.30);
+    EXPECT_TRUE(std::isnan(ConvergedSeconds(frames(30, 4.0F, 99, 12.0F), 6)));   // a second is 100 frames
+    EXPECT_TRUE(std::isnan(ConvergedSeconds(frames(30, 12.0F, 100, 6.0F), 6)));  // the diff itself: not above
+    EXPECT_TRUE(std::isnan(ConvergedSeconds(frames(50, 4.0F, 200, 12.0F, 20), 6)));  // 5 a second: too few
 }
 
 TEST(PassRunner, RunsEachJobOnceOnAnyNumberOfThreads)
 {
-    const struct {
-        int total;
-        int threads;
-    } cases[] = {{0, 1}, {1, 4}, {7, 1}, {7, 2}, {64, 3}, {5, 64}};
-    for (const auto& c : cases) {
-        std::vector<std::atomic<int>> runs(static_cast<std::size_t>(c.total));
-        std::vector<int> progress;
-        RunnerControl control;
-        control.threads = c.threads;
-        control.progress = [&](int done, int total) {
-            EXPECT_EQ(total, c.total);
-            progress.push_back(done);  // the runner calls one at a time
-        };
-        const int done = RunJobs(
-            c.total, [&](int i) { ++runs[static_cast<std::size_t>(i)]; }, control);
-        EXPECT_EQ(done, c.total);
-        for (const auto& r : runs) {
-            EXPECT_EQ(r.load(), 1);
-        }
-        std::vector<int> expected(static_cast<std::size_t>(c.total));
-        std::iota(expected.begin(), expected.end(), 1);
-        EXPECT_EQ(progress, expected) << c.total << " jobs on " << c.threads;
+    for (const auto& [total, threads] : {std::pair{0, 1}, {7, 2}, {64, 3}, {5, 64}}) {
+        std::vector<std::atomic<int>> runs(static_cast<std::size_t>(total));
+        EXPECT_EQ(RunJobs(
+                      total, [&](int i) { ++runs[static_cast<std::size_t>(i)]; },
+                      RunnerControl{threads, {}, nullptr}),
+                  total);
+        EXPECT_TRUE(std::all_of(runs.begin(), runs.end(), [](const auto& r) { return r.load() == 1; }))
+            << total << " jobs on " << threads;
     }
 }
 
 TEST(PassRunner, StopsOnTheFlagAndOnAnError)
 {
     std::atomic<bool> stop{false};
-    RunnerControl control;
-    control.threads = 2;
-    control.stop = &stop;
     std::atomic<int> ran{0};
-    const int done = RunJobs(
-        100,
-        [&](int) {
-            if (++ran == 10) stop = true;
-        },
-        control);
-    EXPECT_GE(done, 10);
-    EXPECT_LE(done, 11);  // the other thread may have started one more
-    EXPECT_EQ(done, ran.load());
-
-    // An error stops the rest: on one thread no job after the failing one starts; on two, the
-    // error still comes back to the caller (how far the other thread got depends on the
-    // scheduler, so only one thread pins the count).
-    for (const int threads : {1, 2}) {
-        ran = 0;
-        EXPECT_THROW(RunJobs(
-                         100,
-                         [&](int i) {
-                             ++ran;
-                             if (i == 3) {
-                                 throw std::runtime_error("job 3");
-                             }
-                         },
-                         RunnerControl{threads, {}, nullptr}),
-                     std::runtime_error);
-        if (threads == 1) {
-            EXPECT_EQ(ran.load(), 4);
-        }
-    }
+    const auto stopAt10 = [&](int) { stop = ++ran >= 10 || stop; };
+    const int done = RunJobs(100, stopAt10, RunnerControl{2, {}, &stop});
+    // The other thread may have started one more.
+    EXPECT_TRUE(done >= 10 && done <= 11 && done == ran.load()) << done << " " << ran.load();
+    // An error comes back to the caller, and no job after the failing one starts.
+    ran = 0;
+    const auto failAt3 = [&](int i) {
+        ++ran;
+        if (i == 3) throw std::runtime_error("job 3");
+    };
+    EXPECT_THROW(RunJobs(100, failAt3, RunnerControl{1, {}, nullptr}), std::runtime_error);
+    EXPECT_EQ(ran.load(), 4);
 }
 
 }  // namespace

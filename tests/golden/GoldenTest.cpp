@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <numeric>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -33,16 +34,15 @@ namespace fs = std::filesystem;
 Json Pinned(const std::string& name)
 {
     std::ifstream file(fs::path(TARNWELL_GOLDEN_DIR) / name);
-    const Json data = file ? Json::parse(file, nullptr, false) : Json();
+    const Json data = Json::parse(file, nullptr, false);  // discarded when missing or unparsable
     return data.is_discarded() ? Json() : data;
 }
 
 std::string Fnv1a64(const std::string& bytes)
 {
     std::uint64_t hash = 0xcbf29ce484222325u;
-    for (const unsigned char byte : bytes) {
+    for (const unsigned char byte : bytes)
         hash = (hash ^ byte) * 0x100000001b3u;
-    }
     char text[17];
     std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
     return text;
@@ -70,17 +70,14 @@ void ExpectPinned(const Json& actual, const Json& pinned, const std::string& whe
 int RunCli(const std::vector<std::string>& args, std::vector<std::string>& lines)
 {
     std::vector<const char*> argv{"tarnwell-cli"};
-    for (const std::string& arg : args) {
+    for (const std::string& arg : args)
         argv.push_back(arg.c_str());
-    }
-    std::ostringstream out;
-    std::ostringstream err;
+    std::ostringstream out, err;
     const int status = CommandLineMain(static_cast<int>(argv.size()), argv.data(), out, err, false);
     std::istringstream printed(out.str());
     lines.clear();
-    for (std::string line; std::getline(printed, line);) {
+    for (std::string line; std::getline(printed, line);)
         lines.push_back(line);
-    }
     return status;
 }
 
@@ -116,11 +113,8 @@ TEST(Golden, WholeRunsGiveThePinnedResultsReportAndOutputBytes)
         fs::remove(out);
         args.push_back("--json");
         EXPECT_EQ(RunCli(args, lines), run.at("exitStatus"));
-        std::string printed;
-        for (const std::string& line : lines) {
-            printed += line;
-        }
-        ExpectPinned(Json::parse(printed), run.at("json"), "json");
+        ExpectPinned(Json::parse(std::accumulate(lines.begin(), lines.end(), std::string())), run.at("json"),
+                     "json");
         const Json& output = run.at("output");
         if (output.is_null()) {
             EXPECT_FALSE(fs::exists(out));
