@@ -52,3 +52,13 @@ TEST(Thinning, BoundsThePointsAndKeepsTheEnvelopeAndTheEnds)
 }
 
 }  // namespace
+
+// A degenerate span must give a usable step: 0 would make the axis loop over ticks forever.
+TEST(NiceStep, IsOneTwoOrFiveTimesAPowerOfTenAndOneOnADegenerateSpan)
+{
+    const std::tuple<double, int, double> cases[] = {{604.8, 8, 100.0}, {1.0, 4, 0.5}, {0.003, 8, 0.0005},
+                                                     {10.0, 10, 1.0},   {0.0, 8, 1.0}, {-3.0, 8, 1.0},
+                                                     {INFINITY, 8, 1.0}};
+    for (const auto& [span, ticks, step] : cases)
+        EXPECT_DOUBLE_EQ(NiceStep(span, ticks), step) << span << " in " << ticks;
+}
