@@ -14,9 +14,9 @@ using namespace tarnwell;
 
 struct WindowProbe {
     std::unique_ptr<MainDialog> dialog = std::make_unique<MainDialog>();
-    QStringList messages;             // every message box, in order
-    QStringList filters;              // every file dialog's filter
-    QString nextFile;                 // what the next file dialog returns ("" = cancelled)
+    QStringList messages;  // every message box, in order
+    QStringList filters;   // every file dialog's filter
+    QString nextFile;      // what the next file dialog returns ("" = cancelled)
 
     WindowProbe()
     {
