@@ -12,7 +12,6 @@ namespace tarnwell {
 
 namespace {
 // The double nearest to 1/256536560: a variance of 256,536,560 reads 0 dBm0.
-constexpr double kLevelScale = 3.89807986822619e-9;
 
 constexpr double kSampleMin = -32768.0;
 constexpr double kSampleMax = 32767.0;

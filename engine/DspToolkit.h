@@ -9,6 +9,9 @@
 
 namespace tarnwell {
 
+// The dBm0 scale C: a block of variance v (sample units squared) lies at 10*log10(v*C) dBm0.
+inline constexpr double kLevelScale = 3.89807986822619e-9;
+
 class DspToolkit {
 public:
     virtual ~DspToolkit() = default;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/DspToolkit.h"
 #include "engine/TestThresholds.h"
 #include "evidence/SampleSums.h"
 
@@ -10,20 +11,11 @@ namespace tarnwell {
 
 namespace {
 
-constexpr int kBlock = 800;                         // samples, as the ERL line's blocks
-constexpr double kDbm0Scale = 3.89807986822619e-9;  // the run's level scale
+constexpr int kBlock = 800;  // samples, as the ERL line's blocks
 // A block whose loss lies this far below the median block's holds near-end speech (double
 // talk), not echo: left out. Blocks of one echo path spread by up to about 3 dB with the
 // speech's spectrum.
 constexpr double kDoubleTalkDb = 5.0;
-
-// Variance of a block (its mean removed, as the run's levels do), sample units squared.
-double BlockPower(const std::int16_t* x)
-{
-    const SampleSums s = SumSamples(x, kBlock);
-    const double mean = static_cast<double>(s.sum) / kBlock;
-    return static_cast<double>(s.square) / kBlock - mean * mean;
-}
 
 }  // namespace
 
@@ -40,9 +32,9 @@ AllBlocksErlRecord MeasureAllBlocksErl(const std::vector<std::int16_t>& tx,
     std::vector<double> txBlockPowers;
     std::vector<double> txLevels;
     for (std::int64_t start = 0; start + delay + kBlock <= count; start += kBlock) {
-        const double p = BlockPower(tx.data() + start);
+        const double p = BlockVariance(tx.data() + start, kBlock);
         txBlockPowers.push_back(p);
-        txLevels.push_back(p > 0.0 ? 10.0 * std::log10(p * kDbm0Scale) : -INFINITY);
+        txLevels.push_back(p > 0.0 ? 10.0 * std::log10(p * kLevelScale) : -INFINITY);
     }
     double previousLevel = INFINITY;
     for (std::size_t block = 0; block < txLevels.size(); ++block) {
@@ -50,8 +42,8 @@ AllBlocksErlRecord MeasureAllBlocksErl(const std::vector<std::int16_t>& tx,
         const double level = txLevels[block];
         if (!testthresholds::IsVoiceBlock(level) && !testthresholds::IsVoiceBlock(previousLevel)) {
             ++out.txQuietBlocks;
-            const double q = BlockPower(rx.data() + start + delay);
-            if (q > 0.0 && 10.0 * std::log10(q * kDbm0Scale) > testthresholds::kSpeechFloor) {
+            const double q = BlockVariance(rx.data() + start + delay, kBlock);
+            if (q > 0.0 && 10.0 * std::log10(q * kLevelScale) > testthresholds::kSpeechFloor) {
                 ++out.nearEndBlocks;
             }
         }
@@ -66,7 +58,7 @@ AllBlocksErlRecord MeasureAllBlocksErl(const std::vector<std::int16_t>& tx,
         if (!testthresholds::QualifiesForErl(txLevels[block])) {
             continue;
         }
-        const double q = BlockPower(rx.data() + start + delay);
+        const double q = BlockVariance(rx.data() + start + delay, kBlock);
         txPowers.push_back(p);
         rxPowers.push_back(q);
         losses.push_back(q > 0.0 ? 10.0 * std::log10(p / q) : INFINITY);

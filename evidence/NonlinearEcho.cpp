@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 
+#include "engine/DspToolkit.h"
 #include "engine/TextFormat.h"
 #include "evidence/SampleSums.h"
 
@@ -13,19 +14,17 @@ namespace {
 
 using namespace nonlinearecho;
 
-constexpr double kDbm0Scale = 3.89807986822619e-9;  // the level scale of the run's dBm0
-
-// The first samples of the Tx-active blocks of the second half, at most kMaxBlocks spread
-// evenly among them; blocks whose echo prediction would reach before the capture's start are
-// left out. Spread among the active blocks, not over time: the first active block after each
-// pause is mostly a quiet onset, and would leave the loudest class short of loud samples.
+// The first samples of the Tx-active blocks of the second half (by their variance: a DC offset
+// is no speech), at most kMaxBlocks spread evenly among them; blocks whose echo prediction would reach before
+// the capture's start are left out. Spread among the active blocks, not over time: the first active block
+// after each pause is mostly a quiet onset, and would leave the loudest class short of loud samples.
 std::vector<std::size_t> ActiveBlocks(const std::vector<std::int16_t>& tx, std::size_t reach)
 {
     const auto block = static_cast<std::size_t>(kBlock);
-    const double active = std::pow(10.0, kActiveDbm0 / 10.0) / kDbm0Scale * kBlock;
+    const double active = std::pow(10.0, kActiveDbm0 / 10.0) / kLevelScale;
     std::vector<std::size_t> all;
     for (std::size_t t = std::max(tx.size() / 2, reach); t + block <= tx.size(); t += block) {
-        if (static_cast<double>(SumSamples(tx.data() + t, kBlock).square) > active) {
+        if (BlockVariance(tx.data() + t, kBlock) > active) {
             all.push_back(t);
         }
     }
@@ -39,10 +38,9 @@ std::vector<std::size_t> ActiveBlocks(const std::vector<std::int16_t>& tx, std::
     return picked;
 }
 
-// The echo the taps predict over one block from its first sample on, scaled by 2^15. Each
-// product of two 16-bit samples and every partial sum is an integer below 2^53, so the doubles
-// hold them exactly and the order of the sums cannot change a bit; taps outer, samples inner
-// lets the kernel run vectorised.
+// The echo the Q15 taps predict over one block from its first sample on. Each product of two
+// 16-bit samples, scaled by 2^-15, and every partial sum are exact in double, so the order of
+// the sums cannot change a bit; taps outer, samples inner lets the kernel run vectorised.
 void PredictBlock(const std::vector<std::int16_t>& tx, const std::vector<std::int16_t>& weights,
                   std::size_t first, std::vector<double>& samples, double* out)
 {
@@ -52,7 +50,7 @@ void PredictBlock(const std::vector<std::int16_t>& tx, const std::vector<std::in
                    tx.begin() + static_cast<std::ptrdiff_t>(first + static_cast<std::size_t>(kBlock)));
     std::fill(out, out + kBlock, 0.0);
     for (std::size_t j = 0; j < taps; ++j) {
-        AddWeightedSamples(samples.data() + (taps - 1 - j), weights[j], out, kBlock);
+        AddWeightedSamples(samples.data() + (taps - 1 - j), weights[j] / 32768.0, out, kBlock);
     }
 }
 
@@ -141,9 +139,6 @@ NonlinearEchoRecord MeasureNonlinearEcho(const std::vector<std::int16_t>& tx,
         std::copy(rx.begin() + static_cast<std::ptrdiff_t>(blocks[b]),
                   rx.begin() + static_cast<std::ptrdiff_t>(blocks[b] + block),
                   y.begin() + static_cast<std::ptrdiff_t>(b * block));
-    }
-    for (double& v : p) {
-        v /= 32768.0;
     }
     // A DC offset on either side is no part of the echo.
     RemoveMean(y);

@@ -25,23 +25,23 @@ inline constexpr double kActiveDbm0 = -40.0;  // a block's Tx counts as active a
 //
 // | captures                                                       | compression  | share     | z          |
 // |----------------------------------------------------------------|--------------|-----------|------------|
-// | 96 G.168 D.2-D.9 x ERL 6/10/20 x bulk 0/100/300/1200 (77 ran;  | -0.18 .. 0.11| 18.4-34.9 | -6.2 .. 3.8|
+// | 96 G.168 D.2-D.9 x ERL 6/10/20 x bulk 0/100/300/1200 (77 ran;  | -0.13 .. 0.14| 19.8-37.0 | -6.0 .. 5.5|
 // |   at ERL 6 the one-block gate stops the pass of 19)            |              |           |            |
-// | linear, share >= 10: line noise -40..-55 dBm0, near speech     | -0.44 .. 0.52| 10.0-32.2 | -6.4 .. 4.3|
+// | linear, share >= 10: line noise -40..-55 dBm0, near speech     | -0.42 .. 0.73| 10.0-31.4 | -7.4 .. 5.1|
 // |   -40, drift 10-25 ppm, echo beside the window, DC 800 in Tx   |              |           |            |
-// |   or Rx, mu-law (54 captures)                                  |              |           |            |
-// | linear, share < 10: drift 30-50 ppm, double talk, echo outside | -19 .. 6.5   | 0.1-9.9   | -6.7 .. 6.1|
-// |   the window (96 captures)                                     |              |           |            |
-// | soft-clipped echo, tanh 4000..12000 after D.2/D.4/D.5/D.8/D.9  | 0.37 .. 2.20 | 12.4-25.4 | 12.1 - 18.7|
-// | soft-clipped Tx, tanh 6000..16000 before D.2 and D.5           | 0.34 .. 1.82 | 12.4-25.0 | 13.0 - 16.1|
-// | soft-clipped echo, tanh 16000: mild, little left to cancel     | 0.20         | 28.4      | 10.2       |
+// |   or Rx, mu-law (60 captures)                                  |              |           |            |
+// | linear, share < 10: drift 30-50 ppm, double talk, echo outside | -4.7 .. 24   | 0.0-9.9   | -6.5 .. 7.2|
+// |   the window (89 captures)                                     |              |           |            |
+// | soft-clipped echo, tanh 4000..16000 after D.2/D.4/D.5/D.8/D.9  | 0.43 .. 2.86 | 10.3-25.3 | 9.5 - 16.8 |
+// | soft-clipped Tx, tanh 6000..16000 before D.2 and D.5           | 0.64 .. 2.73 | 10.5-21.8 | 13.3 - 20.7|
 //
 // A mismatched linear fit biases the compression too (speech's spectrum changes with its
-// level), and the more the lower its share: under 10 dB drift and double talk read up to 6.5
-// dB one way and 19 the other, so the figure is not read there. Above it a linear path's
-// compression is bias, not chance, and reads at most 4.3 standard errors (a 10 ppm drift,
-// 0.52 dB); every clipped path but the mildest reads 0.34 dB or more at 12 or more. A G.711
-// codec in the path adds noise, not compression (mu-law: -0.02): it is not told apart.
+// level), and the more the lower its share: under 10 dB drift and double talk read up to 24 dB,
+// so the figure is not read there. Above it a linear path's compression is bias, not chance:
+// the G.168 paths stay under the 0.3 dB floor, and the worst linear path over it (a 10 ppm
+// drift, too slow for delay-drift: 0.73 dB) reads 5.1 standard errors, where every clipped
+// path reads 9.5 or more. A G.711 codec in the path adds noise, not compression (mu-law: 0.01):
+// it is not told apart.
 inline constexpr double kMinShare = 10.0;
 inline constexpr double kCompression = 0.3;
 inline constexpr double kMinZ = 8.0;

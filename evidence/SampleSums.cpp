@@ -37,6 +37,13 @@ TARNWELL_CPU_CLONES SampleSums SumSamples(const std::int16_t* samples, int count
     return out;
 }
 
+double BlockVariance(const std::int16_t* samples, int count)
+{
+    const SampleSums s = SumSamples(samples, count);
+    const double mean = static_cast<double>(s.sum) / count;
+    return static_cast<double>(s.square) / count - mean * mean;
+}
+
 TARNWELL_CPU_CLONES void AddWeightedSamples(const double* samples, double weight, double* out, int count)
 {
     for (int i = 0; i < count; ++i) {

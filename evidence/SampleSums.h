@@ -13,8 +13,12 @@ struct SampleSums {
 
 SampleSums SumSamples(const std::int16_t* samples, int count);
 
-// out[i] += weight * samples[i] for i < count. With integer samples and weights of 16 bits,
-// each product is exact in double, and so is every sum that stays below 2^53.
+// The variance of count samples (their mean removed, as the run's levels do), sample units
+// squared; times kLevelScale, their power re 0 dBm0.
+double BlockVariance(const std::int16_t* samples, int count);
+
+// out[i] += weight * samples[i] for i < count. With 16-bit samples and 16-bit weights scaled
+// by a power of two, each product is exact in double, and so is every sum within 2^53 steps.
 void AddWeightedSamples(const double* samples, double weight, double* out, int count);
 
 }  // namespace tarnwell

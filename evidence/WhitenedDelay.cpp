@@ -4,6 +4,7 @@
 #include <cmath>
 #include <complex>
 
+#include "engine/DspToolkit.h"
 #include "evidence/Fft.h"
 #include "evidence/SampleSums.h"
 #include "evidence/BinKernels.h"
@@ -21,11 +22,7 @@ constexpr double kSampleRate = 8000.0;
 
 bool TxActive(const std::vector<std::int16_t>& tx, int start, int count)
 {
-    const SampleSums s = SumSamples(tx.data() + start, count);
-    const double mean = static_cast<double>(s.sum) / count;
-    const double variance = static_cast<double>(s.square) / count - mean * mean;
-    constexpr double kDbm0Scale = 3.89807986822619e-9;  // the level scale of the run's dBm0
-    return variance * kDbm0Scale > std::pow(10.0, kActiveTxDbm0 / 10.0);
+    return BlockVariance(tx.data() + start, count) * kLevelScale > std::pow(10.0, kActiveTxDbm0 / 10.0);
 }
 
 // samples[from..to) as floats into the transform's input from offset on, the rest of it
